@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+#   bash scripts/test.sh            (build folder: build/)
+# Environment: BUILD_DIR to build elsewhere, ZV_SKIP_INSTALL=1 to skip apt.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+if [ "${ZV_SKIP_INSTALL:-0}" != 1 ]; then bash scripts/install-deps.sh; fi
+JOBS=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+cmake --build "$BUILD_DIR" -j "$JOBS"
+# The stack's own tests run a second time under AddressSanitizer and UBSan.
+ASAN_DIR="$BUILD_DIR-asan"
+cmake -S . -B "$ASAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DZV_SANITIZE=ON \
+      -DZV_BUILD_APP=OFF -DZV_BUILD_BENCH=OFF
+cmake --build "$ASAN_DIR" -j "$JOBS"
+export QT_QPA_PLATFORM=offscreen
+status=0
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$JOBS" --timeout 600) || status=1
+(cd "$ASAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS" --timeout 900 -LE no_asan) || status=1
+exit $status

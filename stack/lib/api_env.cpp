@@ -1,0 +1,88 @@
+// Environment, threads, callback registration and logging.
+#include <pthread.h>
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "callbacks.h"
+#include "export.h"
+
+namespace zv {
+
+AppCallbacks &app_callbacks() {
+    static AppCallbacks cb;
+    return cb;
+}
+
+namespace {
+
+// Threads started for the application, by the handle gs_start_thread gave out.
+struct ThreadTable {
+    std::mutex mutex;
+    std::map<ST_THREAD_HANDLE, pthread_t> threads;  // guarded by mutex
+    ST_THREAD_HANDLE next = 1;                       // guarded by mutex
+};
+
+ThreadTable &thread_table() {
+    static ThreadTable t;
+    return t;
+}
+
+}  // namespace
+}  // namespace zv
+
+ZV_EXPORT ST_RET ai_init_envir(const char *) { return 1; }
+ZV_EXPORT ST_RET ac_init_srvm(void) { return 1; }
+ZV_EXPORT void ai_comm_serve(void) {}
+ZV_EXPORT void ac_srv_state_handle(void) {}
+ZV_EXPORT ST_RET ai_uninit_envir(void) { return 1; }
+
+ZV_EXPORT ST_RET gs_start_thread(GS_THREAD_FUN fn, void *arg, ST_THREAD_HANDLE *handle, ST_THREAD_ID *id) {
+    if (fn == nullptr) return 1;
+    pthread_t t;
+    if (pthread_create(&t, nullptr, fn, arg) != 0) return 1;
+    auto &tt = zv::thread_table();
+    std::lock_guard<std::mutex> lock(tt.mutex);
+    ST_THREAD_HANDLE h = tt.next++;
+    tt.threads[h] = t;
+    if (handle) *handle = h;
+    if (id) *id = h;
+    return 0;
+}
+
+// Waits for the thread to end; its function must be on its way out.
+ZV_EXPORT ST_RET gs_close_thread(ST_THREAD_HANDLE handle) {
+    pthread_t t;
+    {
+        auto &tt = zv::thread_table();
+        std::lock_guard<std::mutex> lock(tt.mutex);
+        auto it = tt.threads.find(handle);
+        if (it == tt.threads.end()) return 1;
+        t = it->second;
+        tt.threads.erase(it);
+    }
+    if (pthread_equal(t, pthread_self())) return pthread_detach(t) == 0 ? 0 : 1;
+    return pthread_join(t, nullptr) == 0 ? 0 : 1;
+}
+
+ZV_EXPORT ST_RET u_ai_c_rpt_app(U_AI_C_RPT_FUN fn) {
+    zv::app_callbacks().report = fn;
+    return 0;
+}
+ZV_EXPORT ST_RET u_chnl_connect_app(U_CHNL_FUN fn) {
+    zv::app_callbacks().connected = fn;
+    return 0;
+}
+ZV_EXPORT ST_RET u_chnl_disconnect_app(U_CHNL_FUN fn) {
+    zv::app_callbacks().disconnected = fn;
+    return 0;
+}
+ZV_EXPORT ST_RET u_srv_refreshed_app(U_SRV_REFRESHED_FUN fn) {
+    zv::app_callbacks().refreshed = fn;
+    return 0;
+}
+
+ZV_EXPORT void user_log_put(const char *text) {
+    if (text) std::fprintf(stderr, "zorvan: %s\n", text);
+}
