@@ -1,0 +1,31 @@
+// Entry point of the station computer.
+#include <QApplication>
+#include <QDir>
+
+#include <cstdio>
+
+#include "gui_srv.h"
+#include "outputmessage.h"
+#include "trace.h"
+
+int main(int argc, char *argv[]) {
+    TM_TRACE_PRINTF("APP DIR PATH: %s\n", QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath().toLocal8Bit().constData());
+    TM_TRACE_PRINTF("CUR DIR PATH: %s\n", QDir::currentPath().toLocal8Bit().constData());
+    std::fflush(stdout);
+
+    QApplication a(argc, argv);
+    // From here on every diagnostic message goes to the daily log file.
+    qInstallMessageHandler(outputMessage);
+    // Qt 6 reads sources, byte strings and the locale as UTF-8 already.
+
+    gui_srv *win = new gui_srv(nullptr, Qt::WindowFlags());
+    w = win;
+    win->setAttribute(Qt::WA_DeleteOnClose);
+    win->setWindowFlags(win->windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    // The callbacks reach the window through w, so they are registered only now.
+    set_callback_function();
+    win->showMaximized();
+    QObject::connect(&a, &QApplication::lastWindowClosed, &a, &QApplication::quit);
+    QObject::connect(win, &QObject::destroyed, &a, &QApplication::quit);
+    return a.exec();
+}
