@@ -284,7 +284,9 @@ void FtpCLient::transferDone(quint64 id) {
 
 void FtpCLient::finished_get(const FtpReply &reply) {
   if (reply.error != 0) {
-    qDebug().noquote() << QStringLiteral("Error: %1 %2").arg(reply.error).arg(reply.errorText);
+    qDebug().noquote() << QStringLiteral("Error: %1 %2 (get %3 -> %4)")
+                              .arg(reply.error)
+                              .arg(reply.errorText, reply.remote, reply.local);
     filegetstate.store(0);
   }
   emit getFinished(reply.remote, reply.local, reply.error == 0);
@@ -292,7 +294,9 @@ void FtpCLient::finished_get(const FtpReply &reply) {
 
 void FtpCLient::finished_put(const FtpReply &reply) {
   if (reply.error != 0) {
-    qDebug().noquote() << QStringLiteral("Error: %1 %2").arg(reply.error).arg(reply.errorText);
+    qDebug().noquote() << QStringLiteral("Error: %1 %2 (put %3 -> %4)")
+                              .arg(reply.error)
+                              .arg(reply.errorText, reply.local, reply.remote);
     fileputstate.store(0);
   }
   emit putFinished(reply.local, reply.remote, reply.error == 0);

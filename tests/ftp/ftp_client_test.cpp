@@ -404,6 +404,35 @@ TEST_F(FtpClientTest, DestroyingClientAnswersEveryTransferStillRunning) {
   drainEvents();
 }
 
+TEST_F(FtpClientTest, DestroyingClientAbortsTransferToSilentServer) {
+  // Accepts connections (through the backlog) but never sends the greeting.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&a), len), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  client->FtpSetHostPort("127.0.0.1", ntohs(a.sin_port));
+  ASSERT_TRUE(writeFile(path("x.dat"), "x"));
+  int answers = 0;
+  bool ok = true;
+  QObject::connect(client.get(), &FtpCLient::putFinished, [&](QString, QString, bool r) {
+    ++answers;
+    ok = r;
+  });
+
+  client->FtpPut(path("x.dat"), "silent/x.dat");
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+  client.reset();  // must not wait for the server's response time-out
+
+  EXPECT_EQ(answers, 1);
+  EXPECT_FALSE(ok);
+  ::close(fd);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
