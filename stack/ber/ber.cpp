@@ -432,7 +432,9 @@ void Writer::unsignedInteger(Tag tag, uint64_t v) {
 }
 
 void Writer::boolean(Tag tag, bool v) {
-    const uint8_t c = v ? 0xFF : 0x00;
+    // X.690 8.2.2 lets TRUE be any non-zero octet; IEC 61850 peers (and the
+    // reference captures) send 0x01, so we do too.
+    const uint8_t c = v ? 0x01 : 0x00;
     primitive(tag, ByteView(&c, 1));
 }
 

@@ -285,7 +285,7 @@ public:
     void primitive(Tag tag, ByteView contents);
     void integer(Tag tag, int64_t v);
     void unsignedInteger(Tag tag, uint64_t v);
-    void boolean(Tag tag, bool v);   // TRUE as 0xFF
+    void boolean(Tag tag, bool v);   // TRUE as 0x01
     void null(Tag tag);
     void bitString(Tag tag, const BitString& bits);
     void octetString(Tag tag, ByteView bytes) { primitive(tag, bytes); }

@@ -319,6 +319,15 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthRow{"ThreeByteLength", 70000, "A1 83 01 11 7A 30 83 01 11 75 04 83 01 11 70"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(BerWriter, BooleanTrueIsOneAndAnyNonZeroReadsTrue) {
+    Writer w;
+    w.boolean(tags::kBoolean, true);
+    w.boolean(tags::kBoolean, false);
+    EXPECT_EQ(w.bytes(), hex("01 01 01 01 01 00"));
+    const auto ff = hex("01 01 FF");
+    EXPECT_TRUE(*Reader(ff).readBoolean(tags::kBoolean));
+}
+
 TEST(BerWriter, HighTagNumbersRoundTrip) {
     for (uint32_t n : {30u, 31u, 127u, 128u, 16383u, 16384u, kMaxTagNumber}) {
         Writer w;
