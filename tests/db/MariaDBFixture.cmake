@@ -1,0 +1,39 @@
+# The private MariaDB server of a build tree (scripts/mariadb.sh), as the
+# ctest fixture "mariadb".  tests/db registers the fixture's start and stop;
+# any other test folder uses it like this:
+#
+#   include(${CMAKE_SOURCE_DIR}/tests/db/MariaDBFixture.cmake)
+#   add_test(NAME my_test COMMAND my_test)
+#   zv_use_mariadb(my_test)            # FIXTURES_REQUIRED + environment
+# or, with gtest_discover_tests:
+#   gtest_discover_tests(my_test PROPERTIES
+#     FIXTURES_REQUIRED mariadb
+#     ENVIRONMENT "${ZV_MARIADB_ENVIRONMENT}")
+#
+# A test then finds in the folder $TARNMON_DB_DIR:
+#   syscfg.ini  for the shared database "tarnmon" (schema and sample mapping
+#               loaded); copy it into the test's own working directory
+#   db.env      DB_HOST DB_PORT DB_NAME DB_USER DB_PASSWORD DB_SOCKET
+# and should run, to get a database of its own that nobody else changes:
+#   bash $TARNMON_MARIADB_SH createdb $TARNMON_DB_DIR <name> <outdir>
+# which (re)creates database <name> with the schema and sample mapping and
+# writes <outdir>/syscfg.ini for it.  Names: letters, digits and "_"; use one
+# per test so that tests running in parallel stay apart.
+#
+# The fixture tests carry the label "db".  The MySQL client library is not
+# built with AddressSanitizer; tests that load the QMYSQL driver carry the
+# label "no_asan" too.
+include_guard(GLOBAL)
+
+set(ZV_MARIADB_DIR ${CMAKE_BINARY_DIR}/test-mariadb)
+set(ZV_MARIADB_SH ${CMAKE_SOURCE_DIR}/scripts/mariadb.sh)
+set(ZV_MARIADB_ENVIRONMENT
+    "TARNMON_DB_DIR=${ZV_MARIADB_DIR};TARNMON_MARIADB_SH=${ZV_MARIADB_SH};QT_QPA_PLATFORM=offscreen")
+
+# zv_use_mariadb(<test>...): the tests need the server and get its folder.
+function(zv_use_mariadb)
+  foreach(test ${ARGN})
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED mariadb)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${ZV_MARIADB_ENVIRONMENT})
+  endforeach()
+endfunction()
