@@ -16,11 +16,11 @@ constexpr Tag kUserInformation = ctxC(30);
 
 template <class T>
 Result<T> wrap(const char* what, ber::Result<T>&& r) {
-    if (!r.ok()) return berError(what, r.error());
+    if (!r.ok()) return berError((std::string("ACSE ") + what).c_str(), r.error());
     return std::move(r).value();
 }
 Status wrapS(const char* what, const ber::Status& s) {
-    if (!s.ok()) return berError(what, s.error());
+    if (!s.ok()) return berError((std::string("ACSE ") + what).c_str(), s.error());
     return {};
 }
 #define A_TRY(decl, what, expr) ZV_ISO_TRY(decl, wrap(what, (expr)))

@@ -19,11 +19,11 @@ constexpr int64_t kNormalMode = 1;
 // Adds the "presentation <what>: " prefix to a BER error.
 template <class T>
 Result<T> wrap(const char* what, ber::Result<T>&& r) {
-    if (!r.ok()) return berError(what, r.error());
+    if (!r.ok()) return berError((std::string("presentation ") + what).c_str(), r.error());
     return std::move(r).value();
 }
 Status wrapS(const char* what, const ber::Status& s) {
-    if (!s.ok()) return berError(what, s.error());
+    if (!s.ok()) return berError((std::string("presentation ") + what).c_str(), s.error());
     return {};
 }
 #define P_TRY(decl, what, expr) ZV_ISO_TRY(decl, wrap(what, (expr)))
