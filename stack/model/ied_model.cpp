@@ -1,0 +1,1349 @@
+// Builds the object model of one IED from its SCL, and answers questions about it.
+#include "model/ied_model.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <iterator>
+#include <map>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "model/values.h"
+
+namespace zv::model {
+
+namespace {
+
+constexpr uint32_t kMagic = 0x5A564D44;  // "ZVMD"
+
+const char *const kFcNames[FC_COUNT] = {"MX", "ST", "CO", "CF", "DC", "SP", "SG", "RP", "LG", "BR",
+                                        "GO", "GS", "SV", "SE", "EX", "SR", "OR", "BL", "MS", "US"};
+
+// ---- process-wide LN type registry (mvl_type_ctrl_find) --------------------
+std::mutex g_type_mutex;
+std::unordered_map<int32_t, MVL_TYPE_CTRL *> g_types;  // guarded by g_type_mutex
+std::atomic<int32_t> g_next_type_id{1};
+
+size_t align_up(size_t v, size_t a) { return (v + a - 1) / a * a; }
+
+std::vector<std::string_view> split(std::string_view s, char sep) {
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    for (;;) {
+        size_t p = s.find(sep, start);
+        out.push_back(s.substr(start, p == std::string_view::npos ? std::string_view::npos : p - start));
+        if (p == std::string_view::npos) break;
+        start = p + 1;
+    }
+    return out;
+}
+
+struct BasicType {
+    const char *btype;
+    AI_VAL_TYPE type;
+    int16_t el_len;  // bytes of numbers, bits of bit strings, characters of strings
+};
+
+const BasicType kBasicTypes[] = {
+    {"BOOLEAN", VAL_TYPE_BOOLEAN, 1},       {"INT8", VAL_TYPE_INT8, 1},
+    {"INT16", VAL_TYPE_INT16, 2},           {"INT24", VAL_TYPE_INT32, 3},
+    {"INT32", VAL_TYPE_INT32, 4},           {"INT64", VAL_TYPE_INT128, 8},
+    {"INT128", VAL_TYPE_INT128, 8},         {"INT8U", VAL_TYPE_INT8U, 1},
+    {"INT16U", VAL_TYPE_INT16U, 2},         {"INT24U", VAL_TYPE_INT32U, 3},
+    {"INT32U", VAL_TYPE_INT32U, 4},         {"FLOAT32", VAL_TYPE_FLOAT32, 4},
+    {"FLOAT64", VAL_TYPE_FLOAT64, 8},       {"Dbpos", VAL_TYPE_CODEDENUM, 2},
+    {"Tcmd", VAL_TYPE_TCMD, 2},             {"Quality", VAL_TYPE_QUALITY, 13},
+    {"Timestamp", VAL_TYPE_TIMESTAMP, 8},   {"VisString32", VAL_TYPE_VSTRING64, 32},
+    {"VisString64", VAL_TYPE_VSTRING64, 64}, {"VisString65", VAL_TYPE_VSTRING65, 65},
+    {"VisString129", VAL_TYPE_VSTRING129, 129}, {"VisString255", VAL_TYPE_VSTRING255, 255},
+    {"ObjRef", VAL_TYPE_VSTRING129, 129},   {"Currency", VAL_TYPE_VSTRING64, 3},
+    {"Unicode255", VAL_TYPE_UNISTRING255, 255}, {"Octet64", VAL_TYPE_OSTRING64, 64},
+    {"Octet16", VAL_TYPE_OSTRING64, 16},    {"Octet6", VAL_TYPE_OSTRING8, 6},
+    {"EntryTime", VAL_TYPE_ENTRYTIME, 6},   {"EntryID", VAL_TYPE_ENTRYID, 8},
+    {"Check", VAL_TYPE_CHECK, 2},           {"OptFlds", VAL_TYPE_OPTFLDS, 10},
+    {"TrgOps", VAL_TYPE_TRGC, 6},
+};
+
+const BasicType *basic_type(const std::string &b) {
+    for (const BasicType &t : kBasicTypes)
+        if (b == t.btype) return &t;
+    return nullptr;
+}
+
+// One element while a type is being laid out.
+struct Elem {
+    uint8_t tag;
+    ElemKind kind;
+    int8_t fc;
+    AI_VAL_TYPE vt = VAL_TYPE_UNKNOWN;
+    int16_t el_len = 0;
+    std::string name;
+    uint32_t count = 0;  // arrays
+    const scl::EnumType *en = nullptr;
+    const scl::AttrDef *tmpl = nullptr;
+};
+
+// Fixed attributes of the control blocks, in IEC 61850-8-1 component order.
+struct CbAttr {
+    const char *name;
+    AI_VAL_TYPE type;
+    int16_t el_len;
+};
+const CbAttr kBrcb[] = {{"RptID", VAL_TYPE_VSTRING65, 65},   {"RptEna", VAL_TYPE_BOOLEAN, 1},
+                        {"DatSet", VAL_TYPE_VSTRING129, 129}, {"ConfRev", VAL_TYPE_INT32U, 4},
+                        {"OptFlds", VAL_TYPE_OPTFLDS, 10},    {"BufTm", VAL_TYPE_INT32U, 4},
+                        {"SqNum", VAL_TYPE_INT16U, 2},        {"TrgOps", VAL_TYPE_TRGC, 6},
+                        {"IntgPd", VAL_TYPE_INT32U, 4},       {"GI", VAL_TYPE_BOOLEAN, 1},
+                        {"PurgeBuf", VAL_TYPE_BOOLEAN, 1},    {"EntryID", VAL_TYPE_ENTRYID, 8},
+                        {"TimeOfEntry", VAL_TYPE_ENTRYTIME, 6}, {"ResvTms", VAL_TYPE_INT16, 2},
+                        {"Owner", VAL_TYPE_OSTRING64, 64}};
+const CbAttr kUrcb[] = {{"RptID", VAL_TYPE_VSTRING65, 65},   {"RptEna", VAL_TYPE_BOOLEAN, 1},
+                        {"Resv", VAL_TYPE_BOOLEAN, 1},        {"DatSet", VAL_TYPE_VSTRING129, 129},
+                        {"ConfRev", VAL_TYPE_INT32U, 4},      {"OptFlds", VAL_TYPE_OPTFLDS, 10},
+                        {"BufTm", VAL_TYPE_INT32U, 4},        {"SqNum", VAL_TYPE_INT8U, 1},
+                        {"TrgOps", VAL_TYPE_TRGC, 6},         {"IntgPd", VAL_TYPE_INT32U, 4},
+                        {"GI", VAL_TYPE_BOOLEAN, 1},          {"Owner", VAL_TYPE_OSTRING64, 64}};
+const CbAttr kLcb[] = {{"LogEna", VAL_TYPE_BOOLEAN, 1},      {"LogRef", VAL_TYPE_VSTRING129, 129},
+                       {"DatSet", VAL_TYPE_VSTRING129, 129}, {"OldEntrTm", VAL_TYPE_ENTRYTIME, 6},
+                       {"NewEntrTm", VAL_TYPE_ENTRYTIME, 6}, {"OldEnt", VAL_TYPE_OSTRING8, 8},
+                       {"NewEnt", VAL_TYPE_OSTRING8, 8},     {"TrgOps", VAL_TYPE_TRGC, 6},
+                       {"IntgPd", VAL_TYPE_INT32U, 4}};
+const CbAttr kSgcb[] = {{"NumOfSG", VAL_TYPE_INT8U, 1}, {"ActSG", VAL_TYPE_INT8U, 1}, {"EditSG", VAL_TYPE_INT8U, 1},
+                        {"CnfEdit", VAL_TYPE_BOOLEAN, 1}, {"LActTm", VAL_TYPE_TIMESTAMP, 8}};
+const CbAttr kGocb[] = {{"GoEna", VAL_TYPE_BOOLEAN, 1}, {"GoID", VAL_TYPE_VSTRING129, 129},
+                        {"DatSet", VAL_TYPE_VSTRING129, 129}, {"ConfRev", VAL_TYPE_INT32U, 4},
+                        {"NdsCom", VAL_TYPE_BOOLEAN, 1}};
+const CbAttr kDstAddress[] = {{"Addr", VAL_TYPE_OSTRING8, 6}, {"PRIORITY", VAL_TYPE_INT8U, 1},
+                              {"VID", VAL_TYPE_INT16U, 2}, {"APPID", VAL_TYPE_INT16U, 2}};
+
+int cb_fc(const scl::ControlBlock &cb) {
+    switch (cb.kind) {
+    case scl::CbKind::Report: return cb.buffered ? FC_BR : FC_RP;
+    case scl::CbKind::Log: return FC_LG;
+    case scl::CbKind::SettingGroup: return FC_SP;
+    case scl::CbKind::Goose: return FC_GO;
+    }
+    return FC_NONE;
+}
+
+// Instance names of a control block: indexed report blocks get 01..max.
+std::vector<std::string> cb_instances(const scl::ControlBlock &cb) {
+    std::vector<std::string> out;
+    if (cb.kind == scl::CbKind::Report && cb.indexed) {
+        for (uint32_t i = 1; i <= cb.max; ++i) {
+            char suffix[8];
+            std::snprintf(suffix, sizeof suffix, "%02u", unsigned(i));
+            out.push_back(cb.name + suffix);
+        }
+    } else {
+        out.push_back(cb.name);
+    }
+    return out;
+}
+
+// Bit string stored form from a mask (bit i of the mask = bit i of the string).
+void make_bits(uint8_t *dst, uint32_t mask, int nbits) {
+    int16_t n = int16_t(nbits);
+    std::memcpy(dst, &n, 2);
+    for (int i = 0; i < nbits; ++i)
+        if (mask & (1u << i)) dst[2 + i / 8] |= uint8_t(0x80 >> (i % 8));
+}
+
+}  // namespace
+
+const char *fc_name(int fc) { return fc >= 0 && fc < FC_COUNT ? kFcNames[fc] : nullptr; }
+
+int fc_from_name(std::string_view name) {
+    for (int i = 0; i < FC_COUNT; ++i)
+        if (name == kFcNames[i]) return i;
+    return FC_NONE;
+}
+
+MVL_TYPE_CTRL *find_type(int32_t type_id) {
+    std::lock_guard<std::mutex> lock(g_type_mutex);
+    auto it = g_types.find(type_id);
+    return it == g_types.end() ? nullptr : it->second;
+}
+
+void copy_field(char *dst, size_t cap, std::string_view src) {
+    size_t n = std::min(src.size(), cap - 1);
+    // Do not cut a UTF-8 sequence: back up over continuation bytes.
+    if (n < src.size())
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(dst, src.data(), n);
+    std::memset(dst + n, 0, cap - n);
+}
+
+// ============================================================================
+// Builder
+// ============================================================================
+
+class ModelBuilder {
+public:
+    ModelBuilder(IedModel &m, const scl::Document &doc, const scl::Ied &ied, scl::Diagnostics &diag)
+        : m_(m), doc_(doc), t_(doc.templates), ied_(ied), diag_(diag) {}
+
+    bool run();
+
+private:
+    void warn_once(int line, const std::string &why) {
+        if (warned_.insert({line, why}).second) diag_.warn(doc_.file, line, why);
+    }
+    AI_OBJ_ID new_obj(AI_OBJ_TYPE type, AI_OBJ_ID parent, const char *name) {
+        AI_OBJ_ID id = AI_OBJ_ID(m_.objs_.size());
+        IedModel::ObjInfo oi;
+        oi.parent = parent;
+        oi.name = name;
+        m_.objs_.push_back(oi);
+        AI_OBJ_IDCTRL ic{};
+        ic.obj_type = type;
+        m_.idctrl_.push_back(ic);
+        return id;
+    }
+    const char *pool(std::string s) {
+        m_.text_pool_.push_back(std::move(s));
+        return m_.text_pool_.back().c_str();
+    }
+
+    const LnType *ln_type(const scl::Ln &ln);
+    bool do_has_fc(const scl::DoType &dt, const std::string &fc, int depth);
+    bool emit_do(const std::string &name, const scl::DoType &dt, const std::string &fc, int depth,
+                 std::vector<Elem> &out);
+    bool emit_attr(const scl::AttrDef &a, ElemKind kind, int8_t fc, int depth, std::vector<Elem> &out);
+    bool emit_attr_body(const scl::AttrDef &a, const std::string &name, ElemKind kind, int8_t fc, int depth,
+                        std::vector<Elem> &out);
+    void emit_cb(const std::string &name, const scl::ControlBlock &cb, int8_t fc, std::vector<Elem> &out);
+    std::unique_ptr<LnType> finish_type(const std::string &type_name, std::vector<Elem> &elems);
+
+    void add_ld(const scl::LDevice &ld);
+    void add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &ldd);
+    void set_initial(IedModel::LnData &L, int32_t i, const std::string &text, int line, bool once);
+    void apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id);
+    void apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id, const std::string &ld_name);
+    void add_data_sets(const scl::LDevice &ld, AI_OBJ_ID ld_id, IedModel::LdData &ldd);
+    void resolve_members();
+    void finish();
+
+    uint8_t *storage(AI_OBJ_ID id) {
+        const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+        IedModel::LnData *L = m_.ln_by_id_.at(oi.ln_id);
+        return L->values.get() + L->type->rt[size_t(oi.rt_index)].mvluTypeInfo.offSet;
+    }
+
+    IedModel &m_;
+    const scl::Document &doc_;
+    const scl::Templates &t_;
+    const scl::Ied &ied_;
+    scl::Diagnostics &diag_;
+    std::set<std::pair<int, std::string>> warned_;
+    std::unordered_map<std::string, const LnType *> type_cache_;
+    std::vector<std::string> expanding_;  // DAType/DOType ids being expanded (cycle check)
+    struct PendingDs {
+        IedModel::DsData *ds;
+        const scl::DataSet *src;
+    };
+    std::vector<PendingDs> pending_ds_;
+};
+
+bool ModelBuilder::do_has_fc(const scl::DoType &dt, const std::string &fc, int depth) {
+    if (depth > scl::kMaxTypeDepth) return false;
+    for (const scl::DoChild &c : dt.children) {
+        if (!c.is_sdo) {
+            if (c.da.fc == fc) return true;
+            continue;
+        }
+        auto it = t_.do_types.find(c.type);
+        if (it == t_.do_types.end()) continue;
+        if (std::find(expanding_.begin(), expanding_.end(), "DO:" + c.type) != expanding_.end()) continue;
+        expanding_.push_back("DO:" + c.type);
+        bool has = do_has_fc(it->second, fc, depth + 1);
+        expanding_.pop_back();
+        if (has) return true;
+    }
+    return false;
+}
+
+bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const std::string &fc, int depth,
+                           std::vector<Elem> &out) {
+    if (depth > scl::kMaxTypeDepth) {
+        warn_once(dt.line, "DOType '" + dt.id + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth));
+        return false;
+    }
+    int8_t fci = int8_t(fc_from_name(fc));
+    size_t mark = out.size();
+    out.push_back(Elem{RT_STR_START, ElemKind::Do, fci, VAL_TYPE_UNKNOWN, 0, name});
+    expanding_.push_back("DO:" + dt.id);
+    for (const scl::DoChild &c : dt.children) {
+        if (!c.is_sdo) {
+            if (c.da.fc == fc) emit_attr(c.da, ElemKind::Da, fci, depth + 1, out);
+            continue;
+        }
+        auto it = t_.do_types.find(c.type);
+        if (it == t_.do_types.end()) {
+            warn_once(c.line, "SDO '" + c.name + "' has unknown DOType '" + c.type + "'; skipped");
+            continue;
+        }
+        if (std::find(expanding_.begin(), expanding_.end(), "DO:" + c.type) != expanding_.end()) {
+            warn_once(c.line, "SDO '" + c.name + "' refers back to DOType '" + c.type + "'; skipped");
+            continue;
+        }
+        if (do_has_fc(it->second, fc, depth + 1)) emit_do(c.name, it->second, fc, depth + 1, out);
+    }
+    expanding_.pop_back();
+    if (out.size() == mark + 1) {
+        out.resize(mark);
+        return false;
+    }
+    out.push_back(Elem{RT_STR_END, ElemKind::End, fci, VAL_TYPE_UNKNOWN, 0, std::string()});
+    return true;
+}
+
+bool ModelBuilder::emit_attr(const scl::AttrDef &a, ElemKind kind, int8_t fc, int depth, std::vector<Elem> &out) {
+    if (depth > scl::kMaxTypeDepth) {
+        warn_once(a.line, "attribute '" + a.name + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth) +
+                              "; skipped");
+        return false;
+    }
+    if (a.count == 0) return emit_attr_body(a, a.name, kind, fc, depth, out);
+    size_t mark = out.size();
+    Elem start{RT_ARR_START, kind, fc, VAL_TYPE_UNKNOWN, 0, a.name};
+    start.count = a.count;
+    start.tmpl = &a;
+    out.push_back(start);
+    if (!emit_attr_body(a, std::string(), ElemKind::ArrayItem, fc, depth + 1, out)) {
+        out.resize(mark);
+        return false;
+    }
+    out.push_back(Elem{RT_ARR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
+    return true;
+}
+
+bool ModelBuilder::emit_attr_body(const scl::AttrDef &a, const std::string &name, ElemKind kind, int8_t fc, int depth,
+                                  std::vector<Elem> &out) {
+    if (a.btype == "Struct") {
+        auto it = t_.da_types.find(a.type);
+        if (it == t_.da_types.end()) {
+            warn_once(a.line, "attribute '" + a.name + "' has unknown DAType '" + a.type + "'; skipped");
+            return false;
+        }
+        if (std::find(expanding_.begin(), expanding_.end(), "DA:" + a.type) != expanding_.end()) {
+            warn_once(a.line, "attribute '" + a.name + "' refers back to DAType '" + a.type + "'; skipped");
+            return false;
+        }
+        size_t mark = out.size();
+        Elem start{RT_STR_START, kind, fc, VAL_TYPE_UNKNOWN, 0, name};
+        start.tmpl = &a;
+        out.push_back(start);
+        expanding_.push_back("DA:" + a.type);
+        for (const scl::AttrDef &b : it->second.bdas) emit_attr(b, ElemKind::Da, fc, depth + 1, out);
+        expanding_.pop_back();
+        if (out.size() == mark + 1) {
+            out.resize(mark);
+            return false;
+        }
+        out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
+        return true;
+    }
+    Elem e{RT_PRIMITIVE, kind, fc, VAL_TYPE_UNKNOWN, 0, name};
+    e.tmpl = &a;
+    if (a.btype == "Enum") {
+        auto it = t_.enum_types.find(a.type);
+        if (it == t_.enum_types.end()) {
+            warn_once(a.line, "attribute '" + a.name + "' has unknown EnumType '" + a.type + "'; skipped");
+            return false;
+        }
+        e.vt = VAL_TYPE_INT8;  // IEC 61850-8-1: ENUMERATED travels as an 8-bit integer
+        e.el_len = 1;
+        e.en = &it->second;
+    } else {
+        const BasicType *bt = basic_type(a.btype);
+        if (!bt) {
+            warn_once(a.line, "attribute '" + a.name + "' has unsupported bType '" + a.btype + "'; skipped");
+            return false;
+        }
+        e.vt = bt->type;
+        e.el_len = bt->el_len;
+    }
+    out.push_back(std::move(e));
+    return true;
+}
+
+void ModelBuilder::emit_cb(const std::string &name, const scl::ControlBlock &cb, int8_t fc, std::vector<Elem> &out) {
+    const CbAttr *attrs = nullptr;
+    size_t n = 0;
+    switch (cb.kind) {
+    case scl::CbKind::Report:
+        attrs = cb.buffered ? kBrcb : kUrcb;
+        n = cb.buffered ? std::size(kBrcb) : std::size(kUrcb);
+        break;
+    case scl::CbKind::Log: attrs = kLcb; n = std::size(kLcb); break;
+    case scl::CbKind::SettingGroup: attrs = kSgcb; n = std::size(kSgcb); break;
+    case scl::CbKind::Goose: attrs = kGocb; n = std::size(kGocb); break;
+    }
+    out.push_back(Elem{RT_STR_START, ElemKind::Cb, fc, VAL_TYPE_UNKNOWN, 0, name});
+    for (size_t i = 0; i < n; ++i)
+        out.push_back(Elem{RT_PRIMITIVE, ElemKind::CbAttr, fc, attrs[i].type, attrs[i].el_len, attrs[i].name});
+    if (cb.kind == scl::CbKind::Goose) {
+        out.push_back(Elem{RT_STR_START, ElemKind::CbAttr, fc, VAL_TYPE_UNKNOWN, 0, "DstAddress"});
+        for (const CbAttr &a : kDstAddress)
+            out.push_back(Elem{RT_PRIMITIVE, ElemKind::CbAttr, fc, a.type, a.el_len, a.name});
+        out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
+    }
+    out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
+}
+
+std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, std::vector<Elem> &elems) {
+    auto lt = std::make_unique<LnType>();
+    size_t n = elems.size();
+    lt->rt.resize(n);
+    lt->elems.resize(n);
+    std::vector<size_t> starts;        // indexes of open structures/arrays
+    std::vector<size_t> arr_offsets;   // offset where each open array began
+    std::vector<size_t> path_len;      // length of "$a$b..." at each open level
+    size_t off = 0;
+    for (size_t i = 0; i < n; ++i) {
+        Elem &e = elems[i];
+        RUNTIME_TYPE &r = lt->rt[i];
+        std::memset(&r, 0, sizeof r);
+        r.el_tag = e.tag;
+        lt->names.push_back(std::move(e.name));
+        r.comp_name_ptr = lt->names.back().c_str();
+        r.mvluTypeInfo.rdIndFunIndex = -1;
+        r.mvluTypeInfo.wrIndFunIndex = -1;
+        lt->elems[i] = ElemInfo{e.kind, e.fc, e.en != nullptr, e.en, e.tmpl, 0};
+        size_t depth_len = path_len.empty() ? 0 : path_len.back();
+        size_t my_len = (i == 0 || e.tag == RT_STR_END || e.tag == RT_ARR_END)
+                            ? depth_len
+                            : depth_len + 1 + lt->names.back().size();
+        if (!starts.empty() && lt->rt[starts.back()].el_tag == RT_ARR_START) my_len = depth_len;
+        lt->max_path = std::max(lt->max_path, my_len);
+        switch (e.tag) {
+        case RT_STR_START:
+            r.mvluTypeInfo.offSet = int32_t(off);
+            starts.push_back(i);
+            path_len.push_back(my_len);
+            break;
+        case RT_ARR_START:
+            off = align_up(off, 8);
+            r.mvluTypeInfo.offSet = int32_t(off);
+            r.u.arr.num_elmnts = int16_t(e.count);
+            starts.push_back(i);
+            arr_offsets.push_back(off);
+            path_len.push_back(my_len);
+            break;
+        case RT_PRIMITIVE: {
+            off = align_up(off, stored_align(e.vt));
+            r.mvluTypeInfo.offSet = int32_t(off);
+            r.el_size = int16_t(stored_size(e.vt));
+            r.u.p.el_len = e.el_len;
+            r.u.p.pad = int16_t(e.vt);
+            off += stored_size(e.vt);
+            break;
+        }
+        case RT_STR_END:
+        case RT_ARR_END: {
+            size_t s = starts.back();
+            starts.pop_back();
+            path_len.pop_back();
+            RUNTIME_TYPE &start = lt->rt[s];
+            start.offset_to_last = int32_t(i - s);
+            if (e.tag == RT_STR_END) {
+                start.u.str.num_rt_blks = int16_t(std::min<size_t>(i - s - 1, 32767));
+            } else {
+                size_t begin = arr_offsets.back();
+                arr_offsets.pop_back();
+                size_t stride = align_up(off - begin, 8);
+                lt->elems[s].stride = uint32_t(stride);
+                start.u.arr.num_rt_blks = int16_t(std::min<size_t>(i - s - 1, 32767));
+                off = begin + stride * size_t(start.u.arr.num_elmnts);
+            }
+            r.mvluTypeInfo.offSet = int32_t(off);
+            break;
+        }
+        }
+    }
+    lt->type_id = g_next_type_id.fetch_add(1);
+    lt->rt_ctrl.rt_first = lt->rt.data();
+    lt->rt_ctrl.rt_num = int32_t(n);
+    lt->ctrl.rt_ctrl = &lt->rt_ctrl;
+    lt->ctrl.num_rt = int32_t(n);
+    lt->ctrl.rt = lt->rt.data();
+    lt->ctrl.data_size = int32_t(align_up(off, 8));
+    copy_field(lt->ctrl.type_name, sizeof lt->ctrl.type_name, type_name);
+    return lt;
+}
+
+const LnType *ModelBuilder::ln_type(const scl::Ln &ln) {
+    // Control blocks live in the LN's MMS structure, so they are part of the type.
+    std::string sig = ln.ln_type;
+    for (const scl::ControlBlock &cb : ln.cbs) {
+        sig += '|';
+        sig += std::to_string(cb_fc(cb));
+        for (const std::string &n : cb_instances(cb)) sig += ':' + n;
+    }
+    auto cached = type_cache_.find(sig);
+    if (cached != type_cache_.end()) return cached->second;
+
+    auto it = t_.ln_types.find(ln.ln_type);
+    if (it == t_.ln_types.end()) {
+        diag_.warn(doc_.file, ln.line, "LN '" + ln.name() + "' has unknown lnType '" + ln.ln_type + "'; skipped");
+        type_cache_[sig] = nullptr;
+        return nullptr;
+    }
+    const scl::LNodeType &lnt = it->second;
+    std::vector<Elem> elems;
+    elems.push_back(Elem{RT_STR_START, ElemKind::Ln, FC_NONE, VAL_TYPE_UNKNOWN, 0, lnt.id});
+    for (int fc = 0; fc < FC_COUNT; ++fc) {
+        std::string fcn = kFcNames[fc];
+        size_t mark = elems.size();
+        elems.push_back(Elem{RT_STR_START, ElemKind::Fc, int8_t(fc), VAL_TYPE_UNKNOWN, 0, fcn});
+        for (const scl::DoDef &d : lnt.dos) {
+            auto dt = t_.do_types.find(d.type);
+            if (dt == t_.do_types.end()) {
+                warn_once(d.line, "DO '" + d.name + "' has unknown DOType '" + d.type + "'; skipped");
+                continue;
+            }
+            if (do_has_fc(dt->second, fcn, 1)) emit_do(d.name, dt->second, fcn, 1, elems);
+        }
+        std::set<std::string> cb_names;
+        for (const scl::ControlBlock &cb : ln.cbs) {
+            if (cb_fc(cb) != fc) continue;
+            for (const std::string &inst : cb_instances(cb)) {
+                if (inst.size() > scl::kMaxNameLen) {
+                    warn_once(cb.line, "control block name '" + inst + "' longer than 64 characters; skipped");
+                    continue;
+                }
+                if (!cb_names.insert(inst).second) {
+                    warn_once(cb.line, "duplicate control block '" + inst + "' in " + fcn + "; skipped");
+                    continue;
+                }
+                emit_cb(inst, cb, int8_t(fc), elems);
+            }
+        }
+        if (elems.size() == mark + 1)
+            elems.resize(mark);
+        else
+            elems.push_back(Elem{RT_STR_END, ElemKind::End, int8_t(fc), VAL_TYPE_UNKNOWN, 0, std::string()});
+    }
+    elems.push_back(Elem{RT_STR_END, ElemKind::End, FC_NONE, VAL_TYPE_UNKNOWN, 0, std::string()});
+    auto lt = finish_type(lnt.id, elems);
+    const LnType *p = lt.get();
+    m_.types_.push_back(std::move(lt));
+    type_cache_[sig] = p;
+    return p;
+}
+
+void ModelBuilder::set_initial(IedModel::LnData &L, int32_t i, const std::string &text, int line, bool once) {
+    const RUNTIME_TYPE &r = L.type->rt[size_t(i)];
+    const ElemInfo &ei = L.type->elems[size_t(i)];
+    AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
+    uint8_t *dst = L.values.get() + r.mvluTypeInfo.offSet;
+    auto complain = [&](const std::string &why) {
+        if (once)
+            warn_once(line, why);
+        else
+            diag_.warn(doc_.file, line, why);
+    };
+    if (ei.is_enum) {
+        std::string t = text;
+        while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+        while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(t.begin());
+        for (const auto &ev : ei.enum_type->vals)
+            if (ev.second == t) {
+                if (ev.first < -128 || ev.first > 127) {
+                    complain("enumeration value '" + t + "' (" + std::to_string(ev.first) + ") outside 8 bits; ignored");
+                    return;
+                }
+                int8_t v = int8_t(ev.first);
+                std::memcpy(dst, &v, 1);
+                return;
+            }
+        if (text_to_value(VAL_TYPE_INT8, t, dst) != 0)
+            complain("value '" + t + "' is not in EnumType '" + ei.enum_type->id + "'; ignored");
+        return;
+    }
+    if (scl_text_to_value(vt, text, dst) != 0)
+        complain("value '" + text.substr(0, 80) + "' does not fit type " + type_name(vt) + " of '" + r.comp_name_ptr +
+                 "'; ignored");
+}
+
+void ModelBuilder::add_ld(const scl::LDevice &ld) {
+    std::string ld_name = ied_.name + ld.inst;
+    IedModel::LdData &ldd = m_.lds_.emplace_back();
+    AI_OBJ_ID ld_id = new_obj(OBJECT_TYPE_LD, 0, nullptr);
+    copy_field(ldd.ctrl.cobj.name, AI_OBJ_NAME_LEN, ld_name);
+    copy_field(ldd.ctrl.cobj.desc, AI_OBJ_NAME_LEN, ld.desc);
+    ldd.ctrl.cobj.type = OBJECT_TYPE_LD;
+    ldd.ctrl.cobj.id = ld_id;
+    ldd.ctrl.cobj.parent = &m_.ctrl_.cobj;
+    m_.objs_[size_t(ld_id)].name = ldd.ctrl.cobj.name;
+    if (!ld.desc.empty()) m_.objs_[size_t(ld_id)].desc = pool(ld.desc);
+    m_.idctrl_[size_t(ld_id)].u.ld_idctrl.ld = &ldd.ctrl;
+    m_.ld_by_name_[ld_name] = ld_id;
+    m_.ld_by_id_[ld_id] = &ldd;
+    m_.ld_tbl_.push_back(&ldd.ctrl);
+    for (const scl::Ln &ln : ld.lns) add_ln(ln, ld_id, ldd);
+    add_data_sets(ld, ld_id, ldd);
+}
+
+void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &ldd) {
+    const LnType *lt = ln_type(ln);
+    if (!lt) return;
+    std::string ln_name = ln.name();
+    size_t ref_len = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path;
+    if (ref_len > scl::kMaxRefLen) {
+        diag_.warn(doc_.file, ln.line,
+                   "LN '" + ln_name + "' has references of " + std::to_string(ref_len) + " characters (over " +
+                       std::to_string(scl::kMaxRefLen) + "); skipped");
+        return;
+    }
+    IedModel::LnData &L = m_.lns_.emplace_back();
+    L.type = lt;
+    L.ld_id = ld_id;
+    AI_OBJ_ID ln_id = new_obj(OBJECT_TYPE_LN, ld_id, nullptr);
+    copy_field(L.ctrl.cobj.name, AI_OBJ_NAME_LEN, ln_name);
+    copy_field(L.ctrl.cobj.desc, AI_OBJ_NAME_LEN, ln.desc);
+    L.ctrl.cobj.type = OBJECT_TYPE_LN;
+    L.ctrl.cobj.id = ln_id;
+    L.ctrl.cobj.parent = &ldd.ctrl.cobj;
+    L.ctrl.type_id = lt->type_id;
+    m_.objs_[size_t(ln_id)].name = L.ctrl.cobj.name;
+    m_.objs_[size_t(ln_id)].ln_id = ln_id;
+    m_.objs_[size_t(ln_id)].rt_index = 0;
+    if (!ln.desc.empty()) m_.objs_[size_t(ln_id)].desc = pool(ln.desc);
+    m_.idctrl_[size_t(ln_id)].u.ln_idctrl.type = 0;
+    m_.idctrl_[size_t(ln_id)].u.ln_idctrl.ln = &L.ctrl;
+    m_.ln_by_id_[ln_id] = &L;
+    ldd.ln_tbl.push_back(&L.ctrl);
+    ++m_.ln_total_;
+
+    size_t n = lt->rt.size();
+    L.values.reset(new uint8_t[size_t(lt->ctrl.data_size) + 1]());
+    L.sub_ids.assign(n, -1);
+    L.sub_ids[0] = ln_id;
+    std::vector<AI_OBJ_ID> stack{ln_id};
+    for (size_t i = 1; i + 1 < n;) {
+        const RUNTIME_TYPE &r = lt->rt[i];
+        const ElemInfo &ei = lt->elems[i];
+        if (r.el_tag == RT_STR_END) {
+            stack.pop_back();
+            ++i;
+            continue;
+        }
+        AI_OBJ_TYPE ot = ei.kind == ElemKind::Fc   ? OBJECT_TYPE_FCN
+                         : ei.kind == ElemKind::Do ? OBJECT_TYPE_FCD
+                         : ei.kind == ElemKind::Cb ? OBJECT_TYPE_CB
+                                                   : OBJECT_TYPE_FCDA;
+        AI_OBJ_ID id = new_obj(ot, stack.back(), r.comp_name_ptr);
+        IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+        oi.ln_id = ln_id;
+        oi.rt_index = int32_t(i);
+        AI_FCO_IDCTRL &fco = m_.idctrl_[size_t(id)].u.fco_idctrl;
+        fco.type = ei.fc;
+        fco.rt = const_cast<RUNTIME_TYPE *>(&r);
+        fco.ln = &L.ctrl;
+        L.sub_ids[i] = id;
+        if (r.el_tag == RT_STR_START) {
+            stack.push_back(id);
+            ++i;
+        } else if (r.el_tag == RT_ARR_START) {
+            i += size_t(r.offset_to_last) + 1;
+        } else {
+            ++i;
+        }
+    }
+    // Bit strings start with their usual length, all bits clear.
+    {
+        std::vector<Primitive> prims;
+        m_.collect_rt(L, 0, int32_t(n) - 1, 0, -1, prims);
+        for (const Primitive &p : prims) {
+            int16_t bits = int16_t(bitstring_bits(p.type));
+            if (bits > 0) std::memcpy(p.data, &bits, 2);
+        }
+    }
+    // Template defaults, then the instance's values and texts, then control blocks.
+    for (size_t i = 1; i < n; ++i) {
+        const ElemInfo &ei = lt->elems[i];
+        if (lt->rt[i].el_tag == RT_PRIMITIVE && L.sub_ids[i] >= 0 && ei.tmpl && ei.tmpl->has_val &&
+            ei.kind != ElemKind::CbAttr)
+            set_initial(L, int32_t(i), ei.tmpl->val, ei.tmpl->line, true);
+    }
+    apply_entries(ln, L, ln_id);
+    apply_cbs(ln, L, ln_id, ldd.ctrl.cobj.name);
+}
+
+void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id) {
+    const AI_OBJ_ID *fcs = nullptr;
+    int32_t nfc = 0;
+    // Children are not pooled yet: find the FCNs through the runtime table.
+    std::vector<AI_OBJ_ID> fc_ids;
+    for (size_t i = 1; i + 1 < L.type->rt.size();) {
+        fc_ids.push_back(L.sub_ids[i]);
+        i += size_t(L.type->rt[i].offset_to_last) + 1;
+    }
+    fcs = fc_ids.data();
+    nfc = int32_t(fc_ids.size());
+    auto child_by_rt = [&](AI_OBJ_ID parent, std::string_view name) -> AI_OBJ_ID {
+        const IedModel::ObjInfo &po = m_.objs_[size_t(parent)];
+        const RUNTIME_TYPE &pr = L.type->rt[size_t(po.rt_index)];
+        if (pr.el_tag != RT_STR_START) return -1;
+        size_t end = size_t(po.rt_index + pr.offset_to_last);
+        for (size_t j = size_t(po.rt_index) + 1; j < end;) {
+            const RUNTIME_TYPE &cr = L.type->rt[j];
+            if (name == cr.comp_name_ptr) return L.sub_ids[j];
+            j += (cr.el_tag == RT_STR_START || cr.el_tag == RT_ARR_START) ? size_t(cr.offset_to_last) + 1 : 1;
+        }
+        return -1;
+    };
+    std::map<std::string, std::string> do_desc;  // DO name -> text, for do_descs
+    std::map<std::string, std::string> du_text;  // DO name -> dU value
+    for (const scl::InstEntry &e : ln.entries) {
+        std::vector<std::string_view> comps = split(e.path, '$');
+        std::vector<AI_OBJ_ID> matches;
+        for (int32_t f = 0; f < nfc; ++f) {
+            AI_OBJ_ID cur = fcs[f];
+            for (std::string_view c : comps) {
+                cur = child_by_rt(cur, c);
+                if (cur < 0) break;
+            }
+            if (cur >= 0) matches.push_back(cur);
+        }
+        if (matches.empty()) {
+            diag_.warn(doc_.file, e.line,
+                       "instance element '" + e.path + "' of LN '" + L.ctrl.cobj.name + "' is not in its type; skipped");
+            continue;
+        }
+        if (!e.desc.empty()) {
+            const char *d = pool(e.desc);
+            for (AI_OBJ_ID id : matches) m_.objs_[size_t(id)].desc = d;
+            if (comps.size() == 1) do_desc[e.path] = e.desc;
+        }
+        if (e.is_dai && e.has_val) {
+            AI_OBJ_ID id = matches.front();
+            const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+            if (L.type->rt[size_t(oi.rt_index)].el_tag != RT_PRIMITIVE) {
+                diag_.warn(doc_.file, e.line, "DAI '" + e.path + "' is not a primitive attribute; value ignored");
+                continue;
+            }
+            set_initial(L, oi.rt_index, e.val, e.line, false);
+            if (comps.size() == 2 && comps[1] == "dU") du_text[std::string(comps[0])] = e.val;
+        }
+    }
+    // A data object without its own desc is described by its dU text.
+    for (auto &du : du_text) {
+        if (do_desc.count(du.first) || du.second.empty()) continue;
+        do_desc[du.first] = du.second;
+        const char *d = pool(du.second);
+        for (int32_t f = 0; f < nfc; ++f) {
+            AI_OBJ_ID id = child_by_rt(fcs[f], du.first);
+            if (id >= 0 && !m_.objs_[size_t(id)].desc) m_.objs_[size_t(id)].desc = d;
+        }
+    }
+    // do_descs in the order of the LN's data objects.
+    std::set<std::string> seen;
+    for (size_t i = 1; i < L.type->rt.size(); ++i) {
+        if (L.type->elems[i].kind != ElemKind::Do) continue;
+        const IedModel::ObjInfo &oi = m_.objs_[size_t(L.sub_ids[i])];
+        if (m_.objs_[size_t(oi.parent)].rt_index < 0 ||
+            L.type->elems[size_t(m_.objs_[size_t(oi.parent)].rt_index)].kind != ElemKind::Fc)
+            continue;
+        auto it = do_desc.find(oi.name);
+        if (it == do_desc.end() || !seen.insert(it->first).second) continue;
+        AI_DO_DESC dd{};
+        copy_field(dd.do_name, AI_OBJ_NAME_LEN, it->first);
+        copy_field(dd.desc, AI_OBJ_NAME_LEN, it->second);
+        L.do_descs.push_back(dd);
+    }
+    (void)ln_id;
+}
+
+void ModelBuilder::apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id, const std::string &ld_name) {
+    std::string ln_name = L.ctrl.cobj.name;
+    auto find_child = [&](AI_OBJ_ID parent, std::string_view name) -> AI_OBJ_ID {
+        const IedModel::ObjInfo &po = m_.objs_[size_t(parent)];
+        const RUNTIME_TYPE &pr = L.type->rt[size_t(po.rt_index)];
+        size_t end = size_t(po.rt_index + pr.offset_to_last);
+        for (size_t j = size_t(po.rt_index) + 1; j < end;) {
+            const RUNTIME_TYPE &cr = L.type->rt[j];
+            if (name == cr.comp_name_ptr) return L.sub_ids[j];
+            j += (cr.el_tag == RT_STR_START || cr.el_tag == RT_ARR_START) ? size_t(cr.offset_to_last) + 1 : 1;
+        }
+        return -1;
+    };
+    auto set_text = [&](AI_OBJ_ID cb, const char *attr, const std::string &text, int line) {
+        AI_OBJ_ID a = find_child(cb, attr);
+        if (a < 0) return;
+        const RUNTIME_TYPE &r = L.type->rt[size_t(m_.objs_[size_t(a)].rt_index)];
+        if (text_to_value(AI_VAL_TYPE(r.u.p.pad), text, storage(a)) != 0)
+            diag_.warn(doc_.file, line, std::string(attr) + " '" + text.substr(0, 80) + "' does not fit; left empty");
+    };
+    auto set_raw = [&](AI_OBJ_ID cb, const char *attr, const void *v, size_t n) {
+        AI_OBJ_ID a = find_child(cb, attr);
+        if (a >= 0) std::memcpy(storage(a), v, n);
+    };
+    for (const scl::ControlBlock &cb : ln.cbs) {
+        int fc = cb_fc(cb);
+        AI_OBJ_ID fc_id = -1;
+        for (size_t i = 1; i + 1 < L.type->rt.size();) {
+            if (L.type->elems[i].fc == fc) fc_id = L.sub_ids[i];
+            i += size_t(L.type->rt[i].offset_to_last) + 1;
+        }
+        if (fc_id < 0) continue;
+        std::string dat_set;
+        if (!cb.dat_set.empty()) {
+            bool found = false;
+            for (const scl::DataSet &ds : ln.data_sets) found = found || ds.name == cb.dat_set;
+            if (!found)
+                diag_.warn(doc_.file, cb.line,
+                           "control block '" + cb.name + "' names data set '" + cb.dat_set + "' not defined in " +
+                               ln_name);
+            dat_set = ld_name + "/" + ln_name + "$" + cb.dat_set;
+        }
+        for (const std::string &inst : cb_instances(cb)) {
+            AI_OBJ_ID id = find_child(fc_id, inst);
+            if (id < 0) continue;
+            std::string ref = ld_name + "/" + ln_name + "$" + fc_name(fc) + "$" + inst;
+            switch (cb.kind) {
+            case scl::CbKind::Report: {
+                std::string rpt_id = cb.rpt_id.empty() ? ref : cb.rpt_id;
+                if (rpt_id.size() > 65) {
+                    diag_.warn(doc_.file, cb.line, "RptID of '" + inst + "' longer than 65 characters; left empty");
+                    rpt_id.clear();
+                }
+                set_text(id, "RptID", rpt_id, cb.line);
+                set_text(id, "DatSet", dat_set, cb.line);
+                set_raw(id, "ConfRev", &cb.conf_rev, 4);
+                uint8_t bits[4] = {};
+                make_bits(bits, cb.opt_flds, AI_BITS_OPTFLDS);
+                set_raw(id, "OptFlds", bits, AI_SIZE_OPTFLDS);
+                set_raw(id, "BufTm", &cb.buf_time, 4);
+                uint8_t trg[3] = {};
+                make_bits(trg, cb.trg_ops, AI_BITS_TRGC);
+                set_raw(id, "TrgOps", trg, AI_SIZE_TRGC);
+                set_raw(id, "IntgPd", &cb.intg_pd, 4);
+                break;
+            }
+            case scl::CbKind::Log: {
+                set_text(id, "LogRef", cb.log_name.empty() ? std::string() : ld_name + "/" + cb.log_name, cb.line);
+                set_text(id, "DatSet", dat_set, cb.line);
+                uint8_t trg[3] = {};
+                make_bits(trg, cb.trg_ops, AI_BITS_TRGC);
+                set_raw(id, "TrgOps", trg, AI_SIZE_TRGC);
+                set_raw(id, "IntgPd", &cb.intg_pd, 4);
+                break;
+            }
+            case scl::CbKind::SettingGroup: {
+                uint8_t num = uint8_t(std::min<uint32_t>(cb.num_of_sgs, 255));
+                uint8_t act = uint8_t(std::min<uint32_t>(cb.act_sg, 255));
+                set_raw(id, "NumOfSG", &num, 1);
+                set_raw(id, "ActSG", &act, 1);
+                break;
+            }
+            case scl::CbKind::Goose:
+                set_text(id, "GoID", cb.go_id.empty() ? ref : cb.go_id, cb.line);
+                set_text(id, "DatSet", dat_set, cb.line);
+                set_raw(id, "ConfRev", &cb.conf_rev, 4);
+                break;
+            }
+        }
+    }
+    (void)ln_id;
+}
+
+void ModelBuilder::add_data_sets(const scl::LDevice &ld, AI_OBJ_ID ld_id, IedModel::LdData &ldd) {
+    for (const scl::Ln &ln : ld.lns) {
+        // Data sets of an LN that was skipped have no home in the model.
+        bool ln_present = false;
+        for (AI_LN_CTRL *l : ldd.ln_tbl) ln_present = ln_present || ln.name() == l->cobj.name;
+        for (const scl::DataSet &ds : ln.data_sets) {
+            if (!ln_present) {
+                diag_.warn(doc_.file, ds.line, "data set '" + ds.name + "' belongs to a skipped LN; skipped");
+                continue;
+            }
+            size_t ref_len = std::strlen(ldd.ctrl.cobj.name) + 1 + ln.name().size() + 1 + ds.name.size();
+            if (ref_len > scl::kMaxRefLen) {
+                diag_.warn(doc_.file, ds.line, "reference of data set '" + ds.name + "' longer than 129; skipped");
+                continue;
+            }
+            IedModel::DsData &D = m_.dss_.emplace_back();
+            AI_OBJ_ID id = new_obj(OBJECT_TYPE_DS, ld_id, nullptr);
+            copy_field(D.ctrl.cobj.name, AI_OBJ_NAME_LEN, ds.name);
+            copy_field(D.ctrl.cobj.desc, AI_OBJ_NAME_LEN, ds.desc);
+            D.ctrl.cobj.type = OBJECT_TYPE_DS;
+            D.ctrl.cobj.id = id;
+            D.ctrl.cobj.parent = &ldd.ctrl.cobj;
+            D.ctrl.deletable = 0;
+            D.ln_name = ln.name();
+            D.ld_id = ld_id;
+            m_.objs_[size_t(id)].name = D.ctrl.cobj.name;
+            if (!ds.desc.empty()) m_.objs_[size_t(id)].desc = pool(ds.desc);
+            m_.idctrl_[size_t(id)].u.ds_idctrl.ds = &D.ctrl;
+            m_.ds_by_id_[id] = &D;
+            ldd.ds_tbl.push_back(&D.ctrl);
+            ldd.ds_ids.push_back(id);
+            ++m_.ds_total_;
+            pending_ds_.push_back(PendingDs{&D, &ds});
+        }
+    }
+}
+
+void ModelBuilder::resolve_members() {
+    for (PendingDs &p : pending_ds_) {
+        for (const scl::Fcda &f : p.src->members) {
+            std::string ref;
+            std::string why;
+            if (f.ld_inst.empty() || f.ln_class.empty() || f.do_name.empty() || f.fc.empty()) {
+                why = "FCDA lacks ldInst, lnClass, doName or fc";
+            } else {
+                std::string ln = f.ln_class == "LLN0" ? std::string("LLN0") : f.prefix + f.ln_class + f.ln_inst;
+                ref = ied_.name + f.ld_inst + "/" + ln + "$" + f.fc + "$" + f.do_name;
+                if (!f.da_name.empty()) ref += "$" + f.da_name;
+                std::replace(ref.begin(), ref.end(), '.', '$');
+                if (ref.size() > scl::kMaxRefLen) why = "FCDA reference longer than 129 characters";
+            }
+            AI_OBJ_ID id = -1;
+            if (why.empty()) {
+                id = m_.find(ref);
+                if (id < 0)
+                    why = "FCDA '" + ref + "' names no object of the model";
+                else if (m_.type(id) != OBJECT_TYPE_FCD && m_.type(id) != OBJECT_TYPE_FCDA)
+                    why = "FCDA '" + ref + "' is not a data object or attribute", id = -1;
+            }
+            if (!why.empty())
+                diag_.warn(doc_.file, f.line,
+                           why + "; member of data set '" + std::string(p.ds->ctrl.cobj.name) + "' left unresolved");
+            // An unresolved member keeps its place (identifier -1) so that the
+            // values of a report stay aligned with the device's data set.
+            p.ds->mb_ids.push_back(id);
+            std::array<char, AI_OBJ_REF_LEN> r{};
+            if (ref.size() <= scl::kMaxRefLen) copy_field(r.data(), AI_OBJ_REF_LEN, ref);
+            p.ds->mb_refs.push_back(r);
+        }
+        p.ds->ctrl.mb_num = int32_t(p.ds->mb_ids.size());
+        p.ds->ctrl.mb_ids = p.ds->mb_ids.data();
+        static_assert(sizeof(std::array<char, AI_OBJ_REF_LEN>) == sizeof(AI_OBJ_REF), "reference layout");
+        p.ds->ctrl.mb_refs = reinterpret_cast<AI_OBJ_REF *>(p.ds->mb_refs.data());
+    }
+}
+
+void ModelBuilder::finish() {
+    IedModel &m = m_;
+    // Children pool: IED -> LDs, LD -> LNs, LN and structures -> components.
+    m.child_pool_.reserve(m.objs_.size());
+    for (size_t id = 0; id < m.objs_.size(); ++id) {
+        IedModel::ObjInfo &oi = m.objs_[id];
+        oi.child_off = uint32_t(m.child_pool_.size());
+        AI_OBJ_TYPE t = m.idctrl_[id].obj_type;
+        if (t == OBJECT_TYPE_IED) {
+            for (AI_LD_CTRL *ld : m.ld_tbl_) m.child_pool_.push_back(ld->cobj.id);
+        } else if (t == OBJECT_TYPE_LD) {
+            for (AI_LN_CTRL *ln : m.ld_by_id_.at(AI_OBJ_ID(id))->ln_tbl) m.child_pool_.push_back(ln->cobj.id);
+        } else if (oi.ln_id >= 0) {
+            const IedModel::LnData *L = m.ln_by_id_.at(oi.ln_id);
+            const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
+            if (r.el_tag == RT_STR_START) {
+                size_t end = size_t(oi.rt_index + r.offset_to_last);
+                for (size_t j = size_t(oi.rt_index) + 1; j < end;) {
+                    const RUNTIME_TYPE &cr = L->type->rt[j];
+                    m.child_pool_.push_back(L->sub_ids[j]);
+                    j += (cr.el_tag == RT_STR_START || cr.el_tag == RT_ARR_START) ? size_t(cr.offset_to_last) + 1 : 1;
+                }
+            }
+        }
+        oi.child_num = uint32_t(m.child_pool_.size() - oi.child_off);
+    }
+    for (IedModel::LdData &ld : m.lds_) {
+        ld.ctrl.num_ln = ld.ctrl.max_num_ln = int32_t(ld.ln_tbl.size());
+        ld.ctrl.ln_tbl = ld.ln_tbl.data();
+        ld.ctrl.num_ds = ld.ctrl.max_num_ds = int32_t(ld.ds_tbl.size());
+        ld.ctrl.ds_tbl = ld.ds_tbl.data();
+    }
+    for (IedModel::LnData &L : m.lns_) {
+        L.ctrl.data = L.values.get();
+        L.ctrl.sub_obj_num = int32_t(L.sub_ids.size());
+        L.ctrl.sub_ids = L.sub_ids.data();
+        L.ctrl.do_desc_num = int32_t(L.do_descs.size());
+        L.ctrl.do_descs = L.do_descs.data();
+    }
+    m.ctrl_.num_ld = m.ctrl_.max_num_ld = int32_t(m.ld_tbl_.size());
+    m.ctrl_.ld_tbl = m.ld_tbl_.data();
+    m.ctrl_.obj_num = int32_t(m.objs_.size());
+    m.ctrl_.max_dyn_num = 0;
+    m.ctrl_.id_ctrl = m.idctrl_.data();
+    std::lock_guard<std::mutex> lock(g_type_mutex);
+    for (auto &t : m.types_) g_types[t->type_id] = &t->ctrl;
+}
+
+bool ModelBuilder::run() {
+    m_.name_ = ied_.name;
+    copy_field(m_.ctrl_.cobj.name, AI_OBJ_NAME_LEN, ied_.name);
+    copy_field(m_.ctrl_.cobj.desc, AI_OBJ_NAME_LEN, ied_.desc);
+    m_.ctrl_.cobj.type = OBJECT_TYPE_IED;
+    m_.ctrl_.cobj.id = 0;
+    m_.ctrl_.cobj.parent = nullptr;
+    AI_OBJ_ID ied_id = new_obj(OBJECT_TYPE_IED, -1, m_.ctrl_.cobj.name);
+    if (!ied_.desc.empty()) m_.objs_[size_t(ied_id)].desc = pool(ied_.desc);
+    m_.idctrl_[size_t(ied_id)].u.ied_idctrl.ied = &m_.ctrl_;
+    for (const scl::LDevice &ld : ied_.lds) add_ld(ld);
+    finish();
+    resolve_members();  // needs the children pool that finish() lays out
+    if (m_.ld_tbl_.empty()) diag_.warn(doc_.file, ied_.line, "IED '" + ied_.name + "' has no logical device");
+    return true;
+}
+
+// ============================================================================
+// IedModel
+// ============================================================================
+
+IedModel::IedModel() : magic_(kMagic) {}
+
+IedModel::~IedModel() {
+    magic_ = 0;
+    std::lock_guard<std::mutex> lock(g_type_mutex);
+    for (auto &t : types_) g_types.erase(t->type_id);
+}
+
+std::unique_ptr<IedModel> IedModel::build(std::shared_ptr<const scl::Document> doc, const scl::Ied &ied,
+                                          scl::Diagnostics &diag) {
+    if (!doc) return nullptr;
+    std::unique_ptr<IedModel> m(new IedModel());
+    m->doc_ = doc;
+    ModelBuilder b(*m, *doc, ied, diag);
+    if (!b.run()) return nullptr;
+    return m;
+}
+
+std::unique_ptr<IedModel> IedModel::load(const std::string &scl_file, const std::string &ied_name,
+                                         scl::Diagnostics &diag) {
+    auto doc = std::make_shared<scl::Document>();
+    if (!scl::parse_file(scl_file, *doc, diag)) return nullptr;
+    for (const scl::Ied &ied : doc->ieds)
+        if (ied.name == ied_name) return build(doc, ied, diag);
+    diag.error(scl_file, 0, "no IED named '" + ied_name + "'");
+    return nullptr;
+}
+
+IedModel *IedModel::from_ctrl(const AI_IED_CTRL *ctrl) {
+    if (!ctrl) return nullptr;
+    // ctrl_ is the first member: the record's address is the model's.
+    auto *m = reinterpret_cast<IedModel *>(const_cast<AI_IED_CTRL *>(ctrl));
+    return m->magic_ == kMagic ? m : nullptr;
+}
+
+AI_OBJ_TYPE IedModel::type(AI_OBJ_ID id) const {
+    return valid(id) ? idctrl_[size_t(id)].obj_type : OBJECT_TYPE_UNKNOWN;
+}
+
+AI_OBJ_ID IedModel::parent(AI_OBJ_ID id) const { return valid(id) ? objs_[size_t(id)].parent : -1; }
+
+const char *IedModel::name(AI_OBJ_ID id) const { return valid(id) ? objs_[size_t(id)].name : nullptr; }
+
+const char *IedModel::desc(AI_OBJ_ID id) const { return valid(id) ? objs_[size_t(id)].desc : nullptr; }
+
+AI_OBJ_ID IedModel::child(AI_OBJ_ID id, std::string_view nm) const {
+    if (!valid(id)) return -1;
+    const ObjInfo &oi = objs_[size_t(id)];
+    for (uint32_t k = 0; k < oi.child_num; ++k) {
+        AI_OBJ_ID c = child_pool_[oi.child_off + k];
+        if (c >= 0 && nm == objs_[size_t(c)].name) return c;
+    }
+    return -1;
+}
+
+const char *IedModel::desc(AI_OBJ_ID id, std::string_view sub) const {
+    if (!valid(id)) return nullptr;
+    std::vector<std::string_view> comps = split(sub, '$');
+    for (std::string_view c : comps)
+        if (c.empty()) return nullptr;
+    auto walk = [&](AI_OBJ_ID from) -> AI_OBJ_ID {
+        for (std::string_view c : comps) {
+            from = child(from, c);
+            if (from < 0) return -1;
+        }
+        return from;
+    };
+    if (type(id) == OBJECT_TYPE_LN) {
+        const ObjInfo &oi = objs_[size_t(id)];
+        AI_OBJ_ID found = -1;
+        for (uint32_t k = 0; k < oi.child_num; ++k) {
+            AI_OBJ_ID hit = walk(child_pool_[oi.child_off + k]);
+            if (hit < 0) continue;
+            if (objs_[size_t(hit)].desc) return objs_[size_t(hit)].desc;
+            found = hit;
+        }
+        (void)found;
+        return nullptr;
+    }
+    AI_OBJ_ID hit = walk(id);
+    return hit >= 0 ? objs_[size_t(hit)].desc : nullptr;
+}
+
+bool IedModel::children(AI_OBJ_ID id, const AI_OBJ_ID *&ids, int32_t &num) const {
+    ids = nullptr;
+    num = 0;
+    if (!valid(id)) return false;
+    const ObjInfo &oi = objs_[size_t(id)];
+    AI_OBJ_TYPE t = type(id);
+    if (t == OBJECT_TYPE_DS) return false;
+    if (oi.child_num == 0) {
+        // An LD without LNs or an IED without LDs is still a container.
+        return t == OBJECT_TYPE_IED || t == OBJECT_TYPE_LD || t == OBJECT_TYPE_LN;
+    }
+    ids = child_pool_.data() + oi.child_off;
+    num = int32_t(oi.child_num);
+    return true;
+}
+
+bool IedModel::data_sets(AI_OBJ_ID ld, const AI_OBJ_ID *&ids, int32_t &num) const {
+    ids = nullptr;
+    num = 0;
+    auto it = ld_by_id_.find(ld);
+    if (it == ld_by_id_.end()) return false;
+    ids = it->second->ds_ids.data();
+    num = int32_t(it->second->ds_ids.size());
+    return true;
+}
+
+std::string IedModel::reference(AI_OBJ_ID id) const {
+    if (!valid(id)) return std::string();
+    AI_OBJ_TYPE t = type(id);
+    if (t == OBJECT_TYPE_IED || t == OBJECT_TYPE_LD) return objs_[size_t(id)].name;
+    if (t == OBJECT_TYPE_DS) {
+        const DsData *d = ds_by_id_.at(id);
+        return std::string(objs_[size_t(d->ld_id)].name) + "/" + d->ln_name + "$" + objs_[size_t(id)].name;
+    }
+    // Names from the object up to its LN, then the LD.
+    const char *parts[64];
+    int n = 0;
+    AI_OBJ_ID cur = id;
+    while (cur >= 0 && type(cur) != OBJECT_TYPE_LD && n < 64) {
+        parts[n++] = objs_[size_t(cur)].name;
+        cur = objs_[size_t(cur)].parent;
+    }
+    std::string out = cur >= 0 ? objs_[size_t(cur)].name : "";
+    out += '/';
+    for (int k = n - 1; k >= 0; --k) {
+        out += parts[k];
+        if (k) out += '$';
+    }
+    return out;
+}
+
+bool IedModel::reference(AI_OBJ_ID id, char *out, size_t cap) const {
+    if (!out || cap == 0 || !valid(id)) return false;
+    std::string r = reference(id);
+    if (r.size() + 1 > cap) return false;
+    std::memcpy(out, r.c_str(), r.size() + 1);
+    return true;
+}
+
+AI_OBJ_ID IedModel::find(std::string_view ref) const {
+    if (ref.empty() || ref.size() > scl::kMaxRefLen) return -1;
+    size_t slash = ref.find('/');
+    if (slash == std::string_view::npos) {
+        if (ref == name_) return 0;
+        auto it = ld_by_name_.find(std::string(ref));
+        return it == ld_by_name_.end() ? -1 : it->second;
+    }
+    auto ld = ld_by_name_.find(std::string(ref.substr(0, slash)));
+    if (ld == ld_by_name_.end()) return -1;
+    std::vector<std::string_view> comps = split(ref.substr(slash + 1), '$');
+    AI_OBJ_ID cur = child(ld->second, comps[0]);
+    if (cur < 0) return -1;
+    for (size_t k = 1; k < comps.size(); ++k) {
+        AI_OBJ_ID next = child(cur, comps[k]);
+        if (next < 0 && k == 1 && comps.size() == 2) {
+            // LD/LN$DataSet
+            for (AI_OBJ_ID ds : ld_by_id_.at(ld->second)->ds_ids)
+                if (comps[1] == objs_[size_t(ds)].name && ds_by_id_.at(ds)->ln_name == comps[0]) return ds;
+        }
+        if (next < 0) return -1;
+        cur = next;
+    }
+    return cur;
+}
+
+int IedModel::fc(AI_OBJ_ID id) const {
+    AI_OBJ_TYPE t = type(id);
+    if (t == OBJECT_TYPE_FCN || t == OBJECT_TYPE_FCD || t == OBJECT_TYPE_FCDA || t == OBJECT_TYPE_CB)
+        return idctrl_[size_t(id)].u.fco_idctrl.type;
+    return FC_NONE;
+}
+
+AI_LN_CTRL *IedModel::ln_of(AI_OBJ_ID id) const {
+    if (!valid(id) || objs_[size_t(id)].ln_id < 0) return nullptr;
+    return &ln_by_id_.at(objs_[size_t(id)].ln_id)->ctrl;
+}
+
+AI_DS_CTRL *IedModel::data_set(AI_OBJ_ID id) const {
+    auto it = ds_by_id_.find(id);
+    return it == ds_by_id_.end() ? nullptr : &it->second->ctrl;
+}
+
+const LnType *IedModel::ln_type(const AI_LN_CTRL *ln) const {
+    if (!ln) return nullptr;
+    auto it = ln_by_id_.find(ln->cobj.id);
+    return it == ln_by_id_.end() ? nullptr : it->second->type;
+}
+
+bool IedModel::type_of(AI_OBJ_ID id, const RUNTIME_TYPE *&first, int32_t &num) const {
+    if (!valid(id) || objs_[size_t(id)].ln_id < 0) return false;
+    const ObjInfo &oi = objs_[size_t(id)];
+    const LnData *L = ln_by_id_.at(oi.ln_id);
+    first = &L->type->rt[size_t(oi.rt_index)];
+    num = first->el_tag == RT_PRIMITIVE ? 1 : first->offset_to_last + 1;
+    return true;
+}
+
+const ElemInfo *IedModel::elem_info(AI_OBJ_ID id) const {
+    if (!valid(id) || objs_[size_t(id)].ln_id < 0) return nullptr;
+    const ObjInfo &oi = objs_[size_t(id)];
+    return &ln_by_id_.at(oi.ln_id)->type->elems[size_t(oi.rt_index)];
+}
+
+void IedModel::variable_names(AI_OBJ_ID ld, std::vector<std::string> &out, bool sorted) const {
+    auto it = ld_by_id_.find(ld);
+    if (it == ld_by_id_.end()) return;
+    size_t first = out.size();
+    size_t prefix = std::strlen(objs_[size_t(ld)].name) + 1;
+    for (AI_LN_CTRL *ln : it->second->ln_tbl) {
+        AI_OBJ_ID ln_id = ln->cobj.id;
+        for (AI_OBJ_ID id = ln_id; id < object_count() && objs_[size_t(id)].ln_id == ln_id; ++id)
+            out.push_back(reference(id).substr(prefix));
+    }
+    if (sorted) std::sort(out.begin() + long(first), out.end());
+}
+
+void IedModel::collect_rt(const LnData &L, int32_t i, int32_t end, size_t base, AI_OBJ_ID owner,
+                          std::vector<Primitive> &out) const {
+    const std::vector<RUNTIME_TYPE> &rt = L.type->rt;
+    for (int32_t j = i; j <= end;) {
+        const RUNTIME_TYPE &r = rt[size_t(j)];
+        if (r.el_tag == RT_PRIMITIVE) {
+            AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
+            out.push_back(Primitive{owner >= 0 ? owner : L.sub_ids[size_t(j)], vt, int32_t(stored_size(vt)),
+                                    L.values.get() + base + size_t(r.mvluTypeInfo.offSet), &r});
+            ++j;
+        } else if (r.el_tag == RT_ARR_START) {
+            AI_OBJ_ID arr_owner = owner >= 0 ? owner : L.sub_ids[size_t(j)];
+            uint32_t stride = L.type->elems[size_t(j)].stride;
+            for (int k = 0; k < r.u.arr.num_elmnts; ++k)
+                collect_rt(L, j + 1, j + r.offset_to_last - 1, base + size_t(k) * stride, arr_owner, out);
+            j += r.offset_to_last + 1;
+        } else {
+            ++j;
+        }
+    }
+}
+
+void IedModel::collect(AI_OBJ_ID id, std::vector<Primitive> &out) const {
+    switch (type(id)) {
+    case OBJECT_TYPE_IED:
+        for (AI_LD_CTRL *ld : ld_tbl_) collect(ld->cobj.id, out);
+        break;
+    case OBJECT_TYPE_LD:
+        for (AI_LN_CTRL *ln : ld_by_id_.at(id)->ln_tbl) collect(ln->cobj.id, out);
+        break;
+    case OBJECT_TYPE_DS:
+        for (AI_OBJ_ID m : ds_by_id_.at(id)->mb_ids)
+            if (m >= 0) collect(m, out);
+        break;
+    case OBJECT_TYPE_UNKNOWN: break;
+    default: {
+        const ObjInfo &oi = objs_[size_t(id)];
+        const LnData *L = ln_by_id_.at(oi.ln_id);
+        const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
+        int32_t end = oi.rt_index + (r.el_tag == RT_PRIMITIVE ? 0 : r.offset_to_last);
+        collect_rt(*L, oi.rt_index, end, 0, -1, out);
+    }
+    }
+}
+
+bool IedModel::primitives(AI_OBJ_ID id, std::vector<Primitive> &out) const {
+    if (!valid(id)) return false;
+    collect(id, out);
+    return true;
+}
+
+int IedModel::read(AI_OBJ_ID id, AI_OBJ_VAL *out) const {
+    if (!out) return 1;
+    *out = AI_OBJ_VAL{id, nullptr, nullptr, 0};
+    std::vector<Primitive> prims;
+    if (!primitives(id, prims)) return 1;
+    // One block: identifiers, records, then the values, each value 8-aligned.
+    size_t n = prims.size();
+    size_t ids_bytes = align_up(n * sizeof(AI_OBJ_ID), 8);
+    size_t vals_bytes = align_up(n * sizeof(AI_PRIM_VAL), 8);
+    size_t data_bytes = 0;
+    for (const Primitive &p : prims) data_bytes += align_up(size_t(p.size), 8);
+    auto *block = static_cast<uint8_t *>(std::malloc(ids_bytes + vals_bytes + data_bytes + 8));
+    if (!block) return 1;
+    auto *ids = reinterpret_cast<AI_OBJ_ID *>(block);
+    auto *vals = reinterpret_cast<AI_PRIM_VAL *>(block + ids_bytes);
+    uint8_t *data = block + ids_bytes + vals_bytes;
+    {
+        std::shared_lock<std::shared_mutex> lock(value_mutex_);
+        for (size_t k = 0; k < n; ++k) {
+            ids[k] = prims[k].id;
+            vals[k].type = prims[k].type;
+            vals[k].size = prims[k].size;
+            vals[k].data = data;
+            std::memcpy(data, prims[k].data, size_t(prims[k].size));
+            data += align_up(size_t(prims[k].size), 8);
+        }
+    }
+    out->prim_ids = ids;
+    out->prim_vals = vals;
+    out->prim_num = int32_t(n);
+    return 0;
+}
+
+void IedModel::release_values(AI_OBJ_VAL *vals) {
+    if (!vals) return;
+    std::free(vals->prim_ids);
+    vals->prim_ids = nullptr;
+    vals->prim_vals = nullptr;
+    vals->prim_num = 0;
+}
+
+int IedModel::write(AI_OBJ_ID prim_id, const void *data, size_t size) {
+    if (!data || !valid(prim_id) || objs_[size_t(prim_id)].ln_id < 0) return 1;
+    const ObjInfo &oi = objs_[size_t(prim_id)];
+    LnData *L = ln_by_id_.at(oi.ln_id);
+    const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
+    if (r.el_tag != RT_PRIMITIVE || stored_size(AI_VAL_TYPE(r.u.p.pad)) != size) return 1;
+    std::unique_lock<std::shared_mutex> lock(value_mutex_);
+    std::memcpy(L->values.get() + r.mvluTypeInfo.offSet, data, size);
+    return 0;
+}
+
+int IedModel::write_text(AI_OBJ_ID prim_id, std::string_view text) {
+    if (!valid(prim_id) || objs_[size_t(prim_id)].ln_id < 0) return 1;
+    const ObjInfo &oi = objs_[size_t(prim_id)];
+    const RUNTIME_TYPE &r = ln_by_id_.at(oi.ln_id)->type->rt[size_t(oi.rt_index)];
+    if (r.el_tag != RT_PRIMITIVE) return 1;
+    AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
+    uint8_t buf[AI_SIZE_UNISTRING255];
+    if (text_to_value(vt, text, buf) != 0) return 1;
+    return write(prim_id, buf, stored_size(vt));
+}
+
+int IedModel::read_text(AI_OBJ_ID prim_id, std::string &out) const {
+    if (!valid(prim_id) || objs_[size_t(prim_id)].ln_id < 0) return 1;
+    const ObjInfo &oi = objs_[size_t(prim_id)];
+    const LnData *L = ln_by_id_.at(oi.ln_id);
+    const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
+    if (r.el_tag != RT_PRIMITIVE) return 1;
+    char text[AI_SIZE_UNISTRING255 + 8];
+    std::shared_lock<std::shared_mutex> lock(value_mutex_);
+    if (value_to_text(AI_VAL_TYPE(r.u.p.pad), L->values.get() + r.mvluTypeInfo.offSet, text, sizeof text) != 0)
+        return 1;
+    out = text;
+    return 0;
+}
+
+}  // namespace zv::model
