@@ -7,6 +7,7 @@
 
 #include "callbacks.h"
 #include "export.h"
+#include "model/station.h"
 
 namespace zv {
 
@@ -32,11 +33,15 @@ ThreadTable &thread_table() {
 }  // namespace
 }  // namespace zv
 
-ZV_EXPORT ST_RET ai_init_envir(const char *) { return 1; }
-ZV_EXPORT ST_RET ac_init_srvm(void) { return 1; }
+// Reads the station file: `cfg` if given, else $ZORVAN_STATION, else ./station.ini.
+ZV_EXPORT ST_RET ai_init_envir(const char *cfg) { return zv::model::env_init(cfg) == 0 ? 0 : 1; }
+// Loads the SCL files and builds the model of every configured server.
+ZV_EXPORT ST_RET ac_init_srvm(void) { return zv::model::env_load_servers() == 0 ? 0 : 1; }
 ZV_EXPORT void ai_comm_serve(void) {}
 ZV_EXPORT void ac_srv_state_handle(void) {}
-ZV_EXPORT ST_RET ai_uninit_envir(void) { return 1; }
+// Server models stay readable after this: the archiving worker may still be
+// reading them while the application shuts down.
+ZV_EXPORT ST_RET ai_uninit_envir(void) { return zv::model::env_uninit() == 0 ? 0 : 1; }
 
 ZV_EXPORT ST_RET gs_start_thread(GS_THREAD_FUN fn, void *arg, ST_THREAD_HANDLE *handle, ST_THREAD_ID *id) {
     if (fn == nullptr) return 1;
