@@ -29,9 +29,10 @@
 
 namespace zv::ber {
 
-// Nesting limit for constructed encodings read by one Reader tree. MMS Data
-// (kMaxDataDepth in mms) plus the PDU envelope stays well below it.
-constexpr unsigned kMaxDepth = 32;
+// Nesting limit for constructed encodings read by one Reader tree. The deepest
+// user is an MMS TypeDescription: four BER levels per structure level, so
+// mms::kMaxDataDepth (16) levels plus the PDU envelope need about 70.
+constexpr unsigned kMaxDepth = 80;
 // Long-form length at most 4 length bytes (lengths below 4 GiB).
 constexpr unsigned kMaxLengthBytes = 4;
 // High tag numbers up to 28 bits (4 base-128 bytes).

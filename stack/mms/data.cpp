@@ -355,10 +355,10 @@ Result<TypeDescription> decodeTypeSpecification(const Tlv& tlv, unsigned depth) 
     using K = TypeDescription::Kind;
     if (tlv.tag.cls != ber::TagClass::Context)
         return makeError(tlv.offset, "TypeSpecification: unexpected tag " + tlv.tag.text());
-    if (depth >= kMaxDataDepth)
-        return makeError(tlv.offset, "TypeDescription nesting exceeds " + std::to_string(kMaxDataDepth));
     TypeDescription t;
     const uint32_t n = tlv.tag.number;
+    if ((n == 1 || n == 2) && depth >= kMaxDataDepth)
+        return makeError(tlv.offset, "TypeDescription nesting exceeds " + std::to_string(kMaxDataDepth));
     auto expectForm = [&](bool constructed) -> Status {
         if (tlv.tag.constructed != constructed)
             return makeError(tlv.offset, "TypeDescription: wrong form of " + tlv.tag.text());
