@@ -64,12 +64,6 @@ void fuzzSession(ByteView in) {
                 s2->callingSsel == s->callingSsel && s2->calledSsel == s->calledSsel);
 }
 
-#ifdef ZV_ISO_FUZZ_UPPER
-void fuzzPresentation(ByteView in);
-void fuzzAcse(ByteView in);
-void fuzzAssociation(ByteView in);
-#endif
-
 }  // namespace
 }  // namespace zv::iso
 
