@@ -100,9 +100,10 @@ TEST_F(Fdnotify, EndOfFileCountsAsReadable)
 TEST_F(Fdnotify, InterruptSignalIsIgnored)
 {
     start();
-    ::usleep(20 * 1000);  // past start-up, where SIGINT would still kill it
-    ::kill(child.pid, SIGINT);
     feed("x");
+    expectOneNotice();  // past start-up now
+    ::kill(child.pid, SIGINT);
+    acknowledge();
     expectOneNotice();
 }
 

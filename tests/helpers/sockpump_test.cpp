@@ -302,7 +302,8 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
             if (w < 0) break;
         }
     });
-    ::usleep(100 * 1000);  // lets the pipe fill up
+    ASSERT_TRUE(readable(messages.get(), kWaitMs));  // past start-up
+    ::usleep(100 * 1000);                             // lets the pipe fill up
     ::kill(child.pid, SIGUSR1);
     ::usleep(50 * 1000);  // the stop must find the pipe still full
     Bytes stream = readToEnd(messages.get());
