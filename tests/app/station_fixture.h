@@ -1,0 +1,37 @@
+// A working directory holding the stack library and the sample station, as
+// tarnmon finds them in the field: libzorvan_ld.so by bare name, station.ini.
+#pragma once
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include "testdir.h"
+
+class StationDir {
+public:
+    // chnlA_NO of every server; the sample station uses 1.
+    explicit StationDir(int chnlA_NO = 1) {
+        QFile::copy(QStringLiteral(ZV_LIB_PATH), m_dir.file("libzorvan_ld.so"));
+        QFile::copy(QStringLiteral(ZV_SAMPLE_STATION "/sample.scd"), m_dir.file("sample.scd"));
+        QFile in(QStringLiteral(ZV_SAMPLE_STATION "/station.ini"));
+        in.open(QIODevice::ReadOnly);
+        QString text = QString::fromUtf8(in.readAll());
+        text.replace(QStringLiteral("chnlA_NO = 1"), QStringLiteral("chnlA_NO = %1").arg(chnlA_NO));
+        QFile out(m_dir.file("station.ini"));
+        out.open(QIODevice::WriteOnly);
+        out.write(text.toUtf8());
+        qunsetenv("ZORVAN_STATION");
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    ScopedWorkDir m_dir;
+};
+
+inline void settle() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
