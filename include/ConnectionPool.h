@@ -32,7 +32,10 @@ public:
     // be had (server unreachable, or all connections lent for about 1 s).
     static QSqlDatabase openConnection();
     // Gives a lent connection back (it stays open).  Anything the pool did
-    // not lend, or a connection returned twice, is ignored.
+    // not lend, or a connection returned twice, is ignored.  Finish queries
+    // on it first and do not use it afterwards: another thread may be given
+    // the name at once (closeConnection(std::exchange(db, QSqlDatabase()))
+    // keeps no copy behind).
     static void closeConnection(QSqlDatabase connection);
     // The one pool, built (and syscfg.ini read) on first use.
     static ConnectionPool& getInstance();
@@ -69,6 +72,9 @@ private:
     // Opens (or reopens) the connection registered under connectionName for
     // the calling thread.  Called with mutex held.
     QSqlDatabase createConnection(const QString& connectionName);
+    // Closes the connection of a registered name and removes it from Qt's
+    // registry.  Called with mutex held (or from the destructor).
+    void unregister(const QString& connectionName);
 
     QQueue<QString> usedConnectionNames;   // guarded by mutex
     QQueue<QString> unusedConnectionNames; // guarded by mutex
@@ -108,9 +114,15 @@ private:
     int waitInterval;
     int maxConnectionCount;
 
-    // Thread that registered each connection name in Qt's registry (every
-    // name this pool ever registered, lent or not).  guarded by mutex
-    QHash<QString, QThread*> connectionThreads;
+    // Every name this pool registered in Qt's registry, lent or not, with
+    // the thread that opened its connection.  The pool keeps its own handle
+    // so that it can close a connection it takes away from a thread.
+    struct Registered
+    {
+        QThread* thread = nullptr;
+        QSqlDatabase connection;
+    };
+    QHash<QString, Registered> registered; // guarded by mutex
 
     static QMutex mutex;
     static QWaitCondition waitConnection;

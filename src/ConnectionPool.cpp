@@ -95,8 +95,20 @@ ConnectionPool::~ConnectionPool()
 {
     // Every name this pool registered, lent, returned or failed: a later pool
     // (read from a changed file) must not find a connection with old settings.
-    for (auto it = connectionThreads.constBegin(); it != connectionThreads.constEnd(); ++it)
-        QSqlDatabase::removeDatabase(it.key());
+    const QStringList names = registered.keys();
+    for (const QString& name : names)
+        unregister(name);
+}
+
+void ConnectionPool::unregister(const QString& connectionName)
+{
+    // Closed here, while the pool still holds the only handle it knows of:
+    // Qt does not close a connection that it removes while a borrower still
+    // keeps a copy, and the client connection would stay open for ever.
+    QSqlDatabase connection = registered.take(connectionName).connection;
+    connection.close();
+    connection = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
 }
 
 ConnectionPool& ConnectionPool::getInstance()
@@ -142,7 +154,7 @@ QSqlDatabase ConnectionPool::openConnection()
     QString connectionName;
     bool reused = false;
     for (qsizetype i = 0; i < pool.unusedConnectionNames.size(); ++i) {
-        if (pool.connectionThreads.value(pool.unusedConnectionNames.at(i)) == self) {
+        if (pool.registered.value(pool.unusedConnectionNames.at(i)).thread == self) {
             connectionName = pool.unusedConnectionNames.takeAt(i);
             reused = true;
             break;
@@ -188,24 +200,26 @@ QSqlDatabase ConnectionPool::createConnection(const QString& connectionName)
     qDebug() << "Test connection on borrow, execute:" << testOnBorrowSql << ", for" << connectionName;
 
     QThread* const self = QThread::currentThread();
-    if (QSqlDatabase::contains(connectionName)) {
-        if (connectionThreads.value(connectionName) == self) {
-            QSqlDatabase db = QSqlDatabase::database(connectionName, true);
-            if (db.isValid())
-                return db.isOpen() ? db : QSqlDatabase();
-        }
-        // Qt lets only the opening thread use a connection: drop the other
-        // thread's one (it was given back, nobody uses it) and open our own.
-        QSqlDatabase::removeDatabase(connectionName);
-        connectionThreads.remove(connectionName);
+    const auto known = registered.constFind(connectionName);
+    if (known != registered.constEnd() && known->thread == self) {
+        QSqlDatabase db = known->connection;
+        if (!db.isOpen() && !db.open())
+            return QSqlDatabase();
+        return db;
     }
+    // Qt lets only the opening thread use a connection: close the other
+    // thread's one (it was given back, nobody uses it) and open our own.
+    if (known != registered.constEnd())
+        unregister(connectionName);
+    else if (QSqlDatabase::contains(connectionName))
+        QSqlDatabase::removeDatabase(connectionName);
 
     if (port < 0 || port > kMaxPort) {
         qDebug() << "Open datatabase error:" << QStringLiteral("port %1 out of range 0..%2").arg(port).arg(kMaxPort);
         return QSqlDatabase();
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(databaseType, connectionName);
-    connectionThreads.insert(connectionName, self);
+    registered.insert(connectionName, Registered{self, db});
     db.setHostName(hostName);
     db.setDatabaseName(databaseName);
     db.setUserName(username);
