@@ -60,138 +60,140 @@ CREATE TABLE IF NOT EXISTS comtradrd (
   KEY k_comtradrd_series (srvid, filepreno)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Temperature measurement (slot: tempmeasureinterval).
+-- Equipment temperatures (slot: tempmeasureinterval): transformer top oil,
+-- winding and ambient (STMP).
 CREATE TABLE IF NOT EXISTS data_etp_h (
-  id     BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid  INT      NOT NULL,
-  d_time DATETIME NOT NULL,
-  tmp    DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  toptmp    DOUBLE   NULL,
+  wdgtmp    DOUBLE   NULL,
+  envtmp    DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_etp_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
 -- Dissolved gases in transformer oil.  Slots: columns containing "flatgas"
 -- yspinterval, containing "tmp" yspinterval1, all others yspinterval2.
+-- (The sample station has no oil analyser; these are the usual quantities.)
 CREATE TABLE IF NOT EXISTS data_epa_h (
-  id      BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid   INT      NOT NULL,
-  d_time  DATETIME NOT NULL,
-  h2      DOUBLE   NULL,
-  ch4     DOUBLE   NULL,
-  c2h6    DOUBLE   NULL,
-  c2h4    DOUBLE   NULL,
-  c2h2    DOUBLE   NULL,
-  co      DOUBLE   NULL,
-  co2     DOUBLE   NULL,
-  o2      DOUBLE   NULL,
-  n2      DOUBLE   NULL,
-  thc     DOUBLE   NULL,
-  mst     DOUBLE   NULL,
-  oiltmp  DOUBLE   NULL,
-  flatgas DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  h2        DOUBLE   NULL,
+  ch4       DOUBLE   NULL,
+  c2h6      DOUBLE   NULL,
+  c2h4      DOUBLE   NULL,
+  c2h2      DOUBLE   NULL,
+  co        DOUBLE   NULL,
+  co2       DOUBLE   NULL,
+  thc       DOUBLE   NULL,
+  mst       DOUBLE   NULL,
+  oiltmp    DOUBLE   NULL,
+  flatgas   DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_epa_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- SF6 gas (slot: sf6interval).
+-- SF6 gas of a GIS compartment (slot: sf6interval) (SIMG).
 CREATE TABLE IF NOT EXISTS data_sf6_h (
-  id     BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid  INT      NOT NULL,
-  d_time DATETIME NOT NULL,
-  pres   DOUBLE   NULL,
-  den    DOUBLE   NULL,
-  tmp    DOUBLE   NULL,
-  mst    DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  pres      DOUBLE   NULL,
+  den       DOUBLE   NULL,
+  tmp       DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_sf6_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Metal-oxide surge arresters (slot: moainterval).
+-- Metal-oxide surge arresters (slot: moainterval) (ZSAR): leakage current,
+-- strike count and the time of the last strike (lastligtm, a date-time;
+-- the value arrives as Unix time).
 CREATE TABLE IF NOT EXISTS data_moa_h (
   id        BIGINT   NOT NULL AUTO_INCREMENT,
   eqmid     INT      NOT NULL,
   d_time    DATETIME NOT NULL,
-  totlcur   DOUBLE   NULL,
-  rescur    DOUBLE   NULL,
-  ligcnt    DOUBLE   NULL,
+  leaka     DOUBLE   NULL,
+  strkcnt   DOUBLE   NULL,
   lastligtm DATETIME NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_moa_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Partial discharge (slot: pdinterval).  Alarm rows (padschalm > 0) are
--- written at their exact time with isupload = 0; ordinary rows keep the
--- default 1.
+-- Partial discharge (slot: pdinterval) (SPDC).  An alarm (padschalm > 0) is
+-- stored at its exact time in a row with isupload = 0, for the consumer
+-- to pick up; ordinary rows keep the default 1.
 CREATE TABLE IF NOT EXISTS data_pd_h (
   id        BIGINT   NOT NULL AUTO_INCREMENT,
   eqmid     INT      NOT NULL,
   d_time    DATETIME NOT NULL,
-  apppadsch DOUBLE   NULL,
-  plsnum    DOUBLE   NULL,
+  acupadsch DOUBLE   NULL,
+  opcnt     DOUBLE   NULL,
   padschalm DOUBLE   NULL,
   isupload  INT      NOT NULL DEFAULT 1,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_pd_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Micro-climate of the station (slot: microweatherinterval).
+-- Station micro-climate (slot: microweatherinterval) (MMET).
 CREATE TABLE IF NOT EXISTS data_microclimate_h (
-  id      BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid   INT      NOT NULL,
-  d_time  DATETIME NOT NULL,
-  envtmp  DOUBLE   NULL,
-  envhum  DOUBLE   NULL,
-  envpres DOUBLE   NULL,
-  wdspd   DOUBLE   NULL,
-  wddir   DOUBLE   NULL,
-  rnfll   DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  envtmp    DOUBLE   NULL,
+  envhum    DOUBLE   NULL,
+  envpres   DOUBLE   NULL,
+  wnspd     DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_microclimate_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Insulation of capacitive equipment (slot: jyinterval).
+-- Insulation of capacitive equipment (slot: jyinterval): dielectric loss,
+-- capacitance, leakage current.
 CREATE TABLE IF NOT EXISTS data_eia_h (
-  id      BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid   INT      NOT NULL,
-  d_time  DATETIME NOT NULL,
-  capac   DOUBLE   NULL,
-  lkgcur  DOUBLE   NULL,
-  losfact DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  dieloss   DOUBLE   NULL,
+  capval    DOUBLE   NULL,
+  leaka     DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_eia_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Grounding current of the transformer core and clamp (slot: scurinterval).
+-- Cable sheath circulating current per phase (slot: scurinterval).
 CREATE TABLE IF NOT EXISTS data_scur_h (
-  id       BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid    INT      NOT NULL,
-  d_time   DATETIME NOT NULL,
-  corecur  DOUBLE   NULL,
-  clampcur DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  phsa      DOUBLE   NULL,
+  phsb      DOUBLE   NULL,
+  phsc      DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_scur_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Circuit breaker mechanism (slot: dlginterval).
+-- Cable trench (slot: dlginterval).  (Not in the sample station.)
 CREATE TABLE IF NOT EXISTS data_dlg_h (
-  id      BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid   INT      NOT NULL,
-  d_time  DATETIME NOT NULL,
-  coilcur DOUBLE   NULL,
-  optm    DOUBLE   NULL,
-  cltm    DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  envtmp    DOUBLE   NULL,
+  envhum    DOUBLE   NULL,
+  wtrlvl    DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_dlg_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- Contact and joint temperatures (slot: jdwinterval).
+-- Grounding grid (slot: jdwinterval): resistance and current.  (Not in the
+-- sample station.)
 CREATE TABLE IF NOT EXISTS data_jdw_h (
-  id     BIGINT   NOT NULL AUTO_INCREMENT,
-  eqmid  INT      NOT NULL,
-  d_time DATETIME NOT NULL,
-  tmpa   DOUBLE   NULL,
-  tmpb   DOUBLE   NULL,
-  tmpc   DOUBLE   NULL,
+  id        BIGINT   NOT NULL AUTO_INCREMENT,
+  eqmid     INT      NOT NULL,
+  d_time    DATETIME NOT NULL,
+  res       DOUBLE   NULL,
+  cur       DOUBLE   NULL,
   PRIMARY KEY (id),
   UNIQUE KEY uk_data_jdw_h (eqmid, d_time)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
