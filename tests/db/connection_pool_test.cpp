@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryFile>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -153,6 +155,29 @@ TEST_F(ConnectionPoolSettings, FileIsReadOnceAndAgainOnlyAfterRelease)
     EXPECT_EQ(ConnectionPool::getsf6interval(), 15);
     ConnectionPool::release();
     EXPECT_EQ(ConnectionPool::getsf6interval(), 120);
+}
+
+TEST_F(ConnectionPoolSettings, SampleStationFileGivesEveryKeyAndPositiveIntervals)
+{
+    QFile sample(QStringLiteral(ZV_SOURCE_ROOT "/station/syscfg.ini"));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    work.write("syscfg.ini", QString::fromUtf8(sample.readAll()));
+
+    EXPECT_EQ(ConnectionPool::getcomtradftpip(), "127.0.0.1");
+    EXPECT_GT(ConnectionPool::getcomtradftpport(), 0);
+    EXPECT_FALSE(ConnectionPool::getcomtradftpuid().isEmpty());
+    EXPECT_TRUE(ConnectionPool::getcomtradfilepath().endsWith('/'));
+    EXPECT_FALSE(ConnectionPool::getrfp().isEmpty());
+    for (int value : {ConnectionPool::gettempmeasureinterval(), ConnectionPool::getsf6interval(),
+                      ConnectionPool::getpdinterval(), ConnectionPool::getmicroweatherinterval(),
+                      ConnectionPool::getironcoreinterval(), ConnectionPool::getmoainterval(),
+                      ConnectionPool::getyspinterval(), ConnectionPool::getyspinterval1(),
+                      ConnectionPool::getyspinterval2(), ConnectionPool::getjyinterval(),
+                      ConnectionPool::getscurinterval(), ConnectionPool::getdlginterval(),
+                      ConnectionPool::getjdwinterval()})
+        EXPECT_GT(value, 0);
+    const QSettings settings("syscfg.ini", QSettings::IniFormat);
+    EXPECT_EQ(settings.value("databasecfg/datafilepath").toString(), ".");
 }
 
 TEST_F(ConnectionPoolSettings, ConcurrentFirstUseBuildsOnePool)
@@ -415,15 +440,18 @@ POOL_TEST(ThreadsBorrowingAtOnceNeverShareAConnection)
                         ++shared;
                     held.insert(name);
                 }
-                QSqlQuery query(db);
-                if (query.exec("SELECT 1") && query.next() && query.value(0).toInt() == 1)
-                    ++queries;
-                query.finish();
+                {
+                    QSqlQuery query(db);
+                    if (query.exec("SELECT 1") && query.next() && query.value(0).toInt() == 1)
+                        ++queries;
+                }
                 {
                     QMutexLocker locker(&heldMutex);
                     held.remove(name);
                 }
-                ConnectionPool::closeConnection(db);
+                // Keep no copy after giving it back: another thread may take
+                // the name over at once.
+                ConnectionPool::closeConnection(std::exchange(db, QSqlDatabase()));
                 QThread::msleep(1);
             }
         });

@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QVariantList>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -184,17 +186,17 @@ TEST_F(SchemaTest, PdAlarmRowIsMarkedNotUploadedAndOrdinaryRowsKeepTheDefault)
 {
     const QDateTime slot(QDate(2026, 3, 1), QTime(10, 0));
     const QDateTime alarm(QDate(2026, 3, 1), QTime(10, 7, 31));
-    exec(slotInsert("data_pd_h", "apppadsch"), {120.0, slot, 3});
+    exec(slotInsert("data_pd_h", "acupadsch"), {120.0, slot, 3});
     exec(alarmInsert("data_pd_h", "padschalm"), {2.0, alarm, 3});
 
     // The update looks for the newest row after the slot start (the alarm row).
     EXPECT_EQ(scalar(" select max(d_time) d_time from  data_pd_h where eqmid=? and d_time>?", {3, slot})
                   .toDateTime(),
               alarm);
-    exec(slotInsert("data_pd_h", "plsnum"), {40.0, alarm, 3});
+    exec(slotInsert("data_pd_h", "opcnt"), {40.0, alarm, 3});
 
     EXPECT_EQ(scalar("select isupload from data_pd_h where d_time=?", {alarm}).toInt(), 0);
-    EXPECT_EQ(scalar("select plsnum from data_pd_h where d_time=?", {alarm}).toDouble(), 40.0);
+    EXPECT_EQ(scalar("select opcnt from data_pd_h where d_time=?", {alarm}).toDouble(), 40.0);
     EXPECT_EQ(scalar("select isupload from data_pd_h where d_time=?", {slot}).toInt(), 1);
 }
 
@@ -298,4 +300,52 @@ TEST_F(SchemaTest, SampleMappingPointsAtExistingValueColumnsWithWellFormedRefere
             << table.toStdString() << "." << column.toStdString();
     }
     EXPECT_GT(count, 0) << "the sample mapping maps nothing";
+}
+
+namespace {
+
+// "LDname/LNname$FC$DO[$DA]" of every data set member of an SCL file.
+QSet<QString> dataSetMembers(const QString& path)
+{
+    QSet<QString> members;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return members;
+    QXmlStreamReader xml(&file);
+    QString ied;
+    while (xml.readNextStartElement() || !xml.atEnd()) {
+        if (!xml.isStartElement())
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == u"IED") {
+            ied = a.value("name").toString();
+        } else if (xml.name() == u"FCDA") {
+            auto text = [&a](const char* name) { return a.value(QLatin1String(name)).toString(); };
+            QString ref = ied + text("ldInst") + "/" + text("prefix") + text("lnClass") + text("lnInst")
+                          + "$" + text("fc") + "$" + text("doName");
+            if (!text("daName").isEmpty())
+                ref += "$" + text("daName");
+            members.insert(ref.replace('.', '$'));
+        }
+    }
+    return members;
+}
+
+}  // namespace
+
+TEST_F(SchemaTest, SampleMappingNamesOnlyMembersOfTheSampleStationsDataSets)
+{
+    const QSet<QString> members = dataSetMembers(QStringLiteral(ZV_SOURCE_ROOT "/station/sample.scd"));
+    ASSERT_FALSE(members.isEmpty());
+    QSqlQuery rows = exec("select paramindex from rptparamindex");
+    int count = 0;
+    while (rows.next()) {
+        ++count;
+        const QString ref = rows.value(0).toString();
+        bool found = false;
+        for (const QString& member : members)
+            found = found || ref == member || ref.startsWith(member + "$");
+        EXPECT_TRUE(found) << ref.toStdString() << " is in no data set of the sample station";
+    }
+    EXPECT_GT(count, 0);
 }
