@@ -41,10 +41,16 @@ usage() { sed -n '2,30p' "$0" >&2; exit 2; }
 
 # A free TCP port on 127.0.0.1 (the kernel picks it).
 free_port() {
-  /usr/bin/python3 -c 'import socket
+  if [ -x /usr/bin/python3 ]; then
+    /usr/bin/python3 -c 'import socket
 s = socket.socket()
 s.bind(("127.0.0.1", 0))
 print(s.getsockname()[1])'
+  else
+    # No python: a random port of the dynamic range; a taken one makes the
+    # server fail to bind and the caller tries another.
+    echo $((49152 + RANDOM % 16000))
+  fi
 }
 
 # The socket path must fit into sun_path (108 bytes); deep build folders get
