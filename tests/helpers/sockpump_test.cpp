@@ -6,9 +6,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 using namespace helpers_test;
@@ -110,6 +112,22 @@ Fd loopbackListener(const char *address, std::uint16_t port)
     if (::bind(s.get(), reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0 || ::listen(s.get(), 4) != 0)
         return Fd();
     return s;
+}
+
+// Waits until pid sits in the given system call (blocked there).
+bool waitInSyscall(pid_t pid, long number)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    for (int i = 0; i < kWaitMs / 5; ++i) {
+        char buf[64] = {};
+        if (FILE *f = std::fopen(path.c_str(), "r")) {
+            size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+            std::fclose(f);
+            if (n > 0 && std::strtol(buf, nullptr, 10) == number) return true;
+        }
+        ::usleep(5000);
+    }
+    return false;
 }
 
 std::uint16_t boundPort(int fd)
@@ -336,6 +354,37 @@ TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95)
     EXPECT_EQ(m[0].id, 42);
     EXPECT_EQ(m[0].error, ECONNREFUSED);
     EXPECT_TRUE(m[0].frame.empty());
+    EXPECT_EQ(child.wait(), 95);
+}
+
+// Decision: a stop while the connect is still pending reports that connect
+// as failed (EINTR), so the first message keeps meaning "connect status".
+TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect)
+{
+    // A listener whose accept queue is full drops further SYNs: the next
+    // connect stays pending.
+    Fd listener = loopbackListener("127.0.0.1", 0);
+    ASSERT_GE(listener.get(), 0);
+    ::listen(listener.get(), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(boundPort(listener.get()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<Fd> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        ::connect(fillers.back().get(), reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+    Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    start({"3", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument("127.0.0.1"),
+           std::to_string(ntohs(to.sin_port))},
+          sock.get());
+    if (!waitInSyscall(child.pid, SYS_connect))
+        GTEST_SKIP() << "connect did not stay pending";
+    ::kill(child.pid, SIGUSR1);
+    Bytes all = readToEnd(messages.get());
+    ASSERT_EQ(all.size(), 11u);
+    EXPECT_EQ(parse(all)[0].error, EINTR);
     EXPECT_EQ(child.wait(), 95);
 }
 
