@@ -174,6 +174,35 @@ static void end_of_stream(void)
     exit(1);
 }
 
+/* Connects sock; returns 0 or the error number. Runs with the stop signal
+ * unblocked: a stop before the connection is made fails it with EINTR. A
+ * socket the parent made non-blocking is waited on until the connect has an
+ * outcome, rather than reported as failed with EINPROGRESS. */
+static int connect_socket(int sock, const struct sockaddr_in *sin)
+{
+    if (stop_requested)
+        return EINTR;
+    if (connect(sock, (const struct sockaddr *)sin, sizeof *sin) == 0)
+        return 0;
+    if (errno != EINPROGRESS)
+        return errno;
+    for (;;) {
+        struct pollfd p = { .fd = sock, .events = POLLOUT };
+        int n = poll(&p, 1, -1);
+        if (stop_requested)
+            return EINTR;
+        if (n > 0)
+            break;
+        if (n < 0 && errno != EINTR)
+            return errno;
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        return errno;
+    return err;
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 8) {
@@ -218,13 +247,8 @@ int main(int argc, char **argv)
 
         /* The stop signal may interrupt a slow connect; that connect has then
          * not succeeded and is reported as failed (EINTR). */
-        int rc = -1;
         sigprocmask(SIG_SETMASK, &wait_mask, NULL);
-        if (stop_requested)
-            errno = EINTR;
-        else
-            rc = connect(sock, (const struct sockaddr *)&sin, sizeof sin);
-        int err = rc == 0 ? 0 : errno;
+        int err = connect_socket(sock, &sin);
         sigprocmask(SIG_SETMASK, &run_mask, NULL);
 
         msg_error = err;

@@ -395,6 +395,7 @@ struct ConnectCase {
     const char *name;
     const char *address;
     std::uint16_t listenPort;  // 0: any free port, passed on the command line
+    bool nonBlocking;          // the parent hands down a non-blocking socket
 };
 
 void PrintTo(const ConnectCase &c, std::ostream *os) { *os << c.name; }
@@ -410,7 +411,7 @@ TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
     std::uint16_t port = boundPort(listener.get());
     std::string portArg = c.listenPort == 0 ? std::to_string(port) : "0";
 
-    Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (c.nonBlocking ? SOCK_NONBLOCK : 0), 0));
     start({"9", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd),
            addressArgument(c.address), portArg},
           sock.get());
@@ -430,7 +431,9 @@ TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
 
 INSTANTIATE_TEST_SUITE_P(
     , SockpumpConnect,
-    ::testing::Values(ConnectCase{"GivenAddressAndPort", "127.0.61.127", 0},
+    ::testing::Values(ConnectCase{"GivenAddressAndPort", "127.0.61.127", 0, false},
                       // Needs port 102 free on that address (and the right to bind it).
-                      ConnectCase{"PortZeroMeansRfc1006Port", "127.0.102.127", 102}),
+                      ConnectCase{"PortZeroMeansRfc1006Port", "127.0.102.127", 102, false},
+                      // Guards against reporting EINPROGRESS as a failed connect.
+                      ConnectCase{"NonBlockingSocket", "127.0.61.127", 0, true}),
     [](const auto &info) { return std::string(info.param.name); });
