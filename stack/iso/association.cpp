@@ -116,12 +116,23 @@ Bytes AssociationBase::takeOutput() {
     return b;
 }
 
+void AssociationBase::compactOutput() {
+    // A caller that drains with consumeOutput() while more is queued would
+    // otherwise keep every sent byte; drop them once they are half the queue.
+    if (outPos_ > 0 && outPos_ >= out_.size() / 2) {
+        out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(outPos_));
+        outPos_ = 0;
+    }
+}
+
 void AssociationBase::queueTpdu(const Bytes& tpdu) {
+    compactOutput();
     // Our own TPDUs are far below the TPKT limit.
     (void)tpktAppend(out_, tpdu);
 }
 
 void AssociationBase::queueTsdu(const Bytes& tsdu) {
+    compactOutput();
     // tpduSize() is 128..8192, always room for data.
     (void)cotpAppendTsdu(out_, tsdu, tpduSize());
 }
@@ -498,6 +509,8 @@ Status ClientAssociation::release() {
 ServerAssociation::ServerAssociation(ServerConfig cfg)
     : AssociationBase(cfg.maxTpkt, cfg.maxTsdu), cfg_(std::move(cfg)) {
     localRef_ = cfg_.localReference;
+    if (cfg_.maxTpduSizeCode < kTpduSizeCodeMin) cfg_.maxTpduSizeCode = kTpduSizeCodeMin;
+    if (cfg_.maxTpduSizeCode > kTpduSizeCodeMax) cfg_.maxTpduSizeCode = kTpduSizeCodeMax;
     state_ = AssociationState::AwaitCr;
 }
 

@@ -55,7 +55,7 @@ struct ClientConfig {
 struct ServerConfig {
     Selectors local;                          // responding selectors
     AeTitle responding;                       // sent in the AARE when set (none by default)
-    uint8_t maxTpduSizeCode = 13;             // the largest TPDU size we accept
+    uint8_t maxTpduSizeCode = 13;             // the largest TPDU size we accept (clamped to 7..13)
     uint16_t localReference = 1;
     std::size_t maxTsdu = kDefaultMaxTsduSize;
     std::size_t maxTpkt = kTpktDefaultMaxLength;
@@ -131,6 +131,7 @@ protected:
     virtual void onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) = 0;
     virtual void onSpdu(const Spdu& s, std::vector<Event>& ev) = 0;
 
+    void compactOutput();
     void queueTpdu(const Bytes& tpdu);
     void queueTsdu(const Bytes& tsdu);
     void protocolError(std::vector<Event>& ev, const std::string& reason);

@@ -206,6 +206,32 @@ TEST(Association, ConnectRejectsOverlongConfiguredSelectors) {
     EXPECT_FALSE(client.hasOutput());
 }
 
+// A socket loop that sends part of the queue and queues more meanwhile
+// must see the exact byte stream, in order.
+TEST(Association, PartialSendsInterleavedWithNewDataKeepTheStreamIntact) {
+    Associated a;
+    Bytes expected, sent;
+    for (int i = 0; i < 50; ++i) {
+        Bytes pdu(100 + i, static_cast<uint8_t>(i));
+        pdu[0] = 0x04;   // one BER value, as single-ASN1-type requires
+        pdu[1] = static_cast<uint8_t>(pdu.size() - 2);
+        Bytes framed = frame(dataTsdu(3, pdu));
+        expected.insert(expected.end(), framed.begin(), framed.end());
+        ASSERT_TRUE(a.server.sendData(pdu).ok());
+        ByteView out = a.server.output();
+        const std::size_t n = out.size / 3 + 1;
+        sent.insert(sent.end(), out.data, out.data + n);
+        a.server.consumeOutput(n);
+    }
+    const Bytes rest = a.server.takeOutput();
+    sent.insert(sent.end(), rest.begin(), rest.end());
+    EXPECT_EQ(sent, expected);
+    auto ev = a.client.onBytes(sent);
+    ASSERT_EQ(ev.size(), 50u);
+    EXPECT_EQ(ev[49].data.size(), 149u);
+    EXPECT_EQ(ev[49].data.back(), 49);
+}
+
 TEST(Association, TransportLossWhileAssociatedIsReportedOnce) {
     Associated a;
     auto ev = a.client.onTransportClosed();
