@@ -1,0 +1,181 @@
+#include "mms_samples.h"
+
+namespace zv::test {
+
+using namespace zv::mms;
+
+VariableAccessSpec twoVariables() {
+    VariableSpec plain{ObjectName::dom("IED1LD0", "MMXU1$MX$TotW$mag$f"), {}};
+    AlternateAccessItem comp;
+    comp.selector = AlternateAccessItem::Selector::Component;
+    comp.component = "stVal";
+    AlternateAccessItem range;
+    range.componentName = "arr";
+    range.selector = AlternateAccessItem::Selector::IndexRange;
+    range.index = 2;
+    range.count = 3;
+    AlternateAccessItem nested;
+    nested.selectAlternate = true;
+    nested.selector = AlternateAccessItem::Selector::Index;
+    nested.index = 7;
+    AlternateAccessItem all;
+    all.selector = AlternateAccessItem::Selector::AllElements;
+    nested.nested.push_back(all);
+    VariableSpec alt{ObjectName::vmd("vmdVar"), {comp, range, nested}};
+    return VariableAccessSpec::list({plain, alt});
+}
+
+static Data reportMember(float mag) {
+    return Data::structure({Data::structure({Data::float32(mag)}), Data::bitString(BitString(13)),
+                            Data::utcTime(UtcTime{1796627988, 0x800000, 0x0A})});
+}
+
+ServiceError fileError() {
+    ServiceError e;
+    e.errorClass = kFile;
+    e.code = 7;
+    e.additionalCode = -3;
+    e.additionalDescription = "file busy";
+    return e;
+}
+
+TypeDescription measurementType() {
+    using K = TypeDescription::Kind;
+    auto mag = TypeDescription::structure({{"f", TypeDescription::floating(32, 8)}});
+    return TypeDescription::structure({
+        {"mag", mag},
+        {"q", TypeDescription::simple(K::BitString, 13)},
+        {"t", TypeDescription::simple(K::UtcTime)},
+        {"hist", TypeDescription::arrayOf(4, TypeDescription::simple(K::Integer, 32))},
+        {"name", TypeDescription::simple(K::VisibleString, -255)},
+        {"txt", TypeDescription::simple(K::MmsString, -255)},
+        {"raw", TypeDescription::simple(K::OctetString, 8)},
+        {"cnt", TypeDescription::simple(K::Unsigned, 32)},
+        {"bt", [] { auto t = TypeDescription::simple(K::BinaryTime); t.binaryTimeWithDate = true; return t; }()},
+        {"gt", TypeDescription::simple(K::GeneralizedTime)},
+        {"bcd", TypeDescription::simple(K::Bcd, 4)},
+        {"oid", TypeDescription::simple(K::ObjId)},
+        {"ok", TypeDescription::simple(K::Boolean)},
+        {"", [] { TypeDescription t; t.kind = K::TypeName; t.typeName = ObjectName::dom("LD", "T1"); return t; }()},
+    });
+}
+
+Pdu confirmedRequest(ConfirmedRequestService s) { return ConfirmedRequest{0x12345, std::move(s)}; }
+Pdu confirmedResponse(ConfirmedResponseService s) { return ConfirmedResponse{0xFFFFFFFFu, std::move(s)}; }
+
+const std::vector<PduRow>& pduSamples() {
+    static const std::vector<PduRow> rows = {
+    {"InitiateRequest", [] {
+         InitiateRequest q;
+         q.parameterCbb.set(cbb::kStr1);
+         q.parameterCbb.set(cbb::kVlis);
+         q.servicesSupported.set(svc::kRead);
+         q.servicesSupported.set(svc::kConclude);
+         return Pdu(q);
+     }},
+    {"InitiateResponseWithoutOptionals", [] {
+         InitiateResponse r;
+         r.localDetail.reset();
+         r.nestingLevel.reset();
+         return Pdu(r);
+     }},
+    {"InitiateError", [] { return Pdu(InitiateError{fileError()}); }},
+    {"ConcludeRequest", [] { return Pdu(ConcludeRequest{}); }},
+    {"ConcludeResponse", [] { return Pdu(ConcludeResponse{}); }},
+    {"ConcludeError", [] { return Pdu(ConcludeError{ServiceError{}}); }},
+    {"RejectWithInvokeId", [] { return Pdu(RejectPdu{77u, 1, 4}); }},
+    {"RejectPduError", [] { return Pdu(RejectPdu{std::nullopt, 5, 1}); }},
+    {"ConfirmedError", [] { return Pdu(ConfirmedError{9, 2u, fileError()}); }},
+    {"IdentifyRequest", [] { return confirmedRequest(IdentifyRequest{}); }},
+    {"IdentifyResponse", [] { return confirmedResponse(IdentifyResponse{"vendor", "model", "1.0"}); }},
+    {"GetNameListDomainsContinueAfter", [] {
+         GetNameListRequest q;
+         q.objectClass = kDomain;
+         q.continueAfter = "LD0";
+         return confirmedRequest(q);
+     }},
+    {"GetNameListVariablesInDomain", [] {
+         GetNameListRequest q;
+         q.scope = ObjectName::Scope::Domain;
+         q.domain = "IED1LD0";
+         return confirmedRequest(q);
+     }},
+    {"GetNameListAaScope", [] {
+         GetNameListRequest q;
+         q.objectClass = kNamedVariableList;
+         q.scope = ObjectName::Scope::Aa;
+         return confirmedRequest(q);
+     }},
+    {"GetNameListResponseMoreFollows", [] {
+         return confirmedResponse(GetNameListResponse{{"LLN0", "LLN0$ST", "MMXU1"}, true});
+     }},
+    {"GetNameListResponseLast", [] { return confirmedResponse(GetNameListResponse{{}, false}); }},
+    {"ReadListOfVariablesWithAlternateAccess", [] {
+         return confirmedRequest(ReadRequest{true, twoVariables()});
+     }},
+    {"ReadNamedVariableList", [] {
+         return confirmedRequest(ReadRequest{false, VariableAccessSpec::named(ObjectName::dom("LD0", "LLN0$DS1"))});
+     }},
+    {"ReadResponseMixedResults", [] {
+         ReadResponse r;
+         r.spec = VariableAccessSpec::named(ObjectName{ObjectName::Scope::Aa, "", "aaList"});
+         r.results = {AccessResult::ok(reportMember(1.5f)), AccessResult::fail(kObjectNonExistent),
+                      AccessResult::ok(Data::array({Data::integer(-1), Data::integer(1)}))};
+         return confirmedResponse(r);
+     }},
+    {"WriteRequest", [] {
+         return confirmedRequest(
+             WriteRequest{twoVariables(), {Data::boolean(true), Data::visibleString("x")}});
+     }},
+    {"WriteResponse", [] {
+         return confirmedResponse(WriteResponse{{WriteResult{}, WriteResult{false, kObjectAccessDenied}}});
+     }},
+    {"GetVariableAccessAttributesRequest", [] {
+         return confirmedRequest(GetVariableAccessAttributesRequest{ObjectName::dom("LD0", "MMXU1$MX")});
+     }},
+    {"GetVariableAccessAttributesResponse", [] {
+         return confirmedResponse(GetVariableAccessAttributesResponse{true, measurementType()});
+     }},
+    {"GetNamedVariableListAttributesRequest", [] {
+         return confirmedRequest(GetNamedVariableListAttributesRequest{ObjectName::dom("LD0", "LLN0$DS1")});
+     }},
+    {"GetNamedVariableListAttributesResponse", [] {
+         return confirmedResponse(GetNamedVariableListAttributesResponse{true, twoVariables().variables});
+     }},
+    {"FileDirectoryEmptyRequest", [] { return confirmedRequest(FileDirectoryRequest{}); }},
+    {"FileDirectoryRequestWithContinue", [] {
+         return confirmedRequest(FileDirectoryRequest{FileName{"COMTRADE/"}, FileName{"COMTRADE/a.cfg"}});
+     }},
+    {"FileDirectoryResponse", [] {
+         FileDirectoryResponse r;
+         r.entries = {{{"COMTRADE/rec.cfg"}, {1234, std::string("20261207071635.000Z")}},
+                      {{"a", "b"}, {0, std::nullopt}}};
+         r.moreFollows = true;
+         return confirmedResponse(r);
+     }},
+    {"FileOpenRequest", [] { return confirmedRequest(FileOpenRequest{{"rec.dat"}, 100}); }},
+    {"FileOpenResponse", [] { return confirmedResponse(FileOpenResponse{-5, {70000, std::nullopt}}); }},
+    {"FileReadRequest", [] { return confirmedRequest(FileReadRequest{3}); }},
+    {"FileReadResponseMoreFollows", [] {
+         return confirmedResponse(FileReadResponse{std::vector<uint8_t>(300, 0x41), true});
+     }},
+    {"FileCloseRequest", [] { return confirmedRequest(FileCloseRequest{3}); }},
+    {"FileCloseResponse", [] { return confirmedResponse(FileCloseResponse{}); }},
+    {"FileDeleteRequest", [] { return confirmedRequest(FileDeleteRequest{{"COMTRADE/rec.cfg"}}); }},
+    {"FileDeleteResponse", [] { return confirmedResponse(FileDeleteResponse{}); }},
+    {"ObtainFileRequest", [] { return confirmedRequest(ObtainFileRequest{{"local.txt"}, {"remote.txt"}}); }},
+    {"ObtainFileResponse", [] { return confirmedResponse(ObtainFileResponse{}); }},
+    {"InformationReportListOfVariables", [] {
+         return Pdu(InformationReport{twoVariables(), {AccessResult::ok(Data::mmsString("Grüße"))}});
+     }},
+    {"InformationReportNamedList", [] {
+         InformationReport r;
+         r.spec = VariableAccessSpec::named(ObjectName::vmd("RPT"));
+         for (int i = 0; i < 10; ++i) r.results.push_back(AccessResult::ok(reportMember(static_cast<float>(i))));
+         return Pdu(r);
+     }},
+    };
+    return rows;
+}
+
+}  // namespace zv::test
