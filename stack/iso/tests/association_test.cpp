@@ -214,7 +214,8 @@ TEST(Association, PartialSendsInterleavedWithNewDataKeepTheStreamIntact) {
     for (int i = 0; i < 50; ++i) {
         Bytes pdu(100 + i, static_cast<uint8_t>(i));
         pdu[0] = 0x04;   // one BER value, as single-ASN1-type requires
-        pdu[1] = static_cast<uint8_t>(pdu.size() - 2);
+        pdu[1] = 0x81;
+        pdu[2] = static_cast<uint8_t>(pdu.size() - 3);
         Bytes framed = frame(dataTsdu(3, pdu));
         expected.insert(expected.end(), framed.begin(), framed.end());
         ASSERT_TRUE(a.server.sendData(pdu).ok());
