@@ -1,6 +1,7 @@
 #include "ConnectionPool.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 #include <QSqlError>
@@ -25,6 +26,10 @@ constexpr int kMaxPort = 65535;
 // client then reconnects on the next statement instead of failing for the
 // rest of the run.  The connect timeout bounds how long a borrower (and every
 // other borrower, waiting on the pool's lock) can hang on a dead host.
+// syscfg.ini holds a few dozen short lines; a file beyond this size is not a
+// settings file and is not read (QSettings would load all of it).
+constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
+
 const char* const kConnectOptions = "MYSQL_OPT_RECONNECT=1;MYSQL_OPT_CONNECT_TIMEOUT=10";
 
 // A text entry with no fallback.  QSettings turns a value containing commas
@@ -56,7 +61,14 @@ ConnectionPool::ConnectionPool()
     waitInterval = 200;
     maxConnectionCount = 5;
 
-    const QSettings settings(QStringLiteral("syscfg.ini"), QSettings::IniFormat);
+    const QString fileName = QStringLiteral("syscfg.ini");
+    const qint64 fileSize = QFileInfo(fileName).size();
+    const bool tooLarge = fileSize > kMaxSettingsFileSize;
+    if (tooLarge)
+        qWarning("syscfg.ini: %lld bytes exceed the limit of %lld, settings not read",
+                 static_cast<long long>(fileSize), static_cast<long long>(kMaxSettingsFileSize));
+    // An empty path gives QSettings nothing to read: every key absent.
+    const QSettings settings(tooLarge ? QString() : fileName, QSettings::IniFormat);
 
     hostName = readText(settings, "mysqlcfg/hostname");
     databaseName = readText(settings, "mysqlcfg/dbname");

@@ -78,7 +78,7 @@ TEST_F(ConnectionPoolSettings, OnlyAccountKeysGiveZeroPortEmptyPathsAndZeroInter
         EXPECT_EQ(value, 0);
 }
 
-TEST_F(ConnectionPoolSettings, MissingFileGivesEmptySettingsAndNoConnection)
+TEST_F(ConnectionPoolSettings, MissingFileGivesEmptyTextsAndZeroNumbers)
 {
     EXPECT_EQ(ConnectionPool::getcomtradftpip(), QString());
     EXPECT_EQ(ConnectionPool::getsf6interval(), 0);
@@ -145,6 +145,14 @@ TEST_F(ConnectionPoolSettings, TextWithCommasOrQuotesIsReadWhole)
     work.write("syscfg.ini", "[mysqlcfg]\ncomtradftppsw=a,b,c\ncomtradftpuid=\"x y\"\n");
     EXPECT_EQ(ConnectionPool::getcomtradftppsw(), "a,b,c");
     EXPECT_EQ(ConnectionPool::getcomtradftpuid(), "x y");
+}
+
+TEST_F(ConnectionPoolSettings, FileBeyondOneMebibyteIsNotRead)
+{
+    LogCapture log;
+    work.write("syscfg.ini", "[mysqlcfg]\nsf6interval=15\n;" + QString(1024 * 1024, 'x') + "\n");
+    EXPECT_EQ(ConnectionPool::getsf6interval(), 0);
+    EXPECT_EQ(log.count("exceed the limit"), 1);
 }
 
 TEST_F(ConnectionPoolSettings, FileIsReadOnceAndAgainOnlyAfterRelease)
