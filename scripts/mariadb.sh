@@ -4,8 +4,10 @@
 # socket, --no-defaults (no /etc/mysql configuration), a port of its own.
 #
 #   scripts/mariadb.sh start DIR [PORT]
-#       Creates DIR/data afresh, starts mariadbd on 127.0.0.1:PORT (PORT
-#       absent or 0: a free port), waits until it answers, creates the
+#       Creates DIR/data afresh (a copy of a data folder made once per
+#       server version by mariadb-install-db and kept in DIR), starts
+#       mariadbd on 127.0.0.1:PORT (PORT absent or 0: a free port), waits
+#       until it answers, creates the
 #       database "tarnmon" with db/schema.sql and db/sample-mapping.sql
 #       loaded, and a user for it.  Writes
 #         DIR/db.env       shell lines DB_HOST DB_PORT DB_NAME DB_USER
@@ -22,7 +24,8 @@
 #   scripts/mariadb.sh sql DIR [NAME]
 #       Runs the SQL of standard input as the server's root (on NAME).
 #   scripts/mariadb.sh stop DIR
-#       Stops the server of DIR and waits for it; removes DIR/data.
+#       Stops the server of DIR and waits for it; removes DIR/data (the
+#       template stays for the next start).
 #
 # Needs mariadb-server and mariadb-client (scripts/install-deps.sh).  Runs as
 # root or as an ordinary user (the server runs as the calling user).
@@ -166,9 +169,19 @@ do_start() {
   local user
   user=$(id -un)
 
-  mariadb-install-db --no-defaults --datadir="$dir/data" --user="$user" \
-      --auth-root-authentication-method=normal > "$dir/install.log" 2>&1 \
-    || { cat "$dir/install.log" >&2; die "mariadb-install-db failed"; }
+  # A fresh data folder is a copy of one made by mariadb-install-db for this
+  # server version (making it takes most of the start-up time).
+  local template
+  template="$dir/template-$(mariadbd --version | cksum | cut -d' ' -f1)"
+  if [ ! -f "$template/.complete" ]; then
+    rm -rf "$dir"/template-*
+    mariadb-install-db --no-defaults --datadir="$template" --user="$user" \
+        --auth-root-authentication-method=normal > "$dir/install.log" 2>&1 \
+      || { cat "$dir/install.log" >&2; die "mariadb-install-db failed"; }
+    touch "$template/.complete"
+  fi
+  cp -a "$template" "$dir/data"
+  rm -f "$dir/data/.complete"
 
   # A port found free can be taken by someone else before the server binds
   # it; then try another one.
