@@ -40,7 +40,7 @@ START_TIMEOUT=60   # seconds until the fresh server must answer
 STOP_TIMEOUT=30    # seconds until a stopped server must be gone
 
 die() { echo "mariadb.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,30p' "$0" >&2; exit 2; }
+usage() { awk 'NR > 1 && /^#/ { print; next } NR > 1 { exit }' "$0" >&2; exit 2; }
 
 # A free TCP port on 127.0.0.1 (the kernel picks it).
 free_port() {
