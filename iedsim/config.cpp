@@ -1,0 +1,141 @@
+#include "config.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace zv::iedsim {
+
+namespace {
+
+bool parseUnsigned(const std::string& s, uint64_t max, uint64_t& out) {
+    if (s.empty() || s.size() > 20) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    errno = 0;
+    unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
+    if (errno || v > max) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+bool parseEndpoint(const std::string& text, Endpoint& out, std::string& why) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        why = "address '" + text + "' is not HOST:PORT";
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host == "localhost") host = "127.0.0.1";
+    in_addr a{};
+    if (inet_pton(AF_INET, host.c_str(), &a) != 1) {
+        why = "address '" + host + "' is not a dotted IPv4 address";
+        return false;
+    }
+    if ((ntohl(a.s_addr) >> 24) != 127) {
+        why = "address '" + host + "' is not a loopback address (only 127.0.0.0/8 may be used)";
+        return false;
+    }
+    uint64_t port = 0;
+    if (!parseUnsigned(text.substr(colon + 1), 65535, port)) {
+        why = "port '" + text.substr(colon + 1) + "' is not a number 0..65535";
+        return false;
+    }
+    out.host = host;
+    out.port = uint16_t(port);
+    return true;
+}
+
+const char* usageText() {
+    return "usage: iedsim --scl FILE --ied NAME --listen HOST:PORT [--listen HOST:PORT ...]\n"
+           "              [--files DIR] [--record-dir SUB] [--control unix:PATH|HOST:PORT]\n"
+           "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
+           "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
+           "Serves one IED of an SCL file over MMS (ISO 9506 / IEC 61850-8-1) on loopback.\n"
+           "Listeners are networks A, B, ... in the order given; port 0 picks a free port.\n";
+}
+
+bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& why, bool& help) {
+    help = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            help = true;
+            return true;
+        }
+        if (a == "--verbose") {
+            cfg.verbose = true;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            why = "option '" + a + "' needs a value (or is unknown)";
+            return false;
+        }
+        const std::string& v = args[++i];
+        uint64_t n = 0;
+        auto number = [&](uint64_t max, auto& field) {
+            if (!parseUnsigned(v, max, n)) {
+                why = "option " + a + ": '" + v + "' is not a number 0.." + std::to_string(max);
+                return false;
+            }
+            field = static_cast<std::remove_reference_t<decltype(field)>>(n);
+            return true;
+        };
+        if (a == "--scl") cfg.scl = v;
+        else if (a == "--ied") cfg.ied = v;
+        else if (a == "--listen") {
+            Endpoint e;
+            if (!parseEndpoint(v, e, why)) return false;
+            cfg.listen.push_back(e);
+        } else if (a == "--files") cfg.files = v;
+        else if (a == "--record-dir") cfg.recordDir = v;
+        else if (a == "--control") {
+            if (v.rfind("unix:", 0) != 0) {
+                Endpoint e;
+                if (!parseEndpoint(v, e, why)) return false;
+            } else if (v.size() <= 5 || v.size() > 100) {
+                why = "control socket path '" + v + "' is empty or too long";
+                return false;
+            }
+            cfg.control = v;
+        } else if (a == "--port-file") cfg.portFile = v;
+        else if (a == "--log") cfg.logFile = v;
+        else if (a == "--seed") { if (!number(UINT64_MAX, cfg.seed)) return false; }
+        else if (a == "--sim-period") { if (!number(3600000, cfg.simPeriodMs)) return false; }
+        else if (a == "--record-every") { if (!number(86400, cfg.recordEverySec)) return false; }
+        else if (a == "--recordings") { if (!number(1000, cfg.initialRecordings)) return false; }
+        else if (a == "--pdu-size") {
+            if (!number(1000000, cfg.pduSize)) return false;
+            if (cfg.pduSize < 256) {
+                why = "--pdu-size must be at least 256";
+                return false;
+            }
+        } else if (a == "--dir-page") { if (!number(100000, cfg.dirPage)) return false; }
+        else {
+            why = "unknown option '" + a + "'";
+            return false;
+        }
+    }
+    if (cfg.scl.empty() || cfg.ied.empty()) {
+        why = "--scl and --ied are required";
+        return false;
+    }
+    if (cfg.listen.empty()) {
+        why = "at least one --listen HOST:PORT is required";
+        return false;
+    }
+    if (cfg.listen.size() > 26) {
+        why = "at most 26 networks (A..Z)";
+        return false;
+    }
+    if (cfg.recordDir.find("..") != std::string::npos || (!cfg.recordDir.empty() && cfg.recordDir[0] == '/')) {
+        why = "--record-dir must be a relative folder below --files";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zv::iedsim

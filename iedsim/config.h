@@ -1,0 +1,44 @@
+// Command line of iedsim and the loopback-only address rule.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zv::iedsim {
+
+struct Endpoint {
+    std::string host;   // dotted IPv4 in 127.0.0.0/8
+    uint16_t port = 0;  // 0: the system picks one
+    std::string text() const { return host + ":" + std::to_string(port); }
+};
+
+struct Config {
+    std::string scl;
+    std::string ied;
+    std::vector<Endpoint> listen;     // network A, B, ... in this order
+    std::string files = ".";          // root of the served file store
+    std::string recordDir = "COMTRADE";   // recordings go here, below `files`
+    std::string control;              // "unix:/path", "HOST:PORT" or empty
+    std::string portFile;             // written once every listener is bound
+    std::string logFile;              // empty: standard error
+    uint64_t seed = 1;
+    uint32_t simPeriodMs = 1000;      // 0: values only change on command
+    uint32_t recordEverySec = 0;      // 0: only on command
+    uint32_t initialRecordings = 0;
+    uint32_t pduSize = 65000;         // largest MMS PDU we send or accept
+    uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
+    bool verbose = false;             // log every request and report
+};
+
+// Parses "HOST:PORT" with HOST "localhost" or a dotted IPv4 address of
+// 127.0.0.0/8. False with a reason otherwise (other addresses are refused).
+bool parseEndpoint(const std::string& text, Endpoint& out, std::string& why);
+
+// Parses the command line; false with a message (usage errors, refused
+// addresses). `help` is set for --help.
+bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& why, bool& help);
+
+const char* usageText();
+
+}  // namespace zv::iedsim

@@ -1,0 +1,66 @@
+// The served file store: a folder on disk seen through MMS file names, and
+// the COMTRADE recorder that adds recordings to it.
+//
+// Names: components joined by "/", relative to the root; a leading "/" is
+// ignored. "." and ".." components, empty components, control characters and
+// names over kMaxFileName bytes are refused (filename-syntax-error).
+//
+// Recordings: <record dir>/<IED>_<yyyymmddhhmmssmmm>.cfg and .dat (COMTRADE
+// 1999, ASCII). The part before the last "_" names the series (the IED), the
+// part after it is the trigger time (UTC); the files' modification time is
+// the trigger time too.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv::iedsim {
+
+constexpr size_t kMaxFileName = 255;            // AC_FILE_ATTR.file_name holds 256 bytes with the NUL
+constexpr uint64_t kMaxObtainedFile = 64u << 20; // largest file a client may push with ObtainFile
+
+struct FileEntry {
+    std::string name;   // as listed (prefixed like the directory asked for)
+    uint64_t size = 0;
+    int64_t mtime = 0;  // seconds since the epoch
+};
+
+// MMS GeneralizedTime text of a time: "YYYYMMDDhhmmss.000Z".
+std::string generalizedTime(int64_t secs);
+
+class FileStore {
+public:
+    // `root` must exist or be creatable.
+    bool open(const std::string& root, std::string& why);
+    const std::string& root() const { return root_; }
+
+    // Relative path of an MMS file name, or nullopt when the name is refused.
+    static std::optional<std::string> relativePath(const std::vector<std::string>& name);
+
+    // Directory listing (ISO 9506-2 FileDirectory): no spec or "/" lists every
+    // file below the root (relative names); a folder lists its files with the
+    // folder (as written) in front; a file lists itself; '*' and '?' in the
+    // last component match like a shell. Sorted by name. False when nothing
+    // of that name exists.
+    bool list(const std::string& spec, std::vector<FileEntry>& out) const;
+
+    // Attributes of a regular file; false when absent or not a regular file.
+    bool stat(const std::string& rel, FileEntry& out) const;
+    std::string fullPath(const std::string& rel) const { return root_ + "/" + rel; }
+    // Removes a regular file; false with errno set.
+    bool remove(const std::string& rel) const;
+    // Writes a whole file (creating folders); false with a reason.
+    bool write(const std::string& rel, const std::vector<uint8_t>& data, std::string& why) const;
+
+    // Writes a COMTRADE .cfg/.dat pair triggered at `epochMs`; returns both
+    // relative names. `seq` varies the waveform.
+    bool addRecording(const std::string& recordDir, const std::string& ied, int64_t epochMs, uint64_t seq,
+                      std::vector<std::string>& names, std::string& why) const;
+
+private:
+    std::string root_;
+};
+
+}  // namespace zv::iedsim
