@@ -32,7 +32,9 @@
  *
  * Exit status: 99 bad command line (nothing sent), 95 connect failed,
  * 1 end of stream for any reason (peer closed, receive error, malformed
- * header, SIGUSR1). SIGINT is ignored.
+ * header, SIGUSR1). SIGINT is ignored. A header is malformed when its version
+ * is not 3 or its length is below the 4 header bytes themselves or above
+ * MAXLEN; a MAXLEN below 4 therefore ends the stream at the first frame.
  *
  * Every message reaches the pipe whole and in order: the stop signal only
  * sets a flag and the main flow sends the end message between messages, and
@@ -66,7 +68,12 @@ enum {
     /* Receive buffer: large reads keep the system calls per frame low; it
      * always holds at least one frame of the largest possible length. */
     RX_CAP = 128 * 1024,
-    TX_CAP = FRAME_LIMIT + MSG_OVERHEAD > PIPE_BUF ? FRAME_LIMIT + MSG_OVERHEAD : PIPE_BUF,
+    /* Largest write that carries more than one message. Writes up to
+     * PIPE_BUF are atomic (POSIX), so messages from other writers of the
+     * same pipe (other sockpumps, fdnotify) never land inside ours. Raising
+     * it saves system calls but gives up that guarantee. */
+    WRITE_BATCH = PIPE_BUF,
+    TX_CAP = FRAME_LIMIT + MSG_OVERHEAD > WRITE_BATCH ? FRAME_LIMIT + MSG_OVERHEAD : WRITE_BATCH,
 };
 
 /* Static storage: no allocation that could fail after the parent is
@@ -93,7 +100,6 @@ static long long read_number(char **argv, int index)
 {
     const char *text = argv[index];
     char *end = NULL;
-    errno = 0;
     long long value = strtoll(text, &end, 10);
     if (end == text) {
         printf("%s: FATAL ERROR: argument %d (\"%s\") is not a decimal number.\n",
@@ -147,14 +153,14 @@ static void put_header(unsigned char *at, uint16_t length)
 static void queue_frame(const unsigned char *frame, uint16_t length)
 {
     size_t size = (size_t)length + MSG_OVERHEAD;
-    if (tx_len > 0 && tx_len + size > PIPE_BUF)
+    if (tx_len > 0 && tx_len + size > WRITE_BATCH)
         flush_messages();
     unsigned char *msg = tx_buf + tx_len;
     put_header(msg, length);
     memcpy(msg + MSG_HEADER, frame, length);
     msg[MSG_HEADER + length] = 0;
     tx_len += size;
-    if (tx_len >= PIPE_BUF)
+    if (tx_len >= WRITE_BATCH)
         flush_messages();
 }
 

@@ -336,6 +336,67 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
     EXPECT_EQ(child.wait(), 1);
 }
 
+// Several pumps may share the parent's pipe: a full pipe must never let one
+// pump's message land inside another's.
+TEST(SockpumpSharedPipe, MessagesOfTwoPumpsStayWhole)
+{
+    auto [r, w] = makePipe();
+    const std::vector<unsigned> lengths{4085, 1000, 3000, 4085, 100, 2048};
+    constexpr int kRepeats = 120;
+    Child pumps[2];
+    Fd peers[2];
+    for (int i = 0; i < 2; ++i) {
+        int sv[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        peers[i].reset(sv[0]);
+        Fd mine(sv[1]);
+        pumps[i].start(kSockpump,
+                       {std::to_string(i + 1), std::to_string(kSockFd), "0", "4085", std::to_string(kPipeFd), "0", "0"},
+                       {{mine.get(), kSockFd}, {w.get(), kPipeFd}});
+    }
+    w.reset();
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 2; ++i)
+        senders.emplace_back([&, i] {
+            for (int k = 0; k < kRepeats; ++k)
+                for (unsigned len : lengths) {
+                    Bytes f = frame(len, std::uint8_t(k));
+                    sendAll(peers[i].get(), f.data(), f.size());
+                }
+            peers[i].reset();
+        });
+    // A slow reader keeps the pipe full, so both pumps block inside writes.
+    Bytes stream;
+    std::uint8_t buf[4096];
+    for (int n = 0; readable(r.get(), kWaitMs); ++n) {
+        if (n % 16 == 0) ::usleep(1000);
+        ssize_t got = ::read(r.get(), buf, sizeof buf);
+        if (got <= 0) break;
+        stream.insert(stream.end(), buf, buf + got);
+    }
+    for (auto &t : senders) t.join();
+
+    size_t next[2] = {0, 0};
+    bool ended[2] = {false, false};
+    for (const Message &m : parse(stream)) {
+        ASSERT_TRUE(m.id == 1 || m.id == 2) << "torn message: identifier " << m.id;
+        int i = m.id - 1;
+        ASSERT_FALSE(ended[i]) << "message after the end of pump " << m.id;
+        if (m.frame.empty()) {
+            ended[i] = true;
+            continue;
+        }
+        size_t k = next[i]++;
+        ASSERT_EQ(m.frame, frame(lengths[k % lengths.size()], std::uint8_t(k / lengths.size())))
+            << "pump " << m.id << " message " << k;
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(next[i], lengths.size() * kRepeats);
+        EXPECT_TRUE(ended[i]);
+        EXPECT_EQ(pumps[i].wait(), 1);
+    }
+}
+
 TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95)
 {
     std::uint16_t port;
