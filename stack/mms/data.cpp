@@ -1,5 +1,6 @@
 #include "mms/data.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace zv::mms {
@@ -51,6 +52,106 @@ Result<ObjectName> decodeObjectName(const Tlv& tlv) {
     ZV_TRY(n.item, decodeIdentifier(i));
     ZV_CHECK(r.expectEnd("domain-specific ObjectName"));
     return n;
+}
+
+// ---- times -------------------------------------------------------------------------
+
+namespace {
+
+constexpr int64_t kMsPerDay = 86400000;
+constexpr int64_t kDays1970To1984 = 5113;   // 14 years, 3 of them leap years
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
+}  // namespace
+
+BinaryTime BinaryTime::fromUnixMs(int64_t ms) {
+    int64_t day = ms >= 0 ? ms / kMsPerDay : (ms - kMsPerDay + 1) / kMsPerDay;
+    BinaryTime t;
+    t.msOfDay = static_cast<uint32_t>(ms - day * kMsPerDay);
+    day -= kDays1970To1984;
+    if (day < 0) {
+        day = 0;
+        t.msOfDay = 0;
+    }
+    t.days = static_cast<uint16_t>(day > 0xFFFF ? 0xFFFF : day);
+    return t;
+}
+
+int64_t BinaryTime::toUnixMs() const {
+    return (days ? (kDays1970To1984 + *days) * kMsPerDay : 0) + msOfDay;
+}
+
+UtcTime UtcTime::fromUnixNs(int64_t ns, uint8_t quality) {
+    UtcTime t;
+    if (ns < 0) ns = 0;
+    t.seconds = static_cast<uint32_t>(ns / 1000000000);
+    // IEC 61850-8-1 FractionOfSecond: 24 bits, value = fraction * 2^24.
+    t.fraction = static_cast<uint32_t>(((ns % 1000000000) << 24) / 1000000000);
+    t.quality = quality;
+    return t;
+}
+
+int64_t UtcTime::toUnixNs() const {
+    return int64_t{seconds} * 1000000000 + ((int64_t{fraction & 0xFFFFFF} * 1000000000) >> 24);
+}
+
+std::optional<int64_t> parseGeneralizedTime(std::string_view s) {
+    if (s.size() < 14) return std::nullopt;
+    auto num = [&](std::size_t at, std::size_t len) -> int {
+        int v = 0;
+        for (std::size_t i = at; i < at + len; ++i) {
+            if (s[i] < '0' || s[i] > '9') return -1;
+            v = v * 10 + (s[i] - '0');
+        }
+        return v;
+    };
+    const int y = num(0, 4), mo = num(4, 2), d = num(6, 2), h = num(8, 2), mi = num(10, 2), sec = num(12, 2);
+    if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 60)
+        return std::nullopt;
+    std::size_t i = 14;
+    if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
+        ++i;
+        const std::size_t start = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        if (i == start) return std::nullopt;
+    }
+    if (i < s.size() && s[i] == 'Z') ++i;
+    if (i != s.size()) return std::nullopt;
+    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + sec;
+}
+
+std::string formatGeneralizedTime(int64_t unixSeconds) {
+    int64_t day = unixSeconds >= 0 ? unixSeconds / 86400 : (unixSeconds - 86399) / 86400;
+    const int64_t rest = unixSeconds - day * 86400;
+    int64_t y;
+    unsigned m, d;
+    civilFromDays(day, y, m, d);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04lld%02u%02u%02lld%02lld%02lld.000Z", static_cast<long long>(y), m, d,
+                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                  static_cast<long long>(rest % 60));
+    return buf;
 }
 
 // ---- Data -----------------------------------------------------------------------

@@ -23,6 +23,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -42,6 +43,10 @@ constexpr unsigned kMaxDataDepth = 16;
 struct BinaryTime {
     uint32_t msOfDay = 0;
     std::optional<uint16_t> days;   // absent: 4-byte form
+    // 6-byte form from/to milliseconds since 1970-01-01 UTC (dates before
+    // 1984 clamp to day 0; the 4-byte form converts as a time of day only).
+    static BinaryTime fromUnixMs(int64_t ms);
+    int64_t toUnixMs() const;
     friend bool operator==(const BinaryTime& a, const BinaryTime& b) { return a.msOfDay == b.msOfDay && a.days == b.days; }
 };
 
@@ -49,6 +54,8 @@ struct UtcTime {
     uint32_t seconds = 0;
     uint32_t fraction = 0;   // 24 bits: fraction of a second * 2^24
     uint8_t quality = 0;     // leap-second-known, clock failure, not synchronized, accuracy bits
+    static UtcTime fromUnixNs(int64_t ns, uint8_t quality = 0);   // ns >= 0
+    int64_t toUnixNs() const;
     friend bool operator==(const UtcTime& a, const UtcTime& b) {
         return a.seconds == b.seconds && a.fraction == b.fraction && a.quality == b.quality;
     }
@@ -117,6 +124,11 @@ private:
     Data(Make, T&& v) : v_(std::in_place_type<std::decay_t<T>>, std::forward<T>(v)) {}
     V v_;
 };
+
+// GeneralizedTime "YYYYMMDDHHMMSS[.fff][Z]" (file attributes) <-> seconds
+// since 1970 UTC; a fraction is dropped. nullopt unless the text has that form.
+std::optional<int64_t> parseGeneralizedTime(std::string_view text);
+std::string formatGeneralizedTime(int64_t unixSeconds);   // "20261207071635.000Z"
 
 // Debug text, e.g. "{str 'abc', int 5, [bool true]}".
 std::string toText(const Data& d);

@@ -182,6 +182,58 @@ TEST(IdentifierLimits, IdentifierOfMaxLengthIsAcceptedAndOneMoreRejected) {
                                       " characters exceeds " + std::to_string(kMaxIdentifierLength));
 }
 
+// ---- time conversions ------------------------------------------------------------
+
+// The buffered report of the reference session: TimeOfEntry 8c 06 0192a6b0 3d41
+// was sent at 1796627988.144 s (2026-12-07 07:19:48.144 UTC).
+TEST(Times, BinaryTimeMatchesReferenceReportTimestamp) {
+    const BinaryTime t = BinaryTime::fromUnixMs(1796627988144);
+    EXPECT_EQ(t.msOfDay, 26388144u);
+    EXPECT_EQ(t.days, 15681);
+    EXPECT_EQ(t.toUnixMs(), 1796627988144);
+    EXPECT_EQ(BinaryTime::fromUnixMs(441763200000).days, 0);   // 1984-01-01
+    EXPECT_EQ(BinaryTime::fromUnixMs(0).days, 0);              // before 1984 clamps
+}
+
+TEST(Times, UtcTimeFractionIsTwentyFourBitsOfASecond) {
+    const UtcTime half = UtcTime::fromUnixNs(1796627988500000000, 0x0a);
+    EXPECT_EQ(half.seconds, 1796627988u);
+    EXPECT_EQ(half.fraction, 0x800000u);
+    EXPECT_EQ(half.quality, 0x0a);
+    EXPECT_EQ(half.toUnixNs(), 1796627988500000000);
+    // One fraction step is about 60 ns; a round trip loses less than that.
+    const int64_t ns = 1796627988123456789;
+    EXPECT_LT(ns - UtcTime::fromUnixNs(ns).toUnixNs(), 60);
+    EXPECT_GE(ns - UtcTime::fromUnixNs(ns).toUnixNs(), 0);
+}
+
+struct GtRow {
+    const char* text;
+    std::optional<int64_t> seconds;
+};
+void PrintTo(const GtRow& r, std::ostream* os) { *os << r.text; }
+
+class GeneralizedTimeText : public ::testing::TestWithParam<GtRow> {};
+
+TEST_P(GeneralizedTimeText, ParsesOnlyWellFormedTimes) {
+    EXPECT_EQ(parseGeneralizedTime(GetParam().text), GetParam().seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, GeneralizedTimeText,
+    ::testing::Values(GtRow{"20261207071635.000Z", 1796627795}, GtRow{"20261207071635Z", 1796627795},
+                      GtRow{"20261207071635", 1796627795}, GtRow{"19700101000000Z", 0},
+                      GtRow{"20240229235959.5Z", 1709251199}, GtRow{"2026120707163Z", std::nullopt},
+                      GtRow{"20261307071635Z", std::nullopt}, GtRow{"20261207071635.Z", std::nullopt},
+                      GtRow{"20261207071635+0100", std::nullopt}, GtRow{"", std::nullopt}),
+    [](const auto& info) { return "Row" + std::to_string(info.index); });
+
+TEST(Times, GeneralizedTimeFormatsWhatItParses) {
+    EXPECT_EQ(formatGeneralizedTime(1796627795), "20261207071635.000Z");
+    EXPECT_EQ(formatGeneralizedTime(951782400), "20000229000000.000Z");
+    EXPECT_EQ(parseGeneralizedTime(formatGeneralizedTime(4102444799)), 4102444799);
+}
+
 // ---- rejected input ---------------------------------------------------------------
 
 struct BadPdu {
