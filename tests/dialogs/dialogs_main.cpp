@@ -1,0 +1,15 @@
+// Test entry point: a QApplication for the widgets, offscreen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <ctime>
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A fixed zone (UTC+8, no daylight saving), so that local dates are known.
+    qputenv("TZ", "Asia/Shanghai");
+    tzset();
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
