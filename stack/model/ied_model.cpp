@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 #include "model/values.h"
 
@@ -27,6 +28,11 @@ const char *const kFcNames[FC_COUNT] = {"MX", "ST", "CO", "CF", "DC", "SP", "SG"
 std::mutex g_type_mutex;
 std::unordered_map<int32_t, MVL_TYPE_CTRL *> g_types;  // guarded by g_type_mutex
 std::atomic<int32_t> g_next_type_id{1};
+
+// Live models, so that a pointer the application hands back can be checked
+// without reading through it.
+std::shared_mutex g_model_mutex;
+std::unordered_set<const AI_IED_CTRL *> g_models;  // guarded by g_model_mutex
 
 size_t align_up(size_t v, size_t a) { return (v + a - 1) / a * a; }
 
@@ -1002,6 +1008,10 @@ bool ModelBuilder::run() {
 IedModel::IedModel() : magic_(kMagic) {}
 
 IedModel::~IedModel() {
+    {
+        std::unique_lock<std::shared_mutex> lock(g_model_mutex);
+        g_models.erase(&ctrl_);
+    }
     magic_ = 0;
     std::lock_guard<std::mutex> lock(g_type_mutex);
     for (auto &t : types_) g_types.erase(t->type_id);
@@ -1014,6 +1024,8 @@ std::unique_ptr<IedModel> IedModel::build(std::shared_ptr<const scl::Document> d
     m->doc_ = doc;
     ModelBuilder b(*m, *doc, ied, diag);
     if (!b.run()) return nullptr;
+    std::unique_lock<std::shared_mutex> lock(g_model_mutex);
+    g_models.insert(&m->ctrl_);
     return m;
 }
 
@@ -1029,6 +1041,10 @@ std::unique_ptr<IedModel> IedModel::load(const std::string &scl_file, const std:
 
 IedModel *IedModel::from_ctrl(const AI_IED_CTRL *ctrl) {
     if (!ctrl) return nullptr;
+    {
+        std::shared_lock<std::shared_mutex> lock(g_model_mutex);
+        if (!g_models.count(ctrl)) return nullptr;
+    }
     // ctrl_ is the first member: the record's address is the model's.
     auto *m = reinterpret_cast<IedModel *>(const_cast<AI_IED_CTRL *>(ctrl));
     return m->magic_ == kMagic ? m : nullptr;

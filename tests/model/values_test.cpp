@@ -127,7 +127,7 @@ const TextCase kRefusals[] = {
     {"EntryTimeNoTime", VAL_TYPE_ENTRYTIME, "2026-01-01"},
     {"Struct", VAL_TYPE_STRUCT, "1"},
     {"Unknown", VAL_TYPE_UNKNOWN, "1"},
-    {"OutsideEnumeration", AI_VAL_TYPE(99), "1"},
+    {"OutsideEnumeration", AI_VAL_TYPE(31), "1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(BadText, ValueTextRefused, ::testing::ValuesIn(kRefusals),
