@@ -110,7 +110,7 @@ void *check_receive(void *) {
                     if (now.state.contains("true")) rptlst[pos] = makeEntry(now.srv_id, now.objid, now.flag, "false");
                 }
             }
-            if (rptcount == 1000) qDebug() << raw;
+            if (rptcount == 1000) qDebug().noquote() << raw;
         }
         rptcount = rptcount == 2000 ? 0 : rptcount + 1;
         usleep(static_cast<useconds_t>(pass_us));
