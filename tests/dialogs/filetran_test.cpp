@@ -159,6 +159,26 @@ TEST_F(FileDialog, ListingReachesTheDialogOpenedLast) {
     EXPECT_EQ(dlg->tbmodel->rowCount(), 0);
 }
 
+TEST_F(FileDialog, MenuOpensAFreshDialogEachTimeAndListingsGoToTheNewOne) {
+    w->ui.action_filetran->trigger();
+    dialog_filetran *first = dlg_filetran;
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    completeListing({{"a.cfg", 1, 0}});
+    dlgtest::settle();
+    EXPECT_EQ(column(first, 0), QStringList({"a.cfg"}));
+    first->close();
+    w->ui.action_filetran->trigger();
+    dialog_filetran *second = dlg_filetran;
+    ASSERT_NE(second, first);
+    EXPECT_EQ(second->tbmodel->rowCount(), 0);
+    completeListing({{"b.cfg", 1, 0}});
+    dlgtest::settle();
+    EXPECT_EQ(column(second, 0), QStringList({"b.cfg"}));
+    EXPECT_EQ(column(first, 0), QStringList({"a.cfg"}));
+    second->close();
+}
+
 TEST_F(FileDialog, ListedNameIsKeptByteForByte) {
     const QByteArray raw("COMTRADE/\xb5\xe7rec.cfg");  // not UTF-8
     completeListing({{raw, 1, 0}});
