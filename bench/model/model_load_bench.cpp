@@ -87,7 +87,7 @@ long peak_rss_kb() {
 
 int main(int argc, char **argv) {
     int ieds = argc > 1 ? std::atoi(argv[1]) : 50;
-    int lns = argc > 2 ? std::atoi(argv[2]) : 93;
+    int lns = argc > 2 ? std::atoi(argv[2]) : 94;
     char dir[] = "/tmp/zv_model_bench_XXXXXX";
     if (!mkdtemp(dir)) return 1;
     std::string scd = std::string(dir) + "/big.scd", ini = std::string(dir) + "/station.ini";

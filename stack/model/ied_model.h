@@ -15,6 +15,23 @@
 //
 // The structure never changes after build (no lock needed to walk it). Values
 // are guarded by value_mutex(): shared for readers, exclusive for writers.
+//
+// Typical uses:
+//   client stack   find(ref) -> id; primitives(id, prims) gives each primitive's
+//                  id, AI_VAL_TYPE, stored size and storage in component order;
+//                  to store a read result or a report, take
+//                  std::unique_lock lk(model.value_mutex()) once and copy the
+//                  converted values into prims[i].data. data_set(id) gives a
+//                  data set's members (mb_ids may hold -1 for a member the SCL
+//                  could not resolve: its position still counts in reports).
+//                  Never call application code while holding the lock.
+//   iedsim         load(file, ied) for one IED; the LDs are ctrl()->ld_tbl
+//                  (domain = LD name); variable_names(ld, names, true) lists
+//                  the named variables as GetNameList does; type_of(id) gives
+//                  the runtime elements of a variable (u.p.pad = AI_VAL_TYPE of
+//                  a primitive; elem_info() tells enumerations, which travel as
+//                  8-bit integers); read/write values by reference with
+//                  find + read_text/write_text or primitives + value_mutex.
 #pragma once
 
 #include <array>
