@@ -248,6 +248,7 @@ private:
     std::set<std::pair<int, std::string>> warned_;
     std::unordered_map<std::string, const LnType *> type_cache_;
     std::vector<std::string> expanding_;  // DAType/DOType ids being expanded (cycle check)
+    bool too_big_ = false;                // the type being built exceeds the limits
     struct PendingDs {
         IedModel::DsData *ds;
         const scl::DataSet *src;
@@ -275,6 +276,10 @@ bool ModelBuilder::do_has_fc(const scl::DoType &dt, const std::string &fc, int d
 
 bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const std::string &fc, int depth,
                            std::vector<Elem> &out) {
+    if (out.size() > scl::kMaxTypeElements) {
+        too_big_ = true;
+        return false;
+    }
     if (depth > scl::kMaxTypeDepth) {
         warn_once(dt.line, "DOType '" + dt.id + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth));
         return false;
@@ -309,6 +314,10 @@ bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const
 }
 
 bool ModelBuilder::emit_attr(const scl::AttrDef &a, ElemKind kind, int8_t fc, int depth, std::vector<Elem> &out) {
+    if (out.size() > scl::kMaxTypeElements) {
+        too_big_ = true;
+        return false;
+    }
     if (depth > scl::kMaxTypeDepth) {
         warn_once(a.line, "attribute '" + a.name + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth) +
                               "; skipped");
@@ -463,6 +472,7 @@ std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, 
                 size_t begin = arr_offsets.back();
                 arr_offsets.pop_back();
                 size_t stride = align_up(off - begin, 8);
+                if (stride > scl::kMaxLnDataBytes) return nullptr;
                 lt->elems[s].stride = uint32_t(stride);
                 start.u.arr.num_rt_blks = int16_t(std::min<size_t>(i - s - 1, 32767));
                 off = begin + stride * size_t(start.u.arr.num_elmnts);
@@ -471,6 +481,7 @@ std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, 
             break;
         }
         }
+        if (off > scl::kMaxLnDataBytes) return nullptr;
     }
     lt->type_id = g_next_type_id.fetch_add(1);
     lt->rt_ctrl.rt_first = lt->rt.data();
@@ -501,6 +512,7 @@ const LnType *ModelBuilder::ln_type(const scl::Ln &ln) {
         return nullptr;
     }
     const scl::LNodeType &lnt = it->second;
+    too_big_ = false;
     std::vector<Elem> elems;
     elems.push_back(Elem{RT_STR_START, ElemKind::Ln, FC_NONE, VAL_TYPE_UNKNOWN, 0, lnt.id});
     for (int fc = 0; fc < FC_COUNT; ++fc) {
@@ -536,7 +548,16 @@ const LnType *ModelBuilder::ln_type(const scl::Ln &ln) {
             elems.push_back(Elem{RT_STR_END, ElemKind::End, int8_t(fc), VAL_TYPE_UNKNOWN, 0, std::string()});
     }
     elems.push_back(Elem{RT_STR_END, ElemKind::End, FC_NONE, VAL_TYPE_UNKNOWN, 0, std::string()});
-    auto lt = finish_type(lnt.id, elems);
+    std::unique_ptr<LnType> lt;
+    if (!too_big_) lt = finish_type(lnt.id, elems);
+    if (!lt) {
+        diag_.warn(doc_.file, lnt.line,
+                   "LNodeType '" + lnt.id + "' expands beyond " + std::to_string(scl::kMaxTypeElements) +
+                       " elements or " + std::to_string(scl::kMaxLnDataBytes >> 20) + " MiB of values; LN '" +
+                       ln.name() + "' skipped");
+        type_cache_[sig] = nullptr;
+        return nullptr;
+    }
     const LnType *p = lt.get();
     m_.types_.push_back(std::move(lt));
     type_cache_[sig] = p;
@@ -600,6 +621,12 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     const LnType *lt = ln_type(ln);
     if (!lt) return;
     std::string ln_name = ln.name();
+    if (m_.objs_.size() + lt->rt.size() > scl::kMaxObjectsPerIed) {
+        diag_.warn(doc_.file, ln.line,
+                   "IED '" + ied_.name + "' exceeds " + std::to_string(scl::kMaxObjectsPerIed) + " objects; LN '" +
+                       ln_name + "' skipped");
+        return;
+    }
     size_t ref_len = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path;
     if (ref_len > scl::kMaxRefLen) {
         diag_.warn(doc_.file, ln.line,

@@ -24,6 +24,11 @@ constexpr size_t kMaxFileBytes = 256u << 20;  // an SCD of a large substation is
 constexpr int kMaxTypeDepth = 16;             // DA/SDO nesting; real types stay below 6
 constexpr uint32_t kMaxArrayCount = 1024;     // `count` of an array attribute
 constexpr size_t kMaxValueText = 1024;        // text of one <Val>
+// Expansion limits of the model built from the templates: types may reuse
+// each other, so a small file could otherwise describe an enormous model.
+constexpr size_t kMaxTypeElements = 100000;   // runtime elements of one LN type (real ones: < 3,000)
+constexpr size_t kMaxLnDataBytes = 16u << 20; // values of one LN
+constexpr size_t kMaxObjectsPerIed = 4000000; // objects of one IED model
 
 struct Diag {
     std::string file;

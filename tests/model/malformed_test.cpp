@@ -195,6 +195,25 @@ const SclCase kSclCases[] = {
     {"RptEnabledMaxOutOfRange",
      [](SclParts &p) { p.lns.replace(p.lns.find("max=\"2\""), 7, "max=\"100\""); }, false, "outside 1..99", "max=\"100\"",
      "T1LD0/LLN0$RP$rcb01"},
+    {"TypesThatExpandExponentially",
+     [](SclParts &p) {
+         // Ten levels of a structure holding ten of the next: 10^10 leaves.
+         for (int l = 0; l < 10; ++l) {
+             p.templates += "\n<DAType id=\"E" + std::to_string(l) + "\">";
+             for (int k = 0; k < 10; ++k)
+                 p.templates += "<BDA name=\"b" + std::to_string(k) + "\" bType=\"" +
+                                (l < 9 ? "Struct\" type=\"E" + std::to_string(l + 1) : std::string("INT8")) + "\"/>";
+             p.templates += "</DAType>";
+         }
+         p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"Struct\" type=\"E0\"");
+     },
+     false, "expands beyond", nullptr, "T1LD0/GGIO1"},
+    {"ArrayOfArraysTooManyBytes",
+     [](SclParts &p) {
+         p.templates += "\n<DAType id=\"Big\"><BDA name=\"v\" bType=\"Unicode255\" count=\"1000\"/></DAType>";
+         p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"Struct\" type=\"Big\" count=\"1000\"");
+     },
+     false, "expands beyond", nullptr, "T1LD0/GGIO1"},
     {"ArrayCountTooLarge",
      [](SclParts &p) { p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"INT8\" count=\"100000\""); },
      false, "count", "count=\"100000\"", "T1LD0/GGIO1$ST$Ind$q"},
