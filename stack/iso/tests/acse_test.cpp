@@ -122,6 +122,7 @@ struct BadApduRow {
     const char* bytes;
     const char* reason;
 };
+void PrintTo(const BadApduRow& row, std::ostream* os) { *os << row.name; }
 template <class R>
 Result<int> status(R&& r) {
     if (!r.ok()) return r.error();

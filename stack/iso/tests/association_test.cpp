@@ -91,6 +91,7 @@ struct SizeRow {
     uint8_t serverMax;
     std::size_t agreed;
 };
+void PrintTo(const SizeRow& row, std::ostream* os) { *os << row.name; }
 class TpduSizeNegotiation : public ::testing::TestWithParam<SizeRow> {};
 
 TEST_P(TpduSizeNegotiation, BothSidesUseTheSmallerSize) {
@@ -263,6 +264,7 @@ struct BadInputRow {
     EventKind expected;
     const char* reason;
 };
+void PrintTo(const BadInputRow& row, std::ostream* os) { *os << row.name; }
 
 class AssociationRejects : public ::testing::TestWithParam<BadInputRow> {};
 

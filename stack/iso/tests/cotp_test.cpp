@@ -95,6 +95,7 @@ struct BadTpduRow {
     const char* bytes;
     const char* reason;
 };
+void PrintTo(const BadTpduRow& row, std::ostream* os) { *os << row.name; }
 class CotpDecodeRejects : public ::testing::TestWithParam<BadTpduRow> {};
 
 TEST_P(CotpDecodeRejects, WithPreciseReason) {
@@ -146,6 +147,7 @@ struct SegmentRow {
     std::size_t tpduSize;
     std::size_t expectedTpdus;
 };
+void PrintTo(const SegmentRow& row, std::ostream* os) { *os << row.name; }
 class CotpSegmentation : public ::testing::TestWithParam<SegmentRow> {};
 
 TEST_P(CotpSegmentation, SplitsByTpduSizeAndReassembles) {

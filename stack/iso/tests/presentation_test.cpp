@@ -151,6 +151,7 @@ struct BadPpduRow {
     const char* bytes;
     const char* reason;
 };
+void PrintTo(const BadPpduRow& row, std::ostream* os) { *os << row.name; }
 
 template <class F>
 Result<int> status(F&& r) {

@@ -117,6 +117,7 @@ struct BadSpduRow {
     const char* bytes;
     const char* reason;
 };
+void PrintTo(const BadSpduRow& row, std::ostream* os) { *os << row.name; }
 class SessionDecodeRejects : public ::testing::TestWithParam<BadSpduRow> {};
 
 TEST_P(SessionDecodeRejects, WithPreciseReason) {

@@ -69,6 +69,7 @@ struct BadHeaderRow {
     const char* reason;
     std::size_t framesBefore = 0;   // good packets ahead of the bad header
 };
+void PrintTo(const BadHeaderRow& row, std::ostream* os) { *os << row.name; }
 
 class TpktReaderRejects : public ::testing::TestWithParam<BadHeaderRow> {};
 
