@@ -35,7 +35,7 @@ void BM_DataServerToClient(benchmark::State& state) {
         benchmark::DoNotOptimize(ev.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
-    state.counters["events"] = double(events);
+    state.counters["events"] = benchmark::Counter(double(events), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_DataServerToClient)->Arg(64)->Arg(1024)->Arg(8000)->Arg(65536);
 
