@@ -105,6 +105,9 @@ public:
     // The model behind an interface record, or null if it is not one of ours.
     static IedModel *from_ctrl(const AI_IED_CTRL *ctrl);
 
+    // The SCL document the model was built from (addresses, templates).
+    const scl::Document &document() const { return *doc_; }
+
     AI_IED_CTRL *ctrl() { return &ctrl_; }
     const AI_IED_CTRL *ctrl() const { return &ctrl_; }
     const std::string &name() const { return name_; }
