@@ -9,6 +9,10 @@
 #include "export.h"
 #include "model/station.h"
 
+#ifdef ZV_HAVE_zv_client
+#include "client/client.h"
+#endif
+
 namespace zv {
 
 AppCallbacks &app_callbacks() {
@@ -35,13 +39,25 @@ ThreadTable &thread_table() {
 
 // Reads the station file: `cfg` if given, else $ZORVAN_STATION, else ./station.ini.
 ZV_EXPORT ST_RET ai_init_envir(const char *cfg) { return zv::model::env_init(cfg) == 0 ? 0 : 1; }
-// Loads the SCL files and builds the model of every configured server.
-ZV_EXPORT ST_RET ac_init_srvm(void) { return zv::model::env_load_servers() == 0 ? 0 : 1; }
-ZV_EXPORT void ai_comm_serve(void) {}
-ZV_EXPORT void ac_srv_state_handle(void) {}
-// Server models stay readable after this: the archiving worker may still be
-// reading them while the application shuts down.
-ZV_EXPORT ST_RET ai_uninit_envir(void) { return zv::model::env_uninit() == 0 ? 0 : 1; }
+// Loads the SCL files and builds the model of every configured server, then
+// starts the client's threads for them (no channel connects until asked).
+ZV_EXPORT ST_RET ac_init_srvm(void) {
+    if (zv::model::env_load_servers() != 0) return 1;
+#ifdef ZV_HAVE_zv_client
+    if (zv::client::start(zv::model::env_station()) != 0) return 1;
+#endif
+    return 0;
+}
+// Releases the channels and ends the client's threads (pending requests
+// complete with a failure), then closes the environment. Server models stay
+// readable after this: the archiving worker may still be reading them while
+// the application shuts down.
+ZV_EXPORT ST_RET ai_uninit_envir(void) {
+#ifdef ZV_HAVE_zv_client
+    zv::client::stop();
+#endif
+    return zv::model::env_uninit() == 0 ? 0 : 1;
+}
 
 ZV_EXPORT ST_RET gs_start_thread(GS_THREAD_FUN fn, void *arg, ST_THREAD_HANDLE *handle, ST_THREAD_ID *id) {
     if (fn == nullptr) return 1;

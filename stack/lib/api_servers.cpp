@@ -32,13 +32,3 @@ ZV_EXPORT AI_IED_CFG *ai_get_ied_config(const char *ied_name) {
     if (!st || !ied_name) return nullptr;
     return st->config(ied_name);
 }
-
-// Channels belong to the client layer.
-ZV_EXPORT ST_UCHAR ac_set_srvm_chnlKeepCon(ST_INT, ST_UCHAR, AC_CHANNEL) { return 0; }
-ZV_EXPORT ST_UCHAR ac_get_srvm_chnlKeepCon(ST_INT, AC_CHANNEL) { return 0; }
-ZV_EXPORT ST_RET ac_get_srvm_chnlState(ST_INT, CHNL_STATE *a, CHNL_STATE *b, AC_CHANNEL *active) {
-    if (a) *a = CHNL_STATE_UNCONNECTED;
-    if (b) *b = CHNL_STATE_UNCONNECTED;
-    if (active) *active = AC_CHANNEL_UNKNOWN;
-    return 1;
-}

@@ -1,0 +1,58 @@
+// The client stack: channels A and B of every server of the station, the
+// asynchronous requests, reports into the model, file services.
+//
+// Threads (started by start(), ended by stop()):
+//   network thread  - owns every socket and association; poll() over them and
+//                     a wake-up eventfd; runs the request state machines,
+//                     decodes reports and writes values into the models.
+//   callback thread - runs completion functions and the application's
+//                     channel and report callbacks, one at a time, in the
+//                     order the network thread queued them. No stack lock is
+//                     held while they run, so they may call any operation.
+// The operations below are safe from any thread, callbacks included; they
+// only touch atomics or queue work for the network thread.
+#pragma once
+
+#include "model/station.h"
+#include "zorvan/ac_req.h"
+
+#include <cstdint>
+
+namespace zv::client {
+
+// Starts the threads for the servers of `st` (which outlives the client).
+// 0 on success; a running client is kept.
+int start(model::Station *st);
+// Releases every channel (bounded wait), fails the requests still pending
+// (their completions run) and ends the threads. No channel callbacks follow.
+void stop();
+bool running();
+
+// Keep channel `ch` of server `srv` connected (reconnecting after a loss) or
+// release it. 0 on success, 1 for an unknown server or channel.
+uint8_t set_keep(int srv, bool keep, AC_CHANNEL ch);
+// 1 while the channel is to be kept connected, else 0.
+uint8_t get_keep(int srv, AC_CHANNEL ch);
+// States of both channels and the channel requests use now. 0 on success.
+int get_state(int srv, CHNL_STATE *a, CHNL_STATE *b, AC_CHANNEL *active);
+
+// Requests: copy what the record points to, queue, return 0; 1 when the
+// request cannot be queued (no completion follows then). `ch` forces a
+// channel; AC_CHANNEL_UNKNOWN uses the active one.
+int read(int srv, const AC_READ_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, AC_CHANNEL ch);
+int write(int srv, const AC_WRITE_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, AC_CHANNEL ch);
+int rpt_enable(int srv, const AC_ENAREPORT_INFO *info, int timeout_s, AC_REQ_CTRL **out, AC_CHANNEL ch);
+int file_dir(int srv, const AC_GETFAV_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
+int file_get(int srv, const AC_GETF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
+int file_set(int srv, const AC_SETF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
+int file_delete(int srv, const AC_DELF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
+// Control services are not offered: the request completes with result 1.
+int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
+
+// Limits of what a request or a device may make us hold.
+constexpr int32_t kMaxObjectsPerRequest = 4096;
+constexpr size_t kMaxDirectoryEntries = 100000;
+constexpr uint64_t kMaxFileBytes = 1ull << 30;      // 1 GiB per fetched file
+constexpr int kDefaultTimeoutS = 30;
+
+}  // namespace zv::client
