@@ -825,13 +825,11 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
 template <class Service, class Decoder>
 Result<Service> readService(Reader& r, Decoder decodeService, const char* what) {
     if (r.atEnd()) return makeError(r.offset(), std::string("missing service in ") + what);
-    const std::size_t start = r.offset();
     ZV_TRY(Tlv t, r.read());
     if (t.tag == tags::kSequence) return makeError(t.offset, std::string("listOfModifier not supported in ") + what);
     ZV_TRY(Service s, decodeService(t));
     if (auto* other = std::get_if<OtherService>(&s)) {
         // Keep the whole TLV so that it can be re-encoded unchanged.
-        (void)start;
         const std::size_t headerLen = t.valueOffset - t.offset;
         other->encoded.assign(t.value.data - headerLen, t.value.data + t.value.size);
     }
@@ -869,6 +867,16 @@ Result<ServiceError> readServiceErrorPdu(const Tlv& t, const char* what) {
 }
 
 }  // namespace
+
+InitiateParams iec61850InitiateParams() {
+    InitiateParams p;
+    for (auto bit : {cbb::kStr1, cbb::kStr2, cbb::kVnam, cbb::kValt, cbb::kVlis}) p.parameterCbb.set(bit);
+    for (auto bit : {svc::kGetNameList, svc::kIdentify, svc::kRead, svc::kWrite, svc::kGetVariableAccessAttributes,
+                     svc::kGetNamedVariableListAttributes, svc::kObtainFile, svc::kFileOpen, svc::kFileRead,
+                     svc::kFileClose, svc::kFileDelete, svc::kFileDirectory, svc::kInformationReport, svc::kConclude})
+        p.servicesSupported.set(bit);
+    return p;
+}
 
 void encode(Writer& w, const Pdu& pdu) { std::visit(PduEncoder{w}, pdu); }
 

@@ -296,6 +296,11 @@ struct InitiateParams {
     BitString parameterCbb = BitString(cbb::kCount);
     BitString servicesSupported = BitString(svc::kCount);
 };
+// The CBB bits (str1, str2, vnam, valt, vlis) and services (the ones listed at
+// the top of this file plus informationReport, conclude) of an IEC 61850 client
+// or server; the other fields keep their defaults above.
+InitiateParams iec61850InitiateParams();
+
 struct InitiateRequest : InitiateParams {};
 struct InitiateResponse : InitiateParams {};
 struct InitiateError {

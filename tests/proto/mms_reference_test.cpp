@@ -119,6 +119,12 @@ TEST(ReferenceSession, InitiateRequestCarriesNegotiationParameters) {
                      svc::kFileDelete, svc::kFileDirectory, svc::kInformationReport, svc::kConclude})
         EXPECT_TRUE(q->servicesSupported.test(bit)) << bit;
     EXPECT_FALSE(q->servicesSupported.test(svc::kObtainFile));
+    // Our defaults offer what the reference client offers for the services we model.
+    const InitiateParams ours = iec61850InitiateParams();
+    EXPECT_EQ(ours.parameterCbb, q->parameterCbb);
+    for (std::size_t bit : {svc::kGetNameList, svc::kIdentify, svc::kRead, svc::kWrite, svc::kFileDirectory,
+                            svc::kInformationReport, svc::kConclude})
+        EXPECT_TRUE(ours.servicesSupported.test(bit)) << bit;
     EXPECT_TRUE(std::holds_alternative<InitiateResponse>(decodeRef("session_9")));
 }
 
