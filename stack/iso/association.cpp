@@ -521,7 +521,7 @@ void ServerAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     remoteRef_ = t.connect.srcRef;
     request_.callingTsap = t.connect.callingTsap;
     request_.calledTsap = t.connect.calledTsap;
-    // ISO 8073 14.5 b: the responder may lower the proposed TPDU size.
+    // ISO 8073: the responder may lower the proposed TPDU size, never raise it.
     const uint8_t proposed = t.connect.tpduSizeCode.value_or(kTpduSizeCodeDefault);
     tpduSizeCode_ = proposed < cfg_.maxTpduSizeCode ? proposed : cfg_.maxTpduSizeCode;
     CotpConnect cc;
@@ -668,7 +668,7 @@ Status ServerAssociation::respond(bool accepted, int64_t result, int64_t diagnos
         ZV_ISO_CHECK(sessionAppendAccept(tsdu, cfg_.local.ssel, ppdu));
         state_ = AssociationState::Associated;
     } else {
-        // ISO 8650 7.1.4.2: a rejecting A-ASSOCIATE response travels in a
+        // ISO 8650-1: a rejecting A-ASSOCIATE response travels in a
         // negative P-CONNECT (CPR), i.e. a session refuse with user data.
         RefusePpdu cpr;
         cpr.respondingPsel = cfg_.local.psel;

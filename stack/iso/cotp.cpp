@@ -58,7 +58,7 @@ Status parseConnectParameters(ByteView vp, const char* what, CotpConnect& c) {
                 break;
             }
             default:
-                // ISO 8073 13.3.4: parameters a class 0 entity does not use
+                // ISO 8073: parameters a class 0 entity does not use
                 // (checksum, preferred TPDU size, options) are ignored.
                 break;
         }
@@ -114,7 +114,7 @@ Result<Tpdu> cotpDecode(ByteView in) {
             if (cr && t.connect.dstRef != 0)
                 return makeError("COTP CR: DST-REF " + std::to_string(t.connect.dstRef) + ", expected 0");
             ZV_ISO_CHECK(parseConnectParameters(in.sub(7, li - 6), what, t.connect));
-            // ISO 8073 13.3.4: class 0 CR/CC carry no user data.
+            // ISO 8073: class 0 CR/CC carry no user data.
             if (!userData.empty())
                 return makeError(std::string("COTP ") + what + ": " + std::to_string(userData.size) +
                                  " octets of user data not allowed in class 0");

@@ -4,7 +4,7 @@
 //   DR        LI | 0x80              | DST-REF (2) | SRC-REF (2) | reason        | parameters
 //   ER        LI | 0x70              | DST-REF (2) | reject cause  | parameters
 //   DT        LI=2 | 0xF0            | EOT (bit 8) + TPDU-NR (always 0 in class 0) | user data
-//   LI counts the header octets after itself (ISO 8073 13.2.1). Parameters are
+//   LI counts the header octets after itself. Parameters are
 //   code | length | value: 0xC0 TPDU size (one octet, 2^code octets, code
 //   7..13), 0xC1 calling TSAP, 0xC2 called TSAP, 0xC1 in ER: invalid TPDU.
 #pragma once
@@ -53,7 +53,7 @@ struct CotpConnect {
     }
 };
 
-// DR reasons (ISO 8073 13.5.3 e) we name; others pass through as numbers.
+// DR reasons we name; others pass through as numbers.
 enum DisconnectReason : uint8_t {
     kDrNotSpecified = 0,
     kDrCongestion = 1,
@@ -65,7 +65,7 @@ enum DisconnectReason : uint8_t {
     kDrConnectionRefused = 136,
     kDrHeaderOrParameterLength = 138,
 };
-// ER reject causes (ISO 8073 13.12.3 d).
+// ER reject causes.
 enum RejectCause : uint8_t {
     kErNotSpecified = 0,
     kErInvalidParameterCode = 1,

@@ -147,7 +147,7 @@ Result<std::vector<PresentationContext>> readContexts(const char* what, Reader& 
         P_TRY(Reader item, what, list.enter(tags::kSequence));
         PresentationContext c;
         P_TRY(c.id, what, item.readInt64(tags::kInteger));
-        // ISO 8823 8.2.1.9: context identifiers are odd for the initiator.
+        // ISO 8823: context identifiers are odd for the initiator.
         if (c.id < 1 || c.id % 2 == 0)
             return fail(what, "context identifier " + std::to_string(c.id) + " is not a positive odd number");
         for (const auto& other : out)

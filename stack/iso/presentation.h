@@ -50,7 +50,7 @@ struct PresentationContext {
     std::vector<ber::Oid> transferSyntaxes;
 };
 
-// Result codes of a context (ISO 8823 8.2.1.11 Result).
+// Result codes of a context (ISO 8823 Result).
 enum ContextResultCode : int64_t { kCtxAcceptance = 0, kCtxUserRejection = 1, kCtxProviderRejection = 2 };
 // Provider reasons for a rejected context.
 enum ContextRejectReason : int64_t {
@@ -86,7 +86,7 @@ struct AcceptPpdu {
     std::vector<Pdv> userData;
 };
 
-// CPR provider reasons (ISO 8823 8.3.4).
+// CPR provider reasons (ISO 8823 Provider-reason).
 enum PresentationRefuseReason : int64_t {
     kPrNotSpecified = 0,
     kPrTemporaryCongestion = 1,

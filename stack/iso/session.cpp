@@ -118,7 +118,7 @@ Status decodeCategory1(SpduKind kind, ByteView body, Spdu& s) {
                 if (kind != SpduKind::Refuse) return {};
                 if (p.value.size < 1) return makeError("session RF: empty reason code");
                 s.refuseReason = p.value[0];
-                // ISO 8327-1 8.3.3.17: reason 2 carries the user's data behind it.
+                // ISO 8327-1: reason 2 carries the user's data behind it.
                 s.userData = p.value.from(1);
                 return {};
             case kPiUserData:

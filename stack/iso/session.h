@@ -12,7 +12,7 @@
 //   RF 12           PI 17 transport disconnect, PI 20, PI 50 reason code (+ user data)
 //   FN 9 / DN 10    [PI 17 transport disconnect (FN)], PI 193 user data
 //   AB 25           PI 17 transport disconnect, PI 193 user data;  AA 26 abort accept
-//   GT 1 + DT 1     "01 00 01 00" then the user information (ISO 8327-1 7.9: a
+//   GT 1 + DT 1     "01 00 01 00" then the user information (ISO 8327-1: a
 //                   category 2 SPDU is always preceded by a category 0 SPDU)
 #pragma once
 
@@ -34,13 +34,13 @@ enum class SpduKind : uint8_t {
 };
 const char* spduKindName(SpduKind k);
 
-// Session requirements bits (ISO 8327-1 8.3.1.16): full duplex only.
+// Session requirements bits: full duplex only.
 constexpr uint16_t kSessionRequirementsDuplex = 0x0002;
 constexpr uint8_t kSessionVersion2 = 0x02;
-// User data limits (ISO 8327-1 8.3.1.19 and the version 2 extension).
+// User data limits (ISO 8327-1, version 2 with extended user data).
 constexpr std::size_t kMaxSessionUserData = 512;
 constexpr std::size_t kMaxSessionExtendedUserData = 10240;
-// Session selectors are at most 16 octets (ISO 8327-1 8.3.1.13).
+// Session selectors are at most 16 octets.
 constexpr std::size_t kMaxSselLength = 16;
 
 // PI 17 transport disconnect flags.
@@ -49,7 +49,7 @@ constexpr uint8_t kTdUserAbort = 0x02;
 constexpr uint8_t kTdProtocolError = 0x04;
 constexpr uint8_t kTdNoReason = 0x08;
 
-// PI 50 reason codes of RF (ISO 8327-1 8.3.3.17).
+// PI 50 reason codes of RF (ISO 8327-1).
 enum RefuseReason : uint8_t {
     kRfUserNoReason = 0,
     kRfUserCongestion = 1,
