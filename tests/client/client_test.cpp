@@ -1,0 +1,353 @@
+// Channels, requests and reports of the client stack against iedsim.
+#include "sim.h"
+
+#include <set>
+
+using namespace zvt;
+
+namespace {
+
+const char *kTmp = "CMIEDMON/STMP1$MX$Tmp";
+const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";
+const char *kBrcb = "CMIEDMON/LLN0$BR$brcbTemp01";
+// seqNum, timeStamp, reasonCode, dataSet, entryID (first octet), confRev (second)
+constexpr int kOptFlds = 0x79 | (0x80 << 8);
+constexpr int kTrgOps = 0x4C;   // dchg, integrity, GI
+
+// A port on 127.0.0.x that refuses connections (bound, never listening).
+struct DeadPort {
+    int fd = -1;
+    uint16_t port = 0;
+    explicit DeadPort(const char *host) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, host, &a.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~DeadPort() { ::close(fd); }
+};
+
+std::vector<AC_CHANNEL> g_chnls;
+std::mutex g_chnl_mutex;
+void done_chnl(AC_REQ_CTRL *c) {
+    {
+        std::lock_guard<std::mutex> l(g_chnl_mutex);
+        g_chnls.push_back(c->chnl);
+    }
+    Done::get().add(c);
+}
+
+AC_CHANNEL read_channel(Stack &st) {
+    {
+        std::lock_guard<std::mutex> l(g_chnl_mutex);
+        g_chnls.clear();
+    }
+    Done::get().clear();
+    AI_OBJ_ID ids[1] = {st.id(kTmp)};
+    AC_READ_REQ_INFO r{ids, 1, done_chnl};
+    if (ac_read_obj_value(0, &r, 15, nullptr) != 0) return AC_CHANNEL_UNKNOWN;
+    if (!eventually([] { return Done::get().size() == 1; }) || Done::get().results[0].second != 0) return AC_CHANNEL_UNKNOWN;
+    std::lock_guard<std::mutex> l(g_chnl_mutex);
+    return g_chnls[0];
+}
+
+int enable(Stack &st, const char *rcb, int ena = 1) {
+    Done::get().clear();
+    AC_ENAREPORT_INFO e{st.id(rcb), kOptFlds, kTrgOps, 300000, ST_UCHAR(ena), done_plain};
+    if (ac_rpt_enable(0, &e, 30, nullptr) != 0) return -1;
+    if (!eventually([] { return Done::get().size() == 1; })) return -2;
+    return Done::get().results[0].second;
+}
+
+class ClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = temp_dir("c");
+        files = dir + "/files";
+        ::mkdir(files.c_str(), 0755);
+        sim = std::make_unique<Sim>("CMIED", 0, 0, files);
+        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
+        ASSERT_TRUE(stack->ok);
+    }
+    void TearDown() override {
+        stack.reset();
+        sim.reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    void keep(AC_CHANNEL ch, bool on = true) { ac_set_srvm_chnlKeepCon(0, on ? 1 : 0, ch); }
+    bool up(const char *what, size_t n = 1) {
+        return eventually([&] { return Events::get().count(what) >= n; });
+    }
+    std::string dir, files;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<Stack> stack;
+};
+
+TEST_F(ClientTest, BothChannelsConnectAndRequestsMoveToBWhileAIsDown) {
+    keep(AC_CHANNEL_A);
+    keep(AC_CHANNEL_B);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_TRUE(up("up 0 B"));
+    CHNL_STATE a, b;
+    AC_CHANNEL active;
+    ASSERT_EQ(ac_get_srvm_chnlState(0, &a, &b, &active), 0);
+    EXPECT_EQ(a, CHNL_STATE_CONNECTED);
+    EXPECT_EQ(b, CHNL_STATE_CONNECTED);
+    EXPECT_EQ(active, AC_CHANNEL_A);
+    EXPECT_EQ(read_channel(*stack), AC_CHANNEL_A);
+
+    EXPECT_EQ(sim->ask("refuse A"), "OK");
+    EXPECT_EQ(sim->ask("drop A"), "OK 1");
+    ASSERT_TRUE(up("down 0 A"));
+    ac_get_srvm_chnlState(0, &a, &b, &active);
+    EXPECT_EQ(active, AC_CHANNEL_B);
+    EXPECT_EQ(read_channel(*stack), AC_CHANNEL_B);
+
+    EXPECT_EQ(sim->ask("accept A"), "OK");
+    ASSERT_TRUE(up("up 0 A", 2));
+    EXPECT_TRUE(eventually([&] {
+        ac_get_srvm_chnlState(0, &a, &b, &active);
+        return active == AC_CHANNEL_A;
+    }));
+    EXPECT_EQ(read_channel(*stack), AC_CHANNEL_A);
+}
+
+TEST_F(ClientTest, KeepFlagReleasesAndReconnectsOnlyWhenAsked) {
+    EXPECT_EQ(ac_get_srvm_chnlKeepCon(0, AC_CHANNEL_A), 0);
+    keep(AC_CHANNEL_A);
+    EXPECT_EQ(ac_get_srvm_chnlKeepCon(0, AC_CHANNEL_A), 1);
+    ASSERT_TRUE(up("up 0 A"));
+    keep(AC_CHANNEL_A, false);
+    ASSERT_TRUE(up("down 0 A"));
+    // Released: the server sees no connection and none comes back.
+    EXPECT_TRUE(eventually([&] { return sim->ask("conns A") == "OK 0"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(Events::get().count("up 0 A"), 1u);
+    keep(AC_CHANNEL_A);
+    EXPECT_TRUE(up("up 0 A", 2));
+}
+
+TEST_F(ClientTest, KilledServerIsReportedLostThenReconnectedInOrder) {
+    keep(AC_CHANNEL_A);
+    keep(AC_CHANNEL_B);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_TRUE(up("up 0 B"));
+    sim->kill(SIGKILL);
+    ASSERT_TRUE(up("down 0 A"));
+    ASSERT_TRUE(up("down 0 B"));
+    CHNL_STATE a, b;
+    AC_CHANNEL active;
+    ac_get_srvm_chnlState(0, &a, &b, &active);
+    EXPECT_EQ(active, AC_CHANNEL_UNKNOWN);
+    sim->restart();
+    ASSERT_TRUE(up("up 0 A", 2));
+    ASSERT_TRUE(up("up 0 B", 2));
+    for (const char *ch : {"A", "B"}) {
+        std::vector<std::string> seq;
+        for (auto &e : Events::get().channels())
+            if (e.back() == ch[0]) seq.push_back(e.substr(0, e.find(' ')));
+        EXPECT_EQ(seq, (std::vector<std::string>{"up", "down", "up"})) << "channel " << ch;
+    }
+}
+
+TEST_F(ClientTest, ReadUpdatesTheModelAndCompletesOffTheCallingThread) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 42.5"), "OK");
+    EXPECT_EQ(read_and_wait(stack->id(kTmp)), 0);
+    EXPECT_EQ(stack->value(kTmpMag), "42.5");
+    EXPECT_NE(Done::get().threads[0], std::this_thread::get_id());
+}
+
+struct ReadCheck {
+    static std::vector<std::string> texts;
+    static std::vector<int> results;
+    static void done(AC_REQ_CTRL *c) {
+        texts.clear();
+        results.clear();
+        for (int i = 0; i < c->u.rdCtrl.num_obj; ++i) {
+            results.push_back(c->u.rdCtrl.results[i]);
+            const AI_OBJ_VAL &v = c->u.rdCtrl.obj_vals[i];
+            texts.push_back(v.prim_num > 0 ? prim_text(v.prim_vals[0]) : "");
+        }
+        Done::get().add(c);
+    }
+};
+std::vector<std::string> ReadCheck::texts;
+std::vector<int> ReadCheck::results;
+
+TEST_F(ClientTest, ReadOfSeveralObjectsAndADataSetFillsValuesAndResults) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(sim->ask("set CMIEDMON/STMP2$MX$Tmp$mag$f 7"), "OK");
+    ASSERT_EQ(sim->ask("set CMIEDMON/STMP3$MX$Tmp$mag$f 8"), "OK");
+    Done::get().clear();
+    AI_OBJ_ID ids[3] = {stack->id("CMIEDMON/STMP2$MX$Tmp$mag$f"), stack->id("CMIEDMON/LLN0$dsTemp"), 0};
+    AC_READ_REQ_INFO r{ids, 3, ReadCheck::done};
+    ASSERT_EQ(ac_read_obj_value(0, &r, 15, nullptr), 0);
+    ids[0] = ids[1] = -7;   // the caller's array may go away at once
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+    EXPECT_EQ(Done::get().results[0].second, 1) << "the IED object itself is no MMS variable";
+    EXPECT_EQ(ReadCheck::results, (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(ReadCheck::texts[0], "7");
+    EXPECT_EQ(stack->value("CMIEDMON/STMP3$MX$Tmp$mag$f"), "8");
+}
+
+TEST_F(ClientTest, WriteSendsTheStoredValueAndUpdatesTheModel) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    const char *ref = "CMIEDMON/LLN0$BR$brcbTemp03$IntgPd";
+    uint32_t v = 12345;
+    AI_OBJ_ID pid = stack->id(ref);
+    AI_PRIM_VAL pv{VAL_TYPE_INT32U, 4, &v};
+    AI_OBJ_VAL ov{pid, &pid, &pv, 1};
+    Done::get().clear();
+    AC_WRITE_REQ_INFO w{&ov, 1, done_plain};
+    ASSERT_EQ(ac_write_obj_value(0, &w, 15, nullptr), 0);
+    v = 1;   // copied at the call
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+    EXPECT_EQ(Done::get().results[0], std::make_pair(int(IEC61850_OP_WRITE), 0));
+    EXPECT_EQ(sim->ask(std::string("get ") + ref), "OK 12345");
+    EXPECT_EQ(stack->value(ref), "12345");
+}
+
+TEST_F(ClientTest, WriteOfAValueOfTheWrongTypeIsAFailure) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    float f = 1.5f;
+    AI_OBJ_ID pid = stack->id("CMIEDMON/LLN0$BR$brcbTemp03$IntgPd");
+    AI_PRIM_VAL pv{VAL_TYPE_FLOAT32, 4, &f};
+    AI_OBJ_VAL ov{pid, &pid, &pv, 1};
+    Done::get().clear();
+    AC_WRITE_REQ_INFO w{&ov, 1, done_plain};
+    ASSERT_EQ(ac_write_obj_value(0, &w, 15, nullptr), 0);
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+    EXPECT_EQ(Done::get().results[0].second, 1);
+}
+
+TEST_F(ClientTest, EnabledBlockReportsGoIntoTheModelAndToTheCallback) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    EXPECT_EQ(stack->value(std::string(kBrcb) + "$RptEna"), "true");
+    EXPECT_EQ(sim->ask(std::string("get ") + kBrcb + "$TrgOps"), "OK 010011");
+    ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 1; })) << "GI report";
+    ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 61.25"), "OK");
+    ASSERT_TRUE(eventually([&] { return stack->value(kTmpMag) == "61.25"; }));
+    std::lock_guard<std::mutex> l(Events::get().m);
+    const auto &gi = Events::get().reports.front();
+    EXPECT_EQ(gi.rpt_id, "CMIED_Temp");
+    EXPECT_EQ(gi.ids.size(), 3u);
+    EXPECT_EQ(gi.reasons[0], RPT_REASON_GI);
+    const auto &last = Events::get().reports.back();
+    ASSERT_EQ(last.ids.size(), 1u);
+    EXPECT_EQ(last.ids[0], stack->id(kTmp));
+    EXPECT_EQ(last.reasons[0], RPT_REASON_DCHG);
+    EXPECT_EQ(last.values[0], "61.25");
+}
+
+TEST_F(ClientTest, DisableTurnsTheBlockOff) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    ASSERT_EQ(enable(*stack, kBrcb, 0), 0);
+    EXPECT_EQ(sim->ask(std::string("get ") + kBrcb + "$RptEna"), "OK false");
+}
+
+// Guards against lost or repeated entries across a reconnection.
+TEST_F(ClientTest, BufferedBlockResumesWithoutLosingOrRepeatingEntries) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    const int n = 30;
+    for (int v = 1; v <= n; ++v) {
+        ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " " + std::to_string(v)), "OK");
+        if (v == 10) {
+            EXPECT_EQ(sim->ask("drop A"), "OK 1");
+            ASSERT_TRUE(up("down 0 A"));
+        }
+        if (v == 20) {
+            ASSERT_TRUE(up("up 0 A", 2));
+            ASSERT_EQ(enable(*stack, kBrcb), 0);
+        }
+    }
+    const AI_OBJ_ID tmp = stack->id(kTmp);
+    auto seen = [&] {
+        std::vector<std::string> vals;
+        std::lock_guard<std::mutex> l(Events::get().m);
+        for (auto &r : Events::get().reports)
+            for (size_t k = 0; k < r.ids.size(); ++k)
+                if (r.ids[k] == tmp && r.reasons[k] == RPT_REASON_DCHG) vals.push_back(r.values[k]);
+        return vals;
+    };
+    ASSERT_TRUE(eventually([&] { auto v = seen(); return !v.empty() && v.back() == std::to_string(n); }));
+    std::vector<std::string> want;
+    for (int v = 1; v <= n; ++v) want.push_back(std::to_string(v));
+    EXPECT_EQ(seen(), want);
+}
+
+TEST_F(ClientTest, FloodOfRequestsDoesNotHoldBackReports) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 1; }));
+    Done::get().clear();
+    const size_t n = 3000;
+    AI_OBJ_ID ids[1] = {stack->id("CMIEDMON/SIMG1$MX$Pres")};
+    AC_READ_REQ_INFO r{ids, 1, done_plain};
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(ac_read_obj_value(0, &r, 60, nullptr), 0);
+    ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 99"), "OK");
+    ASSERT_TRUE(eventually([&] { return stack->value(kTmpMag) == "99" && Events::get().report_count() >= 2; }));
+    size_t before = 0;
+    {
+        std::lock_guard<std::mutex> l(Events::get().m);
+        before = Events::get().reports.back().completions_before;
+    }
+    EXPECT_LT(before, n);
+    ASSERT_TRUE(eventually([&] { return Done::get().size() == n; }, 60000));
+}
+
+class UnreachableTest : public ::testing::Test {};
+
+TEST_F(UnreachableTest, RequestsCompleteWithFailureAfterTheirTimeOut) {
+    DeadPort a("127.0.0.1"), b("127.0.0.2");
+    const std::string dir = temp_dir("u");
+    Stack st(dir, {{"CMIED", a.port, b.port}});
+    ASSERT_TRUE(st.ok);
+    ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+    ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_B);
+    const int64_t t0 = now_ms();
+    EXPECT_EQ(read_and_wait(st.id(kTmp), 1), 1);
+    EXPECT_GE(now_ms() - t0, 900);
+    EXPECT_TRUE(Events::get().channels().empty());
+    CHNL_STATE sa, sb;
+    AC_CHANNEL active;
+    ac_get_srvm_chnlState(0, &sa, &sb, &active);
+    EXPECT_NE(sa, CHNL_STATE_CONNECTED);
+    EXPECT_EQ(active, AC_CHANNEL_UNKNOWN);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST_F(UnreachableTest, RequestsForUnknownServersOrObjectsAreNotQueued) {
+    DeadPort a("127.0.0.1"), b("127.0.0.2");
+    const std::string dir = temp_dir("u");
+    Stack st(dir, {{"CMIED", a.port, b.port}});
+    ASSERT_TRUE(st.ok);
+    AI_OBJ_ID ids[1] = {st.id(kTmp)};
+    AC_READ_REQ_INFO r{ids, 1, done_plain};
+    EXPECT_EQ(ac_read_obj_value(1, &r, 1, nullptr), 1);
+    EXPECT_EQ(ac_read_obj_value(-1, &r, 1, nullptr), 1);
+    ids[0] = 1 << 30;
+    EXPECT_EQ(ac_read_obj_value(0, &r, 1, nullptr), 1);
+    AC_READ_REQ_INFO empty{ids, 0, done_plain};
+    EXPECT_EQ(ac_read_obj_value(0, &empty, 1, nullptr), 1);
+    EXPECT_EQ(ac_set_srvm_chnlKeepCon(5, 1, AC_CHANNEL_A), 1);
+    EXPECT_EQ(ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_UNKNOWN), 1);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// File services of the client stack against iedsim's file store.
+#include "sim.h"
+
+#include <sys/stat.h>
+
+#include <dirent.h>
+#include <set>
+#include <random>
+
+using namespace zvt;
+
+namespace {
+
+std::string slurp(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return f ? s.str() : std::string("<missing>");
+}
+bool exists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> g_names;
+void dir_done(AC_REQ_CTRL *c) {
+    g_names.clear();
+    for (int i = 0; i < c->u.getfavCtrl.file_num; ++i) g_names.push_back(c->u.getfavCtrl.file_attrs[i].file_name);
+    Done::get().add(c, c->u.getfavCtrl.file_name);
+}
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = temp_dir("f");
+        files = dir + "/files";
+        ::mkdir(files.c_str(), 0755);
+        // 25 recordings (50 files) listed 7 entries per answer: many pages.
+        sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "25", "--dir-page", "7"});
+        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
+        ASSERT_TRUE(stack->ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        Done::get().clear();
+    }
+    void TearDown() override {
+        stack.reset();
+        sim.reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    int wait_result() {
+        if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
+        return Done::get().results[0].second;
+    }
+    std::string dir, files;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<Stack> stack;
+};
+
+TEST_F(FilesTest, DirectoryFollowsMoreFollowsOverManyAnswers) {
+    AC_GETFAV_REQ_INFO r{"COMTRADE", dir_done};
+    ASSERT_EQ(ac_get_file_attr(0, &r, 30, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    size_t on_disk = 0;
+    if (DIR *d = ::opendir((files + "/COMTRADE").c_str())) {
+        while (dirent *e = ::readdir(d)) on_disk += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    EXPECT_EQ(on_disk, 50u);
+    EXPECT_EQ(g_names.size(), on_disk);
+    std::set<std::string> unique(g_names.begin(), g_names.end());
+    EXPECT_EQ(unique.size(), g_names.size());
+    EXPECT_EQ(Done::get().notes[0], "COMTRADE");
+}
+
+TEST_F(FilesTest, GetOfAMultiMegabyteFileIsByteIdentical) {
+    std::string big(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 rng(7);
+    for (char &c : big) c = char(rng());
+    std::ofstream(files + "/big.bin", std::ios::binary) << big;
+    const std::string dest = dir + "/big.out";
+    AC_GETF_REQ_INFO r{"big.bin", dest.c_str(), done_plain};
+    ASSERT_EQ(ac_get_file(0, &r, 300, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_TRUE(slurp(dest) == big);
+    EXPECT_FALSE(exists(dest + ".part"));
+}
+
+TEST_F(FilesTest, FailedGetLeavesNoLocalFile) {
+    const std::string dest = dir + "/none.out";
+    AC_GETF_REQ_INFO r{"no-such-file.dat", dest.c_str(), done_plain};
+    ASSERT_EQ(ac_get_file(0, &r, 30, nullptr), 0);
+    EXPECT_EQ(wait_result(), 1);
+    EXPECT_FALSE(exists(dest));
+    EXPECT_FALSE(exists(dest + ".part"));
+}
+
+TEST_F(FilesTest, SetFileIsPulledByTheServerThenDeleted) {
+    std::string body(200 * 1024, 'x');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = char('a' + i % 26);
+    const std::string local = dir + "/up.cfg";
+    std::ofstream(local, std::ios::binary) << body;
+    AC_SETF_REQ_INFO s{local.c_str(), "up.cfg", done_plain};
+    ASSERT_EQ(ac_set_file(0, &s, 300, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_TRUE(slurp(files + "/up.cfg") == body);
+
+    Done::get().clear();
+    AC_DELF_REQ_INFO d{"up.cfg", done_plain};
+    ASSERT_EQ(ac_delete_file(0, &d, 30, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_FALSE(exists(files + "/up.cfg"));
+}
+
+TEST_F(FilesTest, OverLongOrMissingNamesAreRefusedAtTheCall) {
+    const std::string longname(AC_FILE_NAME_LEN, 'n');
+    AC_GETFAV_REQ_INFO a{longname.c_str(), dir_done};
+    EXPECT_EQ(ac_get_file_attr(0, &a, 30, nullptr), 1);
+    AC_GETF_REQ_INFO g{"x", nullptr, done_plain};
+    EXPECT_EQ(ac_get_file(0, &g, 30, nullptr), 1);
+    AC_DELF_REQ_INFO d{"", done_plain};
+    EXPECT_EQ(ac_delete_file(0, &d, 30, nullptr), 1);
+}
+
+}  // namespace

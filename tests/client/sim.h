@@ -1,0 +1,300 @@
+// Test rig of the client tests: iedsim processes on loopback (network A on
+// 127.0.0.1, B on 127.0.0.2), a station file naming them, the stack's
+// callbacks recorded, and waiting for conditions with a generous bound.
+#pragma once
+
+#include "zorvan/zorvan_api.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zvt {
+
+inline int64_t now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Polls `cond` until it holds or `ms` passed (the bound only catches hangs).
+inline bool eventually(const std::function<bool()> &cond, int ms = 20000) {
+    const int64_t end = now_ms() + ms;
+    while (now_ms() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
+
+inline std::string temp_dir(const std::string &tag) {
+    std::string t = ::testing::TempDir() + "zvclient_" + tag + "_XXXXXX";
+    std::vector<char> b(t.begin(), t.end());
+    b.push_back('\0');
+    const char *d = ::mkdtemp(b.data());
+    return d ? d : "";
+}
+
+// One iedsim process serving an IED of the sample station.
+class Sim {
+public:
+    Sim(const std::string &ied, uint16_t port_a, uint16_t port_b, const std::string &files,
+        std::vector<std::string> extra = {}) {
+        start(ied, port_a, port_b, files, std::move(extra));
+    }
+    ~Sim() { kill(SIGTERM); }
+
+    void start(const std::string &ied, uint16_t pa, uint16_t pb, const std::string &files, std::vector<std::string> extra) {
+        ied_ = ied, files_ = files, extra_ = extra;
+        int out[2];
+        if (::pipe(out) != 0) return;
+        std::vector<std::string> args = {ZV_IEDSIM_EXE, "--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd",
+                                         "--ied", ied, "--listen", "127.0.0.1:" + std::to_string(pa),
+                                         "--listen", "127.0.0.2:" + std::to_string(pb), "--files", files,
+                                         "--control", "127.0.0.1:0", "--sim-period", "0",
+                                         "--log", files + "/../" + ied + "_sim.log"};
+        for (auto &e : extra) args.push_back(e);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            std::vector<char *> argv;
+            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string text;
+        char buf[512];
+        const int64_t end = now_ms() + 20000;
+        while (text.find("READY") == std::string::npos && now_ms() < end) {
+            pollfd p{out[0], POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            text.append(buf, size_t(n));
+        }
+        ::close(out[0]);
+        std::istringstream in(text);
+        std::string tag, addr;
+        while (in >> tag) {
+            if (tag == "READY") break;
+            in >> addr;
+            const uint16_t port = uint16_t(std::stoi(addr.substr(addr.rfind(':') + 1)));
+            if (tag == "A") port_a = port;
+            else if (tag == "B") port_b = port;
+            else if (tag == "CONTROL") control_port = port;
+        }
+        ASSERT_NE(control_port, 0) << "iedsim did not start: " << text;
+    }
+    void restart() { start(ied_, port_a, port_b, files_, extra_); }
+
+    void kill(int sig) {
+        if (pid_ > 0) {
+            ::kill(pid_, sig);
+            int st;
+            ::waitpid(pid_, &st, 0);
+        }
+        pid_ = -1;
+        control_port = 0;
+    }
+
+    // One control command, one answer line.
+    std::string ask(const std::string &line) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(control_port);
+        ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            ::close(fd);
+            return "<no control>";
+        }
+        const std::string out = line + "\n";
+        (void)!::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        std::string in;
+        char buf[1024];
+        const int64_t end = now_ms() + 10000;
+        while (in.find('\n') == std::string::npos && now_ms() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            in.append(buf, size_t(n));
+        }
+        ::close(fd);
+        return in.substr(0, in.find('\n'));
+    }
+
+    uint16_t port_a = 0, port_b = 0, control_port = 0;
+
+private:
+    pid_t pid_ = -1;
+    std::string ied_, files_;
+    std::vector<std::string> extra_;
+};
+
+// Everything the stack called back, in order.
+struct Events {
+    std::mutex m;
+    std::vector<std::string> channel;   // "up 0 A", "down 0 B"
+    struct Report {
+        std::string rpt_id;
+        int srv;
+        std::vector<std::string> values;   // first primitive of each member, as text
+        std::vector<int> reasons;
+        std::vector<AI_OBJ_ID> ids;
+        size_t completions_before = 0;
+    };
+    std::vector<Report> reports;
+    std::vector<std::thread::id> threads;
+
+    static Events &get() {
+        static Events e;
+        return e;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> l(m);
+        channel.clear();
+        reports.clear();
+    }
+    size_t count(const std::string &what) {
+        std::lock_guard<std::mutex> l(m);
+        size_t n = 0;
+        for (auto &c : channel) n += c == what;
+        return n;
+    }
+    std::vector<std::string> channels() {
+        std::lock_guard<std::mutex> l(m);
+        return channel;
+    }
+    size_t report_count() {
+        std::lock_guard<std::mutex> l(m);
+        return reports.size();
+    }
+};
+
+inline void on_up(ST_INT srv, AC_CHANNEL ch) {
+    std::lock_guard<std::mutex> l(Events::get().m);
+    Events::get().channel.push_back("up " + std::to_string(srv) + " " + char('A' + int(ch)));
+}
+inline void on_down(ST_INT srv, AC_CHANNEL ch) {
+    std::lock_guard<std::mutex> l(Events::get().m);
+    Events::get().channel.push_back("down " + std::to_string(srv) + " " + char('A' + int(ch)));
+}
+size_t completions_seen();
+inline std::string prim_text(const AI_PRIM_VAL &p) {
+    char text[AI_VALUE_TEXT_LEN] = {};
+    if (ai_prim_value_to_str(p.type, p.data, text) != 0) return "?";
+    return text;
+}
+inline void on_report(ST_UCHAR *rpt_id, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *, AC_REPORT_REASON *reasons, ST_INT srv) {
+    Events::Report r;
+    r.rpt_id = reinterpret_cast<const char *>(rpt_id);
+    r.srv = srv;
+    for (int k = 0; k < n; ++k) {
+        r.values.push_back(vals[k].prim_num > 0 ? prim_text(vals[k].prim_vals[0]) : "");
+        r.reasons.push_back(reasons ? int(reasons[k]) : -1);
+        r.ids.push_back(vals[k].obj_id);
+    }
+    r.completions_before = completions_seen();
+    std::lock_guard<std::mutex> l(Events::get().m);
+    Events::get().reports.push_back(std::move(r));
+}
+
+// The stack started on a station file for the given servers.
+class Stack {
+public:
+    struct Srv {
+        std::string ied;
+        uint16_t a, b;
+    };
+    Stack(const std::string &dir, const std::vector<Srv> &servers) {
+        path = dir + "/station.ini";
+        std::ofstream f(path);
+        f << "[station]\nscl = " << ZV_SAMPLE_STATION_DIR << "/sample.scd\n";
+        for (auto &s : servers)
+            f << "[ied " << s.ied << "]\naddr_a = 127.0.0.1:" << s.a << "\naddr_b = 127.0.0.2:" << s.b << "\n";
+        f.close();
+        Events::get().clear();
+        u_chnl_connect_app(on_up);
+        u_chnl_disconnect_app(on_down);
+        u_ai_c_rpt_app(on_report);
+        ok = ai_init_envir(path.c_str()) == 0 && ac_init_srvm() == 0;
+    }
+    ~Stack() { ai_uninit_envir(); }
+    AI_IED_CTRL *model(int srv = 0) { return ac_get_srvm_ied(srv); }
+    AI_OBJ_ID id(const std::string &ref, int srv = 0) { return ai_obj_ref_to_id(model(srv), ref.c_str()); }
+    // Text of the first primitive of an object in the model.
+    std::string value(const std::string &ref, int srv = 0) {
+        AI_OBJ_VAL v{};
+        if (ai_read_obj_primVals(id(ref, srv), model(srv), &v) != 0 || v.prim_num < 1) return "<none>";
+        std::string t = prim_text(v.prim_vals[0]);
+        ai_cleanup_objVals(&v);
+        return t;
+    }
+    bool ok = false;
+    std::string path;
+};
+
+// Outcome of requests: completion records keyed by the request's user tag.
+struct Done {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::pair<int, int>> results;   // (op, result)
+    std::vector<std::string> notes;
+    std::vector<std::thread::id> threads;
+    static Done &get() {
+        static Done d;
+        return d;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> l(m);
+        results.clear();
+        notes.clear();
+        threads.clear();
+    }
+    size_t size() {
+        std::lock_guard<std::mutex> l(m);
+        return results.size();
+    }
+    void add(AC_REQ_CTRL *c, std::string note = {}) {
+        std::lock_guard<std::mutex> l(m);
+        results.emplace_back(int(c->op), c->result);
+        notes.push_back(std::move(note));
+        threads.push_back(std::this_thread::get_id());
+        cv.notify_all();
+    }
+};
+
+inline void done_plain(AC_REQ_CTRL *c) { Done::get().add(c); }
+inline size_t completions_seen() { return Done::get().size(); }
+
+// Reads one object on the active channel and waits for the completion.
+inline int read_and_wait(AI_OBJ_ID id, int timeout = 15, int srv = 0) {
+    Done::get().clear();
+    AI_OBJ_ID ids[1] = {id};
+    AC_READ_REQ_INFO r{ids, 1, done_plain};
+    if (ac_read_obj_value(srv, &r, timeout, nullptr) != 0) return -1;
+    if (!eventually([] { return Done::get().size() == 1; }, (timeout + 10) * 1000)) return -2;
+    return Done::get().results[0].second;
+}
+
+}  // namespace zvt
