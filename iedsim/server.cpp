@@ -1072,6 +1072,10 @@ void Server::readControl(Ctl& k) {
             continue;
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > kMaxControlLine) {
+            k.out += "ERR line longer than " + std::to_string(kMaxControlLine) + " bytes\n";
+            continue;
+        }
         k.out += command(line) + "\n";
     }
     if (k.in.size() > kMaxControlLine) {

@@ -149,7 +149,9 @@ TEST_P(ReadRows, ReadAnswersWithTheModelsShape) {
     ASSERT_EQ(r->results.size(), 1u);
     ASSERT_TRUE(r->results[0].success);
     EXPECT_EQ(r->results[0].data.kind(), GetParam().kind);
-    if (GetParam().kind == Data::Kind::Structure) EXPECT_EQ(r->results[0].data.items().size(), GetParam().items);
+    if (GetParam().kind == Data::Kind::Structure) {
+        EXPECT_EQ(r->results[0].data.items().size(), GetParam().items);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(
     Rows, ReadRows,
