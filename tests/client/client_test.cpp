@@ -311,6 +311,17 @@ TEST_F(ClientTest, FloodOfRequestsDoesNotHoldBackReports) {
     ASSERT_TRUE(eventually([&] { return Done::get().size() == n; }, 60000));
 }
 
+TEST_F(ClientTest, UnansweredRequestMarksThePeerDeadThenReconnects) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    sim->freeze(true);
+    EXPECT_EQ(read_and_wait(stack->id(kTmp), 1), 1);
+    EXPECT_TRUE(up("down 0 A"));
+    sim->freeze(false);
+    EXPECT_TRUE(up("up 0 A", 2));
+    EXPECT_EQ(read_and_wait(stack->id(kTmp)), 0);
+}
+
 class UnreachableTest : public ::testing::Test {};
 
 TEST_F(UnreachableTest, RequestsCompleteWithFailureAfterTheirTimeOut) {

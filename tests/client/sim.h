@@ -116,6 +116,11 @@ public:
         control_port = 0;
     }
 
+    // Freezes or thaws the process: its sockets stay open but nothing answers.
+    void freeze(bool on) {
+        if (pid_ > 0) ::kill(pid_, on ? SIGSTOP : SIGCONT);
+    }
+
     // One control command, one answer line.
     std::string ask(const std::string &line) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

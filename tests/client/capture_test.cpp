@@ -1,0 +1,84 @@
+// A station session captured on the loopback interface decodes in tshark's
+// ISO/MMS dissectors without malformed frames or expert errors.
+#include "sim.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace zvt;
+
+namespace {
+
+std::string run(const std::string &cmd) {
+    std::string out;
+    if (FILE *p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
+    if (run("command -v tshark").empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
+    const std::string dir = temp_dir("cap");
+    const std::string files = dir + "/files";
+    ::mkdir(files.c_str(), 0755);
+    auto sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "3"});
+    const std::string pcap = dir + "/session.pcapng";
+    const std::string log = dir + "/tshark.log";
+    const std::string port = std::to_string(sim->port_a);
+    pid_t cap = ::fork();
+    if (cap == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::dup2(fd, 1);
+        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
+        ::_exit(127);
+    }
+    const bool capturing = eventually([&] {
+        std::ifstream f(log);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str().find("Capture started") != std::string::npos;
+    }, 15000);
+    if (!capturing) {
+        ::kill(cap, SIGKILL);
+        ::waitpid(cap, nullptr, 0);
+        GTEST_SKIP() << "no capture on lo is possible here";
+    }
+    {
+        Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
+        ASSERT_TRUE(st.ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        EXPECT_EQ(read_and_wait(st.id("CMIEDMON/STMP1$MX$Tmp")), 0);
+        Done::get().clear();
+        AC_ENAREPORT_INFO e{st.id("CMIEDMON/LLN0$BR$brcbTemp01"), 0x79 | (0x80 << 8), 0x4C, 300000, 1, done_plain};
+        ASSERT_EQ(ac_rpt_enable(0, &e, 30, nullptr), 0);
+        ASSERT_TRUE(eventually([] { return Done::get().size() == 1 && Events::get().report_count() >= 1; }));
+        EXPECT_EQ(sim->ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 12.5"), "OK");
+        ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 2; }));
+        Done::get().clear();
+        AC_GETFAV_REQ_INFO d{"COMTRADE", done_plain};
+        ASSERT_EQ(ac_get_file_attr(0, &d, 30, nullptr), 0);
+        ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+        ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
+    ::kill(cap, SIGINT);
+    ::waitpid(cap, nullptr, 0);
+    const std::string decoded = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt 2>&1");
+    EXPECT_NE(decoded.find("MMS"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("conclude-RequestPDU"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("Release-Request"), std::string::npos) << decoded;
+    EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
+    const std::string expert = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt -q -z expert,error 2>&1");
+    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    sim.reset();
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
