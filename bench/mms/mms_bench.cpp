@@ -12,7 +12,7 @@ namespace {
 
 Pdu typicalReport() {
     InformationReport r;
-    r.spec = VariableAccessSpec::named(ObjectName::vmd("RPT"));
+    r.access = VariableAccess::named(ObjectName::vmd("RPT"));
     auto add = [&](Data d) { r.results.push_back(AccessResult::ok(std::move(d))); };
     add(Data::visibleString("IED1MEAS/LLN0$BR$brcbMeasurements01"));
     add(Data::bitString(BitString::fromText("0111111110")));   // OptFlds

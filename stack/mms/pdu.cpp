@@ -17,10 +17,10 @@ bool operator==(const AlternateAccessItem& a, const AlternateAccessItem& b) {
     return a.componentName == b.componentName && a.selector == b.selector && a.component == b.component &&
            a.index == b.index && a.count == b.count && a.selectAlternate == b.selectAlternate && a.nested == b.nested;
 }
-bool operator==(const VariableSpec& a, const VariableSpec& b) {
+bool operator==(const VariableRef& a, const VariableRef& b) {
     return a.name == b.name && a.alternateAccess == b.alternateAccess;
 }
-bool operator==(const VariableAccessSpec& a, const VariableAccessSpec& b) {
+bool operator==(const VariableAccess& a, const VariableAccess& b) {
     return a.isListName == b.isListName && (a.isListName ? a.listName == b.listName : a.variables == b.variables);
 }
 bool operator==(const AccessResult& a, const AccessResult& b) {
@@ -79,7 +79,7 @@ void putAlternateAccess(Writer& w, const AlternateAccess& aa) {
     }
 }
 
-void putVariableList(Writer& w, const std::vector<VariableSpec>& vars) {
+void putVariableList(Writer& w, const std::vector<VariableRef>& vars) {
     for (const auto& v : vars) {
         w.begin(tags::kSequence);
         w.begin(ctxC(0));
@@ -94,7 +94,7 @@ void putVariableList(Writer& w, const std::vector<VariableSpec>& vars) {
     }
 }
 
-void putVariableAccessSpec(Writer& w, const VariableAccessSpec& s) {
+void putVariableAccess(Writer& w, const VariableAccess& s) {
     if (s.isListName) {
         w.begin(ctxC(1));
         encodeObjectName(w, s.listName);
@@ -157,13 +157,13 @@ struct RequestEncoder {
         w.begin(ctxC(kRead));
         if (r.specificationWithResult) w.boolean(ctx(0), true);
         w.begin(ctxC(1));
-        putVariableAccessSpec(w, r.spec);
+        putVariableAccess(w, r.access);
         w.end();
         w.end();
     }
     void operator()(const WriteRequest& r) {
         w.begin(ctxC(kWrite));
-        putVariableAccessSpec(w, r.spec);
+        putVariableAccess(w, r.access);
         w.begin(ctxC(0));
         for (const auto& d : r.data) encodeData(w, d);
         w.end();
@@ -224,9 +224,9 @@ struct ResponseEncoder {
     }
     void operator()(const ReadResponse& r) {
         w.begin(ctxC(kRead));
-        if (r.spec) {
+        if (r.access) {
             w.begin(ctxC(0));
-            putVariableAccessSpec(w, *r.spec);
+            putVariableAccess(w, *r.access);
             w.end();
         }
         w.begin(ctxC(1));
@@ -333,7 +333,7 @@ struct PduEncoder {
     void operator()(const InformationReport& p) {
         w.begin(ctxC(3));
         w.begin(ctxC(0));
-        putVariableAccessSpec(w, p.spec);
+        putVariableAccess(w, p.access);
         w.begin(ctxC(0));
         putAccessResults(w, p.results);
         w.end();
@@ -446,14 +446,14 @@ Result<AlternateAccess> readAlternateAccess(Reader r, unsigned depth) {
     return aa;
 }
 
-Result<std::vector<VariableSpec>> readVariableList(Reader list) {
-    std::vector<VariableSpec> vars;
+Result<std::vector<VariableRef>> readVariableList(Reader list) {
+    std::vector<VariableRef> vars;
     while (!list.atEnd()) {
         ZV_TRY(Reader item, list.enter(tags::kSequence));
         ZV_TRY(Tlv vs, item.read());
         if (vs.tag != ctxC(0))
             return makeError(vs.offset, "variableSpecification " + vs.tag.text() + " not supported (only name)");
-        VariableSpec v;
+        VariableRef v;
         ZV_TRY(Reader nameR, item.enter(vs));
         ZV_TRY(v.name, readObjectName(nameR));
         ZV_CHECK(nameR.expectEnd("variableSpecification name"));
@@ -467,8 +467,8 @@ Result<std::vector<VariableSpec>> readVariableList(Reader list) {
     return vars;
 }
 
-Result<VariableAccessSpec> decodeVariableAccessSpec(const Tlv& t) {
-    VariableAccessSpec s;
+Result<VariableAccess> decodeVariableAccess(const Tlv& t) {
+    VariableAccess s;
     if (t.tag == ctxC(1)) {
         s.isListName = true;
         ZV_TRY(Reader r, Reader().enter(t));
@@ -482,9 +482,9 @@ Result<VariableAccessSpec> decodeVariableAccessSpec(const Tlv& t) {
     return s;
 }
 
-Result<VariableAccessSpec> readVariableAccessSpec(Reader& r) {
+Result<VariableAccess> readVariableAccess(Reader& r) {
     ZV_TRY(Tlv t, r.read());
-    return decodeVariableAccessSpec(t);
+    return decodeVariableAccess(t);
 }
 
 Result<std::vector<AccessResult>> readAccessResults(Reader r) {
@@ -599,16 +599,16 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
         if (r.nextIs(ctx(0))) {
             ZV_TRY(q.specificationWithResult, r.readBoolean(ctx(0)));
         }
-        ZV_TRY(Reader spec, r.enter(ctxC(1)));
-        ZV_TRY(q.spec, readVariableAccessSpec(spec));
-        ZV_CHECK(spec.expectEnd("variableAccessSpecification"));
+        ZV_TRY(Reader access, r.enter(ctxC(1)));
+        ZV_TRY(q.access, readVariableAccess(access));
+        ZV_CHECK(access.expectEnd("variableAccessSpecification"));
         ZV_CHECK(r.expectEnd("Read request"));
         return ConfirmedRequestService(std::move(q));
     }
     case kWrite: {
         ZV_CHECK(form(true));
         WriteRequest q;
-        ZV_TRY(q.spec, readVariableAccessSpec(r));
+        ZV_TRY(q.access, readVariableAccess(r));
         ZV_TRY(Reader list, r.enter(ctxC(0)));
         while (!list.atEnd()) {
             ZV_TRY(Tlv d, list.read());
@@ -723,9 +723,9 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
         ZV_CHECK(form(true));
         ReadResponse a;
         if (r.nextIs(ctxC(0))) {
-            ZV_TRY(Reader spec, r.enter(ctxC(0)));
-            ZV_TRY(a.spec, readVariableAccessSpec(spec));
-            ZV_CHECK(spec.expectEnd("variableAccessSpecification"));
+            ZV_TRY(Reader access, r.enter(ctxC(0)));
+            ZV_TRY(a.access, readVariableAccess(access));
+            ZV_CHECK(access.expectEnd("variableAccessSpecification"));
         }
         ZV_TRY(Reader list, r.enter(ctxC(1)));
         ZV_TRY(a.results, readAccessResults(list));
@@ -929,7 +929,7 @@ Result<Pdu> decode(ByteView bytes) {
         ZV_CHECK(r.expectEnd("unconfirmed-PDU"));
         ZV_TRY(Reader ir, r.enter(s));
         InformationReport rep;
-        ZV_TRY(rep.spec, readVariableAccessSpec(ir));
+        ZV_TRY(rep.access, readVariableAccess(ir));
         ZV_TRY(Reader list, ir.enter(ctxC(0)));
         ZV_TRY(rep.results, readAccessResults(list));
         ZV_CHECK(ir.expectEnd("InformationReport"));

@@ -57,21 +57,21 @@ struct AlternateAccessItem {
 using AlternateAccess = std::vector<AlternateAccessItem>;
 bool operator==(const AlternateAccessItem& a, const AlternateAccessItem& b);
 
-struct VariableSpec {
+struct VariableRef {
     ObjectName name;
     AlternateAccess alternateAccess;   // empty = absent
 };
-bool operator==(const VariableSpec& a, const VariableSpec& b);
+bool operator==(const VariableRef& a, const VariableRef& b);
 
-struct VariableAccessSpec {
+struct VariableAccess {
     bool isListName = false;
     ObjectName listName;                  // when isListName
-    std::vector<VariableSpec> variables;  // otherwise
+    std::vector<VariableRef> variables;  // otherwise
 
-    static VariableAccessSpec named(ObjectName n) { return {true, std::move(n), {}}; }
-    static VariableAccessSpec list(std::vector<VariableSpec> v) { return {false, {}, std::move(v)}; }
+    static VariableAccess named(ObjectName n) { return {true, std::move(n), {}}; }
+    static VariableAccess list(std::vector<VariableRef> v) { return {false, {}, std::move(v)}; }
 };
-bool operator==(const VariableAccessSpec& a, const VariableAccessSpec& b);
+bool operator==(const VariableAccess& a, const VariableAccess& b);
 
 // DataAccessError ::= INTEGER (ISO 9506-2 14.4.1)
 enum DataAccessError : int32_t {
@@ -125,17 +125,17 @@ struct GetNameListResponse {
 // Read-Request ::= SEQUENCE { [0] specificationWithResult DEFAULT FALSE, [1] VariableAccessSpecification }
 struct ReadRequest {
     bool specificationWithResult = false;
-    VariableAccessSpec spec;
+    VariableAccess access;
 };
 // Read-Response ::= SEQUENCE { [0] VariableAccessSpecification OPT, [1] listOfAccessResult }
 struct ReadResponse {
-    std::optional<VariableAccessSpec> spec;
+    std::optional<VariableAccess> access;
     std::vector<AccessResult> results;
 };
 
 // Write-Request ::= SEQUENCE { VariableAccessSpecification, [0] listOfData }
 struct WriteRequest {
-    VariableAccessSpec spec;
+    VariableAccess access;
     std::vector<Data> data;
 };
 // Write-Response ::= SEQUENCE OF CHOICE { [0] failure DataAccessError, [1] success NULL }
@@ -164,7 +164,7 @@ struct GetNamedVariableListAttributesRequest {
 // -Response ::= SEQUENCE { [0] mmsDeletable, [1] listOfVariable }
 struct GetNamedVariableListAttributesResponse {
     bool mmsDeletable = false;
-    std::vector<VariableSpec> variables;
+    std::vector<VariableRef> variables;
 };
 
 // FileDirectory-Request ::= SEQUENCE { [0] fileSpecification OPT, [1] continueAfter OPT }
@@ -257,7 +257,7 @@ struct ConfirmedError {
 
 // InformationReport ::= SEQUENCE { VariableAccessSpecification, [0] listOfAccessResult }
 struct InformationReport {
-    VariableAccessSpec spec;
+    VariableAccess access;
     std::vector<AccessResult> results;
 };
 

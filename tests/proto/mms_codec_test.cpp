@@ -50,7 +50,7 @@ TEST(PduFields, AlternateAccessSurvivesRoundTrip) {
     ASSERT_TRUE(d.ok()) << d.error().text();
     const auto& read = std::get<ReadRequest>(std::get<ConfirmedRequest>(*d).service);
     EXPECT_TRUE(read.specificationWithResult);
-    EXPECT_EQ(read.spec, twoVariables());
+    EXPECT_EQ(read.access, twoVariables());
     EXPECT_EQ(std::get<ConfirmedRequest>(*d).invokeId, 0x12345u);
 }
 
@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPdu{"TwoServices", "a0 07 02 01 01 82 00 82 00", "2 trailing bytes in confirmed-RequestPDU"},
         BadPdu{"ConstructedIdentify", "a0 05 02 01 01 a2 00", "constructed encoding of NULL"},
         BadPdu{"PrimitiveRead", "a0 05 02 01 01 84 00", "primitive service [context 4]"},
-        BadPdu{"ReadWithoutSpecification", "a0 05 02 01 01 a4 00", "end of data"},
+        BadPdu{"ReadWithoutVariableAccess", "a0 05 02 01 01 a4 00", "end of data"},
         BadPdu{"EmptyIdentifier", "a0 0b 02 01 01 a4 06 a1 04 a1 02 80 00", "empty Identifier"},
         BadPdu{"ControlCharInIdentifier", "a0 0c 02 01 01 ac 07 80 05 41 42 0a 43 44", "byte 10 not allowed"},
         BadPdu{"VariableByAddress", "a0 0f 02 01 01 a4 0a a1 08 a0 06 30 04 a1 02 80 00", "not supported (only name)"},

@@ -160,9 +160,9 @@ TEST(ReferenceSession, ReadOfOneVariableAndItsFloatResult) {
     EXPECT_EQ(std::get<ConfirmedRequest>(q).invokeId, 4u);
     const auto& read = request<ReadRequest>(q);
     EXPECT_FALSE(read.specificationWithResult);
-    ASSERT_FALSE(read.spec.isListName);
-    ASSERT_EQ(read.spec.variables.size(), 1u);
-    EXPECT_EQ(read.spec.variables[0].name, ObjectName::dom("simpleIOGenericIO", "GGIO1$MX$AnIn1$mag$f"));
+    ASSERT_FALSE(read.access.isListName);
+    ASSERT_EQ(read.access.variables.size(), 1u);
+    EXPECT_EQ(read.access.variables[0].name, ObjectName::dom("simpleIOGenericIO", "GGIO1$MX$AnIn1$mag$f"));
     const auto& res = response<ReadResponse>(decodeRef("session_17"));
     ASSERT_EQ(res.results.size(), 1u);
     ASSERT_TRUE(res.results[0].success);
@@ -193,8 +193,8 @@ TEST(ReferenceSession, ReportControlBlockReadReturnsStructure) {
 
 TEST(ReferenceSession, WriteOfTwoAttributesAndTwoSuccesses) {
     const auto& w = request<WriteRequest>(decodeRef("session_22"));
-    ASSERT_EQ(w.spec.variables.size(), 2u);
-    EXPECT_EQ(w.spec.variables[1].name.item, "LLN0$RP$EventsRCB01$RptEna");
+    ASSERT_EQ(w.access.variables.size(), 2u);
+    EXPECT_EQ(w.access.variables[1].name.item, "LLN0$RP$EventsRCB01$RptEna");
     ASSERT_EQ(w.data.size(), 2u);
     EXPECT_EQ(w.data[0].asBits().toText(), "011001");
     EXPECT_EQ(w.data[1], Data::boolean(true));
@@ -207,8 +207,8 @@ TEST(ReferenceSession, BufferedReportCarriesEntryIdAndTimeOfEntry) {
     const Pdu& pdu = decodeRef("session_34");
     auto* rep = std::get_if<InformationReport>(&pdu);
     ASSERT_NE(rep, nullptr);
-    ASSERT_TRUE(rep->spec.isListName);
-    EXPECT_EQ(rep->spec.listName, ObjectName::vmd("RPT"));
+    ASSERT_TRUE(rep->access.isListName);
+    EXPECT_EQ(rep->access.listName, ObjectName::vmd("RPT"));
     ASSERT_EQ(rep->results.size(), 25u);
     EXPECT_EQ(rep->results[0].data, Data::visibleString("Measurements"));
     EXPECT_EQ(rep->results[1].data.asBits().toText(), "0111101110");

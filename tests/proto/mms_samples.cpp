@@ -4,8 +4,8 @@ namespace zv::test {
 
 using namespace zv::mms;
 
-VariableAccessSpec twoVariables() {
-    VariableSpec plain{ObjectName::dom("IED1LD0", "MMXU1$MX$TotW$mag$f"), {}};
+VariableAccess twoVariables() {
+    VariableRef plain{ObjectName::dom("IED1LD0", "MMXU1$MX$TotW$mag$f"), {}};
     AlternateAccessItem comp;
     comp.selector = AlternateAccessItem::Selector::Component;
     comp.component = "stVal";
@@ -21,8 +21,8 @@ VariableAccessSpec twoVariables() {
     AlternateAccessItem all;
     all.selector = AlternateAccessItem::Selector::AllElements;
     nested.nested.push_back(all);
-    VariableSpec alt{ObjectName::vmd("vmdVar"), {comp, range, nested}};
-    return VariableAccessSpec::list({plain, alt});
+    VariableRef alt{ObjectName::vmd("vmdVar"), {comp, range, nested}};
+    return VariableAccess::list({plain, alt});
 }
 
 static Data reportMember(float mag) {
@@ -114,11 +114,11 @@ const std::vector<PduRow>& pduSamples() {
          return confirmedRequest(ReadRequest{true, twoVariables()});
      }},
     {"ReadNamedVariableList", [] {
-         return confirmedRequest(ReadRequest{false, VariableAccessSpec::named(ObjectName::dom("LD0", "LLN0$DS1"))});
+         return confirmedRequest(ReadRequest{false, VariableAccess::named(ObjectName::dom("LD0", "LLN0$DS1"))});
      }},
     {"ReadResponseMixedResults", [] {
          ReadResponse r;
-         r.spec = VariableAccessSpec::named(ObjectName{ObjectName::Scope::Aa, "", "aaList"});
+         r.access = VariableAccess::named(ObjectName{ObjectName::Scope::Aa, "", "aaList"});
          r.results = {AccessResult::ok(reportMember(1.5f)), AccessResult::fail(kObjectNonExistent),
                       AccessResult::ok(Data::array({Data::integer(-1), Data::integer(1)}))};
          return confirmedResponse(r);
@@ -170,7 +170,7 @@ const std::vector<PduRow>& pduSamples() {
      }},
     {"InformationReportNamedList", [] {
          InformationReport r;
-         r.spec = VariableAccessSpec::named(ObjectName::vmd("RPT"));
+         r.access = VariableAccess::named(ObjectName::vmd("RPT"));
          for (int i = 0; i < 10; ++i) r.results.push_back(AccessResult::ok(reportMember(static_cast<float>(i))));
          return Pdu(r);
      }},

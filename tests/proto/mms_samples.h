@@ -17,7 +17,7 @@ struct PduRow {
 const std::vector<PduRow>& pduSamples();
 
 // Pieces of the samples that tests inspect field by field.
-mms::VariableAccessSpec twoVariables();
+mms::VariableAccess twoVariables();
 mms::ServiceError fileError();
 mms::TypeDescription measurementType();
 mms::Pdu confirmedRequest(mms::ConfirmedRequestService s);   // invoke id 0x12345
