@@ -19,6 +19,18 @@
 //   [74] fileClose  [76] fileDelete  [77] fileDirectory
 // Other services decode as OtherService (raw bytes kept) so that a server can
 // still answer the invoke id with a reject.
+//
+// Use:
+//   // client: a request, then its response
+//   ReadRequest rd;
+//   rd.access = VariableAccess::list({{ObjectName::dom("IED1LD0", "MMXU1$MX$TotW"), {}}});
+//   std::vector<uint8_t> out = encode(ConfirmedRequest{invokeId, rd});
+//   auto pdu = decode(userData);                       // Result<Pdu>
+//   if (!pdu) log(pdu.error().text());
+//   else if (auto* rsp = std::get_if<ConfirmedResponse>(&*pdu))
+//       if (auto* rr = std::get_if<ReadResponse>(&rsp->service)) ... rr->results[0].data ...
+//   // server: reports
+//   encode(InformationReport{VariableAccess::named(ObjectName::vmd("RPT")), {AccessResult::ok(...)}});
 #pragma once
 
 #include "mms/data.h"
