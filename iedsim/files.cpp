@@ -52,7 +52,7 @@ void walk(const std::string& root, const std::string& rel, int depth, std::vecto
 }
 
 std::string twoDigits(int v) {
-    char b[8];
+    char b[16];
     std::snprintf(b, sizeof b, "%02d", v);
     return b;
 }
@@ -114,8 +114,8 @@ bool FileStore::stat(const std::string& rel, FileEntry& out) const {
     return true;
 }
 
-bool FileStore::list(const std::string& spec, std::vector<FileEntry>& out) const {
-    std::string s = spec;
+bool FileStore::list(const std::string& what, std::vector<FileEntry>& out) const {
+    std::string s = what;
     while (!s.empty() && s.back() == '/') s.pop_back();
     std::string prefix = s;   // listed names keep the form the client used
     while (!s.empty() && s.front() == '/') s.erase(s.begin());
@@ -225,13 +225,18 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
         if (!stat(base + ".cfg", fe) && !stat(base + ".dat", fe)) break;
     }
     const time_t secs = time_t(epochMs / 1000);
-    tm u;
-    gmtime_r(&secs, &u);
-    const int us = int(epochMs % 1000) * 1000;
-    char when[64];
-    std::snprintf(when, sizeof when, "%s/%s/%04d,%s:%s:%02d.%06d", twoDigits(u.tm_mday).c_str(),
-                  twoDigits(u.tm_mon + 1).c_str(), u.tm_year + 1900, twoDigits(u.tm_hour).c_str(),
-                  twoDigits(u.tm_min).c_str(), u.tm_sec, us);
+    // COMTRADE 1999 times: "dd/mm/yyyy,hh:mm:ss.ssssss"; the first sample is
+    // 20 ms (80 samples) before the trigger.
+    auto comtradeTime = [&](int64_t ms) {
+        const time_t s = time_t(ms / 1000);
+        tm u;
+        gmtime_r(&s, &u);
+        char b[96];
+        std::snprintf(b, sizeof b, "%s/%s/%04d,%s:%s:%02d.%06d", twoDigits(u.tm_mday).c_str(),
+                      twoDigits(u.tm_mon + 1).c_str(), u.tm_year + 1900, twoDigits(u.tm_hour).c_str(),
+                      twoDigits(u.tm_min).c_str(), u.tm_sec, int(ms % 1000) * 1000);
+        return std::string(b);
+    };
     // 50 Hz, 4 kHz sampling, 0.05 s: 200 samples; trigger at 20 ms.
     constexpr int kRate = 4000, kSamples = 200;
     std::string cfg = ied + "," + std::to_string(seq) + ",1999\r\n";
@@ -241,7 +246,7 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
     cfg += "3,UA,A,,kV,0.01,0,0,-32767,32767,110,0.1,P\r\n";
     cfg += "1,TRIP,,,0\r\n";
     cfg += "50\r\n1\r\n" + std::to_string(kRate) + "," + std::to_string(kSamples) + "\r\n";
-    cfg += std::string(when) + "\r\n" + when + "\r\n";
+    cfg += comtradeTime(epochMs - 20) + "\r\n" + comtradeTime(epochMs) + "\r\n";
     cfg += "ASCII\r\n1\r\n";
     std::string dat;
     const double amp = 800.0 + double(seq % 7) * 150.0;

@@ -39,12 +39,12 @@ public:
     // Relative path of an MMS file name, or nullopt when the name is refused.
     static std::optional<std::string> relativePath(const std::vector<std::string>& name);
 
-    // Directory listing (ISO 9506-2 FileDirectory): no spec or "/" lists every
+    // Directory listing (ISO 9506-2 FileDirectory): no name or "/" lists every
     // file below the root (relative names); a folder lists its files with the
     // folder (as written) in front; a file lists itself; '*' and '?' in the
     // last component match like a shell. Sorted by name. False when nothing
     // of that name exists.
-    bool list(const std::string& spec, std::vector<FileEntry>& out) const;
+    bool list(const std::string& what, std::vector<FileEntry>& out) const;
 
     // Attributes of a regular file; false when absent or not a regular file.
     bool stat(const std::string& rel, FileEntry& out) const;

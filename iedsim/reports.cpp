@@ -378,7 +378,7 @@ void ReportEngine::sendOne(Rcb& r, const Entry& e) {
     const bool ovfl = r.overflow;
     auto build = [&](size_t from, size_t to, bool segmented, uint32_t subSeq, bool more) {
         mms::InformationReport rep;
-        rep.spec = mms::VariableAccessSpec::named(mms::ObjectName::vmd("RPT"));
+        rep.access = mms::VariableAccess::named(mms::ObjectName::vmd("RPT"));
         auto add = [&](Data d) { rep.results.push_back(mms::AccessResult::ok(std::move(d))); };
         const uint32_t opt = (r.optFlds & ~(1u << kOptSegmentation) & ~1u) | (segmented ? 1u << kOptSegmentation : 0);
         const bool buf = r.buffered;

@@ -717,7 +717,7 @@ Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttrib
     for (int32_t k = 0; k < d->mb_num; ++k) {
         const std::string ref = d->mb_refs[k];
         const size_t slash = ref.find('/');
-        mms::VariableSpec v;
+        mms::VariableRef v;
         v.name = mms::ObjectName::dom(ref.substr(0, slash), slash == std::string::npos ? "" : ref.substr(slash + 1));
         resp.variables.push_back(std::move(v));
     }
@@ -729,8 +729,8 @@ Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttrib
 Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
     mms::ReadResponse resp;
     std::shared_lock<std::shared_mutex> lock(model_->value_mutex());
-    if (r.spec.isListName) {
-        const mms::ObjectName& n = r.spec.listName;
+    if (r.access.isListName) {
+        const mms::ObjectName& n = r.access.listName;
         const AI_OBJ_ID ds = n.scope == mms::ObjectName::Scope::Domain ? model_->find(n.domain + "/" + n.item) : -1;
         const AI_DS_CTRL* d = ds >= 0 ? model_->data_set(ds) : nullptr;
         if (!d) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
@@ -742,7 +742,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
                 resp.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
         }
     } else {
-        for (const mms::VariableSpec& v : r.spec.variables) {
+        for (const mms::VariableRef& v : r.access.variables) {
             const AI_OBJ_ID obj = resolve(v.name);
             Data whole;
             if (obj < 0 || !objectData(*model_, obj, whole)) {
@@ -761,7 +761,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
             resp.results.push_back(e ? mms::AccessResult::fail(e) : mms::AccessResult::ok(std::move(part)));
         }
     }
-    if (r.specificationWithResult) resp.spec = r.spec;
+    if (r.specificationWithResult) resp.access = r.access;
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
 }
 
@@ -781,14 +781,14 @@ int32_t Server::writeVariable(Conn& c, AI_OBJ_ID obj, const Data& d) {
 Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {
     mms::WriteResponse resp;
     std::vector<AI_OBJ_ID> targets;
-    if (r.spec.isListName) {
-        const mms::ObjectName& n = r.spec.listName;
+    if (r.access.isListName) {
+        const mms::ObjectName& n = r.access.listName;
         const AI_OBJ_ID ds = n.scope == mms::ObjectName::Scope::Domain ? model_->find(n.domain + "/" + n.item) : -1;
         const AI_DS_CTRL* d = ds >= 0 ? model_->data_set(ds) : nullptr;
         if (!d) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
         targets.assign(d->mb_ids, d->mb_ids + d->mb_num);
     } else {
-        for (const mms::VariableSpec& v : r.spec.variables)
+        for (const mms::VariableRef& v : r.access.variables)
             targets.push_back(v.alternateAccess.empty() ? resolve(v.name) : -2);
     }
     if (targets.size() != r.data.size()) {
@@ -820,8 +820,8 @@ Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {
 
 Pdu Server::fileDirectory(Conn& c, uint32_t id, const mms::FileDirectoryRequest& r) {
     std::vector<FileEntry> all;
-    const std::string spec = r.fileSpecification ? joinName(*r.fileSpecification) : std::string();
-    if (!store_.list(spec, all)) return confirmedError(id, mms::kFile, kFileNonExistent);
+    const std::string what = r.fileSpecification ? joinName(*r.fileSpecification) : std::string();
+    if (!store_.list(what, all)) return confirmedError(id, mms::kFile, kFileNonExistent);
     mms::FileDirectoryResponse resp;
     const std::string after = r.continueAfter ? joinName(*r.continueAfter) : std::string();
     size_t used = kPduOverhead;

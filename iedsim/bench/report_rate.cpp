@@ -33,7 +33,7 @@ public:
         if (!client.associate("127.0.0.1", server->port(0))) std::abort();
         mms::WriteRequest w;
         auto item = [&](const std::string& a, mms::Data d) {
-            w.spec.variables.push_back(mms::VariableSpec{mms::ObjectName::dom("CMIEDMON", rcb + "$" + a), {}});
+            w.access.variables.push_back(mms::VariableRef{mms::ObjectName::dom("CMIEDMON", rcb + "$" + a), {}});
             w.data.push_back(std::move(d));
         };
         item("BufTm", mms::Data::unsignedInt(0));

@@ -53,7 +53,7 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     EXPECT_EQ(names, (std::vector<std::string>{"COMTRADE/CMIED_20261207081500123.cfg", "COMTRADE/CMIED_20261207081500123.dat"}));
     const std::string cfg = slurp(dir + "/" + names[0]);
     EXPECT_EQ(cfg.rfind("CMIED,1,1999\r\n4,3A,1D\r\n", 0), 0u) << cfg;
-    EXPECT_NE(cfg.find("07/12/2026,08:15:00.123000\r\nASCII\r\n"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("07/12/2026,08:15:00.103000\r\n07/12/2026,08:15:00.123000\r\nASCII\r\n"), std::string::npos) << cfg;
     const std::string dat = slurp(dir + "/" + names[1]);
     EXPECT_EQ(std::count(dat.begin(), dat.end(), '\n'), 200);
     EXPECT_EQ(dat.rfind("1,0,", 0), 0u);
@@ -71,10 +71,10 @@ protected:
     SimServer sim{[](Config& c) { c.initialRecordings = 2; }};
     TestClient client;
     void SetUp() override { ASSERT_TRUE(client.associate(sim.host(), sim.port())); }
-    std::vector<mms::DirectoryEntry> list(std::optional<std::string> spec, bool* more = nullptr,
+    std::vector<mms::DirectoryEntry> list(std::optional<std::string> folder, bool* more = nullptr,
                                           std::optional<std::string> after = std::nullopt) {
         mms::FileDirectoryRequest r;
-        if (spec) r.fileSpecification = mms::FileName{*spec};
+        if (folder) r.fileSpecification = mms::FileName{*folder};
         if (after) r.continueAfter = mms::FileName{*after};
         auto* d = responseOf<mms::FileDirectoryResponse>(client.call(r));
         if (!d) return {};

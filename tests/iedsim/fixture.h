@@ -124,19 +124,19 @@ inline mms::ObjectName dom(const std::string& item, const std::string& domain = 
     return mms::ObjectName::dom(domain, item);
 }
 inline mms::ReadRequest readOf(std::vector<std::string> items, const std::string& domain = "CMIEDMON") {
-    std::vector<mms::VariableSpec> v;
-    for (auto& i : items) v.push_back(mms::VariableSpec{dom(i, domain), {}});
-    return mms::ReadRequest{false, mms::VariableAccessSpec::list(std::move(v))};
+    std::vector<mms::VariableRef> v;
+    for (auto& i : items) v.push_back(mms::VariableRef{dom(i, domain), {}});
+    return mms::ReadRequest{false, mms::VariableAccess::list(std::move(v))};
 }
 inline mms::WriteRequest writeOf(const std::vector<std::pair<std::string, mms::Data>>& items,
                                  const std::string& domain = "CMIEDMON") {
     mms::WriteRequest w;
-    std::vector<mms::VariableSpec> v;
+    std::vector<mms::VariableRef> v;
     for (auto& i : items) {
-        v.push_back(mms::VariableSpec{dom(i.first, domain), {}});
+        v.push_back(mms::VariableRef{dom(i.first, domain), {}});
         w.data.push_back(i.second);
     }
-    w.spec = mms::VariableAccessSpec::list(std::move(v));
+    w.access = mms::VariableAccess::list(std::move(v));
     return w;
 }
 template <class T>

@@ -23,7 +23,7 @@ struct Report {
 };
 
 bool parse(const mms::InformationReport& rep, Report& out) {
-    if (!rep.spec.isListName || rep.spec.listName.item != "RPT") return false;
+    if (!rep.access.isListName || rep.access.listName.item != "RPT") return false;
     size_t i = 0;
     auto next = [&](Data::Kind k) -> const Data* {
         if (i >= rep.results.size() || !rep.results[i].success || rep.results[i].data.kind() != k) return nullptr;

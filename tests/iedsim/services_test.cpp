@@ -200,29 +200,29 @@ TEST_F(Services, ReadWithAlternateAccessSelectsAComponent) {
     outer.component = "mag";
     outer.selectAlternate = true;
     outer.nested = {inner};
-    mms::ReadRequest req{false, mms::VariableAccessSpec::list({mms::VariableSpec{dom("ZSAR1$MX$LeakA"), {outer}}})};
+    mms::ReadRequest req{false, mms::VariableAccess::list({mms::VariableRef{dom("ZSAR1$MX$LeakA"), {outer}}})};
     auto* r = responseOf<mms::ReadResponse>(client.call(req));
     ASSERT_NE(r, nullptr);
     ASSERT_TRUE(r->results[0].success);
     EXPECT_FLOAT_EQ(r->results[0].data.asFloat32(), 0.35f);
     outer.component = "nope";
-    req.spec = mms::VariableAccessSpec::list({mms::VariableSpec{dom("ZSAR1$MX$LeakA"), {outer}}});
+    req.access = mms::VariableAccess::list({mms::VariableRef{dom("ZSAR1$MX$LeakA"), {outer}}});
     r = responseOf<mms::ReadResponse>(client.call(req));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->results[0].failure, mms::kObjectNonExistent);
 }
 
 TEST_F(Services, ReadOfADataSetAnswersEveryMember) {
-    mms::ReadRequest req{true, mms::VariableAccessSpec::named(dom("LLN0$dsIns"))};
+    mms::ReadRequest req{true, mms::VariableAccess::named(dom("LLN0$dsIns"))};
     auto* r = responseOf<mms::ReadResponse>(client.call(req));
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->results.size(), 5u);
     EXPECT_EQ(r->results[0].data.kind(), Data::Kind::Float32);     // DieLoss$mag$f
     EXPECT_EQ(r->results[1].data.kind(), Data::Kind::BitString);   // DieLoss$q
     EXPECT_EQ(r->results[3].data.kind(), Data::Kind::Structure);   // CapVal
-    ASSERT_TRUE(r->spec);
-    EXPECT_TRUE(r->spec->isListName);
-    auto* e = errorOf(client.call(mms::ReadRequest{false, mms::VariableAccessSpec::named(dom("LLN0$dsNope"))}));
+    ASSERT_TRUE(r->access);
+    EXPECT_TRUE(r->access->isListName);
+    auto* e = errorOf(client.call(mms::ReadRequest{false, mms::VariableAccess::named(dom("LLN0$dsNope"))}));
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->error.errorClass, mms::kDefinition);
 }

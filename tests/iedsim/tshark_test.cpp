@@ -125,7 +125,7 @@ TEST(Tshark, AWholeSessionAgainstIedsimDecodesWithoutMalformedFrames) {
         ASSERT_TRUE(errorOf(c.call(mms::GetVariableAccessAttributesRequest{dom("NOPE")})));
         // Read, write.
         ASSERT_TRUE(responseOf<mms::ReadResponse>(c.call(readOf({"LLN0$BR$brcbTemp01", "LLN0$RP$urcbAlarm01", "ZSAR1$ST", "STMP3$DC"}))));
-        ASSERT_TRUE(responseOf<mms::ReadResponse>(c.call(mms::ReadRequest{true, mms::VariableAccessSpec::named(dom("LLN0$dsTemp"))})));
+        ASSERT_TRUE(responseOf<mms::ReadResponse>(c.call(mms::ReadRequest{true, mms::VariableAccess::named(dom("LLN0$dsTemp"))})));
         EXPECT_EQ(writeResults(c.call(writeOf({{"STMP1$CF$Tmp$db", mms::Data::unsignedInt(200)}, {"STMP1$MX$Tmp$q", mms::Data::boolean(false)}}))),
                   "ok,3");
         // Reports: unbuffered and buffered, data change and GI.
