@@ -100,15 +100,20 @@ bool Engine::start() {
         return false;
     }
     cb_ = std::thread([this] { cb_loop(); });
+    cb_id_ = cb_.get_id();
     net_ = std::thread([this] { net_loop(); });
     return true;
 }
 
 void Engine::stop() {
     quiet_ = true;
-    stopping_ = true;
+    {
+        std::lock_guard<std::mutex> lock(sub_mutex_);
+        stopping_ = true;
+    }
     wake();
     if (net_.joinable()) net_.join();
+    finish_all();   // the network thread is gone: what it left is ours now
     {
         std::lock_guard<std::mutex> lock(cb_mutex_);
         cb_done_ = true;
@@ -126,18 +131,22 @@ void Engine::wake() {
 }
 
 int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL **out) {
-    if (server(srv) == nullptr || stopping_) return 1;
+    if (server(srv) == nullptr) return 1;
     if (timeout_s <= 0) timeout_s = kDefaultTimeoutS;
     job->ctrl.srv_id = srv;
     job->ctrl.timeout = timeout_s;
     job->ctrl.chnl = AC_CHANNEL_UNKNOWN;
     job->ctrl.result = 1;
     job->deadline = mono_ms() + int64_t(timeout_s) * 1000;
-    if (out) *out = &job->ctrl;
+    AC_REQ_CTRL *ctrl = &job->ctrl;
     {
+        // Under the lock that stop() takes to set stopping_: a request is
+        // either refused here or answered by stop().
         std::lock_guard<std::mutex> lock(sub_mutex_);
+        if (stopping_) return 1;
         submissions_.emplace_back(srv, std::move(job));
     }
+    if (out) *out = ctrl;
     wake();
     return 0;
 }
@@ -702,7 +711,16 @@ void stop() {
         std::lock_guard<std::mutex> lock(g_mutex);
         e.swap(g_engine);
     }
-    if (e) e->stop();
+    if (!e) return;
+    e->stop();
+    // Stopped from a completion or callback: that thread still runs on the
+    // engine after this returns, so the engine is kept for the process.
+    if (e->on_callback_thread()) {
+        static std::mutex m;
+        static std::vector<std::shared_ptr<Engine>> kept;
+        std::lock_guard<std::mutex> lock(m);
+        kept.push_back(std::move(e));
+    }
 }
 
 bool running() { return engine() != nullptr; }

@@ -126,6 +126,7 @@ public:
     bool start();
     void stop();
 
+    bool on_callback_thread() const { return cb_id_ == std::this_thread::get_id(); }
     int server_count() const { return int(servers_.size()); }
     ServerCtx *server(int i) { return i >= 0 && i < server_count() ? servers_[size_t(i)].get() : nullptr; }
     model::Station *station() const { return station_; }
@@ -168,6 +169,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::thread net_;
     std::thread cb_;
+    std::thread::id cb_id_;
 
     std::mutex sub_mutex_;
     std::vector<std::pair<int, std::unique_ptr<Job>>> submissions_;   // guarded by sub_mutex_

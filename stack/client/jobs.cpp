@@ -49,8 +49,8 @@ std::string join_name(const mms::FileName &n) {
     return s;
 }
 
-mms::VariableSpec spec_of(const model::IedModel &m, AI_OBJ_ID id, bool &ok) {
-    mms::VariableSpec v;
+mms::VariableRef spec_of(const model::IedModel &m, AI_OBJ_ID id, bool &ok) {
+    mms::VariableRef v;
     ok = object_name(m.reference(id), v.name);
     return v;
 }
@@ -116,11 +116,11 @@ public:
             if (step_is_list[step]) {
                 mms::ObjectName n;
                 ok = object_name(model->reference(ids[steps[step][0]]), n);
-                r.spec = mms::VariableAccessSpec::named(n);
+                r.access = mms::VariableAccess::named(n);
             } else {
-                std::vector<mms::VariableSpec> v;
+                std::vector<mms::VariableRef> v;
                 for (size_t i : steps[step]) v.push_back(spec_of(*model, ids[i], ok));
-                r.spec = mms::VariableAccessSpec::list(std::move(v));
+                r.access = mms::VariableAccess::list(std::move(v));
             }
             if (ok) {
                 send(c, std::move(r));
@@ -209,11 +209,11 @@ public:
 
     void start(JobCtx &c) override {
         mms::WriteRequest w;
-        std::vector<mms::VariableSpec> specs;
+        std::vector<mms::VariableRef> specs;
         for (size_t i = 0; i < vals.size(); ++i) {
             Data d;
             bool ok = false;
-            mms::VariableSpec v = spec_of(*model, vals[i].obj_id, ok);
+            mms::VariableRef v = spec_of(*model, vals[i].obj_id, ok);
             if (!ok || !object_data(*model, vals[i].obj_id, vals[i].prim_vals, vals[i].prim_num, d)) {
                 log_line("write: object " + std::to_string(vals[i].obj_id) + " has no value of its type; not sent");
                 continue;
@@ -227,7 +227,7 @@ public:
             finish(c, 1);
             return;
         }
-        w.spec = mms::VariableAccessSpec::list(std::move(specs));
+        w.access = mms::VariableAccess::list(std::move(specs));
         send(c, std::move(w));
     }
 
@@ -267,26 +267,26 @@ public:
 
     void start(JobCtx &c) override {
         bool ok = false;
-        mms::VariableSpec v = spec_of(*model, req.rcb_id, ok);
+        mms::VariableRef v = spec_of(*model, req.rcb_id, ok);
         if (!ok || model->type(req.rcb_id) != OBJECT_TYPE_CB || attr("RptEna") < 0) {
             finish(c, 1);
             return;
         }
         buffered = model->fc(req.rcb_id) == model::FC_BR;
         step = Step::Read;
-        send(c, mms::ReadRequest{false, mms::VariableAccessSpec::list({v})});
+        send(c, mms::ReadRequest{false, mms::VariableAccess::list({v})});
     }
 
     bool write(JobCtx &c, std::vector<std::pair<AI_OBJ_ID, Data>> items) {
         mms::WriteRequest w;
-        std::vector<mms::VariableSpec> specs;
+        std::vector<mms::VariableRef> specs;
         for (auto &it : items) {
             bool ok = false;
             specs.push_back(spec_of(*model, it.first, ok));
             if (!ok) return false;
             w.data.push_back(it.second);
         }
-        w.spec = mms::VariableAccessSpec::list(std::move(specs));
+        w.access = mms::VariableAccess::list(std::move(specs));
         pending = std::move(items);
         return send(c, std::move(w));
     }

@@ -46,7 +46,7 @@ AC_REPORT_REASON reason_of(const mms::BitString &b) {
 }  // namespace
 
 void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &rep) {
-    if (!rep.spec.isListName || rep.spec.listName.item != "RPT") return;   // not a report of an RCB
+    if (!rep.access.isListName || rep.access.listName.item != "RPT") return;   // not a report of an RCB
     model::IedModel &m = *s.server->model;
     const std::string who = "server " + std::to_string(s.index) + " report";
     auto drop = [&](const std::string &why) { log_line(who + " dropped: " + why); };

@@ -237,7 +237,8 @@ TEST_F(ClientTest, EnabledBlockReportsGoIntoTheModelAndToTheCallback) {
     EXPECT_EQ(sim->ask(std::string("get ") + kBrcb + "$TrgOps"), "OK 010011");
     ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 1; })) << "GI report";
     ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 61.25"), "OK");
-    ASSERT_TRUE(eventually([&] { return stack->value(kTmpMag) == "61.25"; }));
+    ASSERT_TRUE(eventually([&] { return Events::get().report_count() >= 2; }));
+    EXPECT_EQ(stack->value(kTmpMag), "61.25");
     std::lock_guard<std::mutex> l(Events::get().m);
     const auto &gi = Events::get().reports.front();
     EXPECT_EQ(gi.rpt_id, "CMIED_Temp");
@@ -296,19 +297,31 @@ TEST_F(ClientTest, FloodOfRequestsDoesNotHoldBackReports) {
     ASSERT_EQ(enable(*stack, kBrcb), 0);
     ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 1; }));
     Done::get().clear();
-    const size_t n = 3000;
+    g_submitted = 0;
+    std::atomic<bool> flooding{true};
     AI_OBJ_ID ids[1] = {stack->id("CMIEDMON/SIMG1$MX$Pres")};
-    AC_READ_REQ_INFO r{ids, 1, done_plain};
-    for (size_t i = 0; i < n; ++i) ASSERT_EQ(ac_read_obj_value(0, &r, 60, nullptr), 0);
-    ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 99"), "OK");
-    ASSERT_TRUE(eventually([&] { return stack->value(kTmpMag) == "99" && Events::get().report_count() >= 2; }));
-    size_t before = 0;
+    // Keeps a thousand reads queued until told to stop.
+    std::thread feeder([&] {
+        AC_READ_REQ_INFO r{ids, 1, done_plain};
+        while (flooding) {
+            while (g_submitted - Done::get().size() < 1000)
+                if (ac_read_obj_value(0, &r, 60, nullptr) == 0) ++g_submitted;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    ASSERT_TRUE(eventually([] { return g_submitted >= 1000; }));
+    EXPECT_EQ(sim->ask(std::string("set ") + kTmpMag + " 99"), "OK");
+    const bool reported = eventually([&] { return Events::get().report_count() >= 2; });
+    flooding = false;
+    feeder.join();
+    ASSERT_TRUE(reported);
     {
         std::lock_guard<std::mutex> l(Events::get().m);
-        before = Events::get().reports.back().completions_before;
+        const auto &r = Events::get().reports[1];
+        EXPECT_LT(r.completions_before, r.submitted_before) << "the report came while reads were still queued";
+        EXPECT_EQ(r.values[0], "99");
     }
-    EXPECT_LT(before, n);
-    ASSERT_TRUE(eventually([&] { return Done::get().size() == n; }, 60000));
+    EXPECT_TRUE(eventually([&] { return Done::get().size() == g_submitted; }, 60000));
 }
 
 TEST_F(ClientTest, UnansweredRequestMarksThePeerDeadThenReconnects) {
@@ -322,7 +335,45 @@ TEST_F(ClientTest, UnansweredRequestMarksThePeerDeadThenReconnects) {
     EXPECT_EQ(read_and_wait(stack->id(kTmp)), 0);
 }
 
+AI_OBJ_ID g_chain_id = -1;
+void chained_done(AC_REQ_CTRL *c) {
+    Done::get().add(c, "first");
+    AI_OBJ_ID ids[1] = {g_chain_id};
+    AC_READ_REQ_INFO r{ids, 1, done_plain};
+    if (ac_read_obj_value(c->srv_id, &r, 15, nullptr) != 0) Done::get().add(c, "refused");
+}
+
+TEST_F(ClientTest, CompletionFunctionMayIssueTheNextRequest) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    Done::get().clear();
+    g_chain_id = stack->id(kTmp);
+    AI_OBJ_ID ids[1] = {g_chain_id};
+    AC_READ_REQ_INFO r{ids, 1, chained_done};
+    ASSERT_EQ(ac_read_obj_value(0, &r, 15, nullptr), 0);
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 2; }));
+    EXPECT_EQ(Done::get().notes, (std::vector<std::string>{"first", ""}));
+    EXPECT_EQ(Done::get().results[1].second, 0);
+}
+
 class UnreachableTest : public ::testing::Test {};
+
+TEST_F(UnreachableTest, ShutdownAnswersPendingRequestsWithFailure) {
+    DeadPort a("127.0.0.1"), b("127.0.0.2");
+    const std::string dir = temp_dir("u");
+    auto st = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", a.port, b.port}});
+    ASSERT_TRUE(st->ok);
+    ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+    Done::get().clear();
+    AI_OBJ_ID ids[1] = {st->id(kTmp)};
+    AC_READ_REQ_INFO r{ids, 1, done_plain};
+    ASSERT_EQ(ac_read_obj_value(0, &r, 600, nullptr), 0);
+    st.reset();   // ai_uninit_envir
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }, 10000));
+    EXPECT_EQ(Done::get().results[0].second, 1);
+    EXPECT_EQ(ac_read_obj_value(0, &r, 1, nullptr), 1) << "no client after shutdown";
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
 
 TEST_F(UnreachableTest, RequestsCompleteWithFailureAfterTheirTimeOut) {
     DeadPort a("127.0.0.1"), b("127.0.0.2");

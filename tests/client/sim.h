@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -167,6 +168,7 @@ struct Events {
         std::vector<int> reasons;
         std::vector<AI_OBJ_ID> ids;
         size_t completions_before = 0;
+        size_t submitted_before = 0;
     };
     std::vector<Report> reports;
     std::vector<std::thread::id> threads;
@@ -205,6 +207,7 @@ inline void on_down(ST_INT srv, AC_CHANNEL ch) {
     Events::get().channel.push_back("down " + std::to_string(srv) + " " + char('A' + int(ch)));
 }
 size_t completions_seen();
+inline std::atomic<size_t> g_submitted{0};   // requests a flooding test has queued
 inline std::string prim_text(const AI_PRIM_VAL &p) {
     char text[AI_VALUE_TEXT_LEN] = {};
     if (ai_prim_value_to_str(p.type, p.data, text) != 0) return "?";
@@ -219,6 +222,7 @@ inline void on_report(ST_UCHAR *rpt_id, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *
         r.reasons.push_back(reasons ? int(reasons[k]) : -1);
         r.ids.push_back(vals[k].obj_id);
     }
+    r.submitted_before = g_submitted.load();
     r.completions_before = completions_seen();
     std::lock_guard<std::mutex> l(Events::get().m);
     Events::get().reports.push_back(std::move(r));
