@@ -89,7 +89,7 @@ struct ObjValues {
 // Value text of `wanted` within one resolved data set member: the member
 // itself when it is a single primitive, else its first primitive of that
 // reference. Empty when the member does not hold the reference.
-QString memberValue(AI_IED_CTRL *ied, int srv_id, AI_OBJ_ID obj, const QByteArray &wanted) {
+QString memberValue(AI_IED_CTRL *ied, [[maybe_unused]] int srv_id, AI_OBJ_ID obj, const QByteArray &wanted) {
     const QByteArray ref = reference(ied, obj);
     ObjValues values(ied, obj);
     if (!values.ok) return {};
@@ -275,7 +275,7 @@ void DataDeal::GetLD(QString rptparamindex, QString tbname, QString colname, int
     // The time stamp t of the same data object: LD/LN$FC$DO$t.
     const QString timeref = ld + QLatin1Char('/') + parts[0] + QLatin1Char('$') + parts[1] + QLatin1Char('$') +
                             parts[2] + QStringLiteral("$t");
-    const int srvm_num = ac_get_srvm_num_ad ? ac_get_srvm_num_ad() : 0;
+    [[maybe_unused]] const int srvm_num = ac_get_srvm_num_ad ? ac_get_srvm_num_ad() : 0;
     TM_TRACE_PRINTF("GetLD: %s/%s  srvm_num=%d\n", ld.toUtf8().constData(), rest.toUtf8().constData(), srvm_num);
 
     QString matched;
