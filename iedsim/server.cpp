@@ -32,7 +32,8 @@ constexpr size_t kMaxOpenFiles = 8;          // FRSMs per association
 constexpr size_t kMaxControlLine = 4096;     // bytes of one control command
 constexpr size_t kMaxControlClients = 16;
 constexpr int64_t kObtainTimeoutMs = 30000;  // the client answers each step within this
-constexpr size_t kPduOverhead = 48;          // room for the envelope of a response around its list
+constexpr size_t kPduOverhead = 48;
+constexpr size_t kMaxQueuedOutput = 8u << 20;  // per association, before we stop reading its requests          // room for the envelope of a response around its list
 
 Pdu confirmedError(uint32_t id, uint8_t cls, int32_t code) {
     mms::ConfirmedError e;
@@ -306,7 +307,10 @@ int Server::run() {
             what.emplace_back(kCtl, long(i));
         }
         for (auto& c : conns_) {
-            fds.push_back(pollfd{c.second->fd, short(POLLIN | (c.second->assoc->hasOutput() ? POLLOUT : 0)), 0});
+            // A client that does not read its answers is not read from either.
+            const size_t queued = c.second->assoc->output().size;
+            const short in = queued < kMaxQueuedOutput ? POLLIN : 0;
+            fds.push_back(pollfd{c.second->fd, short(in | (queued ? POLLOUT : 0)), 0});
             what.emplace_back(kConn, c.first);
         }
         const int64_t now = nowMs();
