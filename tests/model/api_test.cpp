@@ -58,6 +58,10 @@ protected:
         ASSERT_EQ(o.ai_init_envir(nullptr), 0);
         ASSERT_EQ(o.ac_init_srvm(), 0);
     }
+    // As the application does on shutdown: ends the stack's threads before exit.
+    static void TearDownTestSuite() {
+        if (ops().ai_uninit_envir) ops().ai_uninit_envir();
+    }
     const Ops &o = ops();
     AI_IED_CTRL *cm() { return o.ac_get_srvm_ied(0); }
     AI_IED_CTRL *bay() { return o.ac_get_srvm_ied(1); }
