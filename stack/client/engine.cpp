@@ -161,12 +161,52 @@ void Engine::post(std::function<void()> fn) {
     cb_cv_.notify_one();
 }
 
+// Callback thread. A channel event that finds no application function
+// registered yet (the application registers after it asked for the channels,
+// and a loopback connection is quicker) is kept as the channel's state and
+// handed over once the function is there; a connection that came and went
+// meanwhile is not reported at all.
+void Engine::channel_event(int srv, AC_CHANNEL ch, bool up) {
+    const auto key = std::make_pair(srv, int(ch));
+    U_CHNL_FUN f = up ? zv::app_callbacks().connected.load() : zv::app_callbacks().disconnected.load();
+    auto it = deferred_.find(key);
+    if (f == nullptr || it != deferred_.end()) {
+        if (it != deferred_.end() && it->second != up) deferred_.erase(it);
+        else deferred_[key] = up;
+        deliver_deferred();
+        return;
+    }
+    f(srv, ch);
+}
+
+void Engine::deliver_deferred() {
+    for (auto it = deferred_.begin(); it != deferred_.end();) {
+        U_CHNL_FUN f = it->second ? zv::app_callbacks().connected.load() : zv::app_callbacks().disconnected.load();
+        if (f == nullptr) {
+            ++it;
+            continue;
+        }
+        const auto key = it->first;
+        const bool up = it->second;
+        it = deferred_.erase(it);
+        f(key.first, AC_CHANNEL(key.second));
+        (void)up;
+    }
+}
+
 void Engine::cb_loop() {
     for (;;) {
         CallbackItem it;
         {
             std::unique_lock<std::mutex> lock(cb_mutex_);
-            cb_cv_.wait(lock, [&] { return !cb_queue_.empty() || cb_done_; });
+            if (deferred_.empty()) {
+                cb_cv_.wait(lock, [&] { return !cb_queue_.empty() || cb_done_; });
+            } else if (!cb_cv_.wait_for(lock, std::chrono::milliseconds(50),
+                                        [&] { return !cb_queue_.empty() || cb_done_; })) {
+                lock.unlock();
+                if (!quiet_) deliver_deferred();
+                continue;
+            }
             if (cb_queue_.empty()) return;
             it = std::move(cb_queue_.front());
             cb_queue_.pop_front();
@@ -387,10 +427,7 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     ch.up_reported = true;
     const int srv = s.index;
     const AC_CHANNEL which = ch.which;
-    if (!quiet_)
-        post([srv, which] {
-            if (U_CHNL_FUN f = zv::app_callbacks().connected.load()) f(srv, which);
-        });
+    if (!quiet_) post([this, srv, which] { channel_event(srv, which, true); });
 }
 
 void Engine::fail_running(ServerCtx &s, Channel &ch) {
@@ -429,10 +466,7 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
         ch.up_reported = false;
         const int srv = s.index;
         const AC_CHANNEL which = ch.which;
-        if (!quiet_)
-            post([srv, which] {
-                if (U_CHNL_FUN f = zv::app_callbacks().disconnected.load()) f(srv, which);
-            });
+        if (!quiet_) post([this, srv, which] { channel_event(srv, which, false); });
     }
 }
 

@@ -162,6 +162,8 @@ private:
     void flush(Channel &ch);
     void finish_all();
     void on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &rep);
+    void channel_event(int srv, AC_CHANNEL ch, bool up);
+    void deliver_deferred();
 
     model::Station *station_;
     std::vector<std::unique_ptr<ServerCtx>> servers_;
@@ -179,6 +181,9 @@ private:
     std::deque<CallbackItem> cb_queue_;   // guarded by cb_mutex_
     bool cb_done_ = false;                // guarded by cb_mutex_
     std::atomic<bool> quiet_{false};      // no channel callbacks once stopping
+    // Channel events waiting for the application's function: (srv, channel)
+    // -> connected. Callback thread only.
+    std::map<std::pair<int, int>, bool> deferred_;
     friend class Job;
 };
 

@@ -131,6 +131,23 @@ TEST_F(ClientTest, KeepFlagReleasesAndReconnectsOnlyWhenAsked) {
     EXPECT_TRUE(up("up 0 A", 2));
 }
 
+// The application registers its functions after asking for the channels.
+TEST_F(ClientTest, ConnectionMadeBeforeTheCallbackIsRegisteredIsStillReported) {
+    u_chnl_connect_app(nullptr);
+    keep(AC_CHANNEL_A);
+    CHNL_STATE a, b;
+    AC_CHANNEL active;
+    ASSERT_TRUE(eventually([&] {
+        ac_get_srvm_chnlState(0, &a, &b, &active);
+        return a == CHNL_STATE_CONNECTED;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Events::get().channels().empty());
+    u_chnl_connect_app(on_up);
+    EXPECT_TRUE(up("up 0 A"));
+    EXPECT_EQ(Events::get().channels(), std::vector<std::string>{"up 0 A"});
+}
+
 TEST_F(ClientTest, KilledServerIsReportedLostThenReconnectedInOrder) {
     keep(AC_CHANNEL_A);
     keep(AC_CHANNEL_B);
