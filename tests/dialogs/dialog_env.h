@@ -57,8 +57,13 @@ inline bool loadStack() {
 // Loads the model of the sample station (server 0 CMIED, server 1 BAYIED)
 // through a station file of our own: the sample SCL, addresses nobody
 // listens on, and no channel kept connected.
+inline int &stationState() {
+    static int loaded = -1;  // -1 not tried, 0 failed, 1 loaded
+    return loaded;
+}
+
 inline bool loadSampleStation() {
-    static int loaded = -1;
+    int &loaded = stationState();
     if (loaded >= 0) return loaded == 1;
     loaded = 0;
     if (!loadStack() || ai_init_envir_ad == nullptr || ac_init_srvm_ad == nullptr) return false;
@@ -76,6 +81,13 @@ inline bool loadSampleStation() {
     if (ai_init_envir_ad(nullptr) != 0 || ac_init_srvm_ad() != 0) return false;
     loaded = 1;
     return true;
+}
+
+// Ends the stack's environment, as the application does at shutdown, so that
+// its threads are gone before the process exits.
+inline void unloadSampleStation() {
+    if (stationState() == 1 && ai_uninit_envir_ad != nullptr) ai_uninit_envir_ad();
+    stationState() = -1;
 }
 
 // The main window in a fresh working directory without the library, so that

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <ctime>
 
+#include "dialog_env.h"
+
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // A fixed zone (UTC+8, no daylight saving), so that local dates are known.
@@ -11,5 +13,7 @@ int main(int argc, char **argv) {
     tzset();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    dlgtest::unloadSampleStation();
+    return result;
 }

@@ -47,7 +47,7 @@ void completeListing(const std::vector<Entry> &entries, int result = 0) {
     req->u.getfavCtrl.file_attrs = attrs.data();
     std::thread stack_thread(_getf_handle, req);
     stack_thread.join();
-    std::memset(attrs.data(), 0xA5, attrs.size() * sizeof(AC_FILE_ATTR));  // the stack reuses its memory
+    if (!attrs.empty()) std::memset(attrs.data(), 0xA5, attrs.size() * sizeof(AC_FILE_ATTR));  // memory reused
     std::memset(req, 0xA5, sizeof *req);
     delete req;
 }
