@@ -731,6 +731,15 @@ Channel *channel_of(Engine &e, int srv, AC_CHANNEL ch) {
 
 int start(model::Station *st) {
     if (!st) return 1;
+    // A process that ends without ai_uninit_envir must not destroy a running
+    // engine (its threads would still use the callbacks and the station):
+    // stop it at exit, before those are destroyed (they exist by now, and
+    // atexit handlers run before the statics constructed ahead of them).
+    static std::once_flag at_exit;
+    std::call_once(at_exit, [] {
+        zv::app_callbacks();
+        std::atexit([] { stop(); });
+    });
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_engine) return 0;
     auto e = std::make_shared<Engine>(st);

@@ -373,6 +373,27 @@ TEST_F(ClientTest, CompletionFunctionMayIssueTheNextRequest) {
     EXPECT_EQ(Done::get().results[1].second, 0);
 }
 
+// Guards against std::terminate from a running engine destroyed at exit.
+TEST_F(ClientTest, ProcessEndingWithoutUninitialisingExitsCleanly) {
+    stack.reset();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        const bool ok = st.ok && eventually([] {
+            CHNL_STATE a, b;
+            AC_CHANNEL act;
+            ac_get_srvm_chnlState(0, &a, &b, &act);
+            return a == CHNL_STATE_CONNECTED;
+        });
+        std::exit(ok ? 0 : 3);   // no ai_uninit_envir
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 class UnreachableTest : public ::testing::Test {};
 
 TEST_F(UnreachableTest, ShutdownAnswersPendingRequestsWithFailure) {
