@@ -25,6 +25,10 @@
 #   DEMO_COLLECT_EVERY  seconds between recorder file collections (default 300)
 #   DEMO_CHECK_PASS_US  receive checker pass in microseconds (default 20000)
 #   ZV_SKIP_INSTALL=1   skip the package check
+#   DEMO_BIN_DIR        use the programs already built there (no install, no
+#                       build; the tests do this)
+#   DEMO_AFTER          a shell command run when tarnmon has ended, before
+#                       everything is stopped, with RUN, DB_* and FTP_* set
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,14 +44,18 @@ PY=/usr/bin/python3
 say() { echo "demo: $*"; }
 die() { echo "demo: $*" >&2; exit 1; }
 
-if [ "${ZV_SKIP_INSTALL:-0}" != 1 ]; then bash "$ROOT/scripts/install-deps.sh"; fi
-
-say "building (in $BUILD)"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-      -DZV_BUILD_BENCH=OFF >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; die "configure failed"; }
-targets=(tarnmon zorvan_ld)
-if [ -f "$ROOT/iedsim/CMakeLists.txt" ]; then targets+=(iedsim); fi
-cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
+if [ -n "${DEMO_BIN_DIR:-}" ]; then
+  BIN=$(cd "$DEMO_BIN_DIR" && pwd)
+else
+  if [ "${ZV_SKIP_INSTALL:-0}" != 1 ]; then bash "$ROOT/scripts/install-deps.sh"; fi
+  say "building (in $BUILD)"
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+        -DZV_BUILD_BENCH=OFF >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; die "configure failed"; }
+  targets=(tarnmon zorvan_ld)
+  if [ -f "$ROOT/iedsim/CMakeLists.txt" ]; then targets+=(iedsim); fi
+  cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
+  BIN=$BUILD/bin
+fi
 
 # ---- run folder --------------------------------------------------------------
 mkdir -p "$RUN"
@@ -109,9 +117,9 @@ for ied in "${IEDS[@]}"; do
   pb=$(free_port 127.0.0.2)
   printf '\n[ied %s]\naddr_a = 127.0.0.1:%s\naddr_b = 127.0.0.2:%s\nchnlA_NO = 1\nchnlB_NO = 2\n' \
          "$ied" "$pa" "$pb" >>"$RUN/station.ini"
-  if [ -x "$BUILD/bin/iedsim" ]; then
+  if [ -x "$BIN/iedsim" ]; then
     mkdir -p "$RUN/ied/$ied/files"
-    "$BUILD/bin/iedsim" --scl "$RUN/sample.scd" --ied "$ied" --listen "127.0.0.1:$pa" --listen "127.0.0.2:$pb" \
+    "$BIN/iedsim" --scl "$RUN/sample.scd" --ied "$ied" --listen "127.0.0.1:$pa" --listen "127.0.0.2:$pb" \
         --files "$RUN/ied/$ied/files" --record-every "$RECORD_EVERY" --seed 1 \
         >"$RUN/ied/$ied.log" 2>&1 &
     STARTED+=($!)
@@ -134,7 +142,7 @@ say "FTP root: $FTP_ROOT"
 
 if [ -n "${DISPLAY:-}" ]; then
   say "starting tarnmon on $DISPLAY"
-  "$BUILD/bin/tarnmon" >"$RUN/tarnmon.out" 2>&1 &
+  "$BIN/tarnmon" >"$RUN/tarnmon.out" 2>&1 &
   TM=$!
   STARTED+=($TM)
   if [ -n "${DEMO_DURATION:-}" ]; then (sleep "$DEMO_DURATION"; kill "$TM" 2>/dev/null) & fi
@@ -150,9 +158,13 @@ else
       sleep "$4"
       import -window root "$2/.screenshot-new.png" 2>/dev/null && mv "$2/.screenshot-new.png" "$2/screenshot.png"
     done
-    kill $tm 2>/dev/null; wait $tm 2>/dev/null; true' _ "$BUILD/bin/tarnmon" "$RUN" "$DURATION" "$SHOT_EVERY" &
+    kill $tm 2>/dev/null; wait $tm 2>/dev/null; true' _ "$BIN/tarnmon" "$RUN" "$DURATION" "$SHOT_EVERY" &
   XV=$!
   STARTED+=($XV)
   wait "$XV" || true
 fi
 say "tarnmon has ended"
+if [ -n "${DEMO_AFTER:-}" ]; then
+  export RUN DB_HOST DB_PORT DB_NAME DB_USER DB_PASSWORD FTP_PORT FTP_ROOT
+  bash -c "$DEMO_AFTER" || say "DEMO_AFTER failed"
+fi
