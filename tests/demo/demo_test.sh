@@ -18,6 +18,9 @@ export DEMO_AFTER='
     echo "etp_rows $(q "select count(*) from data_etp_h")"
     echo "sf6_rows $(q "select count(*) from data_sf6_h")"
     echo "mapped_rows $(q "select count(*) from rptparamindex")"
+    # Rows sit at the start of their time slot: 30 min for temperatures, 15 for SF6.
+    echo "etp_off_slot $(q "select count(*) from data_etp_h where unix_timestamp(d_time) % 1800 <> 0")"
+    echo "sf6_off_slot $(q "select count(*) from data_sf6_h where unix_timestamp(d_time) % 900 <> 0")"
   } >"$RUN/results.txt"'
 bash "$SRC/scripts/demo.sh" >"$RUN/demo.out" 2>&1
 status=$?
@@ -40,6 +43,8 @@ check "reports logged" "grep -q 'Receive Report RptID: ' '$log'"
 check "mapping loaded" '[ "$(val mapped_rows)" -gt 0 ] 2>/dev/null'
 check "temperatures archived" '[ "$(val etp_rows)" -gt 0 ] 2>/dev/null'
 check "SF6 values archived" '[ "$(val sf6_rows)" -gt 0 ] 2>/dev/null'
+check "temperature rows at 30-minute slot starts" '[ "$(val etp_off_slot)" = 0 ]'
+check "SF6 rows at 15-minute slot starts" '[ "$(val sf6_off_slot)" = 0 ]'
 check "screenshot saved" '[ -s "$RUN/screenshot.png" ]'
 # Everything the demo starts names a path inside the run folder.
 left() { pgrep -f -- "$RUN/" >/dev/null; }
