@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "DataDeal.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
 
@@ -76,21 +77,6 @@ AI_OBJ_IDCTRL *idCtrl(AI_IED_CTRL *ied, AI_OBJ_ID id) {
 }
 
 AI_IED_CTRL *iedOf(int srv_id) { return ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(srv_id) : nullptr; }
-
-// The object a data set member names: its runtime type element's position in
-// its logical node's type table, looked up in the node's sub-object ids.
-bool resolveMember(AI_IED_CTRL *ied, AI_OBJ_ID member, AI_OBJ_ID *obj) {
-    AI_OBJ_IDCTRL *ctrl = idCtrl(ied, member);
-    if (ctrl == nullptr) return false;
-    const AI_FCO_IDCTRL &fco = ctrl->u.fco_idctrl;
-    if (fco.ln == nullptr || fco.rt == nullptr || mvl_type_ctrl_find_ad == nullptr) return false;
-    MVL_TYPE_CTRL *type = mvl_type_ctrl_find_ad(fco.ln->type_id);
-    if (type == nullptr || type->rt == nullptr) return false;
-    const ptrdiff_t pos = fco.rt - type->rt;
-    if (pos < 0 || pos >= type->num_rt || pos >= fco.ln->sub_obj_num || fco.ln->sub_ids == nullptr) return false;
-    *obj = fco.ln->sub_ids[pos];
-    return true;
-}
 
 }  // namespace
 
@@ -286,7 +272,7 @@ void gui_srv::LoadDS(int srv_id, AI_OBJ_ID ds_id) {
     int row = 0;
     for (int m = 0; m < ds->mb_num; ++m) {
         AI_OBJ_ID obj;
-        if (!resolveMember(ied, ds->mb_ids[m], &obj)) continue;
+        if (!dd_resolve_member(ied, ds->mb_ids[m], &obj)) continue;
         tbmodel->setItem(row, 0, new QStandardItem(QString::number(obj)));
         tbmodel->setItem(row, 1, new QStandardItem(idRef(ied, obj)));
         tbmodel->setItem(row, 2, new QStandardItem(idName(ied, obj)));
