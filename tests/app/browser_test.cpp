@@ -262,18 +262,6 @@ TEST_F(Browser, IedAndUnknownClicksKeepTheTable) {
     EXPECT_EQ(win->tbmodel->rowCount(), rows);
 }
 
-// Opens the context menu on an item, closes it at once, and reports which
-// entries were enabled.
-QStringList menuFor(gui_srv *win, QStandardItem *item) {
-    QTimer::singleShot(0, win->tmenu, [win] { win->tmenu->close(); });
-    win->ui.treeView->scrollTo(item->index());
-    win->ui.treeView->customContextMenuRequested(win->ui.treeView->visualRect(item->index()).center());
-    QStringList enabled;
-    for (QAction *a : win->tmenu->actions())
-        if (!a->isSeparator() && a->isEnabled()) enabled << a->text();
-    return enabled;
-}
-
 TEST_F(Browser, MenuEnablesEntriesByObjectType) {
     start();
     win->show();

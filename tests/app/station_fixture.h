@@ -2,10 +2,14 @@
 // tarnmon finds them in the field: libzorvan_ld.so by bare name, station.ini.
 #pragma once
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QMenu>
+#include <QTimer>
 #include <QFile>
 #include <QTextStream>
 
+#include "gui_srv.h"
 #include "testdir.h"
 
 class StationDir {
@@ -34,4 +38,16 @@ inline void settle() {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// Opens the context menu on an item, closes it at once, and reports which
+// entries were enabled.
+inline QStringList menuFor(gui_srv *win, QStandardItem *item) {
+    QTimer::singleShot(0, win->tmenu, [win] { win->tmenu->close(); });
+    win->ui.treeView->scrollTo(item->index());
+    win->ui.treeView->customContextMenuRequested(win->ui.treeView->visualRect(item->index()).center());
+    QStringList enabled;
+    for (QAction *a : win->tmenu->actions())
+        if (!a->isSeparator() && a->isEnabled()) enabled << a->text();
+    return enabled;
 }
