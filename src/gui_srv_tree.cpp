@@ -1,5 +1,6 @@
 // The object tree: servers, logical devices, logical nodes, functional
 // constraints, data objects and attributes to any depth, and data sets.
+#include <QHash>
 #include <QIcon>
 #include <QMutexLocker>
 #include <QVector>
@@ -9,10 +10,18 @@
 
 namespace {
 
+// One shared icon per resource: a station has hundreds of thousands of items.
+const QIcon &iconFor(const char *path) {
+    static QHash<const char *, QIcon> icons;
+    auto it = icons.find(path);
+    if (it == icons.end()) it = icons.insert(path, QIcon(QString::fromLatin1(path)));
+    return *it;
+}
+
 QStandardItem *newTreeItem(const char *name, const char *icon, int srv_id, AI_OBJ_ID id) {
     auto *item = new QStandardItem(QString::fromUtf8(name));
     item->setEditable(false);
-    item->setIcon(QIcon(QString::fromLatin1(icon)));
+    item->setIcon(iconFor(icon));
     item->setData(srv_id, ROLE_SRV_ID);
     item->setData(id, ROLE_OBJ_ID);
     return item;
