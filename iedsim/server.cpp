@@ -765,7 +765,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
             resp.results.push_back(e ? mms::AccessResult::fail(e) : mms::AccessResult::ok(std::move(part)));
         }
     }
-    if (r.specificationWithResult) resp.access = r.access;
+    if (r.specWithResult) resp.access = r.access;
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
 }
 
@@ -824,7 +824,7 @@ Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {
 
 Pdu Server::fileDirectory(Conn& c, uint32_t id, const mms::FileDirectoryRequest& r) {
     std::vector<FileEntry> all;
-    const std::string what = r.fileSpecification ? joinName(*r.fileSpecification) : std::string();
+    const std::string what = r.fileSpec ? joinName(*r.fileSpec) : std::string();
     if (!store_.list(what, all)) return confirmedError(id, mms::kFile, kFileNonExistent);
     mms::FileDirectoryResponse resp;
     const std::string after = r.continueAfter ? joinName(*r.continueAfter) : std::string();

@@ -451,7 +451,7 @@ public:
     }
     void request(JobCtx &c) {
         mms::FileDirectoryRequest r;
-        r.fileSpecification = mms::FileName{name};
+        r.fileSpec = mms::FileName{name};
         r.continueAfter = after;
         send(c, std::move(r));
     }

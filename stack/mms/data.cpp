@@ -398,7 +398,7 @@ bool operator==(const TypeDescription& a, const TypeDescription& b) {
            a.components == b.components && a.typeName == b.typeName;
 }
 
-void encodeTypeSpecification(Writer& w, const TypeDescription& t) {
+void encodeTypeSpec(Writer& w, const TypeDescription& t) {
     using K = TypeDescription::Kind;
     const uint32_t tag = static_cast<uint32_t>(t.kind);
     switch (t.kind) {
@@ -412,7 +412,7 @@ void encodeTypeSpecification(Writer& w, const TypeDescription& t) {
         if (t.packed) w.boolean(ctx(0), true);
         w.unsignedInteger(ctx(1), t.elementCount);
         w.begin(ctxC(2));
-        if (!t.element.empty()) encodeTypeSpecification(w, t.element.front());
+        if (!t.element.empty()) encodeTypeSpec(w, t.element.front());
         w.end();
         w.end();
         return;
@@ -424,7 +424,7 @@ void encodeTypeSpecification(Writer& w, const TypeDescription& t) {
             w.begin(ber::tags::kSequence);
             if (!c.name.empty()) w.string(ctx(0), c.name);
             w.begin(ctxC(1));
-            encodeTypeSpecification(w, c.type);
+            encodeTypeSpec(w, c.type);
             w.end();
             w.end();
         }
@@ -452,10 +452,10 @@ void encodeTypeSpecification(Writer& w, const TypeDescription& t) {
     }
 }
 
-Result<TypeDescription> decodeTypeSpecification(const Tlv& tlv, unsigned depth) {
+Result<TypeDescription> decodeTypeSpec(const Tlv& tlv, unsigned depth) {
     using K = TypeDescription::Kind;
     if (tlv.tag.cls != ber::TagClass::Context)
-        return makeError(tlv.offset, "TypeSpecification: unexpected tag " + tlv.tag.text());
+        return makeError(tlv.offset, "TypeSpec: unexpected tag " + tlv.tag.text());
     TypeDescription t;
     const uint32_t n = tlv.tag.number;
     if ((n == 1 || n == 2) && depth >= kMaxDataDepth)
@@ -485,7 +485,7 @@ Result<TypeDescription> decodeTypeSpecification(const Tlv& tlv, unsigned depth) 
         ZV_TRY(t.elementCount, r.readIntegerAs<uint32_t>(ctx(1)));
         ZV_TRY(Reader e, r.enter(ctxC(2)));
         ZV_TRY(Tlv et, e.read());
-        ZV_TRY(TypeDescription elem, decodeTypeSpecification(et, depth + 1));
+        ZV_TRY(TypeDescription elem, decodeTypeSpec(et, depth + 1));
         t.element.push_back(std::move(elem));
         ZV_CHECK(e.expectEnd("elementType"));
         ZV_CHECK(r.expectEnd("array type"));
@@ -508,7 +508,7 @@ Result<TypeDescription> decodeTypeSpecification(const Tlv& tlv, unsigned depth) 
             }
             ZV_TRY(Reader ct, c.enter(ctxC(1)));
             ZV_TRY(Tlv tt, ct.read());
-            ZV_TRY(comp.type, decodeTypeSpecification(tt, depth + 1));
+            ZV_TRY(comp.type, decodeTypeSpec(tt, depth + 1));
             ZV_CHECK(ct.expectEnd("componentType"));
             ZV_CHECK(c.expectEnd("component"));
             t.components.push_back(std::move(comp));

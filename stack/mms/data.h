@@ -164,7 +164,7 @@ Result<Data> decodeData(const ber::Tlv& tlv, unsigned depth = 0);
 
 // ---- TypeDescription --------------------------------------------------------
 //
-// TypeSpecification ::= CHOICE { typeName [0] ObjectName, TypeDescription }
+// TypeSpec ::= CHOICE { typeName [0] ObjectName, TypeDescription }
 // TypeDescription ::= CHOICE {
 //   [1] array     { [0] packed BOOLEAN DEFAULT FALSE, [1] numberOfElements, [2] elementType }
 //   [2] structure { [0] packed DEFAULT FALSE, [1] components SEQUENCE OF
@@ -233,7 +233,7 @@ bool operator==(const TypeDescription& a, const TypeDescription& b);
 inline bool operator!=(const TypeDescription& a, const TypeDescription& b) { return !(a == b); }
 bool operator==(const TypeDescription::Component& a, const TypeDescription::Component& b);
 
-void encodeTypeSpecification(ber::Writer& w, const TypeDescription& t);
-Result<TypeDescription> decodeTypeSpecification(const ber::Tlv& tlv, unsigned depth = 0);
+void encodeTypeSpec(ber::Writer& w, const TypeDescription& t);
+Result<TypeDescription> decodeTypeSpec(const ber::Tlv& tlv, unsigned depth = 0);
 
 }  // namespace zv::mms

@@ -155,7 +155,7 @@ struct RequestEncoder {
     }
     void operator()(const ReadRequest& r) {
         w.begin(ctxC(kRead));
-        if (r.specificationWithResult) w.boolean(ctx(0), true);
+        if (r.specWithResult) w.boolean(ctx(0), true);
         w.begin(ctxC(1));
         putVariableAccess(w, r.access);
         w.end();
@@ -183,7 +183,7 @@ struct RequestEncoder {
     }
     void operator()(const FileDirectoryRequest& r) {
         w.begin(ctxC(kFileDirectory));
-        if (r.fileSpecification) putFileName(w, ctxC(0), *r.fileSpecification);
+        if (r.fileSpec) putFileName(w, ctxC(0), *r.fileSpec);
         if (r.continueAfter) putFileName(w, ctxC(1), *r.continueAfter);
         w.end();
     }
@@ -248,7 +248,7 @@ struct ResponseEncoder {
         w.begin(ctxC(kGetVarAttr));
         w.boolean(ctx(0), r.mmsDeletable);
         w.begin(ctxC(2));
-        encodeTypeSpecification(w, r.type);
+        encodeTypeSpec(w, r.type);
         w.end();
         w.end();
     }
@@ -452,11 +452,11 @@ Result<std::vector<VariableRef>> readVariableList(Reader list) {
         ZV_TRY(Reader item, list.enter(tags::kSequence));
         ZV_TRY(Tlv vs, item.read());
         if (vs.tag != ctxC(0))
-            return makeError(vs.offset, "variableSpecification " + vs.tag.text() + " not supported (only name)");
+            return makeError(vs.offset, "variableSpec " + vs.tag.text() + " not supported (only name)");
         VariableRef v;
         ZV_TRY(Reader nameR, item.enter(vs));
         ZV_TRY(v.name, readObjectName(nameR));
-        ZV_CHECK(nameR.expectEnd("variableSpecification name"));
+        ZV_CHECK(nameR.expectEnd("variableSpec name"));
         if (item.nextIs(ctxC(5))) {
             ZV_TRY(Reader aa, item.enter(ctxC(5)));
             ZV_TRY(v.alternateAccess, readAlternateAccess(aa, 0));
@@ -476,7 +476,7 @@ Result<VariableAccess> decodeVariableAccess(const Tlv& t) {
         ZV_CHECK(r.expectEnd("variableListName"));
         return s;
     }
-    if (t.tag != ctxC(0)) return makeError(t.offset, "VariableAccessSpecification: unexpected tag " + t.tag.text());
+    if (t.tag != ctxC(0)) return makeError(t.offset, "VariableAccessSpec: unexpected tag " + t.tag.text());
     ZV_TRY(Reader r, Reader().enter(t));
     ZV_TRY(s.variables, readVariableList(r));
     return s;
@@ -597,11 +597,11 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
         ZV_CHECK(form(true));
         ReadRequest q;
         if (r.nextIs(ctx(0))) {
-            ZV_TRY(q.specificationWithResult, r.readBoolean(ctx(0)));
+            ZV_TRY(q.specWithResult, r.readBoolean(ctx(0)));
         }
         ZV_TRY(Reader access, r.enter(ctxC(1)));
         ZV_TRY(q.access, readVariableAccess(access));
-        ZV_CHECK(access.expectEnd("variableAccessSpecification"));
+        ZV_CHECK(access.expectEnd("variableAccessSpec"));
         ZV_CHECK(r.expectEnd("Read request"));
         return ConfirmedRequestService(std::move(q));
     }
@@ -636,7 +636,7 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
         ZV_CHECK(form(true));
         FileDirectoryRequest q;
         if (r.nextIs(ctxC(0))) {
-            ZV_TRY(q.fileSpecification, readFileName(r, ctxC(0)));
+            ZV_TRY(q.fileSpec, readFileName(r, ctxC(0)));
         }
         if (r.nextIs(ctxC(1))) {
             ZV_TRY(q.continueAfter, readFileName(r, ctxC(1)));
@@ -725,7 +725,7 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
         if (r.nextIs(ctxC(0))) {
             ZV_TRY(Reader access, r.enter(ctxC(0)));
             ZV_TRY(a.access, readVariableAccess(access));
-            ZV_CHECK(access.expectEnd("variableAccessSpecification"));
+            ZV_CHECK(access.expectEnd("variableAccessSpec"));
         }
         ZV_TRY(Reader list, r.enter(ctxC(1)));
         ZV_TRY(a.results, readAccessResults(list));
@@ -757,7 +757,7 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
             return makeError(r.offset(), "GetVariableAccessAttributes address not supported");
         ZV_TRY(Reader td, r.enter(ctxC(2)));
         ZV_TRY(Tlv tt, td.read());
-        ZV_TRY(a.type, decodeTypeSpecification(tt));
+        ZV_TRY(a.type, decodeTypeSpec(tt));
         ZV_CHECK(td.expectEnd("typeDescription"));
         ZV_CHECK(r.expectEnd("GetVariableAccessAttributes response"));
         return ConfirmedResponseService(std::move(a));

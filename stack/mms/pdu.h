@@ -44,9 +44,9 @@ namespace zv::mms {
 
 // ---- variable access ------------------------------------------------------------
 //
-// VariableAccessSpecification ::= CHOICE {
+// VariableAccessSpec ::= CHOICE {
 //   listOfVariable [0] SEQUENCE OF SEQUENCE {
-//       variableSpecification CHOICE { name [0] ObjectName, ... },
+//       variableSpec CHOICE { name [0] ObjectName, ... },
 //       alternateAccess [5] AlternateAccess OPTIONAL },
 //   variableListName [1] ObjectName }
 //
@@ -134,18 +134,18 @@ struct GetNameListResponse {
     bool moreFollows = true;
 };
 
-// Read-Request ::= SEQUENCE { [0] specificationWithResult DEFAULT FALSE, [1] VariableAccessSpecification }
+// Read-Request ::= SEQUENCE { [0] specWithResult DEFAULT FALSE, [1] VariableAccessSpec }
 struct ReadRequest {
-    bool specificationWithResult = false;
+    bool specWithResult = false;
     VariableAccess access;
 };
-// Read-Response ::= SEQUENCE { [0] VariableAccessSpecification OPT, [1] listOfAccessResult }
+// Read-Response ::= SEQUENCE { [0] VariableAccessSpec OPT, [1] listOfAccessResult }
 struct ReadResponse {
     std::optional<VariableAccess> access;
     std::vector<AccessResult> results;
 };
 
-// Write-Request ::= SEQUENCE { VariableAccessSpecification, [0] listOfData }
+// Write-Request ::= SEQUENCE { VariableAccessSpec, [0] listOfData }
 struct WriteRequest {
     VariableAccess access;
     std::vector<Data> data;
@@ -179,9 +179,9 @@ struct GetNamedVariableListAttributesResponse {
     std::vector<VariableRef> variables;
 };
 
-// FileDirectory-Request ::= SEQUENCE { [0] fileSpecification OPT, [1] continueAfter OPT }
+// FileDirectory-Request ::= SEQUENCE { [0] fileSpec OPT, [1] continueAfter OPT }
 struct FileDirectoryRequest {
-    std::optional<FileName> fileSpecification;
+    std::optional<FileName> fileSpec;
     std::optional<FileName> continueAfter;
 };
 // FileDirectory-Response ::= SEQUENCE { [0] EXPLICIT SEQUENCE OF DirectoryEntry,
@@ -267,7 +267,7 @@ struct ConfirmedError {
     ServiceError error;
 };
 
-// InformationReport ::= SEQUENCE { VariableAccessSpecification, [0] listOfAccessResult }
+// InformationReport ::= SEQUENCE { VariableAccessSpec, [0] listOfAccessResult }
 struct InformationReport {
     VariableAccess access;
     std::vector<AccessResult> results;

@@ -74,7 +74,7 @@ protected:
     std::vector<mms::DirectoryEntry> list(std::optional<std::string> folder, bool* more = nullptr,
                                           std::optional<std::string> after = std::nullopt) {
         mms::FileDirectoryRequest r;
-        if (folder) r.fileSpecification = mms::FileName{*folder};
+        if (folder) r.fileSpec = mms::FileName{*folder};
         if (after) r.continueAfter = mms::FileName{*after};
         auto* d = responseOf<mms::FileDirectoryResponse>(client.call(r));
         if (!d) return {};

@@ -49,7 +49,7 @@ TEST(PduFields, AlternateAccessSurvivesRoundTrip) {
     auto d = decode(encode(confirmedRequest(ReadRequest{true, twoVariables()})));
     ASSERT_TRUE(d.ok()) << d.error().text();
     const auto& read = std::get<ReadRequest>(std::get<ConfirmedRequest>(*d).service);
-    EXPECT_TRUE(read.specificationWithResult);
+    EXPECT_TRUE(read.specWithResult);
     EXPECT_EQ(read.access, twoVariables());
     EXPECT_EQ(std::get<ConfirmedRequest>(*d).invokeId, 0x12345u);
 }

@@ -159,7 +159,7 @@ TEST(ReferenceSession, ReadOfOneVariableAndItsFloatResult) {
     const Pdu& q = decodeRef("session_16");
     EXPECT_EQ(std::get<ConfirmedRequest>(q).invokeId, 4u);
     const auto& read = request<ReadRequest>(q);
-    EXPECT_FALSE(read.specificationWithResult);
+    EXPECT_FALSE(read.specWithResult);
     ASSERT_FALSE(read.access.isListName);
     ASSERT_EQ(read.access.variables.size(), 1u);
     EXPECT_EQ(read.access.variables[0].name, ObjectName::dom("simpleIOGenericIO", "GGIO1$MX$AnIn1$mag$f"));

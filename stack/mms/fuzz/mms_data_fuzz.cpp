@@ -1,4 +1,4 @@
-// Fuzz entry: decodes any bytes as one Data value and as one TypeSpecification;
+// Fuzz entry: decodes any bytes as one Data value and as one TypeSpec;
 // what decodes must re-encode to bytes that decode to an equal value.
 #include "mms/data.h"
 
@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto tlv = r.read();
     if (!tlv) return 0;
     check<Data>(*tlv, decodeData, encodeData, "Data");
-    check<TypeDescription>(*tlv, decodeTypeSpecification, encodeTypeSpecification, "TypeDescription");
+    check<TypeDescription>(*tlv, decodeTypeSpec, encodeTypeSpec, "TypeDescription");
     return 0;
 }
