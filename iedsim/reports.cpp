@@ -118,6 +118,8 @@ struct ReportEngine::Rcb {
     uint64_t lastSent = 0;
     int64_t lastSentTime = 0;
     bool overflow = false;
+    // Counters shown by the control channel ("rcb REF").
+    uint64_t reads = 0, enaWrites = 0, giWrites = 0;
 };
 
 ReportEngine::ReportEngine(model::IedModel& m, Log& log, ReportSink& sink) : m_(m), log_(log), sink_(sink) {
@@ -206,6 +208,20 @@ ReportEngine::~ReportEngine() = default;
 int64_t ReportEngine::now() const { return clock_ ? clock_() : systemNow(); }
 
 size_t ReportEngine::rcbCount() const { return rcbs_.size(); }
+
+bool ReportEngine::counts(AI_OBJ_ID id, Counts& out) const {
+    for (const auto& r : rcbs_)
+        if (r->id == id) {
+            out = Counts{r->ena, r->owner, r->reads, r->enaWrites, r->giWrites};
+            return true;
+        }
+    return false;
+}
+
+void ReportEngine::noteRead(AI_OBJ_ID id) {
+    for (auto& r : rcbs_)
+        if (r->id == id) ++r->reads;
+}
 
 bool ReportEngine::owns(AI_OBJ_ID id) const {
     for (const auto& r : rcbs_) {
@@ -510,6 +526,8 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     const AI_VAL_TYPE vt = AI_VAL_TYPE(rt->u.p.pad);
     uint8_t buf[AI_SIZE_UNISTRING255] = {};
     if (int32_t e = storedFromData(vt, rt->u.p.el_len, v, buf)) return e;
+    if (attr == "RptEna" && buf[0] != 0) ++r.enaWrites;
+    if (attr == "GI" && buf[0] != 0) ++r.giWrites;
 
     // IEC 61850-7-2 17.2.1 / 17.3.1: a URCB reserved by another client, or a
     // block enabled by another client, is not theirs to change.

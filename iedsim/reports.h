@@ -63,6 +63,18 @@ public:
     void connectionClosed(int conn);
 
     size_t rcbCount() const;
+
+    // What clients asked of one block, for the control channel's "rcb": reads
+    // of the whole block (a client reading it before it changes it) and writes
+    // of RptEna and GI with the value true, whether they were taken or not.
+    struct Counts {
+        bool ena = false;
+        int owner = -1;
+        uint64_t reads = 0, enaWrites = 0, giWrites = 0;
+    };
+    bool counts(AI_OBJ_ID id, Counts& out) const;
+    // Called for every read of a variable; counts the reads of whole blocks.
+    void noteRead(AI_OBJ_ID id);
     uint64_t reportsSent() const { return reportsSent_; }
     uint64_t reportsDropped() const { return reportsDropped_; }
 

@@ -754,6 +754,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
                 continue;
             }
             if (v.alternateAccess.empty()) {
+                reports_->noteRead(obj);
                 resp.results.push_back(mms::AccessResult::ok(std::move(whole)));
                 continue;
             }
@@ -1219,6 +1220,17 @@ std::string Server::command(const std::string& line) {
         nt.refusing = false;
         log_.line(std::string("network ") + char('A' + net) + " accepts new connections");
         return "OK";
+    }
+    if (cmd == "rcb") {
+        std::string ref;
+        in >> ref;
+        if (ref.empty()) return "ERR usage: rcb REF";
+        const AI_OBJ_ID id = model_->find(ref);
+        ReportEngine::Counts n;
+        if (id < 0 || !reports_->counts(id, n)) return "ERR no report control block '" + ref + "'";
+        return "OK ena=" + std::to_string(int(n.ena)) + " owner=" + std::to_string(n.owner) +
+               " reads=" + std::to_string(n.reads) + " ena-writes=" + std::to_string(n.enaWrites) +
+               " gi-writes=" + std::to_string(n.giWrites);
     }
     if (cmd == "status") {
         std::string s = "OK ied=" + cfg_.ied;

@@ -310,6 +310,31 @@ TEST(ReportsSegmented, AReportOverThePduSizeIsSentInSegments) {
     EXPECT_EQ(all, bits("11111"));
 }
 
+TEST_F(Reports, ControlChannelCountsBlockReadsAndEnableAndGiWrites) {
+    const std::string rcb = "LLN0$BR$brcbTemp01";
+    const std::string ref = "rcb CMIEDMON/" + rcb;
+    EXPECT_EQ(sim.ask(ref), "OK ena=0 owner=-1 reads=0 ena-writes=0 gi-writes=0");
+    // Whole-block reads count; reads of one attribute, and of another block, do not.
+    ASSERT_NE(responseOf<mms::ReadResponse>(a.call(readOf({rcb}))), nullptr);
+    ASSERT_NE(responseOf<mms::ReadResponse>(a.call(readOf({rcb, "LLN0$BR$brcbTemp02"}))), nullptr);
+    ASSERT_NE(responseOf<mms::ReadResponse>(a.call(readOf({rcb + "$RptEna", rcb + "$OptFlds"}))), nullptr);
+    ASSERT_EQ(enable(a, rcb), "ok,ok");
+    ASSERT_EQ(gi(a, rcb), "ok");
+    const std::string owned = sim.ask(ref);
+    EXPECT_EQ(owned.rfind("OK ena=1 owner=", 0), 0u) << owned;
+    EXPECT_NE(owned.find(" reads=2 ena-writes=1 gi-writes=1"), std::string::npos) << owned;
+    // Refused writes are counted too; writes of false are not.
+    TestClient b;
+    ASSERT_TRUE(b.associate(sim.host(1), sim.port(1)));
+    EXPECT_EQ(writeResults(b.call(writeOf({{rcb + "$RptEna", Data::boolean(true)}}))), "3");
+    EXPECT_EQ(writeResults(a.call(writeOf({{rcb + "$GI", Data::boolean(false)}}))), "ok");
+    EXPECT_EQ(writeResults(a.call(writeOf({{rcb + "$RptEna", Data::boolean(false)}}))), "ok");
+    EXPECT_EQ(sim.ask(ref), "OK ena=0 owner=-1 reads=2 ena-writes=2 gi-writes=1");
+    EXPECT_EQ(sim.ask("rcb CMIEDMON/LLN0$BR$brcbTemp02"), "OK ena=0 owner=-1 reads=1 ena-writes=0 gi-writes=0");
+    EXPECT_EQ(sim.ask("rcb CMIEDMON/STMP1$MX$Tmp"), "ERR no report control block 'CMIEDMON/STMP1$MX$Tmp'");
+    EXPECT_EQ(sim.ask("rcb"), "ERR usage: rcb REF");
+}
+
 TEST(ReportsSimulated, SimulatedValuesProduceReports) {
     SimServer sim([](Config& c) { c.simPeriodMs = 0; });
     TestClient a;
