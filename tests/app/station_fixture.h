@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QMutexLocker>
 #include <QTimer>
 #include <QFile>
 #include <QTextStream>
@@ -32,6 +33,14 @@ public:
 private:
     ScopedWorkDir m_dir;
 };
+
+// rptlst belongs to the process and only ever grows, as in the field where
+// one window lives as long as the process; a test that starts another window
+// in the same process starts it from an empty list.
+inline void forgetBlocks() {
+    QMutexLocker lock(&rptlst_mutex);
+    rptlst.clear();
+}
 
 inline void settle() {
     for (int i = 0; i < 5; ++i) {
