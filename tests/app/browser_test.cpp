@@ -2,6 +2,7 @@
 // the tree against the stack's model, the report list, the value table fills,
 // the context menu and the channel event slots.
 #include <QAction>
+#include <QFile>
 #include <QIcon>
 #include <QMenu>
 #include <QMutexLocker>
@@ -37,8 +38,19 @@ QVector<AI_OBJ_ID> dir(AI_IED_CTRL *ied, AI_OBJ_ID id, int selector = 0) {
 
 class Browser : public ::testing::Test {
 protected:
-    void start(int chnlA_NO = 1) {
+    // `edit` may change the station's SCL text before the window loads it.
+    void start(int chnlA_NO = 1, const std::function<void(QString &)> &edit = {}) {
         station = std::make_unique<StationDir>(chnlA_NO);
+        if (edit) {
+            QFile f(station->path() + "/sample.scd");
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            QString text = QString::fromUtf8(f.readAll());
+            f.close();
+            edit(text);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(text.toUtf8());
+        }
+        forgetBlocks();
         win = new gui_srv();
         w = win;
         settle();
@@ -244,6 +256,40 @@ TEST_F(Browser, DataSetSpreadsStructuredMembersOverRows) {
     EXPECT_GE(row, 3);
     ASSERT_LT(row, win->tbmodel->rowCount());
     EXPECT_EQ(cell(row, 1), QStringLiteral("CMIEDMON/STMP2$MX$Tmp"));
+}
+
+// A member the model cannot resolve keeps its place in the model's data set
+// (identifier -1) but has nothing to read: the table gives it no row, and the
+// members after it follow on without a gap.
+TEST_F(Browser, DataSetMemberThatDoesNotResolveTakesNoRow) {
+    start(1, [](QString &scl) {
+        const QString second = QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)");
+        ASSERT_TRUE(scl.contains(second));
+        scl.replace(second, QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
+                                second);
+    });
+    QStandardItem *ds = findItem(serverItem(0), {"CMIEDMON", "dsTemp"});
+    ASSERT_NE(ds, nullptr);
+    const AI_DS_CTRL *rec = ai_get_obj_id_ctrl_ad(ied(0), ds->data(ROLE_OBJ_ID).toInt())->u.ds_idctrl.ds;
+    ASSERT_EQ(rec->mb_num, 4);
+    ASSERT_EQ(rec->mb_ids[1], -1);
+    EXPECT_EQ(ai_get_obj_id_ctrl_ad(ied(0), rec->mb_ids[1]), nullptr);
+
+    win->ui.treeView->clicked(ds->index());
+    QStringList members;
+    for (int r = 0; r < win->tbmodel->rowCount(); ++r) {
+        // Every row is filled: ID, path and name.
+        EXPECT_FALSE(cell(r, 0).isEmpty()) << r;
+        EXPECT_FALSE(cell(r, 1).isEmpty()) << r;
+        EXPECT_FALSE(cell(r, 2).isEmpty()) << r;
+        if (cell(r, 3) == QLatin1String("complex")) members << cell(r, 1);
+        EXPECT_FALSE(cell(r, 1).contains(QLatin1String("NoSuchDO"))) << r;
+    }
+    EXPECT_EQ(members, QStringList({"CMIEDMON/STMP1$MX$Tmp", "CMIEDMON/STMP2$MX$Tmp", "CMIEDMON/STMP3$MX$Tmp"}));
+    ASSERT_EQ(win->tbmodel->rowCount() % 3, 0);
+    const int per = win->tbmodel->rowCount() / 3;  // the member's row, then its primitives
+    EXPECT_EQ(cell(per, 1), QStringLiteral("CMIEDMON/STMP2$MX$Tmp"));
+    EXPECT_TRUE(cell(per + 1, 1).startsWith(QLatin1String("CMIEDMON/STMP2$MX$Tmp$")));
 }
 
 TEST_F(Browser, IedAndUnknownClicksKeepTheTable) {
