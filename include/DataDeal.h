@@ -12,6 +12,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -59,11 +60,59 @@ public:
     bool UpdateInsertTable(QString tbname, QString colname, QDateTime dtime, double dvalue, int eqmid,
                            QSqlDatabase db);
 
-    // Recorder files: history from comtradrd, collection from the IEDs, and
-    // upload of fetched files. Built separately; empty here.
+    // ---- Recorder files (DataDeal_files.cpp) ----
+    // Every collection lists one directory of each IED, fetches the data
+    // files (.dat/.DAT) of every series (name up to its last "_") newer than
+    // the series' remembered time into the working directory, and queues
+    // them for the FTP server. Each file is tracked on its own: it is
+    // uploaded only once its fetch completed, a failed fetch is asked again
+    // at the next collection, a series' remembered time (in memory and in
+    // comtradrd) only moves past files that were fetched, and a file leaves
+    // the upload queue only when the FTP server confirmed it.
+
+    // Newest recorded time per server and series from comtradrd (at start).
+    // Merges into what is remembered already; never moves a time back.
     void GetFileLstFromDB();
+    // Asks every server that has a model for its listing of remotefilepath.
     void GetSrvFile();
+    // Asks server `srv_id` for the listing of `remotefilepath` (shorter than
+    // 256 bytes); `localfilepath` is not used.
+    void getfilelist(int srv_id, QString localfilepath, QString remotefilepath);
+    // Selects the files of one listing to fetch and asks for them (stack
+    // completion thread).
+    void FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav);
+    // Asks server `srv_id` for the file `filename` as the device listed it;
+    // the copy goes to the working directory under the part of the name
+    // after its last "/". False when the request could not be sent.
+    bool fileupload(int srv_id, QString localfilepath, char *filename);
+    // Records one fetched file in comtradrd (insert or update by name);
+    // false when the database could not be reached or refused the row.
+    bool UpdateInsertFile(QString filename, int srvid, QString filepreno, QDateTime filetime, int isup);
+    // Hands every fetched file waiting in the queue to the FTP transfer,
+    // oldest first, pausing between files.
     void PutFileToFtp();
+
+    // A fetch asked for by FileListParse ended (stack completion thread).
+    void fileFetched(int srv_id, const QByteArray &listed_name, bool ok);
+    // An upload handed over by PutFileToFtp ended (the FTP client's thread).
+    void fileUploaded(const QString &local, const QString &remote, bool ok);
+    // Pauses of the collection: after each server's listing request (2 s)
+    // and after each file handed to the FTP transfer (5 s).
+    void setRecorderPauses(int listing_ms, int upload_ms) {
+        m_listing_pause_ms = listing_ms;
+        m_upload_pause_ms = upload_ms;
+    }
+    // Seconds between collections: 300 unless TARNMON_COLLECT_EVERY_S
+    // (positive) says otherwise at the start of run().
+    void setCollectSeconds(int seconds) { m_collect_seconds = seconds; }
+    // Recorder files known to the worker, one line each (for the tests and
+    // the log): "srv,name,state,time".
+    QStringList recorderFiles();
+    // True when no fetch is under way and every due comtradrd row has been
+    // written (or failed).
+    bool recorderSettled();
+    // Listings handled by FileListParse so far.
+    int listingsParsed() const { return m_listings; }
 
     // One mapping pass over rptparamindex on `db` (the body of a cycle);
     // returns the number of rows handled.
@@ -140,6 +189,46 @@ private:
     bool insertRow(const QString &tbname, const QString &colname, const QDateTime &dtime, double dvalue,
                    int eqmid, QSqlDatabase &db);
     void report(const QString &text);
+
+    // One recorder file seen in a listing, from its fetch request until the
+    // series' remembered time has passed it and the FTP server has it.
+    struct RecorderFile {
+        enum State { Fetching, FetchFailed, Fetched, Uploading, Uploaded };
+        int srv = 0;
+        QByteArray listed;  // as the device listed it; asked for unchanged
+        QString local;      // name in the working directory and on the FTP server
+        QString prefix;     // series
+        qint64 time = 0;    // seconds since the epoch
+        State state = Fetching;
+        bool recorded = false;  // comtradrd has its row
+        bool seen = true;       // in the server's latest listing
+    };
+    // A fetched file whose comtradrd row is due.
+    struct RowToWrite {
+        QString name;
+        int srv;
+        QString prefix;
+        QDateTime time;
+    };
+    static QString seriesKey(int srv, const QString &prefix);
+    // Remembered time of a series, or -1. filelst_mutex held.
+    qint64 rememberedLocked(int srv, const QString &prefix) const;
+    void rememberLocked(int srv, const QString &prefix, qint64 secs);
+    void setServerStateLocked(int srv, bool fetched);
+    // Moves the series' remembered time past the files fetched before its
+    // oldest file not fetched yet, returns the rows now due and forgets files
+    // that are behind the time and on the FTP server. filelst_mutex held.
+    void advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows);
+    void writeRows(const std::vector<RowToWrite> &rows);
+    bool sleepMs(int ms);
+
+    std::map<QString, RecorderFile> m_files;       // by server "," listed name; filelst_mutex
+    QHash<QString, qint64> m_remembered;          // by server "," prefix; filelst_mutex
+    std::atomic<int> m_listing_pause_ms{2000};
+    std::atomic<int> m_upload_pause_ms{5000};
+    std::atomic<int> m_collect_seconds{300};
+    std::atomic<int> m_listings{0};
+    std::atomic<int> m_rows_pending{0};  // rows collected, not yet written
 
     std::atomic<int> m_cycle_seconds{60};
     QMutex m_sleep_mutex;

@@ -21,8 +21,6 @@ const char kMappingQuery[] =
 
 // Slot of a table no setting names, and of a setting of 0 or less.
 constexpr qint64 kDefaultSlotSeconds = 1800;
-// Recorder files are collected on the first cycle more than this after the last collection.
-constexpr quint32 kCollectSeconds = 300;
 
 AI_OBJ_IDCTRL *idCtrl(AI_IED_CTRL *ied, AI_OBJ_ID id) {
     if (ai_get_obj_id_ctrl_ad == nullptr || ied == nullptr) return nullptr;
@@ -183,7 +181,7 @@ bool DataDeal::collectionDue(const QDateTime &now) const {
     // Unsigned on purpose: a clock set back wraps to a huge difference and
     // collects at once.
     const quint32 elapsed = static_cast<quint32>(lstRptEnaCKTime.secsTo(now));
-    return elapsed > kCollectSeconds;
+    return elapsed > static_cast<quint32>(m_collect_seconds.load());
 }
 
 void DataDeal::run() {
@@ -193,6 +191,8 @@ void DataDeal::run() {
     bool ok = false;
     const int cycle = qEnvironmentVariableIntValue("TARNMON_ARCHIVE_CYCLE_S", &ok);
     if (ok && cycle > 0) m_cycle_seconds = cycle;
+    const int collect = qEnvironmentVariableIntValue("TARNMON_COLLECT_EVERY_S", &ok);
+    if (ok && collect > 0) m_collect_seconds = collect;
 
     GetFileLstFromDB();
     lstRptEnaCKTime = QDateTime::currentDateTime();
@@ -583,8 +583,3 @@ bool DataDeal::insertRow(const QString &tbname, const QString &colname, const QD
 // Collection and upload of recorder files are built separately; these are the
 // points in the cycle where they run.
 
-void DataDeal::GetFileLstFromDB() {}
-
-void DataDeal::GetSrvFile() {}
-
-void DataDeal::PutFileToFtp() {}

@@ -57,6 +57,11 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
             Qt::QueuedConnection);
     connect(this, SIGNAL(s_disconnectedToChnl(ST_INT, AC_CHANNEL)), this,
             SLOT(t_disconnectedToChnl(ST_INT, AC_CHANNEL)), Qt::QueuedConnection);
+    // The archiving worker keeps a recorder file queued until the FTP server
+    // has confirmed its upload.
+    connect(&ftpcli, &FtpCLient::putFinished, this, [](const QString &local, const QString &remote, bool ok) {
+        if (datedeal != nullptr) datedeal->fileUploaded(local, remote, ok);
+    });
 
     out_put("开始启动61850集成平台！");
 

@@ -1,0 +1,407 @@
+// Recorder files: the archiving worker's collection of COMTRADE data files
+// from the IEDs into the working directory, their rows in comtradrd, and
+// their upload to the central FTP server.
+//
+// Three threads meet here: the worker asks for listings and hands fetched
+// files to the FTP transfer; the stack's completion thread selects the files
+// of a listing, asks for them and learns how each fetch ended; the GUI thread
+// runs the uploads and tells how each ended. Every list and file state is
+// guarded by filelst_mutex, which is never held while the stack, the database
+// or the FTP client is called.
+#include <QDebug>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "ConnectionPool.h"
+#include "DataDeal.h"
+#include "gui_srv.h"
+#include "zv_ops.h"
+
+namespace {
+
+constexpr int kNameBuffer = AC_FILE_NAME_LEN;  // 256 bytes with the terminator
+const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+
+const char kInsertFile[] =
+    "insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values(?,?,?,?,?)on duplicate key update "
+    "srvid=values(srvid),filepreno=values(filepreno),filetime=values(filetime),isupload=values(isupload)";
+
+void debugLine(const char *text) { qDebug().noquote() << QString::fromUtf8(text); }
+
+// Listing done (stack completion thread).
+void _getf_handle(AC_REQ_CTRL *req_ctrl) {
+    if (req_ctrl == nullptr) return;
+    if (req_ctrl->result != 0) {
+        debugLine("获取文件列表失败!!!");
+        return;
+    }
+    debugLine("获取文件列表成功!!!");
+    if (datedeal != nullptr) datedeal->FileListParse(req_ctrl->srv_id, &req_ctrl->u.getfavCtrl);
+}
+
+// Fetch done (stack completion thread). The request control carries the
+// name the device was asked for, which tells the file.
+void _get_handle(AC_REQ_CTRL *req_ctrl) {
+    if (req_ctrl == nullptr) return;
+    const bool ok = req_ctrl->result == 0;
+    debugLine(ok ? "文件上载成功!!!" : "文件上载失败!!!");
+    const char *src = req_ctrl->u.getfCtrl.src_fname;
+    const QByteArray listed(src, static_cast<int>(qstrnlen(src, AC_FILE_NAME_LEN)));
+    if (datedeal != nullptr) datedeal->fileFetched(req_ctrl->srv_id, listed, ok);
+}
+
+// A listed name as a file of the listed directory `dir`: the name without
+// the directory (with or without a leading "/"), or the name itself when it
+// carries no folder. Empty for files of deeper or other folders.
+QByteArray nameInDirectory(const QByteArray &listed, QByteArray dir) {
+    while (dir.startsWith('/')) dir.remove(0, 1);
+    while (dir.endsWith('/')) dir.chop(1);
+    QByteArray name = listed;
+    while (name.startsWith('/')) name.remove(0, 1);
+    if (!dir.isEmpty() && name.startsWith(dir + '/')) name.remove(0, dir.size() + 1);
+    if (name.contains('/')) return {};
+    return name;
+}
+
+bool isDataFile(const QByteArray &name) { return name.endsWith(".dat") || name.endsWith(".DAT"); }
+
+}  // namespace
+
+QString DataDeal::seriesKey(int srv, const QString &prefix) { return QString::number(srv) + QLatin1Char(',') + prefix; }
+
+qint64 DataDeal::rememberedLocked(int srv, const QString &prefix) const {
+    return m_remembered.value(seriesKey(srv, prefix), -1);
+}
+
+void DataDeal::rememberLocked(int srv, const QString &prefix, qint64 secs) {
+    const QString key = seriesKey(srv, prefix);
+    m_remembered.insert(key, secs);
+    // filelst mirrors the remembered times as "server,prefix,local time";
+    // an entry is matched on its whole server and prefix.
+    const QString entry = key + QLatin1Char(',') + QDateTime::fromSecsSinceEpoch(secs).toString(kTimeFormat);
+    for (QString &e : filelst) {
+        if (e.left(e.lastIndexOf(QLatin1Char(','))) == key) {
+            e = entry;
+            return;
+        }
+    }
+    filelst.append(entry);
+}
+
+void DataDeal::setServerStateLocked(int srv, bool fetched) {
+    const QString number = QString::number(srv);
+    const QString entry = number + (fetched ? QStringLiteral("_true") : QStringLiteral("_false"));
+    bool found = false;
+    for (QString &e : srvdownstatelst) {
+        if (e.section(QLatin1Char('_'), 0, 0) == number) {
+            e = entry;
+            found = true;
+        }
+    }
+    if (!found) srvdownstatelst.append(entry);
+}
+
+void DataDeal::GetFileLstFromDB() {
+    QSqlDatabase db = ConnectionPool::openConnection();
+    if (db.isValid() && !db.isOpen()) db.open();
+    if (!db.isValid() || !db.isOpen()) {
+        qDebug().noquote() << "comtradrd not read (database not reachable): every recorder file is fetched again";
+        if (db.isValid()) ConnectionPool::closeConnection(db);
+        return;
+    }
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("select max(filetime) filetime ,srvid,filepreno from comtradrd GROUP BY srvid,filepreno"))) {
+        QMutexLocker lock(&filelst_mutex);
+        while (query.next()) {
+            const QDateTime time = query.value(0).toDateTime();
+            if (!time.isValid()) continue;
+            const int srv = query.value(1).toInt();
+            const QString prefix = query.value(2).toString();
+            const qint64 secs = time.toSecsSinceEpoch();
+            if (secs > rememberedLocked(srv, prefix)) rememberLocked(srv, prefix, secs);
+        }
+    } else {
+        qDebug().noquote() << "comtradrd not read:" << query.lastError().text();
+    }
+    ConnectionPool::closeConnection(db);
+}
+
+bool DataDeal::sleepMs(int ms) {
+    QMutexLocker lock(&m_sleep_mutex);
+    if (!isloop) return false;
+    if (ms > 0) m_sleep_wake.wait(&m_sleep_mutex, static_cast<unsigned long>(ms));
+    return isloop;
+}
+
+void DataDeal::GetSrvFile() {
+    if (ac_get_srvm_num_ad == nullptr || ac_get_srvm_ied_ad == nullptr) return;
+    const int servers = ac_get_srvm_num_ad();
+    for (int srv = 0; srv < servers && isloop; ++srv) {
+        if (ac_get_srvm_ied_ad(srv) == nullptr) continue;
+        getfilelist(srv, localfilepath, remotefilepath);
+        if (!sleepMs(m_listing_pause_ms)) break;
+    }
+}
+
+void DataDeal::getfilelist(int srv_id, QString /*localfilepath*/, QString remotefilepath) {
+    const QByteArray dir = remotefilepath.toLatin1();
+    char name[kNameBuffer] = {};
+    AC_REQ_CTRL *reqctl = nullptr;
+    bool sent = false;
+    if (dir.size() < kNameBuffer && ac_get_file_attr_ad != nullptr) {
+        memcpy(name, dir.constData(), static_cast<size_t>(dir.size()));
+        AC_GETFAV_REQ_INFO req;
+        req.file_name = name;
+        req.u_getf_done = _getf_handle;
+        sent = ac_get_file_attr_ad(srv_id, &req, 30, &reqctl) == 0;
+    }
+    if (!sent) debugLine("获取文件列表失败!!!");
+}
+
+void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
+    if (getfav == nullptr) return;
+    const int count = getfav->file_attrs != nullptr ? std::max(0, static_cast<int>(getfav->file_num)) : 0;
+    std::vector<QByteArray> to_fetch;
+    std::vector<RowToWrite> rows;
+    {
+        QMutexLocker lock(&filelst_mutex);
+        setServerStateLocked(srv_id, false);
+        for (auto &[key, file] : m_files)
+            if (file.srv == srv_id) file.seen = false;
+
+        const QByteArray dir = remotefilepath.toLatin1();
+        for (int i = 0; i < count; ++i) {
+            const AC_FILE_ATTR &attr = getfav->file_attrs[i];
+            const QByteArray listed(attr.file_name, static_cast<int>(qstrnlen(attr.file_name, sizeof attr.file_name)));
+            const QByteArray bare = nameInDirectory(listed, dir);
+            if (bare.isEmpty() || !isDataFile(bare)) continue;
+            const QString local = QString::fromUtf8(bare);
+            if (local.toUtf8() != bare) {
+                qDebug().noquote() << "recorder file name is not UTF-8, left on the device:" << local;
+                continue;
+            }
+            const int cut = local.lastIndexOf(QLatin1Char('_'));
+            const QString prefix = cut < 0 ? local : local.left(cut);
+            const qint64 ft = attr.last_modified.secs;
+            const QString key = QString::number(srv_id) + QLatin1Char(',') + QString::fromLatin1(listed);
+
+            auto it = m_files.find(key);
+            if (it != m_files.end()) {
+                RecorderFile &known = it->second;
+                known.seen = true;
+                // Asked for, or here and unchanged: nothing to do. A failed
+                // fetch, or a file the device has written anew, is fetched.
+                if (known.state == RecorderFile::Fetching || known.state == RecorderFile::Uploading) continue;
+                if (known.state != RecorderFile::FetchFailed && known.time == ft) continue;
+            } else {
+                const qint64 remembered = rememberedLocked(srv_id, prefix);
+                if (remembered != -1 && ft <= remembered) continue;
+            }
+            // Two servers with one file name would share the local file:
+            // the later one waits until the earlier one is on the FTP server.
+            const bool clash = std::any_of(m_files.begin(), m_files.end(), [&](const auto &kv) {
+                return kv.first != key && kv.second.local == local && kv.second.state != RecorderFile::Uploaded;
+            });
+            if (clash) continue;
+
+            RecorderFile &file = m_files[key];
+            file.srv = srv_id;
+            file.listed = listed;
+            file.local = local;
+            file.prefix = prefix;
+            file.time = ft;
+            file.state = RecorderFile::Fetching;
+            file.recorded = false;
+            file.seen = true;
+            const QString queued = QString::number(srv_id) + QLatin1Char(',') + local;
+            if (!downfilelst.contains(queued)) downfilelst.append(queued);
+            to_fetch.push_back(listed);
+        }
+
+        // A file whose fetch failed and that the device no longer lists
+        // cannot be fetched any more: it stops holding its series back.
+        QSet<QString> series;
+        for (auto it = m_files.begin(); it != m_files.end();) {
+            RecorderFile &file = it->second;
+            if (file.srv == srv_id && !file.seen && file.state == RecorderFile::FetchFailed) {
+                qDebug().noquote() << "recorder file no longer on the device, given up:" << file.local;
+                downfilelst.removeAll(QString::number(srv_id) + QLatin1Char(',') + file.local);
+                series.insert(file.prefix);
+                it = m_files.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const QString &prefix : series) advanceSeriesLocked(srv_id, prefix, &rows);
+    }
+    writeRows(rows);
+
+    for (QByteArray &listed : to_fetch) {
+        if (!fileupload(srv_id, localfilepath, listed.data())) fileFetched(srv_id, listed, false);
+    }
+    ++m_listings;
+}
+
+bool DataDeal::fileupload(int srv_id, QString /*localfilepath*/, char *filename) {
+    if (filename == nullptr) return false;
+    const size_t len = qstrnlen(filename, kNameBuffer);
+    const QByteArray listed(filename, static_cast<int>(len));
+    const QByteArray local = listed.mid(listed.lastIndexOf('/') + 1);
+    char src[kNameBuffer] = {};
+    char dest[kNameBuffer] = {};
+    AC_REQ_CTRL *reqctl = nullptr;
+    bool sent = false;
+    if (len < static_cast<size_t>(kNameBuffer) && !local.isEmpty() && ac_get_file_ad != nullptr) {
+        memcpy(src, listed.constData(), static_cast<size_t>(listed.size()));
+        memcpy(dest, local.constData(), static_cast<size_t>(local.size()));
+        AC_GETF_REQ_INFO req;
+        req.src_fname = src;
+        req.dest_fname = dest;
+        req.u_getf_done = _get_handle;
+        sent = ac_get_file_ad(srv_id, &req, 300, &reqctl) == 0;
+    }
+    if (!sent) debugLine("文件上载失败!!!");
+    return sent;
+}
+
+void DataDeal::fileFetched(int srv_id, const QByteArray &listed_name, bool ok) {
+    std::vector<RowToWrite> rows;
+    {
+        QMutexLocker lock(&filelst_mutex);
+        setServerStateLocked(srv_id, ok);
+        auto it = m_files.find(QString::number(srv_id) + QLatin1Char(',') + QString::fromLatin1(listed_name));
+        if (it == m_files.end() || it->second.state != RecorderFile::Fetching) return;
+        it->second.state = ok ? RecorderFile::Fetched : RecorderFile::FetchFailed;
+        if (!ok) qDebug().noquote() << "recorder file not fetched, asked again at the next collection:" << it->second.local;
+        advanceSeriesLocked(srv_id, it->second.prefix, &rows);
+    }
+    writeRows(rows);
+}
+
+void DataDeal::advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows) {
+    auto inSeries = [&](const RecorderFile &f) { return f.srv == srv && f.prefix == prefix; };
+    qint64 oldest_missing = std::numeric_limits<qint64>::max();
+    for (const auto &[key, f] : m_files)
+        if (inSeries(f) && (f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed))
+            oldest_missing = std::min(oldest_missing, f.time);
+
+    const qint64 remembered = rememberedLocked(srv, prefix);
+    qint64 newest = remembered;
+    for (auto &[key, f] : m_files) {
+        if (!inSeries(f) || f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed) continue;
+        if (f.time >= oldest_missing) continue;
+        newest = std::max(newest, f.time);
+        if (!f.recorded) {
+            f.recorded = true;
+            rows->push_back({f.local, srv, prefix, QDateTime::fromSecsSinceEpoch(f.time)});
+            ++m_rows_pending;
+        }
+    }
+    if (newest > remembered) rememberLocked(srv, prefix, newest);
+
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        const RecorderFile &f = it->second;
+        if (inSeries(f) && f.state == RecorderFile::Uploaded && f.recorded && f.time <= newest)
+            it = m_files.erase(it);
+        else
+            ++it;
+    }
+}
+
+void DataDeal::writeRows(const std::vector<RowToWrite> &rows) {
+    for (const RowToWrite &row : rows) {
+        const int isup = w != nullptr ? w->ftpcli.FtpPutState() : 1;
+        if (!UpdateInsertFile(row.name, row.srv, row.prefix, row.time, isup))
+            qDebug().noquote() << "comtradrd: row of" << row.name << "not written";
+        --m_rows_pending;
+    }
+}
+
+bool DataDeal::UpdateInsertFile(QString filename, int srvid, QString filepreno, QDateTime filetime, int isup) {
+    QSqlDatabase db = ConnectionPool::openConnection();
+    if (db.isValid() && !db.isOpen()) db.open();
+    bool ok = false;
+    if (db.isValid() && db.isOpen()) {
+        QSqlQuery query(db);
+        query.prepare(QString::fromLatin1(kInsertFile));
+        query.addBindValue(filename);
+        query.addBindValue(srvid);
+        query.addBindValue(filepreno);
+        query.addBindValue(filetime);
+        query.addBindValue(isup);
+        ok = query.exec();
+        if (!ok) qDebug().noquote() << "comtradrd:" << query.lastError().text();
+    }
+    if (db.isValid()) ConnectionPool::closeConnection(db);
+    return ok;
+}
+
+void DataDeal::PutFileToFtp() {
+    if (w == nullptr) return;
+    for (;;) {
+        QString local;
+        {
+            QMutexLocker lock(&filelst_mutex);
+            // The oldest queued file that is fetched and not under way.
+            for (const QString &entry : downfilelst) {
+                const int comma = entry.indexOf(QLatin1Char(','));
+                const int srv = entry.left(comma).toInt();
+                const QString name = entry.mid(comma + 1);
+                auto it = std::find_if(m_files.begin(), m_files.end(), [&](const auto &kv) {
+                    return kv.second.srv == srv && kv.second.local == name;
+                });
+                if (it == m_files.end() || it->second.state != RecorderFile::Fetched) continue;
+                it->second.state = RecorderFile::Uploading;
+                local = name;
+                break;
+            }
+        }
+        if (local.isEmpty()) return;
+        w->ftp_filetran(local, comtradfilepath + local, 1);
+        if (!sleepMs(m_upload_pause_ms)) return;
+    }
+}
+
+void DataDeal::fileUploaded(const QString &local, const QString &remote, bool ok) {
+    std::vector<RowToWrite> rows;
+    {
+        QMutexLocker lock(&filelst_mutex);
+        if (remote != comtradfilepath + local) return;  // not one of ours
+        auto it = std::find_if(m_files.begin(), m_files.end(), [&](const auto &kv) {
+            return kv.second.local == local && kv.second.state == RecorderFile::Uploading;
+        });
+        if (it == m_files.end()) return;
+        RecorderFile &file = it->second;
+        if (!ok) {
+            // Stays queued; the next pass hands it over again.
+            file.state = RecorderFile::Fetched;
+            qDebug().noquote() << "recorder file not stored on the FTP server, sent again later:" << local;
+            return;
+        }
+        file.state = RecorderFile::Uploaded;
+        downfilelst.removeAll(QString::number(file.srv) + QLatin1Char(',') + local);
+        // Forgets the file once its series' time is past it.
+        advanceSeriesLocked(file.srv, file.prefix, &rows);
+    }
+    writeRows(rows);
+}
+
+bool DataDeal::recorderSettled() {
+    QMutexLocker lock(&filelst_mutex);
+    if (m_rows_pending > 0) return false;
+    return std::none_of(m_files.begin(), m_files.end(),
+                        [](const auto &kv) { return kv.second.state == RecorderFile::Fetching; });
+}
+
+QStringList DataDeal::recorderFiles() {
+    static const char *const names[] = {"fetching", "fetch-failed", "fetched", "uploading", "uploaded"};
+    QMutexLocker lock(&filelst_mutex);
+    QStringList out;
+    for (const auto &[key, f] : m_files)
+        out << QStringLiteral("%1,%2,%3,%4").arg(f.srv).arg(f.local, QLatin1String(names[f.state])).arg(f.time);
+    return out;
+}

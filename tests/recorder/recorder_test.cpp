@@ -1,0 +1,457 @@
+// Recorder file collection with real parts only: iedsim processes serving
+// COMTRADE files, a database of the test's own on the private MariaDB, a
+// private FTP server (pyftpdlib), the real stack library and main window.
+//
+// Most tests stop the archiving worker's thread after start-up and drive its
+// operations themselves, so that every step can be checked; the end-to-end
+// test lets the worker run on short cycles.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "DataDeal.h"
+#include "archive_support.h"
+#include "gui_srv.h"
+#include "sim.h"
+#include "zv_ops.h"
+
+namespace {
+
+constexpr qint64 T0 = 1750000000;  // a time of the recordings
+
+QString timeText(qint64 secs) { return QDateTime::fromSecsSinceEpoch(secs).toString("yyyy-MM-dd HH:mm:ss"); }
+
+bool waitFor(const std::function<bool()> &cond, int ms = 60000) {
+    const int64_t end = zvt::now_ms() + ms;
+    while (zvt::now_ms() < end) {
+        QCoreApplication::processEvents();
+        if (cond()) return true;
+        QThread::msleep(10);
+    }
+    QCoreApplication::processEvents();
+    return cond();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Writes a file with the given modification time.
+void putFile(const QString &path, const QByteArray &data, qint64 mtime) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(data);
+    f.close();
+    utimbuf times{static_cast<time_t>(mtime), static_cast<time_t>(mtime)};
+    ASSERT_EQ(::utime(QFile::encodeName(path).constData(), &times), 0);
+}
+
+// A private FTP server of one test (scripts/ftpd.sh), which the test may stop
+// and start again on the same port.
+class Ftpd {
+public:
+    explicit Ftpd(const QString &dir) : m_dir(dir) {}
+    ~Ftpd() { stop(); }
+    bool start(int port = 0) {
+        QProcess p;
+        p.start("bash", {ZV_FTPD_SH, "start", m_dir, QString::number(port)});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            m_error = QString::fromUtf8(p.readAllStandardError());
+            return false;
+        }
+        QFile env(m_dir + "/ftpd.env");
+        if (!env.open(QIODevice::ReadOnly)) return false;
+        for (const QByteArray &line : env.readAll().split('\n')) {
+            const int eq = line.indexOf('=');
+            if (eq > 0) m_env.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+        }
+        m_running = true;
+        return true;
+    }
+    void stop() {
+        if (!m_running) return;
+        QProcess p;
+        p.start("bash", {ZV_FTPD_SH, "stop", m_dir});
+        p.waitForFinished(60000);
+        m_running = false;
+    }
+    QString value(const QString &key) const { return m_env.value(key); }
+    int port() const { return value("FTP_PORT").toInt(); }
+    QString root() const { return value("FTP_ROOT"); }
+    QString error() const { return m_error; }
+    // Completed uploads of `name` in the server's log.
+    int stored(const QString &name) const {
+        const QString log = QString::fromUtf8(readFile(m_dir + "/ftpd.log"));
+        int n = 0;
+        for (const QString &line : log.split('\n'))
+            if (line.contains(" STOR ") && line.contains("/" + name + " completed=1")) ++n;
+        return n;
+    }
+
+private:
+    QString m_dir;
+    QHash<QString, QString> m_env;
+    bool m_running = false;
+    QString m_error;
+};
+
+class Recorder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = std::make_unique<archtest::OwnDatabase>(archtest::dbNameForCurrentTest());
+        ASSERT_TRUE(db->ok()) << db->error().toStdString();
+        dir = db->path();
+        ftpd = std::make_unique<Ftpd>(dir + "/ftp");
+        ASSERT_TRUE(ftpd->start()) << ftpd->error().toStdString();
+        {
+            QSettings ini(dir + "/syscfg.ini", QSettings::IniFormat);
+            ini.setValue("mysqlcfg/remotefilepath", "/COMTRADE");
+            ini.setValue("mysqlcfg/comtradfilepath", "/comtrade/");
+            ini.setValue("mysqlcfg/comtradftpip", "127.0.0.1");
+            ini.setValue("mysqlcfg/comtradftpport", ftpd->port());
+            ini.setValue("mysqlcfg/comtradftpuid", ftpd->value("FTP_USER"));
+            ini.setValue("mysqlcfg/comtradftppsw", ftpd->value("FTP_PASS"));
+        }
+        QDir(dir).mkpath("cm/COMTRADE");
+        QDir(dir).mkpath("bay/COMTRADE");
+        cm = std::make_unique<zvt::Sim>("CMIED", 0, 0, (dir + "/cm").toStdString());
+        bay = std::make_unique<zvt::Sim>("BAYIED", 0, 0, (dir + "/bay").toStdString());
+        QFile ini(dir + "/station.ini");
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        QTextStream out(&ini);
+        out << "[station]\nscl = " << ZV_SAMPLE_STATION_DIR << "/sample.scd\n";
+        for (auto [name, sim] : {std::pair<const char *, zvt::Sim *>{"CMIED", cm.get()}, {"BAYIED", bay.get()}})
+            out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
+                << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
+        ini.close();
+        qputenv("ZORVAN_STATION", (dir + "/station.ini").toUtf8());
+    }
+
+    void TearDown() override {
+        delete win;  // stops the worker and the stack
+        w = nullptr;
+        cm.reset();
+        bay.reset();
+        ftpd.reset();
+        db.reset();
+    }
+
+    // The main window on the station. With `worker` false the archiving
+    // worker's thread is stopped once it has started up, and the test calls
+    // its operations itself, without the pauses.
+    void startWindow(bool worker) {
+        if (!worker) {
+            qputenv("TARNMON_ARCHIVE_CYCLE_S", "100000");
+            qputenv("TARNMON_COLLECT_EVERY_S", "100000");
+        }
+        win = new gui_srv();
+        w = win;
+        if (!worker) {
+            datedeal->stop();
+            ASSERT_TRUE(datedeal->wait(60000));
+            datedeal->isloop = true;
+            datedeal->loadSettings();
+            datedeal->setRecorderPauses(0, 0);
+        }
+        ASSERT_TRUE(waitFor([] { return connected(0) && connected(1); }));
+    }
+
+    static bool connected(int srv) {
+        CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
+        AC_CHANNEL active = AC_CHANNEL_UNKNOWN;
+        ac_get_srvm_chnlState_ad(srv, &a, &b, &active);
+        return a == CHNL_STATE_CONNECTED || b == CHNL_STATE_CONNECTED;
+    }
+
+    // One listing of server `srv`, handled.
+    void list(int srv) {
+        const int before = datedeal->listingsParsed();
+        datedeal->getfilelist(srv, datedeal->localfilepath, datedeal->remotefilepath);
+        ASSERT_TRUE(waitFor([&] { return datedeal->listingsParsed() > before; })) << "no listing of server " << srv;
+        settled();
+    }
+
+    // Every fetch asked for has ended and its row is written.
+    void settled() {
+        ASSERT_TRUE(waitFor([] { return datedeal->recorderSettled(); }))
+            << datedeal->recorderFiles().join(' ').toStdString();
+    }
+
+    // Hands the fetched files to the FTP transfer and waits until none is
+    // under way.
+    void upload() {
+        datedeal->PutFileToFtp();
+        ASSERT_TRUE(waitFor([] { return !datedeal->recorderFiles().join(' ').contains(",uploading,"); }))
+            << datedeal->recorderFiles().join(' ').toStdString();
+    }
+
+    QStringList lists(QStringList DataDeal::*member) {
+        QMutexLocker lock(&datedeal->filelst_mutex);
+        return datedeal->*member;
+    }
+
+    QStringList rows() {
+        return db->rows("select filename,srvid,filepreno,filetime,isupload from comtradrd order by filename");
+    }
+
+    QString onFtp(const QString &name) const { return ftpd->root() + "/comtrade/" + name; }
+    QString served(const char *ied, const QString &name) const { return dir + "/" + ied + "/COMTRADE/" + name; }
+
+    std::unique_ptr<archtest::OwnDatabase> db;
+    QString dir;
+    std::unique_ptr<Ftpd> ftpd;
+    std::unique_ptr<zvt::Sim> cm, bay;
+    gui_srv *win = nullptr;
+};
+
+TEST_F(Recorder, SeriesIsFetchedOnceAndItsTimeRemembered) {
+    putFile(served("cm", "rec_1.dat"), "first recording\n", T0 + 100);
+    putFile(served("cm", "rec_2.dat"), "second recording\n", T0 + 200);
+    putFile(served("cm", "rec_2.cfg"), "config\n", T0 + 200);
+    startWindow(false);
+
+    list(0);
+    EXPECT_EQ(readFile(dir + "/rec_1.dat"), "first recording\n");
+    EXPECT_EQ(readFile(dir + "/rec_2.dat"), "second recording\n");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_2.cfg"));
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 200)}));
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.dat", "0,rec_2.dat"}));
+    EXPECT_EQ(lists(&DataDeal::srvdownstatelst), QStringList({"0_true"}));
+    EXPECT_EQ(rows(), QStringList({"rec_1.dat|0|rec|" + timeText(T0 + 100) + "|1",
+                                   "rec_2.dat|0|rec|" + timeText(T0 + 200) + "|1"}));
+
+    // The same listing again fetches nothing.
+    QFile::remove(dir + "/rec_1.dat");
+    QFile::remove(dir + "/rec_2.dat");
+    list(0);
+    EXPECT_FALSE(QFile::exists(dir + "/rec_1.dat"));
+    EXPECT_FALSE(QFile::exists(dir + "/rec_2.dat"));
+    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 2);
+
+    // A new recording of the series is fetched; it alone.
+    putFile(served("cm", "rec_3.dat"), "third\n", T0 + 300);
+    list(0);
+    EXPECT_EQ(readFile(dir + "/rec_3.dat"), "third\n");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_1.dat"));
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 300)}));
+    EXPECT_EQ(rows().size(), 3);
+}
+
+TEST_F(Recorder, OnlyDataFilesOfTheListedFolderAreFetched) {
+    putFile(served("cm", "rec_3.cfg"), "cfg", T0);
+    putFile(served("cm", "rec_3.txt"), "txt", T0);
+    putFile(served("cm", "rec_3.Dat"), "mixed case", T0);
+    putFile(served("cm", "sub/rec_3.dat"), "deeper", T0);
+    putFile(dir + "/cm/outside_3.dat", "other folder", T0);
+    putFile(served("cm", "REC_3.DAT"), "upper case", T0);
+    putFile(served("cm", "single.dat"), "no underscore", T0 + 5);
+    putFile(served("cm", "a_b_7.dat"), "two underscores", T0 + 7);
+    startWindow(false);
+
+    list(0);
+    QStringList fetched = QDir(dir).entryList({"*.dat", "*.DAT", "*.Dat", "*.cfg", "*.txt"}, QDir::Files);
+    fetched.sort();
+    EXPECT_EQ(fetched, QStringList({"REC_3.DAT", "a_b_7.dat", "single.dat"}));
+    EXPECT_EQ(readFile(dir + "/REC_3.DAT"), "upper case");
+    QStringList series = lists(&DataDeal::filelst);
+    series.sort();
+    EXPECT_EQ(series, QStringList({"0,REC," + timeText(T0), "0,a_b," + timeText(T0 + 7),
+                                   "0,single.dat," + timeText(T0 + 5)}));
+}
+
+TEST_F(Recorder, RememberedTimesComeFromTheDatabasePerServerAndSeries) {
+    // Server 11 has a newer "rec" series than anything server 1 lists; an
+    // entry of server 11 must count neither as server 1's time nor state.
+    QSqlQuery insert(db->connection());
+    ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
+                            "('old_1.dat',0,'rec','" + timeText(T0 + 10) + "',1),"
+                            "('far_1.dat',11,'rec','" + timeText(T0 + 900) + "',1),"
+                            "('older_1.dat',0,'rec','" + timeText(T0) + "',1)"));
+    putFile(served("cm", "rec_5.dat"), "same time", T0 + 10);
+    putFile(served("cm", "rec_6.dat"), "a second newer", T0 + 11);
+    putFile(served("bay", "rec_1.dat"), "server one", T0 + 100);
+    startWindow(false);
+    datedeal->GetFileLstFromDB();  // again: merging, never twice
+    QStringList known = lists(&DataDeal::filelst);
+    known.sort();
+    EXPECT_EQ(known, QStringList({"0,rec," + timeText(T0 + 10), "11,rec," + timeText(T0 + 900)}));
+    {
+        QMutexLocker lock(&datedeal->filelst_mutex);
+        datedeal->srvdownstatelst << "11_true";
+    }
+
+    list(0);
+    EXPECT_FALSE(QFile::exists(dir + "/rec_5.dat"));
+    EXPECT_EQ(readFile(dir + "/rec_6.dat"), "a second newer");
+
+    list(1);
+    EXPECT_EQ(readFile(dir + "/rec_1.dat"), "server one");
+    QStringList states = lists(&DataDeal::srvdownstatelst);
+    states.sort();
+    EXPECT_EQ(states, QStringList({"0_true", "11_true", "1_true"}));
+    known = lists(&DataDeal::filelst);
+    known.sort();
+    EXPECT_EQ(known, QStringList({"0,rec," + timeText(T0 + 11), "1,rec," + timeText(T0 + 100),
+                                  "11,rec," + timeText(T0 + 900)}));
+}
+
+TEST_F(Recorder, FailedFetchIsAskedAgainAndHoldsItsSeriesBack) {
+    putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
+    startWindow(false);
+
+    // A listing naming a file the device no longer has (removed between its
+    // listing and the fetch): the fetch fails, nothing of it is uploaded,
+    // and the series' time stays before it although a newer file arrived.
+    std::vector<AC_FILE_ATTR> attrs(2);
+    qstrcpy(attrs[0].file_name, "/COMTRADE/rec_1.dat");
+    attrs[0].last_modified.secs = T0 + 1;
+    qstrcpy(attrs[1].file_name, "/COMTRADE/rec_2.dat");
+    attrs[1].last_modified.secs = T0 + 2;
+    AC_GETFAV_REQ_CTRL listing{};
+    listing.file_num = 2;
+    listing.file_attrs = attrs.data();
+    datedeal->FileListParse(0, &listing);
+    settled();
+    EXPECT_EQ(readFile(dir + "/rec_2.dat"), "two");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_1.dat"));
+    EXPECT_TRUE(lists(&DataDeal::filelst).isEmpty());
+    EXPECT_TRUE(rows().isEmpty());
+    upload();
+    EXPECT_EQ(readFile(onFtp("rec_2.dat")), "two");
+    EXPECT_FALSE(QFile::exists(onFtp("rec_1.dat")));
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.dat"}));
+
+    // The device has it again: the next collection fetches it, not rec_2.
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    QFile::remove(dir + "/rec_2.dat");
+    list(0);
+    EXPECT_EQ(readFile(dir + "/rec_1.dat"), "one");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_2.dat"));
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 2)}));
+    EXPECT_EQ(rows().size(), 2);
+    upload();
+    EXPECT_EQ(readFile(onFtp("rec_1.dat")), "one");
+    EXPECT_EQ(ftpd->stored("rec_2.dat"), 1);
+    EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
+
+    // A failed file that the device stops listing is given up and no longer
+    // holds its series back.
+    qstrcpy(attrs[0].file_name, "/COMTRADE/rec_8.dat");
+    attrs[0].last_modified.secs = T0 + 8;
+    putFile(served("cm", "rec_9.dat"), "nine", T0 + 9);
+    qstrcpy(attrs[1].file_name, "/COMTRADE/rec_9.dat");
+    attrs[1].last_modified.secs = T0 + 9;
+    datedeal->FileListParse(0, &listing);
+    settled();
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 2)}));
+    list(0);
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 9)}));
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_9.dat"}));
+}
+
+TEST_F(Recorder, UploadsWaitForTheFtpServer) {
+    for (int i = 1; i <= 3; ++i)
+        putFile(served("cm", QString("rec_%1.dat").arg(i)), QByteArray(1000 * i, char('a' + i)), T0 + i);
+    startWindow(false);
+    list(0);
+    const int port = ftpd->port();
+
+    ftpd->stop();
+    upload();
+    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 3);
+    EXPECT_TRUE(datedeal->recorderFiles().filter(",fetched,").size() == 3) << datedeal->recorderFiles().join(' ').toStdString();
+    EXPECT_EQ(win->ftpcli.FtpPutState(), 0);
+
+    // A row written after the failed uploads carries the failed put state.
+    putFile(served("cm", "rec_4.dat"), "four", T0 + 4);
+    list(0);
+    EXPECT_TRUE(rows().contains("rec_4.dat|0|rec|" + timeText(T0 + 4) + "|0")) << rows().join(' ').toStdString();
+
+    ASSERT_TRUE(ftpd->start(port)) << ftpd->error().toStdString();
+    upload();
+    EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = QString("rec_%1.dat").arg(i);
+        EXPECT_EQ(readFile(onFtp(name)), QByteArray(1000 * i, char('a' + i))) << name.toStdString();
+        EXPECT_EQ(ftpd->stored(name), 1) << name.toStdString();
+    }
+    EXPECT_EQ(readFile(onFtp("rec_4.dat")), "four");
+    EXPECT_EQ(rows().size(), 4);
+}
+
+TEST_F(Recorder, DatabaseDownAtStartFetchesAgainAndUpdatesTheRows) {
+    QSqlQuery insert(db->connection());
+    ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
+                            "('rec_1.dat',0,'rec','" + timeText(T0 + 1) + "',0)"));
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
+    const QString name = archtest::dbNameForCurrentTest();
+    const QString users = "'tarnmon'@'127.0.0.1', 'tarnmon'@'localhost'";
+    ASSERT_TRUE(db->rootSql("revoke all privileges on `" + name + "`.* from " + users));
+    startWindow(false);
+    EXPECT_TRUE(lists(&DataDeal::filelst).isEmpty());
+    ASSERT_TRUE(db->rootSql("grant all privileges on `" + name + "`.* to " + users));
+
+    list(0);
+    EXPECT_EQ(readFile(dir + "/rec_1.dat"), "one");
+    EXPECT_EQ(rows(), QStringList({"rec_1.dat|0|rec|" + timeText(T0 + 1) + "|1",
+                                   "rec_2.dat|0|rec|" + timeText(T0 + 2) + "|1"}));
+    upload();
+    EXPECT_EQ(readFile(onFtp("rec_1.dat")), "one");
+    EXPECT_EQ(readFile(onFtp("rec_2.dat")), "two");
+}
+
+TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
+    qputenv("TARNMON_ARCHIVE_CYCLE_S", "1");
+    qputenv("TARNMON_COLLECT_EVERY_S", "1");
+    startWindow(true);
+    datedeal->setRecorderPauses(100, 100);
+
+    auto recordOn = [](zvt::Sim &sim) {
+        const std::string answer = sim.ask("record");
+        EXPECT_EQ(answer.rfind("OK ", 0), 0u) << answer;
+        // "OK COMTRADE/X.cfg COMTRADE/X.dat": the data file's bare name.
+        const QString dat = QString::fromStdString(answer).section(' ', 2, 2);
+        return dat.mid(dat.lastIndexOf('/') + 1);
+    };
+    auto allOnFtp = [&](const QStringList &names) {
+        return waitFor([&] {
+            for (const QString &n : names)
+                if (!QFile::exists(onFtp(n))) return false;
+            return lists(&DataDeal::downfilelst).isEmpty();
+        }, 120000);
+    };
+    QStringList names = {recordOn(*cm), recordOn(*bay)};
+    for (const QString &n : names) ASSERT_TRUE(n.endsWith(".dat")) << n.toStdString();
+    ASSERT_TRUE(allOnFtp(names)) << datedeal->recorderFiles().join(' ').toStdString();
+    // Listings give whole seconds: the next recordings of the series are
+    // made in a later second than the ones collected.
+    QThread::msleep(1100);
+    names << recordOn(*cm) << recordOn(*bay);
+    ASSERT_TRUE(allOnFtp(names)) << datedeal->recorderFiles().join(' ').toStdString();
+    for (int i = 0; i < names.size(); ++i) {
+        const char *ied = (i == 1 || i == 3) ? "bay" : "cm";
+        EXPECT_EQ(readFile(onFtp(names[i])), readFile(served(ied, names[i]))) << names[i].toStdString();
+        EXPECT_FALSE(readFile(onFtp(names[i])).isEmpty());
+        EXPECT_EQ(ftpd->stored(names[i]), 1) << names[i].toStdString();
+        EXPECT_EQ(db->rows("select srvid from comtradrd where filename='" + names[i] + "'"),
+                  QStringList({(i == 1 || i == 3) ? "1" : "0"}));
+    }
+    EXPECT_EQ(rows().size(), 4);
+}
+
+}  // namespace
