@@ -92,6 +92,13 @@ public:
     // oldest first, pausing between files.
     void PutFileToFtp();
 
+    // Fetched files not yet confirmed by the FTP server are kept in this file
+    // of the working directory, so that a restart uploads them too.
+    static constexpr const char *kUploadQueueFile = "ftpqueue.lst";
+    // Takes the files of the upload queue file back into the queue (worker
+    // start); entries whose file is gone or malformed are left out.
+    void loadUploadQueue();
+
     // A fetch asked for by FileListParse ended (stack completion thread).
     void fileFetched(int srv_id, const QByteArray &listed_name, bool ok);
     // An upload handed over by PutFileToFtp ended (the FTP client's thread).
@@ -220,6 +227,9 @@ private:
     // that are behind the time and on the FTP server. filelst_mutex held.
     void advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows);
     void writeRows(const std::vector<RowToWrite> &rows);
+    // Rewrites the upload queue file from the files fetched and not yet on
+    // the FTP server. filelst_mutex held.
+    void saveUploadQueueLocked();
     bool sleepMs(int ms);
 
     std::map<QString, RecorderFile> m_files;       // by server "," listed name; filelst_mutex

@@ -195,6 +195,7 @@ void DataDeal::run() {
     if (ok && collect > 0) m_collect_seconds = collect;
 
     GetFileLstFromDB();
+    loadUploadQueue();
     lstRptEnaCKTime = QDateTime::currentDateTime();
     while (isloop) {
         qDebug() << "DataDealisRunning";

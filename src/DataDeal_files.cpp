@@ -9,6 +9,8 @@
 // guarded by filelst_mutex, which is never held while the stack, the database
 // or the FTP client is called.
 #include <QDebug>
+#include <QFile>
+#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -278,6 +280,7 @@ void DataDeal::fileFetched(int srv_id, const QByteArray &listed_name, bool ok) {
         it->second.state = ok ? RecorderFile::Fetched : RecorderFile::FetchFailed;
         if (!ok) qDebug().noquote() << "recorder file not fetched, asked again at the next collection:" << it->second.local;
         advanceSeriesLocked(srv_id, it->second.prefix, &rows);
+        if (ok) saveUploadQueueLocked();
     }
     writeRows(rows);
 }
@@ -386,8 +389,61 @@ void DataDeal::fileUploaded(const QString &local, const QString &remote, bool ok
         downfilelst.removeAll(QString::number(file.srv) + QLatin1Char(',') + local);
         // Forgets the file once its series' time is past it.
         advanceSeriesLocked(file.srv, file.prefix, &rows);
+        saveUploadQueueLocked();
     }
     writeRows(rows);
+}
+
+void DataDeal::saveUploadQueueLocked() {
+    // One line a file: server, seconds, name (the name last, as it may hold
+    // ",").
+    QSaveFile out(QString::fromLatin1(kUploadQueueFile));
+    if (!out.open(QIODevice::WriteOnly)) return;
+    for (const auto &[key, f] : m_files) {
+        if (f.state != RecorderFile::Fetched && f.state != RecorderFile::Uploading) continue;
+        out.write((QString::number(f.srv) + QLatin1Char(',') + QString::number(f.time) + QLatin1Char(',') + f.local +
+                   QLatin1Char('\n'))
+                      .toUtf8());
+    }
+    if (!out.commit()) qDebug().noquote() << "upload queue not saved:" << out.errorString();
+}
+
+void DataDeal::loadUploadQueue() {
+    QFile in(QString::fromLatin1(kUploadQueueFile));
+    if (!in.open(QIODevice::ReadOnly)) return;
+    constexpr int kMaxLine = 1024;
+    constexpr int kMaxEntries = 100000;
+    int taken = 0;
+    QMutexLocker lock(&filelst_mutex);
+    while (!in.atEnd() && taken < kMaxEntries) {
+        const QString line = QString::fromUtf8(in.readLine(kMaxLine)).trimmed();
+        const QStringList f = line.split(QLatin1Char(','));
+        if (f.size() < 3) continue;
+        bool srv_ok = false;
+        bool time_ok = false;
+        const int srv = f[0].toInt(&srv_ok);
+        const qint64 time = f[1].toLongLong(&time_ok);
+        const QString local = f.mid(2).join(QLatin1Char(','));
+        const int cut = local.lastIndexOf(QLatin1Char('_'));
+        const QString prefix = cut < 0 ? local : local.left(cut);
+        // Only a plain data file name of the working directory.
+        if (!srv_ok || srv < 0 || !time_ok || local.contains(QLatin1Char('/')) || local.startsWith(QLatin1Char('.')) ||
+            !isDataFile(local.toUtf8()) || !QFile::exists(local))
+            continue;
+        const QString key = QString::number(srv) + QLatin1String(",\n") + local;  // not a listed name
+        RecorderFile &file = m_files[key];
+        file.srv = srv;
+        file.local = local;
+        file.prefix = prefix;
+        file.time = time;
+        file.state = RecorderFile::Fetched;
+        file.recorded = true;
+        file.seen = true;
+        const QString queued = QString::number(srv) + QLatin1Char(',') + local;
+        if (!downfilelst.contains(queued)) downfilelst.append(queued);
+        ++taken;
+    }
+    if (taken > 0) qDebug().noquote() << taken << "recorder files from the last run wait for the FTP server";
 }
 
 bool DataDeal::recorderSettled() {

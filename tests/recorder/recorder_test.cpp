@@ -393,6 +393,41 @@ TEST_F(Recorder, UploadsWaitForTheFtpServer) {
     EXPECT_EQ(rows().size(), 4);
 }
 
+TEST_F(Recorder, FilesWaitingForTheFtpServerSurviveARestart) {
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
+    startWindow(false);
+    list(0);
+    const int port = ftpd->port();
+    ftpd->stop();
+    upload();
+    EXPECT_EQ(readFile(dir + "/" + DataDeal::kUploadQueueFile),
+              QString("0,%1,rec_1.dat\n0,%2,rec_2.dat\n").arg(T0 + 1).arg(T0 + 2).toUtf8());
+
+    // The program starts again: the comtradrd rows say both are fetched, the
+    // queue file that they still wait for the FTP server.
+    DataDeal *before = datedeal;
+    DataDeal again;
+    datedeal = &again;
+    again.loadSettings();
+    again.setRecorderPauses(0, 0);
+    again.GetFileLstFromDB();
+    again.loadUploadQueue();
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.dat", "0,rec_2.dat"}));
+    list(0);  // nothing to fetch
+    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 2);
+    ASSERT_TRUE(ftpd->start(port)) << ftpd->error().toStdString();
+    upload();
+    const QStringList left = lists(&DataDeal::downfilelst);
+    const QByteArray queue = readFile(dir + "/" + DataDeal::kUploadQueueFile);
+    datedeal = before;
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    EXPECT_EQ(queue, "");
+    EXPECT_EQ(readFile(onFtp("rec_1.dat")), "one");
+    EXPECT_EQ(readFile(onFtp("rec_2.dat")), "two");
+    EXPECT_EQ(rows().size(), 2);
+}
+
 TEST_F(Recorder, DatabaseDownAtStartFetchesAgainAndUpdatesTheRows) {
     QSqlQuery insert(db->connection());
     ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
