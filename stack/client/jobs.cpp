@@ -451,7 +451,8 @@ public:
     }
     void request(JobCtx &c) {
         mms::FileDirectoryRequest r;
-        r.fileSpec = mms::FileName{name};
+        // ISO 9506-2 11.5: without a fileSpec the server lists its root.
+        if (!name.empty()) r.fileSpec = mms::FileName{name};
         r.continueAfter = after;
         send(c, std::move(r));
     }
@@ -742,7 +743,10 @@ int rpt_enable(int srv, const AC_ENAREPORT_INFO *info, int timeout_s, AC_REQ_CTR
 int file_dir(int srv, const AC_GETFAV_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out) {
     auto e = current_engine();
     auto j = std::make_unique<DirJob>();
-    if (!e || !info || !take_name(info->file_name, j->name)) return 1;
+    if (!e || !info || info->file_name == nullptr) return 1;
+    // An empty directory name asks for the root listing: the file dialog and
+    // the recorder collection pass an empty path on as it is.
+    if (info->file_name[0] != '\0' && !take_name(info->file_name, j->name)) return 1;
     j->ctrl.op = IEC61850_OP_GETFAV;
     j->ctrl.u_ac_req_done = info->u_getf_done;
     return e->submit(srv, std::move(j), timeout_s, out);

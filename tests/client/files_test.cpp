@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <dirent.h>
 #include <set>
 #include <random>
@@ -71,6 +72,21 @@ TEST_F(FilesTest, DirectoryFollowsMoreFollowsOverManyAnswers) {
     std::set<std::string> unique(g_names.begin(), g_names.end());
     EXPECT_EQ(unique.size(), g_names.size());
     EXPECT_EQ(Done::get().notes[0], "COMTRADE");
+}
+
+// Regression: an empty directory name was refused at the call, so the file
+// dialog's empty path never listed anything.
+TEST_F(FilesTest, EmptyDirectoryNameListsTheWholeStore) {
+    std::ofstream(files + "/top.txt") << "x";
+    AC_GETFAV_REQ_INFO r{"", dir_done};
+    ASSERT_EQ(ac_get_file_attr(0, &r, 30, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_EQ(g_names.size(), 51u);
+    EXPECT_EQ(std::count(g_names.begin(), g_names.end(), "top.txt"), 1);
+    EXPECT_EQ(std::count_if(g_names.begin(), g_names.end(),
+                            [](const std::string &n) { return n.rfind("COMTRADE/CMIED_", 0) == 0; }),
+              50);
+    EXPECT_EQ(Done::get().notes[0], "");
 }
 
 TEST_F(FilesTest, GetOfAMultiMegabyteFileIsByteIdentical) {

@@ -1,4 +1,4 @@
-// Test entry point: a QApplication for the widgets, offscreen.
+// Test entry point: a QApplication for the widgets, offscreen by default.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +7,8 @@
 #include "dialog_env.h"
 
 int main(int argc, char **argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless a platform is asked for (screenshots.sh runs on xcb).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A fixed zone (UTC+8, no daylight saving), so that local dates are known.
     qputenv("TZ", "Asia/Shanghai");
     tzset();
