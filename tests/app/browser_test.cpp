@@ -50,7 +50,7 @@ protected:
             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(text.toUtf8());
         }
-        forgetBlocks();
+        freshWindowState();
         win = new gui_srv();
         w = win;
         settle();
@@ -332,6 +332,7 @@ TEST_F(Browser, MenuEnablesEntriesByObjectType) {
 
 TEST_F(Browser, ConnectEventTurnsIconAndLossResetsOnlyThatServersBlocks) {
     start();
+    stopChecker();
     {
         QMutexLocker lock(&rptlst_mutex);
         for (QString &e : rptlst) e.replace(QLatin1String("_false"), QLatin1String("_true"));

@@ -12,6 +12,7 @@
 
 #include "gui_srv.h"
 #include "testdir.h"
+#include "zv_ops.h"
 
 class StationDir {
 public:
@@ -34,12 +35,24 @@ private:
     ScopedWorkDir m_dir;
 };
 
-// rptlst belongs to the process and only ever grows, as in the field where
-// one window lives as long as the process; a test that starts another window
-// in the same process starts it from an empty list.
-inline void forgetBlocks() {
+// rptlst and doIt belong to the process, as in the field where one window
+// lives as long as the process: the list only grows, and doIt once cleared
+// stays so. A test that starts another window in the same process starts it
+// from an empty list and with a checker that runs.
+inline void freshWindowState() {
+    doIt = true;
     QMutexLocker lock(&rptlst_mutex);
     rptlst.clear();
+}
+
+// Ends the receive checker now, as the window's destructor does (which then
+// has no thread left to close). Offline, the checker turns every "true" entry
+// back to "false" on its next pass; a test that looks at what the channel
+// slots alone do to the list stops it first.
+inline void stopChecker() {
+    doIt = false;
+    if (gs_close_thread_ad && gs_client_thread_handle != 0) gs_close_thread_ad(gs_client_thread_handle);
+    gs_client_thread_handle = 0;
 }
 
 inline void settle() {
