@@ -7,11 +7,13 @@
 #include <QIcon>
 #include <QMap>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -55,20 +57,23 @@ protected:
         const std::string files = dir.path().toStdString();
         QDir(dir.path()).mkpath("cm");
         QDir(dir.path()).mkpath("bay");
-        cm = std::make_unique<zvt::Sim>("CMIED", 0, 0, files + "/cm");
-        bay = std::make_unique<zvt::Sim>("BAYIED", 0, 0, files + "/bay");
+        // The devices and the client share the station's SCL.
+        const QString scl = stationScl();
+        const std::vector<std::string> extra = {"--scl", scl.toStdString()};
+        cm = std::make_unique<zvt::Sim>("CMIED", 0, 0, files + "/cm", extra);
+        bay = std::make_unique<zvt::Sim>("BAYIED", 0, 0, files + "/bay", extra);
         QFile::copy(QStringLiteral(ZV_LIB_PATH), dir.file("libzorvan_ld.so"));
         QFile ini(dir.file("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         QTextStream out(&ini);
-        out << "[station]\nscl = " << ZV_SAMPLE_STATION << "/sample.scd\n";
+        out << "[station]\nscl = " << scl << "\n";
         for (auto [name, sim] : {std::pair<const char *, zvt::Sim *>{"CMIED", cm.get()}, {"BAYIED", bay.get()}})
             out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
                 << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
         ini.close();
         qunsetenv("ZORVAN_STATION");
         qputenv("TARNMON_CHECK_PASS_US", checkPassUs());
-        forgetBlocks();
+        freshWindowState();
         win = new gui_srv();
         w = win;
         set_callback_function();
@@ -82,6 +87,7 @@ protected:
     }
     // A checker cycle of 2001 passes takes 2 s instead of 40.
     virtual const char *checkPassUs() const { return "1000"; }
+    virtual QString stationScl() { return QStringLiteral(ZV_SAMPLE_STATION "/sample.scd"); }
     bool iconIs(int srv, const char *name) { return iconImage(win->model->item(srv)->icon()) == resourceImage(name); }
     CHNL_STATE stateOf(int srv, AC_CHANNEL ch) {
         CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
@@ -122,6 +128,107 @@ TEST_F(Station, MenuCaptionsFollowTheChannelStates) {
     EXPECT_EQ(enabled, QStringList({"目录服务", "断开A网", "连接B网"}));
     EXPECT_EQ(win->act_connA->text(), QString::fromUtf8("断开A网"));
     EXPECT_EQ(win->act_connB->text(), QString::fromUtf8("连接B网"));
+}
+
+// dsTemp with a second member that names nothing, on the devices and in the
+// client alike: the devices answer a read of the set with a failure for that
+// member.
+class BrokenDataSet : public Station {
+protected:
+    QString stationScl() override {
+        QFile in(QStringLiteral(ZV_SAMPLE_STATION "/sample.scd"));
+        EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(in.readAll());
+        const QString second = QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)");
+        EXPECT_TRUE(text.contains(second));
+        text.replace(second, QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
+                                 second);
+        QFile out(dir.file("broken.scd"));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(text.toUtf8());
+        return out.fileName();
+    }
+    // The pane without the channel events, which come when they come.
+    QStringList pane() {
+        QStringList lines = win->ui.textEdit->toPlainText().split('\n');
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [](const QString &l) { return l.contains(QLatin1String("connected to srv:")); }),
+                    lines.end());
+        return lines;
+    }
+    // Runs the context menu's read service on `ref` of server 0; the lines the
+    // pane gets from the moment of the request until `done` holds for them.
+    QStringList readService(const char *ref, const std::function<bool(const QStringList &)> &done) {
+        const int from = pane().size();
+        win->srv_id_s = 0;
+        win->obj_id_s = ai_obj_ref_to_id_ad(ac_get_srvm_ied_ad(0), ref);
+        EXPECT_GE(win->obj_id_s, 0) << ref;
+        win->act_read->trigger();
+        QStringList lines;
+        EXPECT_TRUE(waitFor([&] {
+            lines = pane().mid(from);
+            return done(lines);
+        })) << lines.join('\n').toStdString();
+        return lines;
+    }
+};
+
+TEST_F(BrokenDataSet, ReadServiceShowsValuesOrOneFailureAndTheTableKeepsTheModelsValues) {
+    ASSERT_TRUE(waitFor([&] { return stateOf(0, AC_CHANNEL_A) == CHNL_STATE_CONNECTED && blocksOf(0, "true"); }));
+    ASSERT_EQ(cm->ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 61.5"), "OK");
+
+    // The "queued" line is written once the request is queued; the outcome
+    // comes from the stack's thread and may show before it.
+    const QString queued = QString::fromUtf8("读服务加入队列成功");
+    const QString failed = QString::fromUtf8("读服务返回失败！");
+    auto sorted = [](QStringList l) {
+        l.sort();
+        return l;
+    };
+
+    // An attribute the device serves: one line for its primitive.
+    const QString mag1 = QString::fromUtf8("CMIEDMON/STMP1$MX$Tmp$mag$f, val = 61.5, type = FLOAT32, len = 4！");
+    const QStringList ok =
+        readService("CMIEDMON/STMP1$MX$Tmp$mag$f", [&](const QStringList &l) { return l.contains(mag1); });
+    EXPECT_EQ(sorted(ok), sorted({queued, mag1}));
+
+    // The data set: the device answers the member that names nothing with a
+    // failure (and the client has nowhere to keep it). The pane says so once,
+    // with no value lines for the members it did deliver; a read of an
+    // attribute afterwards shows that nothing more came of the set's read.
+    const int from = pane().size();
+    readService("CMIEDMON/LLN0$dsTemp", [&](const QStringList &l) { return l.contains(failed); });
+    const QString mag2 = QStringLiteral("CMIEDMON/STMP2$MX$Tmp$mag$f, val = ");
+    readService("CMIEDMON/STMP2$MX$Tmp$mag$f", [&](const QStringList &l) { return !l.filter(mag2).isEmpty(); });
+    const QStringList lines = pane().mid(from);
+    ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
+    EXPECT_EQ(sorted(lines.mid(0, 2)), sorted({queued, failed}));
+    const QStringList last = lines.mid(2, 2);
+    EXPECT_TRUE(last.contains(queued));
+    const QString value = last.value(last.indexOf(queued) == 0 ? 1 : 0);
+    EXPECT_TRUE(QRegularExpression(QString::fromUtf8("^CMIEDMON/STMP2\\$MX\\$Tmp\\$mag\\$f, val = -?[0-9.]+, type = FLOAT32, len = 4！$"))
+                    .match(value)
+                    .hasMatch())
+        << value.toStdString();
+
+    // The value table is drawn from the client's model, not from the device:
+    // the failed read leaves it with the three members it can show and the
+    // value the device has had since the set command.
+    QStandardItem *ds = nullptr;
+    QStandardItem *ld = win->model->item(0)->child(0);
+    for (int r = 0; r < ld->rowCount(); ++r)
+        if (ld->child(r)->text() == QLatin1String("dsTemp")) ds = ld->child(r);
+    ASSERT_NE(ds, nullptr);
+    win->ui.treeView->clicked(ds->index());
+    QStringList members;
+    QString mag;
+    for (int r = 0; r < win->tbmodel->rowCount(); ++r) {
+        const QString path = win->tbmodel->item(r, 1) ? win->tbmodel->item(r, 1)->text() : QString();
+        if (win->tbmodel->item(r, 3) && win->tbmodel->item(r, 3)->text() == QLatin1String("complex")) members << path;
+        if (path == QLatin1String("CMIEDMON/STMP1$MX$Tmp$mag$f")) mag = win->tbmodel->item(r, 4)->text();
+    }
+    EXPECT_EQ(members, QStringList({"CMIEDMON/STMP1$MX$Tmp", "CMIEDMON/STMP2$MX$Tmp", "CMIEDMON/STMP3$MX$Tmp"}));
+    EXPECT_EQ(mag, QStringLiteral("61.5"));
 }
 
 // Requests as the device saw them, from iedsim's "rcb" command.
