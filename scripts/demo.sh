@@ -120,7 +120,7 @@ for ied in "${IEDS[@]}"; do
   if [ -x "$BIN/iedsim" ]; then
     mkdir -p "$RUN/ied/$ied/files"
     "$BIN/iedsim" --scl "$RUN/sample.scd" --ied "$ied" --listen "127.0.0.1:$pa" --listen "127.0.0.2:$pb" \
-        --files "$RUN/ied/$ied/files" --record-every "$RECORD_EVERY" --seed 1 \
+        --files "$RUN/ied/$ied/files" --recordings 1 --record-every "$RECORD_EVERY" --seed 1 \
         >"$RUN/ied/$ied.log" 2>&1 &
     STARTED+=($!)
     echo $! >"$RUN/pids/iedsim-$ied.pid"

@@ -2,14 +2,16 @@
 # Runs scripts/demo.sh headless for a bounded time with short cycles, then
 # checks what a newcomer should see: both channels of every IED connected,
 # report control blocks enabled, reports logged, values archived in the
-# measurement tables, a screenshot; and that nothing it started keeps running.
+# measurement tables, recorder files collected into comtradrd and onto the FTP
+# server, a screenshot; and that nothing it started keeps running.
 set -uo pipefail
 SRC=$1; BIN=$2; RUN=$3
 rm -rf "$RUN"; mkdir -p "$RUN"
 RESULTS=$RUN/results.txt
 
 export DEMO_DIR=$RUN DEMO_BIN_DIR=$BIN DEMO_DURATION=${DEMO_TEST_SECONDS:-75} DEMO_SHOT_EVERY=15 \
-       DEMO_CHECK_PASS_US=2000 DEMO_ARCHIVE_CYCLE=15 DEMO_RECORD_EVERY=20 ZV_SKIP_INSTALL=1
+       DEMO_CHECK_PASS_US=2000 DEMO_ARCHIVE_CYCLE=10 DEMO_RECORD_EVERY=20 \
+       DEMO_COLLECT_EVERY=15 ZV_SKIP_INSTALL=1
 unset DISPLAY
 # Counted while the database still runs.
 export DEMO_AFTER='
@@ -21,6 +23,8 @@ export DEMO_AFTER='
     # Rows sit at the start of their time slot: 30 min for temperatures, 15 for SF6.
     echo "etp_off_slot $(q "select count(*) from data_etp_h where unix_timestamp(d_time) % 1800 <> 0")"
     echo "sf6_off_slot $(q "select count(*) from data_sf6_h where unix_timestamp(d_time) % 900 <> 0")"
+    echo "recorder_rows $(q "select count(*) from comtradrd")"
+    echo "recorder_names $(q "select group_concat(filename separator \" \") from comtradrd")"
   } >"$RUN/results.txt"'
 bash "$SRC/scripts/demo.sh" >"$RUN/demo.out" 2>&1
 status=$?
@@ -45,6 +49,19 @@ check "temperatures archived" '[ "$(val etp_rows)" -gt 0 ] 2>/dev/null'
 check "SF6 values archived" '[ "$(val sf6_rows)" -gt 0 ] 2>/dev/null'
 check "temperature rows at 30-minute slot starts" '[ "$(val etp_off_slot)" = 0 ]'
 check "SF6 rows at 15-minute slot starts" '[ "$(val sf6_off_slot)" = 0 ]'
+# Recorder files: every data file on the FTP server is the device's file,
+# byte for byte, and has exactly one comtradrd row.
+uploaded=$(cd "$RUN/ftp/root/comtrade" 2>/dev/null && ls -- *.dat 2>/dev/null)
+check "recordings in comtradrd" '[ "$(val recorder_rows)" -gt 0 ] 2>/dev/null'
+check "recordings on the FTP server" '[ -n "$uploaded" ]'
+same=1
+for f in $uploaded; do
+  src=$(ls "$RUN"/ied/*/files/COMTRADE/"$f" 2>/dev/null | head -n 1)
+  if [ -z "$src" ] || ! cmp -s "$src" "$RUN/ftp/root/comtrade/$f"; then echo "differs: $f"; same=0; fi
+  n=$(val recorder_names | tr ' ' '\n' | grep -cx -- "$f")
+  [ "$n" = 1 ] || { echo "comtradrd rows of $f: $n"; same=0; }
+done
+check "uploaded recordings identical to the devices' files, one row each" '[ $same = 1 ]'
 check "screenshot saved" '[ -s "$RUN/screenshot.png" ]'
 # Everything the demo starts names a path inside the run folder.
 left() { pgrep -f -- "$RUN/" >/dev/null; }
