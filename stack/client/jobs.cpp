@@ -142,9 +142,14 @@ public:
             const size_t i = objs[0];
             AI_DS_CTRL *ds = model->data_set(ids[i]);
             if (ds && rr->results.size() == size_t(ds->mb_num)) {
+                // A member that failed does not keep the ones after it from
+                // being stored.
                 bool all = true;
-                for (size_t k = 0; k < rr->results.size(); ++k)
-                    all = all && rr->results[k].success && store_object(*model, ds->mb_ids[k], rr->results[k].data) == 0;
+                for (size_t k = 0; k < rr->results.size(); ++k) {
+                    const bool stored =
+                        rr->results[k].success && store_object(*model, ds->mb_ids[k], rr->results[k].data) == 0;
+                    all = all && stored;
+                }
                 results[i] = all ? 0 : 1;
             }
         } else if (rr->results.size() == objs.size()) {

@@ -1,6 +1,8 @@
 // Channels, requests and reports of the client stack against iedsim.
 #include "sim.h"
 
+#include <fstream>
+#include <iterator>
 #include <set>
 
 using namespace zvt;
@@ -212,6 +214,39 @@ TEST_F(ClientTest, ReadOfSeveralObjectsAndADataSetFillsValuesAndResults) {
     EXPECT_EQ(ReadCheck::results, (std::vector<int>{0, 0, 1}));
     EXPECT_EQ(ReadCheck::texts[0], "7");
     EXPECT_EQ(stack->value("CMIEDMON/STMP3$MX$Tmp$mag$f"), "8");
+}
+
+// dsTemp with a member that names nothing before STMP2, on the device and in
+// the client alike: the device answers that member with a failure.
+TEST(ClientDataSet, FailedMemberDoesNotKeepTheFollowingMembersFromTheModel) {
+    const std::string dir = temp_dir("ds");
+    std::ifstream in(std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd");
+    std::string scl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string second = R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)";
+    const size_t at = scl.find(second);
+    ASSERT_NE(at, std::string::npos);
+    scl.insert(at, R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)");
+    const std::string broken = dir + "/broken.scd";
+    std::ofstream(broken) << scl;
+    ::mkdir((dir + "/files").c_str(), 0755);
+    {
+        Sim sim("CMIED", 0, 0, dir + "/files", {"--scl", broken});
+        Stack stack(dir, {{"CMIED", sim.port_a, sim.port_b}}, broken);
+        ASSERT_TRUE(stack.ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") >= 1; }));
+        ASSERT_EQ(sim.ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 6"), "OK");
+        ASSERT_EQ(sim.ask("set CMIEDMON/STMP3$MX$Tmp$mag$f 8"), "OK");
+        Done::get().clear();
+        AI_OBJ_ID ids[1] = {stack.id("CMIEDMON/LLN0$dsTemp")};
+        AC_READ_REQ_INFO r{ids, 1, done_plain};
+        ASSERT_EQ(ac_read_obj_value(0, &r, 15, nullptr), 0);
+        ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+        EXPECT_EQ(Done::get().results[0].second, 1) << "one member failed";
+        EXPECT_EQ(stack.value("CMIEDMON/STMP1$MX$Tmp$mag$f"), "6");
+        EXPECT_EQ(stack.value("CMIEDMON/STMP3$MX$Tmp$mag$f"), "8");
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST_F(ClientTest, WriteSendsTheStoredValueAndUpdatesTheModel) {

@@ -235,10 +235,11 @@ public:
         std::string ied;
         uint16_t a, b;
     };
-    Stack(const std::string &dir, const std::vector<Srv> &servers) {
+    Stack(const std::string &dir, const std::vector<Srv> &servers,
+          const std::string &scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd") {
         path = dir + "/station.ini";
         std::ofstream f(path);
-        f << "[station]\nscl = " << ZV_SAMPLE_STATION_DIR << "/sample.scd\n";
+        f << "[station]\nscl = " << scl << "\n";
         for (auto &s : servers)
             f << "[ied " << s.ied << "]\naddr_a = 127.0.0.1:" << s.a << "\naddr_b = 127.0.0.2:" << s.b << "\n";
         f.close();
