@@ -210,15 +210,7 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             });
             if (clash) continue;
 
-            RecorderFile &file = m_files[key];
-            file.srv = srv_id;
-            file.listed = listed;
-            file.local = local;
-            file.prefix = prefix;
-            file.time = ft;
-            file.state = RecorderFile::Fetching;
-            file.recorded = false;
-            file.seen = true;
+            m_files[key] = RecorderFile{srv_id, listed, local, prefix, ft, RecorderFile::Fetching, false, true};
             const QString queued = QString::number(srv_id) + QLatin1Char(',') + local;
             if (!downfilelst.contains(queued)) downfilelst.append(queued);
             to_fetch.push_back(listed);
@@ -431,14 +423,7 @@ void DataDeal::loadUploadQueue() {
             !isDataFile(local.toUtf8()) || !QFile::exists(local))
             continue;
         const QString key = QString::number(srv) + QLatin1String(",\n") + local;  // not a listed name
-        RecorderFile &file = m_files[key];
-        file.srv = srv;
-        file.local = local;
-        file.prefix = prefix;
-        file.time = time;
-        file.state = RecorderFile::Fetched;
-        file.recorded = true;
-        file.seen = true;
+        m_files[key] = RecorderFile{srv, QByteArray(), local, prefix, time, RecorderFile::Fetched, true, true};
         const QString queued = QString::number(srv) + QLatin1Char(',') + local;
         if (!downfilelst.contains(queued)) downfilelst.append(queued);
         ++taken;
