@@ -239,6 +239,7 @@ private:
     std::atomic<int> m_collect_seconds{300};
     std::atomic<int> m_listings{0};
     std::atomic<int> m_rows_pending{0};  // rows collected, not yet written
+    std::atomic<bool> m_upload_failed{false};  // an upload failed since the last pass
 
     std::atomic<int> m_cycle_seconds{60};
     QMutex m_sleep_mutex;

@@ -26,6 +26,9 @@
 namespace {
 
 constexpr int kNameBuffer = AC_FILE_NAME_LEN;  // 256 bytes with the terminator
+// Files handed to the FTP transfer in one pass (with the pause after each):
+// a long queue does not hold the values' archiving back for long.
+constexpr int kMaxUploadsPerPass = 10;
 const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
 
 const char kInsertFile[] =
@@ -337,7 +340,10 @@ bool DataDeal::UpdateInsertFile(QString filename, int srvid, QString filepreno, 
 
 void DataDeal::PutFileToFtp() {
     if (w == nullptr) return;
-    for (;;) {
+    // After a failed upload one file probes the server; the others follow
+    // once it is back, instead of each failing in turn with its pause.
+    int allowed = m_upload_failed.exchange(false) ? 1 : kMaxUploadsPerPass;
+    for (; allowed > 0; --allowed) {
         QString local;
         {
             QMutexLocker lock(&filelst_mutex);
@@ -374,6 +380,7 @@ void DataDeal::fileUploaded(const QString &local, const QString &remote, bool ok
         if (!ok) {
             // Stays queued; the next pass hands it over again.
             file.state = RecorderFile::Fetched;
+            m_upload_failed = true;
             qDebug().noquote() << "recorder file not stored on the FTP server, sent again later:" << local;
             return;
         }

@@ -375,13 +375,20 @@ TEST_F(Recorder, UploadsWaitForTheFtpServer) {
     EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 3);
     EXPECT_TRUE(datedeal->recorderFiles().filter(",fetched,").size() == 3) << datedeal->recorderFiles().join(' ').toStdString();
     EXPECT_EQ(win->ftpcli.FtpPutState(), 0);
+    // While the server stays away, a pass tries one file, not every one.
+    datedeal->PutFileToFtp();
+    EXPECT_EQ(datedeal->recorderFiles().filter(",uploading,").size(), 1);
+    upload();
 
     // A row written after the failed uploads carries the failed put state.
     putFile(served("cm", "rec_4.dat"), "four", T0 + 4);
     list(0);
     EXPECT_TRUE(rows().contains("rec_4.dat|0|rec|" + timeText(T0 + 4) + "|0")) << rows().join(' ').toStdString();
 
+    // Back: the first pass probes with one file, the next sends the rest.
     ASSERT_TRUE(ftpd->start(port)) << ftpd->error().toStdString();
+    upload();
+    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 3);
     upload();
     EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
     for (int i = 1; i <= 3; ++i) {
