@@ -71,13 +71,16 @@ public:
                                          "--control", "127.0.0.1:0", "--sim-period", "0",
                                          "--log", files + "/../" + ied + "_sim.log"};
         for (auto &e : extra) args.push_back(e);
+        // Built before the fork: the child of a process with threads may only
+        // make async-signal-safe calls (an allocation can wait for ever on a
+        // lock another thread held at the fork).
+        std::vector<char *> argv;
+        for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out[1], 1);
             ::close(out[0]);
-            std::vector<char *> argv;
-            for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }

@@ -91,6 +91,8 @@ struct Listed {
     const char *suffix;  // only these recordings are listed
 };
 
+void PrintTo(const Listed &l, std::ostream *os) { *os << l.name; }
+
 class FileListing : public FileDevice, public ::testing::WithParamInterface<Listed> {};
 
 TEST_P(FileListing, ShowsTheDevicesNamesSizesAndDatesAndFetchesEachByItsListedName) {

@@ -237,6 +237,8 @@ struct Reporting {
     const char *read_line;
 };
 
+void PrintTo(const Reporting &r, std::ostream *os) { *os << r.name; }
+
 class RcbReporting : public RcbDevice, public ::testing::WithParamInterface<Reporting> {};
 
 TEST_P(RcbReporting, EnableRptStartsReportsAndDisableStopsThem) {
