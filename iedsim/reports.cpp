@@ -332,7 +332,7 @@ void ReportEngine::addEvent(Rcb& r, size_t member, uint8_t reasons) {
     {
         std::shared_lock<std::shared_mutex> lock(m_.value_mutex());
         const AI_OBJ_ID id = r.watch->members[member].id;
-        if (id >= 0) objectData(m_, id, r.pendingEntry.values[member]);
+        if (id >= 0) model::object_data(m_, id, r.pendingEntry.values[member]);
     }
     if (r.bufTm == 0) flushPending(r);
 }
@@ -364,7 +364,7 @@ void ReportEngine::deliver(Rcb& r, std::vector<uint8_t> reasons) {
     {
         std::shared_lock<std::shared_mutex> lock(m_.value_mutex());
         for (size_t k = 0; k < e.values.size(); ++k)
-            if (r.watch->members[k].id >= 0) objectData(m_, r.watch->members[k].id, e.values[k]);
+            if (r.watch->members[k].id >= 0) model::object_data(m_, r.watch->members[k].id, e.values[k]);
     }
     r.pending = true;
     r.pendingEntry = std::move(e);
@@ -525,7 +525,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     if (!m_.type_of(aid, rt, num) || rt->el_tag != RT_PRIMITIVE) return mms::kObjectAccessDenied;
     const AI_VAL_TYPE vt = AI_VAL_TYPE(rt->u.p.pad);
     uint8_t buf[AI_SIZE_UNISTRING255] = {};
-    if (int32_t e = storedFromData(vt, rt->u.p.el_len, v, buf)) return e;
+    if (int32_t e = model::stored_from_data(vt, rt->u.p.el_len, v, buf, model::ValueSource::Write)) return e;
     if (attr == "RptEna" && buf[0] != 0) ++r.enaWrites;
     if (attr == "GI" && buf[0] != 0) ++r.giWrites;
 

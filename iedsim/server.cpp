@@ -740,7 +740,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
         if (!d) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
         for (int32_t k = 0; k < d->mb_num; ++k) {
             Data v;
-            if (d->mb_ids[k] >= 0 && objectData(*model_, d->mb_ids[k], v))
+            if (d->mb_ids[k] >= 0 && model::object_data(*model_, d->mb_ids[k], v))
                 resp.results.push_back(mms::AccessResult::ok(std::move(v)));
             else
                 resp.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
@@ -749,7 +749,7 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
         for (const mms::VariableRef& v : r.access.variables) {
             const AI_OBJ_ID obj = resolve(v.name);
             Data whole;
-            if (obj < 0 || !objectData(*model_, obj, whole)) {
+            if (obj < 0 || !model::object_data(*model_, obj, whole)) {
                 resp.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
                 continue;
             }
@@ -780,7 +780,7 @@ int32_t Server::writeVariable(Conn& c, AI_OBJ_ID obj, const Data& d) {
     if (fc == model::FC_MX || fc == model::FC_ST || fc == model::FC_CO || fc == model::FC_BR || fc == model::FC_RP ||
         fc == model::FC_LG || fc == model::FC_GO || fc == model::FC_MS)
         return mms::kObjectAccessDenied;
-    return writeObject(*model_, obj, d);
+    return model::store_object(*model_, obj, d, model::ValueSource::Write);
 }
 
 Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {

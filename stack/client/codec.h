@@ -1,29 +1,27 @@
-// Model values as MMS carries them, client side (IEC 61850-8-1 clause 8):
-// Data returned by a device -> stored forms of the model, and stored forms
-// -> Data for writes.
+// Model values as MMS carries them, client side: the conversions shared with
+// iedsim (model/mms_values.h) with the checks for values devices send, and
+// the building of write Data from the C operations' primitive values.
 #pragma once
 
 #include "mms/pdu.h"
 #include "model/ied_model.h"
+#include "model/mms_values.h"
 
 #include <cstdint>
-#include <vector>
+#include <string>
 
 namespace zv::client {
 
 // Data of one stored primitive value.
-mms::Data primitive_data(AI_VAL_TYPE type, const uint8_t *stored);
-
-// Stored form of a received value into out (stored_size(type) bytes).
-// 0, or a DataAccessError (kTypeInconsistent: wrong Data kind,
-// kObjectValueInvalid: right kind but does not fit).
-int32_t stored_from_data(AI_VAL_TYPE type, const mms::Data &d, uint8_t *out);
+using model::primitive_data;
 
 // Writes a value the device sent over object `id` of the model: the Data's
 // primitives, depth first, onto the object's primitives in component order.
 // Every primitive is converted before anything is stored, under one
 // exclusive lock. 0, or a DataAccessError.
-int32_t store_object(model::IedModel &m, AI_OBJ_ID id, const mms::Data &d);
+inline int32_t store_object(model::IedModel &m, AI_OBJ_ID id, const mms::Data &d) {
+    return model::store_object(m, id, d, model::ValueSource::Device);
+}
 
 // Builds the Data of object `id` from primitive values in component order
 // (type, size and count must match the model's). False otherwise.

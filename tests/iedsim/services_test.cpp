@@ -257,6 +257,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteRow{"WrongType", "STMP1$CF$Tmp$db", Data::boolean(true), "7"},
                       WriteRow{"OutOfRange", "STMP1$CF$Tmp$db", Data::integer(-1), "11"},
                       WriteRow{"TextTooLong", "STMP1$DC$Tmp$d", Data::visibleString(std::string(256, 'x')), "11"},
+                      // Stored, the NUL would cut the text short when it is read back.
+                      WriteRow{"UnicodeTextWithNul", "STMP1$DC$Tmp$dU", Data::mmsString(std::string("oil\0x", 5)), "11"},
                       WriteRow{"UnknownVariable", "STMP1$CF$Nope", Data::integer(1), "10"},
                       WriteRow{"ReadOnlyBlockAttribute", "LLN0$BR$brcbTemp01$ConfRev", Data::unsignedInt(5), "3"}),
     [](const auto& i) { return std::string(i.param.name); });
