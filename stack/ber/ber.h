@@ -17,6 +17,9 @@
 //   them send definite lengths only).
 #pragma once
 
+#include "base/byte_view.h"
+#include "base/result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -52,53 +55,8 @@ inline Error makeError(std::size_t offset, std::string reason) {
 }
 
 template <class T>
-class [[nodiscard]] Result {
-public:
-    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
-    bool ok() const { return v_.index() == 0; }
-    explicit operator bool() const { return ok(); }
-    T& value() & { return std::get<0>(v_); }
-    const T& value() const& { return std::get<0>(v_); }
-    T&& value() && { return std::get<0>(std::move(v_)); }
-    T& operator*() & { return value(); }
-    const T& operator*() const& { return value(); }
-    T&& operator*() && { return std::move(*this).value(); }
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    const Error& error() const { return std::get<1>(v_); }
-
-private:
-    std::variant<T, Error> v_;
-};
-
-class [[nodiscard]] Status {
-public:
-    Status() = default;
-    Status(Error error) : has_(true), err_(std::move(error)) {}
-    bool ok() const { return !has_; }
-    explicit operator bool() const { return ok(); }
-    const Error& error() const { return err_; }
-
-private:
-    bool has_ = false;
-    Error err_;
-};
-
-// Propagates a failed Result/Status from the enclosing function (which must
-// return a Result<...> or Status); otherwise binds the value:
-//   ZV_TRY(auto tlv, reader.read(tag));    ZV_CHECK(reader.expectEnd("Read"));
-#define ZV_BER_CAT2(a, b) a##b
-#define ZV_BER_CAT(a, b) ZV_BER_CAT2(a, b)
-#define ZV_TRY(decl, expr)                                                      \
-    auto ZV_BER_CAT(zv_try_, __LINE__) = (expr);                                \
-    if (!ZV_BER_CAT(zv_try_, __LINE__)) return ZV_BER_CAT(zv_try_, __LINE__).error(); \
-    decl = std::move(*ZV_BER_CAT(zv_try_, __LINE__))
-#define ZV_CHECK(expr)                                                          \
-    do {                                                                        \
-        auto zv_check_s = (expr);                                               \
-        if (!zv_check_s) return zv_check_s.error();                             \
-    } while (0)
+using Result = BasicResult<T, Error>;
+using Status = BasicStatus<Error>;
 
 // ---- tags -------------------------------------------------------------------
 
@@ -144,19 +102,7 @@ constexpr Tag kVisibleString = uni(26);
 
 // ---- values -------------------------------------------------------------------
 
-// Non-owning view of bytes (C++17 has no std::span).
-struct ByteView {
-    const uint8_t* data = nullptr;
-    std::size_t size = 0;
-    ByteView() = default;
-    ByteView(const uint8_t* d, std::size_t n) : data(d), size(n) {}
-    ByteView(const std::vector<uint8_t>& v) : data(v.data()), size(v.size()) {}
-    const uint8_t* begin() const { return data; }
-    const uint8_t* end() const { return data + size; }
-    bool empty() const { return size == 0; }
-    uint8_t operator[](std::size_t i) const { return data[i]; }
-    std::vector<uint8_t> toVector() const { return std::vector<uint8_t>(begin(), end()); }
-};
+using zv::ByteView;
 
 // BIT STRING, bit 0 = most significant bit of the first byte (X.690 8.6).
 // Unused trailing bits are kept zero so that equal strings compare equal.

@@ -23,8 +23,8 @@ Status wrapS(const char* what, const ber::Status& s) {
     if (!s.ok()) return berError((std::string("ACSE ") + what).c_str(), s.error());
     return {};
 }
-#define A_TRY(decl, what, expr) ZV_ISO_TRY(decl, wrap(what, (expr)))
-#define A_CHECK(what, expr) ZV_ISO_CHECK(wrapS(what, (expr)))
+#define A_TRY(decl, what, expr) ZV_TRY(decl, wrap(what, (expr)))
+#define A_CHECK(what, expr) ZV_CHECK(wrapS(what, (expr)))
 
 Error fail(const char* what, const std::string& reason) {
     return makeError(std::string("ACSE ") + what + ": " + reason);
@@ -43,7 +43,7 @@ void writeUserInformation(Writer& w, const std::vector<External>& ui) {
             w.constructed(tags::kExternal, [&] {
                 if (e.directReference) w.oid(tags::kOid, *e.directReference);
                 if (e.indirectReference) w.integer(tags::kInteger, *e.indirectReference);
-                w.constructed(ctxC(0), [&] { w.raw(toBer(e.data)); });
+                w.constructed(ctxC(0), [&] { w.raw(e.data); });
             });
         }
     });
@@ -79,7 +79,7 @@ Result<std::vector<External>> readUserInformation(const char* what, const Reader
             return fail(what, "EXTERNAL encoding " + enc.tag.text() +
                                   " not supported, expected single-ASN1-type [0] or octet-aligned [1]");
         }
-        e.data = fromBer(enc.value);
+        e.data = enc.value;
         A_CHECK(what, ext.expectEnd("EXTERNAL"));
         out.push_back(e);
     }
@@ -128,14 +128,14 @@ void writeAeTitle(Writer& w, const AeTitle& t, uint32_t apTag) {
 // Reads one of the four AE title fields if `t` is one of them.
 Result<bool> readAeTitleField(const char* what, const Reader& r, const Tlv& t, uint32_t apTag, AeTitle& out) {
     if (t.tag == ctxC(apTag)) {
-        ZV_ISO_TRY(out.apTitle, readApTitle(what, r, t));
+        ZV_TRY(out.apTitle, readApTitle(what, r, t));
     } else if (t.tag == ctxC(apTag + 1)) {
-        ZV_ISO_TRY(out.aeQualifier, readAeQualifier(what, r, t));
+        ZV_TRY(out.aeQualifier, readAeQualifier(what, r, t));
     } else if (t.tag == ctxC(apTag + 2)) {
-        ZV_ISO_TRY(int64_t v, readExplicitInt(what, r, t));
+        ZV_TRY(int64_t v, readExplicitInt(what, r, t));
         out.apInvocationId = v;
     } else if (t.tag == ctxC(apTag + 3)) {
-        ZV_ISO_TRY(int64_t v, readExplicitInt(what, r, t));
+        ZV_TRY(int64_t v, readExplicitInt(what, r, t));
         out.aeInvocationId = v;
     } else {
         return false;
@@ -150,7 +150,7 @@ Status checkProtocolVersion(const char* what, const Tlv& t) {
 }
 
 Result<Reader> openApdu(const char* what, ByteView in, uint32_t appTag) {
-    Reader top(toBer(in));
+    Reader top(in);
     A_TRY(Reader r, what, top.enter(ber::appC(appTag)));
     A_CHECK(what, top.expectEnd(what));
     return r;
@@ -158,7 +158,7 @@ Result<Reader> openApdu(const char* what, ByteView in, uint32_t appTag) {
 
 template <class Pdu>
 Result<Pdu> decodeRelease(const char* what, ByteView in, uint32_t appTag) {
-    ZV_ISO_TRY(Reader r, openApdu(what, in, appTag));
+    ZV_TRY(Reader r, openApdu(what, in, appTag));
     Pdu p;
     while (!r.atEnd()) {
         A_TRY(Tlv t, what, r.read());
@@ -166,7 +166,7 @@ Result<Pdu> decodeRelease(const char* what, ByteView in, uint32_t appTag) {
             A_TRY(int64_t v, what, ber::decodeInt64(t));
             p.reason = v;
         } else if (t.tag == kUserInformation) {
-            ZV_ISO_TRY(p.userInformation, readUserInformation(what, r, t));
+            ZV_TRY(p.userInformation, readUserInformation(what, r, t));
         } else {
             return fail(what, "unexpected " + t.tag.text());
         }
@@ -216,7 +216,7 @@ const char* acseKindName(AcseKind k) {
 }
 
 Result<AcseKind> acsePeek(ByteView in) {
-    Reader r(toBer(in));
+    Reader r(in);
     A_TRY(Tag t, "ACSE", r.peekTag());
     if (t.cls != ber::TagClass::Application || !t.constructed || t.number > 4)
         return fail("APDU", "tag " + t.text() + " is not an ACSE APDU");
@@ -284,16 +284,16 @@ void acseAppendAbrt(Bytes& out, const Abrt& a) {
 
 Result<Aarq> acseDecodeAarq(ByteView in) {
     const char* what = "AARQ";
-    ZV_ISO_TRY(Reader r, openApdu(what, in, 0));
+    ZV_TRY(Reader r, openApdu(what, in, 0));
     Aarq a;
     bool haveContext = false;
     std::optional<ber::Oid> mechanism;
     while (!r.atEnd()) {
         A_TRY(Tlv t, what, r.read());
         if (t.tag == ctx(0)) {
-            ZV_ISO_CHECK(checkProtocolVersion(what, t));
+            ZV_CHECK(checkProtocolVersion(what, t));
         } else if (t.tag == ctxC(1)) {
-            ZV_ISO_TRY(a.applicationContext, readExplicitOid(what, r, t));
+            ZV_TRY(a.applicationContext, readExplicitOid(what, r, t));
             haveContext = true;
         } else if (t.tag == ctx(10)) {
             A_TRY(ber::BitString req, what, ber::decodeBitString(t));
@@ -312,13 +312,13 @@ Result<Aarq> acseDecodeAarq(ByteView in) {
             a.password = std::string(v.value.begin(), v.value.end());
             A_CHECK(what, av.expectEnd("authentication value"));
         } else if (t.tag == kUserInformation) {
-            ZV_ISO_TRY(a.userInformation, readUserInformation(what, r, t));
+            ZV_TRY(a.userInformation, readUserInformation(what, r, t));
         } else if (t.tag == ctxC(13) || t.tag == ctx(29)) {
             // application context name list, implementation information
         } else {
-            ZV_ISO_TRY(bool called, readAeTitleField(what, r, t, 2, a.called));
+            ZV_TRY(bool called, readAeTitleField(what, r, t, 2, a.called));
             if (called) continue;
-            ZV_ISO_TRY(bool calling, readAeTitleField(what, r, t, 6, a.calling));
+            ZV_TRY(bool calling, readAeTitleField(what, r, t, 6, a.calling));
             if (!calling) return fail(what, "unexpected " + t.tag.text());
         }
     }
@@ -328,18 +328,18 @@ Result<Aarq> acseDecodeAarq(ByteView in) {
 
 Result<Aare> acseDecodeAare(ByteView in) {
     const char* what = "AARE";
-    ZV_ISO_TRY(Reader r, openApdu(what, in, 1));
+    ZV_TRY(Reader r, openApdu(what, in, 1));
     Aare a;
     bool haveContext = false, haveResult = false, haveDiagnostic = false;
     while (!r.atEnd()) {
         A_TRY(Tlv t, what, r.read());
         if (t.tag == ctx(0)) {
-            ZV_ISO_CHECK(checkProtocolVersion(what, t));
+            ZV_CHECK(checkProtocolVersion(what, t));
         } else if (t.tag == ctxC(1)) {
-            ZV_ISO_TRY(a.applicationContext, readExplicitOid(what, r, t));
+            ZV_TRY(a.applicationContext, readExplicitOid(what, r, t));
             haveContext = true;
         } else if (t.tag == ctxC(2)) {
-            ZV_ISO_TRY(a.result, readExplicitInt(what, r, t));
+            ZV_TRY(a.result, readExplicitInt(what, r, t));
             if (a.result < kAccepted || a.result > kRejectedTransient)
                 return fail(what, "result " + std::to_string(a.result) + " outside 0..2");
             haveResult = true;
@@ -350,16 +350,16 @@ Result<Aare> acseDecodeAare(ByteView in) {
                 return fail(what, "result-source-diagnostic " + choice.tag.text() +
                                       ", expected service-user [1] or service-provider [2]");
             a.diagnosticSource = static_cast<int>(choice.tag.number);
-            ZV_ISO_TRY(a.diagnostic, readExplicitInt(what, d, choice));
+            ZV_TRY(a.diagnostic, readExplicitInt(what, d, choice));
             A_CHECK(what, d.expectEnd("result-source-diagnostic"));
             haveDiagnostic = true;
         } else if (t.tag == kUserInformation) {
-            ZV_ISO_TRY(a.userInformation, readUserInformation(what, r, t));
+            ZV_TRY(a.userInformation, readUserInformation(what, r, t));
         } else if (t.tag == ctx(8) || t.tag == ctx(9) || t.tag == ctxC(10) || t.tag == ctxC(11) ||
                    t.tag == ctx(29)) {
             // responder requirements, mechanism, authentication value, context list, implementation info
         } else {
-            ZV_ISO_TRY(bool responding, readAeTitleField(what, r, t, 4, a.responding));
+            ZV_TRY(bool responding, readAeTitleField(what, r, t, 4, a.responding));
             if (!responding) return fail(what, "unexpected " + t.tag.text());
         }
     }
@@ -374,7 +374,7 @@ Result<Rlre> acseDecodeRlre(ByteView in) { return decodeRelease<Rlre>("RLRE", in
 
 Result<Abrt> acseDecodeAbrt(ByteView in) {
     const char* what = "ABRT";
-    ZV_ISO_TRY(Reader r, openApdu(what, in, 4));
+    ZV_TRY(Reader r, openApdu(what, in, 4));
     Abrt a;
     bool haveSource = false;
     while (!r.atEnd()) {
@@ -386,7 +386,7 @@ Result<Abrt> acseDecodeAbrt(ByteView in) {
             A_TRY(int64_t d, what, ber::decodeInt64(t));
             a.diagnostic = d;
         } else if (t.tag == kUserInformation) {
-            ZV_ISO_TRY(a.userInformation, readUserInformation(what, r, t));
+            ZV_TRY(a.userInformation, readUserInformation(what, r, t));
         } else if (t.tag == ctx(29)) {
         } else {
             return fail(what, "unexpected " + t.tag.text());

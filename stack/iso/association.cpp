@@ -198,7 +198,7 @@ void AssociationBase::protocolError(std::vector<Event>& ev, const std::string& r
 }
 
 Result<ByteView> AssociationBase::acseFromUserData(ByteView ppdu, const char* what) {
-    ZV_ISO_TRY(std::vector<Pdv> pdvs, presentationDecodeUserData(ppdu));
+    ZV_TRY(std::vector<Pdv> pdvs, presentationDecodeUserData(ppdu));
     if (pdvs.size() != 1 || pdvs[0].contextId != acseContextId_)
         return makeError(std::string(what) + ": expected one ACSE presentation data value (context " +
                          std::to_string(acseContextId_) + ")");
@@ -321,8 +321,8 @@ ClientAssociation::ClientAssociation(ClientConfig cfg)
 Status ClientAssociation::connect(ByteView mmsInitiateRequest) {
     if (state_ != AssociationState::Idle)
         return makeError(std::string("connect in state ") + stateName(state_));
-    ZV_ISO_CHECK(checkSelectors(cfg_.local, "calling"));
-    ZV_ISO_CHECK(checkSelectors(cfg_.remote, "called"));
+    ZV_CHECK(checkSelectors(cfg_.local, "calling"));
+    ZV_CHECK(checkSelectors(cfg_.remote, "called"));
     if (cfg_.tpduSizeCode < kTpduSizeCodeMin || cfg_.tpduSizeCode > kTpduSizeCodeMax)
         return makeError("TPDU size code " + std::to_string(cfg_.tpduSizeCode) + " outside 7..13");
     if (cfg_.password && cfg_.password->size() > kMaxPasswordLength)
@@ -498,7 +498,7 @@ Status ClientAssociation::release() {
     Bytes ppdu;
     presentationAppendUserData(ppdu, acseContextId_, rlrq);
     Bytes tsdu;
-    ZV_ISO_CHECK(sessionAppendFinish(tsdu, ppdu));
+    ZV_CHECK(sessionAppendFinish(tsdu, ppdu));
     queueTsdu(tsdu);
     state_ = AssociationState::AwaitRelease;
     return {};
@@ -648,7 +648,7 @@ Status ServerAssociation::refuse(int64_t diagnostic, int64_t result, ByteView mm
 }
 
 Status ServerAssociation::respond(bool accepted, int64_t result, int64_t diagnostic, ByteView mmsPdu) {
-    ZV_ISO_CHECK(checkSelectors(cfg_.local, "responding"));
+    ZV_CHECK(checkSelectors(cfg_.local, "responding"));
     Aare aare;
     aare.applicationContext = mmsApplicationContext();
     aare.result = result;
@@ -664,8 +664,8 @@ Status ServerAssociation::respond(bool accepted, int64_t result, int64_t diagnos
         cpa.respondingPsel = cfg_.local.psel;
         cpa.results = contextResults_;
         cpa.userData.push_back(Pdv{acseContextId_, acse});
-        ZV_ISO_CHECK(presentationAppendAccept(ppdu, cpa));
-        ZV_ISO_CHECK(sessionAppendAccept(tsdu, cfg_.local.ssel, ppdu));
+        ZV_CHECK(presentationAppendAccept(ppdu, cpa));
+        ZV_CHECK(sessionAppendAccept(tsdu, cfg_.local.ssel, ppdu));
         state_ = AssociationState::Associated;
     } else {
         // ISO 8650-1: a rejecting A-ASSOCIATE response travels in a
@@ -674,8 +674,8 @@ Status ServerAssociation::respond(bool accepted, int64_t result, int64_t diagnos
         cpr.respondingPsel = cfg_.local.psel;
         cpr.results = contextResults_;
         cpr.userData.push_back(Pdv{acseContextId_, acse});
-        ZV_ISO_CHECK(presentationAppendRefuse(ppdu, cpr));
-        ZV_ISO_CHECK(sessionAppendRefuse(tsdu, kRfUserData, ppdu));
+        ZV_CHECK(presentationAppendRefuse(ppdu, cpr));
+        ZV_CHECK(sessionAppendRefuse(tsdu, kRfUserData, ppdu));
         state_ = AssociationState::Closed;
     }
     queueTsdu(tsdu);

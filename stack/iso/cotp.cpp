@@ -103,7 +103,7 @@ Result<Tpdu> cotpDecode(ByteView in) {
         case kCotpCc: {
             const bool cr = (code & 0xF0) == kCotpCr;
             const char* what = cr ? "CR" : "CC";
-            ZV_ISO_CHECK(need(6, what));
+            ZV_CHECK(need(6, what));
             t.kind = cr ? TpduKind::ConnectRequest : TpduKind::ConnectConfirm;
             t.connect.dstRef = be16(in.data + 2);
             t.connect.srcRef = be16(in.data + 4);
@@ -113,7 +113,7 @@ Result<Tpdu> cotpDecode(ByteView in) {
                                  " requested, only class 0 is supported");
             if (cr && t.connect.dstRef != 0)
                 return makeError("COTP CR: DST-REF " + std::to_string(t.connect.dstRef) + ", expected 0");
-            ZV_ISO_CHECK(parseConnectParameters(in.sub(7, li - 6), what, t.connect));
+            ZV_CHECK(parseConnectParameters(in.sub(7, li - 6), what, t.connect));
             // ISO 8073: class 0 CR/CC carry no user data.
             if (!userData.empty())
                 return makeError(std::string("COTP ") + what + ": " + std::to_string(userData.size) +
@@ -121,7 +121,7 @@ Result<Tpdu> cotpDecode(ByteView in) {
             return t;
         }
         case kCotpDr: {
-            ZV_ISO_CHECK(need(6, "DR"));
+            ZV_CHECK(need(6, "DR"));
             t.kind = TpduKind::DisconnectRequest;
             t.connect.dstRef = be16(in.data + 2);
             t.connect.srcRef = be16(in.data + 4);
@@ -130,14 +130,14 @@ Result<Tpdu> cotpDecode(ByteView in) {
             return t;
         }
         case kCotpDc: {
-            ZV_ISO_CHECK(need(5, "DC"));
+            ZV_CHECK(need(5, "DC"));
             t.kind = TpduKind::DisconnectConfirm;
             t.connect.dstRef = be16(in.data + 2);
             t.connect.srcRef = be16(in.data + 4);
             return t;
         }
         case kCotpEr: {
-            ZV_ISO_CHECK(need(4, "ER"));
+            ZV_CHECK(need(4, "ER"));
             t.kind = TpduKind::Error;
             t.connect.dstRef = be16(in.data + 2);
             t.reason = in[4];

@@ -26,8 +26,8 @@ Status wrapS(const char* what, const ber::Status& s) {
     if (!s.ok()) return berError((std::string("presentation ") + what).c_str(), s.error());
     return {};
 }
-#define P_TRY(decl, what, expr) ZV_ISO_TRY(decl, wrap(what, (expr)))
-#define P_CHECK(what, expr) ZV_ISO_CHECK(wrapS(what, (expr)))
+#define P_TRY(decl, what, expr) ZV_TRY(decl, wrap(what, (expr)))
+#define P_CHECK(what, expr) ZV_CHECK(wrapS(what, (expr)))
 
 Error fail(const char* what, const std::string& reason) {
     return makeError(std::string("presentation ") + what + ": " + reason);
@@ -42,7 +42,7 @@ Status checkPsel(const char* what, const Bytes& psel) {
 
 Result<Bytes> readPsel(const char* what, const Tlv& t) {
     P_TRY(Bytes psel, what, ber::decodeOctetString(t));
-    ZV_ISO_CHECK(checkPsel(what, psel));
+    ZV_CHECK(checkPsel(what, psel));
     return psel;
 }
 
@@ -62,7 +62,7 @@ void writePdvs(Writer& w, const std::vector<Pdv>& pdvs) {
         for (const Pdv& p : pdvs) {
             w.constructed(tags::kSequence, [&] {
                 w.integer(tags::kInteger, p.contextId);
-                w.constructed(ctxC(0), [&] { w.raw(toBer(p.data)); });
+                w.constructed(ctxC(0), [&] { w.raw(p.data); });
             });
         }
     });
@@ -95,7 +95,7 @@ Result<std::vector<Pdv>> readPdvs(const char* what, const Tlv& ud) {
             return fail(what, "presentation data values " + value.tag.text() +
                                   ", expected single-ASN1-type [0] or octet-aligned [1]");
         }
-        p.data = fromBer(value.value);
+        p.data = value.value;
         P_CHECK(what, pdv.expectEnd("PDV-list"));
         pdvs.push_back(p);
     }
@@ -188,8 +188,8 @@ Error berError(const char* what, const ber::Error& e) {
 }
 
 Status presentationAppendConnect(Bytes& out, const ConnectPpdu& cp) {
-    ZV_ISO_CHECK(checkPsel("CP", cp.callingPsel));
-    ZV_ISO_CHECK(checkPsel("CP", cp.calledPsel));
+    ZV_CHECK(checkPsel("CP", cp.callingPsel));
+    ZV_CHECK(checkPsel("CP", cp.calledPsel));
     Writer w;
     w.constructed(tags::kSet, [&] {
         writeModeSelector(w);
@@ -216,7 +216,7 @@ Status presentationAppendConnect(Bytes& out, const ConnectPpdu& cp) {
 }
 
 Status presentationAppendAccept(Bytes& out, const AcceptPpdu& cpa) {
-    ZV_ISO_CHECK(checkPsel("CPA", cpa.respondingPsel));
+    ZV_CHECK(checkPsel("CPA", cpa.respondingPsel));
     Writer w;
     w.constructed(tags::kSet, [&] {
         writeModeSelector(w);
@@ -232,7 +232,7 @@ Status presentationAppendAccept(Bytes& out, const AcceptPpdu& cpa) {
 }
 
 Status presentationAppendRefuse(Bytes& out, const RefusePpdu& cpr) {
-    ZV_ISO_CHECK(checkPsel("CPR", cpr.respondingPsel));
+    ZV_CHECK(checkPsel("CPR", cpr.respondingPsel));
     Writer w;
     w.constructed(tags::kSequence, [&] {
         if (!cpr.respondingPsel.empty()) w.octetString(ctx(3), cpr.respondingPsel);
@@ -274,10 +274,10 @@ void presentationAppendAbort(Bytes& out, const AbortPpdu& ab) {
 
 Result<ConnectPpdu> presentationDecodeConnect(ByteView in) {
     const char* what = "CP";
-    Reader top(toBer(in));
+    Reader top(in);
     P_TRY(Reader set, what, top.enter(tags::kSet));
     P_CHECK(what, top.expectEnd("CP-type"));
-    ZV_ISO_CHECK(readModeSelector(what, set));
+    ZV_CHECK(readModeSelector(what, set));
     if (!set.nextIs(ctxC(2))) return fail(what, "normal-mode parameters missing");
     P_TRY(Reader nm, what, set.enter(ctxC(2)));
     P_CHECK(what, set.expectEnd("CP-type"));
@@ -286,15 +286,15 @@ Result<ConnectPpdu> presentationDecodeConnect(ByteView in) {
     while (!nm.atEnd()) {
         P_TRY(Tlv t, what, nm.read());
         if (t.tag == ctx(1)) {
-            ZV_ISO_TRY(cp.callingPsel, readPsel(what, t));
+            ZV_TRY(cp.callingPsel, readPsel(what, t));
         } else if (t.tag == ctx(2)) {
-            ZV_ISO_TRY(cp.calledPsel, readPsel(what, t));
+            ZV_TRY(cp.calledPsel, readPsel(what, t));
         } else if (t.tag == ctxC(4)) {
             P_TRY(Reader list, what, nm.enter(t));
-            ZV_ISO_TRY(cp.contexts, readContexts(what, list));
+            ZV_TRY(cp.contexts, readContexts(what, list));
             haveContexts = true;
         } else if (t.tag == kFullyEncodedData || t.tag == kSimplyEncodedData) {
-            ZV_ISO_TRY(cp.userData, readPdvs(what, t));
+            ZV_TRY(cp.userData, readPdvs(what, t));
         } else if (t.tag == ctx(0) || t.tag == ctxC(6) || t.tag == ctx(8) || t.tag == ctx(9) ||
                    t.tag == ctxC(0)) {
             // protocol version, default context, presentation and session
@@ -309,10 +309,10 @@ Result<ConnectPpdu> presentationDecodeConnect(ByteView in) {
 
 Result<AcceptPpdu> presentationDecodeAccept(ByteView in) {
     const char* what = "CPA";
-    Reader top(toBer(in));
+    Reader top(in);
     P_TRY(Reader set, what, top.enter(tags::kSet));
     P_CHECK(what, top.expectEnd("CPA-PPDU"));
-    ZV_ISO_CHECK(readModeSelector(what, set));
+    ZV_CHECK(readModeSelector(what, set));
     if (!set.nextIs(ctxC(2))) return fail(what, "normal-mode parameters missing");
     P_TRY(Reader nm, what, set.enter(ctxC(2)));
     P_CHECK(what, set.expectEnd("CPA-PPDU"));
@@ -320,12 +320,12 @@ Result<AcceptPpdu> presentationDecodeAccept(ByteView in) {
     while (!nm.atEnd()) {
         P_TRY(Tlv t, what, nm.read());
         if (t.tag == ctx(3)) {
-            ZV_ISO_TRY(cpa.respondingPsel, readPsel(what, t));
+            ZV_TRY(cpa.respondingPsel, readPsel(what, t));
         } else if (t.tag == ctxC(5)) {
             P_TRY(Reader list, what, nm.enter(t));
-            ZV_ISO_TRY(cpa.results, readResults(what, list));
+            ZV_TRY(cpa.results, readResults(what, list));
         } else if (t.tag == kFullyEncodedData || t.tag == kSimplyEncodedData) {
-            ZV_ISO_TRY(cpa.userData, readPdvs(what, t));
+            ZV_TRY(cpa.userData, readPdvs(what, t));
         } else if (t.tag == ctx(0) || t.tag == ctx(8) || t.tag == ctx(9)) {
         } else {
             return fail(what, "unexpected " + t.tag.text() + " in normal-mode parameters");
@@ -336,22 +336,22 @@ Result<AcceptPpdu> presentationDecodeAccept(ByteView in) {
 
 Result<RefusePpdu> presentationDecodeRefuse(ByteView in) {
     const char* what = "CPR";
-    Reader top(toBer(in));
+    Reader top(in);
     P_TRY(Reader seq, what, top.enter(tags::kSequence));
     P_CHECK(what, top.expectEnd("CPR-PPDU"));
     RefusePpdu cpr;
     while (!seq.atEnd()) {
         P_TRY(Tlv t, what, seq.read());
         if (t.tag == ctx(3)) {
-            ZV_ISO_TRY(cpr.respondingPsel, readPsel(what, t));
+            ZV_TRY(cpr.respondingPsel, readPsel(what, t));
         } else if (t.tag == ctxC(5)) {
             P_TRY(Reader list, what, seq.enter(t));
-            ZV_ISO_TRY(cpr.results, readResults(what, list));
+            ZV_TRY(cpr.results, readResults(what, list));
         } else if (t.tag == ctx(10)) {
             P_TRY(int64_t r, what, ber::decodeInt64(t));
             cpr.providerReason = r;
         } else if (t.tag == kFullyEncodedData || t.tag == kSimplyEncodedData) {
-            ZV_ISO_TRY(cpr.userData, readPdvs(what, t));
+            ZV_TRY(cpr.userData, readPdvs(what, t));
         } else if (t.tag == ctx(0) || t.tag == ctx(7)) {
         } else {
             return fail(what, "unexpected " + t.tag.text());
@@ -362,7 +362,7 @@ Result<RefusePpdu> presentationDecodeRefuse(ByteView in) {
 
 Result<std::vector<Pdv>> presentationDecodeUserData(ByteView in) {
     const char* what = "user data";
-    Reader top(toBer(in));
+    Reader top(in);
     P_TRY(Tlv t, what, top.read());
     P_CHECK(what, top.expectEnd("presentation user data"));
     return readPdvs(what, t);
@@ -370,7 +370,7 @@ Result<std::vector<Pdv>> presentationDecodeUserData(ByteView in) {
 
 Result<AbortPpdu> presentationDecodeAbort(ByteView in) {
     const char* what = "abort";
-    Reader top(toBer(in));
+    Reader top(in);
     P_TRY(Tlv t, what, top.read());
     P_CHECK(what, top.expectEnd("abort PPDU"));
     AbortPpdu ab;
@@ -380,7 +380,7 @@ Result<AbortPpdu> presentationDecodeAbort(ByteView in) {
         while (!nm.atEnd()) {
             P_TRY(Tlv f, what, nm.read());
             if (f.tag == kFullyEncodedData || f.tag == kSimplyEncodedData) {
-                ZV_ISO_TRY(ab.userData, readPdvs(what, f));
+                ZV_TRY(ab.userData, readPdvs(what, f));
             } else if (f.tag != ctxC(0)) {
                 return fail(what, "unexpected " + f.tag.text() + " in ARU-PPDU");
             }

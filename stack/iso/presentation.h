@@ -129,9 +129,7 @@ Result<RefusePpdu> presentationDecodeRefuse(ByteView in);
 Result<std::vector<Pdv>> presentationDecodeUserData(ByteView in);
 Result<AbortPpdu> presentationDecodeAbort(ByteView in);
 
-// ber <-> iso glue shared by the upper layers.
-inline ber::ByteView toBer(ByteView v) { return ber::ByteView(v.data, v.size); }
-inline ByteView fromBer(ber::ByteView v) { return ByteView(v.data, v.size); }
+// A BER failure as an error of an upper layer ("<what>: at offset ...").
 Error berError(const char* what, const ber::Error& e);
 
 }  // namespace zv::iso

@@ -57,11 +57,11 @@ Status forEachParam(ByteView body, const char* what, F&& f) {
     std::size_t pos = 0;
     while (pos < body.size) {
         const uint8_t code = body[pos++];
-        ZV_ISO_TRY(std::size_t len, readLi(body, pos, what));
+        ZV_TRY(std::size_t len, readLi(body, pos, what));
         if (len > body.size - pos)
             return makeError(std::string("session ") + what + ": parameter " + std::to_string(code) + " length " +
                              std::to_string(len) + " exceeds remaining " + std::to_string(body.size - pos));
-        ZV_ISO_CHECK(f(Param{code, body.sub(pos, len)}));
+        ZV_CHECK(f(Param{code, body.sub(pos, len)}));
         pos += len;
     }
     return {};
@@ -91,27 +91,27 @@ Status decodeCategory1(SpduKind kind, ByteView body, Spdu& s) {
                 if (kind != SpduKind::Connect && kind != SpduKind::Accept) return {};
                 return forEachParam(p.value, what, [&](const Param& q) -> Status {
                     if (q.code == kPiProtocolOptions) {
-                        ZV_ISO_CHECK(expectLen(q, 1, what));
+                        ZV_CHECK(expectLen(q, 1, what));
                         s.protocolOptions = q.value[0];
                     } else if (q.code == kPiVersionNumber) {
-                        ZV_ISO_CHECK(expectLen(q, 1, what));
+                        ZV_CHECK(expectLen(q, 1, what));
                         s.versionNumber = q.value[0];
                         if ((s.versionNumber & kSessionVersion2) == 0)
                             return makeError(std::string("session ") + what + ": version number " +
                                              std::to_string(s.versionNumber) + " does not offer version 2");
                     } else if (q.code == kPiTsduMaxSize) {
-                        ZV_ISO_CHECK(expectLen(q, 4, what));
+                        ZV_CHECK(expectLen(q, 4, what));
                     }
                     return {};
                 });
             case kPiSessionRequirements:
-                ZV_ISO_CHECK(expectLen(p, 2, what));
+                ZV_CHECK(expectLen(p, 2, what));
                 s.sessionRequirements = static_cast<uint16_t>((p.value[0] << 8) | p.value[1]);
                 return {};
             case kPiCallingSsel: return readSsel(p, what, s.callingSsel);
             case kPiCalledSsel: return readSsel(p, what, s.calledSsel);
             case kPiTransportDisconnect:
-                ZV_ISO_CHECK(expectLen(p, 1, what));
+                ZV_CHECK(expectLen(p, 1, what));
                 s.transportDisconnect = p.value[0];
                 return {};
             case kPiReasonCode:
@@ -215,7 +215,7 @@ Result<Spdu> sessionDecode(ByteView in) {
     std::size_t pos = 1;
     const uint8_t si = in[0];
     const char* what = "SPDU";
-    ZV_ISO_TRY(std::size_t li, readLi(in, pos, what));
+    ZV_TRY(std::size_t li, readLi(in, pos, what));
     if (li > in.size - pos)
         return makeError("session: SPDU " + std::to_string(si) + " length " + std::to_string(li) +
                          " exceeds remaining " + std::to_string(in.size - pos));
@@ -231,7 +231,7 @@ Result<Spdu> sessionDecode(ByteView in) {
         if (in[pos] != 1)
             return makeError("session: SPDU " + std::to_string(in[pos]) + " after GT, expected DT (1)");
         ++pos;
-        ZV_ISO_TRY(std::size_t dli, readLi(in, pos, "DT"));
+        ZV_TRY(std::size_t dli, readLi(in, pos, "DT"));
         if (dli > in.size - pos)
             return makeError("session DT: length " + std::to_string(dli) + " exceeds remaining " +
                              std::to_string(in.size - pos));
@@ -256,7 +256,7 @@ Result<Spdu> sessionDecode(ByteView in) {
     if (pos + li != in.size)
         return makeError(std::string("session ") + spduKindName(s.kind) + ": " + std::to_string(in.size - pos - li) +
                          " octets follow the SPDU");
-    ZV_ISO_CHECK(decodeCategory1(s.kind, in.sub(pos, li), s));
+    ZV_CHECK(decodeCategory1(s.kind, in.sub(pos, li), s));
     return s;
 }
 

@@ -32,7 +32,7 @@ Status tpktAppend(Bytes& out, ByteView tpdu) {
 
 Result<Bytes> tpktEncode(ByteView tpdu) {
     Bytes out;
-    ZV_ISO_CHECK(tpktAppend(out, tpdu));
+    ZV_CHECK(tpktAppend(out, tpdu));
     return out;
 }
 
