@@ -14,21 +14,10 @@ namespace tags = ber::tags;
 
 constexpr Tag kUserInformation = ctxC(30);
 
-template <class T>
-Result<T> wrap(const char* what, ber::Result<T>&& r) {
-    if (!r.ok()) return berError((std::string("ACSE ") + what).c_str(), r.error());
-    return std::move(r).value();
-}
-Status wrapS(const char* what, const ber::Status& s) {
-    if (!s.ok()) return berError((std::string("ACSE ") + what).c_str(), s.error());
-    return {};
-}
-#define A_TRY(decl, what, expr) ZV_TRY(decl, wrap(what, (expr)))
-#define A_CHECK(what, expr) ZV_CHECK(wrapS(what, (expr)))
+#define A_TRY(decl, what, expr) ZV_TRY(decl, layerResult("ACSE", what, (expr)))
+#define A_CHECK(what, expr) ZV_CHECK(layerResult("ACSE", what, (expr)))
 
-Error fail(const char* what, const std::string& reason) {
-    return makeError(std::string("ACSE ") + what + ": " + reason);
-}
+Error fail(const char* what, const std::string& reason) { return layerError("ACSE", what, reason); }
 
 void append(Bytes& out, const Writer& w) { out.insert(out.end(), w.bytes().begin(), w.bytes().end()); }
 

@@ -16,22 +16,10 @@ constexpr Tag kFullyEncodedData = ber::appC(1);
 constexpr Tag kSimplyEncodedData = ber::app(0);
 constexpr int64_t kNormalMode = 1;
 
-// Adds the "presentation <what>: " prefix to a BER error.
-template <class T>
-Result<T> wrap(const char* what, ber::Result<T>&& r) {
-    if (!r.ok()) return berError((std::string("presentation ") + what).c_str(), r.error());
-    return std::move(r).value();
-}
-Status wrapS(const char* what, const ber::Status& s) {
-    if (!s.ok()) return berError((std::string("presentation ") + what).c_str(), s.error());
-    return {};
-}
-#define P_TRY(decl, what, expr) ZV_TRY(decl, wrap(what, (expr)))
-#define P_CHECK(what, expr) ZV_CHECK(wrapS(what, (expr)))
+#define P_TRY(decl, what, expr) ZV_TRY(decl, layerResult("presentation", what, (expr)))
+#define P_CHECK(what, expr) ZV_CHECK(layerResult("presentation", what, (expr)))
 
-Error fail(const char* what, const std::string& reason) {
-    return makeError(std::string("presentation ") + what + ": " + reason);
-}
+Error fail(const char* what, const std::string& reason) { return layerError("presentation", what, reason); }
 
 Status checkPsel(const char* what, const Bytes& psel) {
     if (psel.size() > kMaxPselLength)
@@ -185,6 +173,15 @@ const ber::Oid& berTransferSyntax() {
 
 Error berError(const char* what, const ber::Error& e) {
     return makeError(std::string(what) + ": " + e.text());
+}
+
+Error layerError(const char* layer, const char* what, const std::string& reason) {
+    return makeError(std::string(layer) + " " + what + ": " + reason);
+}
+
+Status layerResult(const char* layer, const char* what, const ber::Status& s) {
+    if (!s.ok()) return berError((std::string(layer) + " " + what).c_str(), s.error());
+    return {};
 }
 
 Status presentationAppendConnect(Bytes& out, const ConnectPpdu& cp) {

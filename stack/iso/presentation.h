@@ -132,4 +132,15 @@ Result<AbortPpdu> presentationDecodeAbort(ByteView in);
 // A BER failure as an error of an upper layer ("<what>: at offset ...").
 Error berError(const char* what, const ber::Error& e);
 
+// Errors of the upper layers name the layer and the PDU: "<layer> <what>:
+// <reason>" ("ACSE AARE: ...", "presentation CP: ..."). A BER result passes
+// through with its error rewritten so.
+Error layerError(const char* layer, const char* what, const std::string& reason);
+template <class T>
+Result<T> layerResult(const char* layer, const char* what, ber::Result<T>&& r) {
+    if (!r.ok()) return berError((std::string(layer) + " " + what).c_str(), r.error());
+    return std::move(r).value();
+}
+Status layerResult(const char* layer, const char* what, const ber::Status& s);
+
 }  // namespace zv::iso
