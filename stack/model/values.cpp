@@ -85,8 +85,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// A number of type T: blanks around it and a leading '+' are taken, anything
+// else after the digits is not.
 template <typename T>
-bool parse_int(std::string_view s, T &out) {
+bool parse_number(std::string_view s, T &out) {
     s = trim(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return false;
@@ -97,29 +99,9 @@ bool parse_int(std::string_view s, T &out) {
     return true;
 }
 
+// Shortest text of a stored number that reads back the same.
 template <typename T>
-bool parse_float(std::string_view s, T &out) {
-    s = trim(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return false;
-    T v{};
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size()) return false;
-    out = v;
-    return true;
-}
-
-template <typename T>
-bool int_text(const void *data, char *out, size_t cap) {
-    T v;
-    std::memcpy(&v, data, sizeof v);
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return put(out, cap, std::string_view(buf, size_t(r.ptr - buf)));
-}
-
-template <typename T>
-bool float_text(const void *data, char *out, size_t cap) {
+bool number_text(const void *data, char *out, size_t cap) {
     T v;
     std::memcpy(&v, data, sizeof v);
     char buf[64];
@@ -342,15 +324,15 @@ int value_to_text(AI_VAL_TYPE t, const void *data, char *out, size_t cap) {
     bool ok = false;
     switch (t) {
     case VAL_TYPE_BOOLEAN: ok = put(out, cap, p[0] ? "true" : "false"); break;
-    case VAL_TYPE_INT8: ok = int_text<int8_t>(p, out, cap); break;
-    case VAL_TYPE_INT16: ok = int_text<int16_t>(p, out, cap); break;
-    case VAL_TYPE_INT32: ok = int_text<int32_t>(p, out, cap); break;
-    case VAL_TYPE_INT128: ok = int_text<int64_t>(p, out, cap); break;
-    case VAL_TYPE_INT8U: ok = int_text<uint8_t>(p, out, cap); break;
-    case VAL_TYPE_INT16U: ok = int_text<uint16_t>(p, out, cap); break;
-    case VAL_TYPE_INT32U: ok = int_text<uint32_t>(p, out, cap); break;
-    case VAL_TYPE_FLOAT32: ok = float_text<float>(p, out, cap); break;
-    case VAL_TYPE_FLOAT64: ok = float_text<double>(p, out, cap); break;
+    case VAL_TYPE_INT8: ok = number_text<int8_t>(p, out, cap); break;
+    case VAL_TYPE_INT16: ok = number_text<int16_t>(p, out, cap); break;
+    case VAL_TYPE_INT32: ok = number_text<int32_t>(p, out, cap); break;
+    case VAL_TYPE_INT128: ok = number_text<int64_t>(p, out, cap); break;
+    case VAL_TYPE_INT8U: ok = number_text<uint8_t>(p, out, cap); break;
+    case VAL_TYPE_INT16U: ok = number_text<uint16_t>(p, out, cap); break;
+    case VAL_TYPE_INT32U: ok = number_text<uint32_t>(p, out, cap); break;
+    case VAL_TYPE_FLOAT32: ok = number_text<float>(p, out, cap); break;
+    case VAL_TYPE_FLOAT64: ok = number_text<double>(p, out, cap); break;
     case VAL_TYPE_CODEDENUM:
     case VAL_TYPE_TCMD:
     case VAL_TYPE_QUALITY:
@@ -417,33 +399,23 @@ int text_to_value(AI_VAL_TYPE t, std::string_view text, void *out) {
         }
         break;
     }
-#define ZV_INT_CASE(TAG, T)                     \
+#define ZV_NUMBER_CASE(TAG, T)                  \
     case TAG: {                                 \
         T v;                                    \
-        ok = parse_int<T>(text, v);             \
+        ok = parse_number<T>(text, v);          \
         if (ok) std::memcpy(buf, &v, sizeof v); \
         break;                                  \
     }
-        ZV_INT_CASE(VAL_TYPE_INT8, int8_t)
-        ZV_INT_CASE(VAL_TYPE_INT16, int16_t)
-        ZV_INT_CASE(VAL_TYPE_INT32, int32_t)
-        ZV_INT_CASE(VAL_TYPE_INT128, int64_t)
-        ZV_INT_CASE(VAL_TYPE_INT8U, uint8_t)
-        ZV_INT_CASE(VAL_TYPE_INT16U, uint16_t)
-        ZV_INT_CASE(VAL_TYPE_INT32U, uint32_t)
-#undef ZV_INT_CASE
-    case VAL_TYPE_FLOAT32: {
-        float v;
-        ok = parse_float<float>(text, v);
-        if (ok) std::memcpy(buf, &v, sizeof v);
-        break;
-    }
-    case VAL_TYPE_FLOAT64: {
-        double v;
-        ok = parse_float<double>(text, v);
-        if (ok) std::memcpy(buf, &v, sizeof v);
-        break;
-    }
+        ZV_NUMBER_CASE(VAL_TYPE_INT8, int8_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT16, int16_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT32, int32_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT128, int64_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT8U, uint8_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT16U, uint16_t)
+        ZV_NUMBER_CASE(VAL_TYPE_INT32U, uint32_t)
+        ZV_NUMBER_CASE(VAL_TYPE_FLOAT32, float)
+        ZV_NUMBER_CASE(VAL_TYPE_FLOAT64, double)
+#undef ZV_NUMBER_CASE
     case VAL_TYPE_CODEDENUM:
     case VAL_TYPE_TCMD:
     case VAL_TYPE_QUALITY:
