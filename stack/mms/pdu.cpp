@@ -550,19 +550,28 @@ Status readServiceError(Reader& r, ServiceError& e) {
     return {};
 }
 
-// The value of a [n] primitive or constructed service TLV.
-Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
+// A [n] service TLV opens the same way in requests and responses: context
+// class, and a reader over its contents when it is constructed.
+Status openService(const Tlv& t, Reader& r) {
     if (t.tag.cls != ber::TagClass::Context) return makeError(t.offset, "service: unexpected tag " + t.tag.text());
-    const bool c = t.tag.constructed;
-    auto form = [&](bool constructed) -> Status {
-        if (c != constructed)
-            return makeError(t.offset, std::string(c ? "constructed" : "primitive") + " service " + t.tag.text());
-        return {};
-    };
-    Reader r;
-    if (c) {
+    if (t.tag.constructed) {
         ZV_TRY(r, Reader().enter(t));
     }
+    return {};
+}
+
+// Fails unless the service TLV has the form (primitive or constructed) its service needs.
+Status serviceForm(const Tlv& t, bool constructed) {
+    if (t.tag.constructed != constructed)
+        return makeError(t.offset, std::string(t.tag.constructed ? "constructed" : "primitive") + " service " + t.tag.text());
+    return {};
+}
+
+// The value of a [n] primitive or constructed service TLV.
+Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
+    Reader r;
+    ZV_CHECK(openService(t, r));
+    auto form = [&](bool constructed) { return serviceForm(t, constructed); };
     switch (t.tag.number) {
     case kIdentify:
         ZV_CHECK(ber::decodeNull(t));
@@ -680,17 +689,9 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
 }
 
 Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
-    if (t.tag.cls != ber::TagClass::Context) return makeError(t.offset, "service: unexpected tag " + t.tag.text());
-    const bool c = t.tag.constructed;
-    auto form = [&](bool constructed) -> Status {
-        if (c != constructed)
-            return makeError(t.offset, std::string(c ? "constructed" : "primitive") + " service " + t.tag.text());
-        return {};
-    };
     Reader r;
-    if (c) {
-        ZV_TRY(r, Reader().enter(t));
-    }
+    ZV_CHECK(openService(t, r));
+    auto form = [&](bool constructed) { return serviceForm(t, constructed); };
     switch (t.tag.number) {
     case kIdentify: {
         ZV_CHECK(form(true));
