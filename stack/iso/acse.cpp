@@ -60,10 +60,7 @@ Result<std::vector<External>> readUserInformation(const char* what, const Reader
         }
         A_TRY(Tlv enc, what, ext.read());
         if (enc.tag == ctxC(0)) {
-            Reader inner(enc.value, enc.valueOffset, enc.depth + 1);
-            A_TRY(Tlv one, what, inner.read());
-            (void)one;
-            A_CHECK(what, inner.expectEnd("single-ASN1-type"));
+            A_CHECK(what, checkSingleAsn1Type(enc));
         } else if (enc.tag != ctx(1)) {
             return fail(what, "EXTERNAL encoding " + enc.tag.text() +
                                   " not supported, expected single-ASN1-type [0] or octet-aligned [1]");
@@ -143,6 +140,17 @@ Result<Reader> openApdu(const char* what, ByteView in, uint32_t appTag) {
     A_TRY(Reader r, what, top.enter(ber::appC(appTag)));
     A_CHECK(what, top.expectEnd(what));
     return r;
+}
+
+// RLRQ and RLRE differ only in their tag.
+template <class Pdu>
+void appendRelease(Bytes& out, const Pdu& r, uint32_t appTag) {
+    Writer w;
+    w.constructed(ber::appC(appTag), [&] {
+        if (r.reason) w.integer(ctx(0), *r.reason);
+        writeUserInformation(w, r.userInformation);
+    });
+    append(out, w);
 }
 
 template <class Pdu>
@@ -243,23 +251,8 @@ void acseAppendAare(Bytes& out, const Aare& a) {
     append(out, w);
 }
 
-void acseAppendRlrq(Bytes& out, const Rlrq& r) {
-    Writer w;
-    w.constructed(ber::appC(2), [&] {
-        if (r.reason) w.integer(ctx(0), *r.reason);
-        writeUserInformation(w, r.userInformation);
-    });
-    append(out, w);
-}
-
-void acseAppendRlre(Bytes& out, const Rlre& r) {
-    Writer w;
-    w.constructed(ber::appC(3), [&] {
-        if (r.reason) w.integer(ctx(0), *r.reason);
-        writeUserInformation(w, r.userInformation);
-    });
-    append(out, w);
-}
+void acseAppendRlrq(Bytes& out, const Rlrq& r) { appendRelease(out, r, 2); }
+void acseAppendRlre(Bytes& out, const Rlre& r) { appendRelease(out, r, 3); }
 
 void acseAppendAbrt(Bytes& out, const Abrt& a) {
     Writer w;

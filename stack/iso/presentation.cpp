@@ -74,11 +74,7 @@ Result<std::vector<Pdv>> readPdvs(const char* what, const Tlv& ud) {
         P_TRY(p.contextId, what, pdv.readInt64(tags::kInteger));
         P_TRY(Tlv value, what, pdv.read());
         if (value.tag == ctxC(0)) {
-            // single-ASN1-type: exactly one encoded value inside.
-            Reader inner(value.value, value.valueOffset, value.depth + 1);
-            P_TRY(Tlv one, what, inner.read());
-            (void)one;
-            P_CHECK(what, inner.expectEnd("single-ASN1-type"));
+            P_CHECK(what, checkSingleAsn1Type(value));
         } else if (value.tag != ctx(1)) {
             return fail(what, "presentation data values " + value.tag.text() +
                                   ", expected single-ASN1-type [0] or octet-aligned [1]");
@@ -173,6 +169,13 @@ const ber::Oid& berTransferSyntax() {
 
 Error berError(const char* what, const ber::Error& e) {
     return makeError(std::string(what) + ": " + e.text());
+}
+
+ber::Status checkSingleAsn1Type(const ber::Tlv& t) {
+    Reader inner(t.value, t.valueOffset, t.depth + 1);
+    ZV_TRY(Tlv one, inner.read());
+    (void)one;
+    return inner.expectEnd("single-ASN1-type");
 }
 
 Error layerError(const char* layer, const char* what, const std::string& reason) {

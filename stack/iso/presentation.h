@@ -129,6 +129,10 @@ Result<RefusePpdu> presentationDecodeRefuse(ByteView in);
 Result<std::vector<Pdv>> presentationDecodeUserData(ByteView in);
 Result<AbortPpdu> presentationDecodeAbort(ByteView in);
 
+// The single-ASN1-type [0] choice of a PDV list or an EXTERNAL holds exactly
+// one encoded value; fails otherwise.
+ber::Status checkSingleAsn1Type(const ber::Tlv& t);
+
 // A BER failure as an error of an upper layer ("<what>: at offset ...").
 Error berError(const char* what, const ber::Error& e);
 
