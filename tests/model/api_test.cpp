@@ -1,6 +1,7 @@
 // The model, value and server operations of libzorvan_ld.so, loaded with
 // dlopen and looked up by name as the application does.
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <strings.h>
@@ -39,8 +40,10 @@ const Ops &ops() {
 }
 
 // A station file of our own (other ports, as the demo and tests write it).
+// One per process: ctest runs these tests in parallel processes, and one
+// rewriting a shared file while another loads it failed the suite's set-up.
 std::string write_station(const std::string &name, const std::string &body) {
-    std::string path = ::testing::TempDir() + "/zv_api_" + name + ".ini";
+    std::string path = ::testing::TempDir() + "/zv_api_" + name + "_" + std::to_string(getpid()) + ".ini";
     std::ofstream(path) << body;
     return path;
 }
