@@ -54,6 +54,9 @@ const char* usageText() {
            "              [--files DIR] [--record-dir SUB] [--control unix:PATH|HOST:PORT]\n"
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
+           "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
+           "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
+           "              [--held LD/LN$FC$RCB ...]\n"
            "Serves one IED of an SCL file over MMS (ISO 9506 / IEC 61850-8-1) on loopback.\n"
            "Listeners are networks A, B, ... in the order given; port 0 picks a free port.\n";
 }
@@ -68,6 +71,14 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
         }
         if (a == "--verbose") {
             cfg.verbose = true;
+            continue;
+        }
+        if (a == "--fixed-report-settings") {
+            cfg.device.fixedSettings = true;
+            continue;
+        }
+        if (a == "--refuse-gi") {
+            cfg.device.refuseGi = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -114,7 +125,36 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
         } else if (a == "--dir-page") { if (!number(100000, cfg.dirPage)) return false; }
-        else {
+        else if (a == "--profile") {
+            // A preset keeps the refusals given before it.
+            const bool fixed = cfg.device.fixedSettings, gi = cfg.device.refuseGi;
+            std::vector<std::string> held = cfg.device.held;
+            if (!applyProfile(v, cfg.device)) {
+                why = "unknown profile '" + v + "'";
+                return false;
+            }
+            cfg.device.fixedSettings = cfg.device.fixedSettings || fixed;
+            cfg.device.refuseGi = gi;
+            cfg.device.held = held;
+        } else if (a == "--edition") {
+            if (v != "1" && v != "2") {
+                why = "--edition must be 1 or 2";
+                return false;
+            }
+            cfg.device.edition = v == "1" ? 1 : 2;
+        } else if (a == "--owner" || a == "--resv-tms") {
+            if (v != "yes" && v != "no") {
+                why = "option " + a + " takes yes or no";
+                return false;
+            }
+            (a == "--owner" ? cfg.device.owner : cfg.device.resvTms) = v == "yes";
+        } else if (a == "--held") {
+            if (v.empty() || v.size() > 129 || v.find('/') == std::string::npos) {
+                why = "--held needs a control block reference LD/LN$FC$name";
+                return false;
+            }
+            cfg.device.held.push_back(v);
+        } else {
             why = "unknown option '" + a + "'";
             return false;
         }

@@ -1,6 +1,8 @@
 // Command line of iedsim and the loopback-only address rule.
 #pragma once
 
+#include "device.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ struct Config {
     uint32_t pduSize = 65000;         // largest MMS PDU we send or accept
     uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
     bool verbose = false;             // log every request and report
+    DeviceProfile device;             // the kind of device played
 };
 
 // Parses "HOST:PORT" with HOST "localhost" or a dotted IPv4 address of

@@ -122,7 +122,8 @@ struct ReportEngine::Rcb {
     uint64_t reads = 0, enaWrites = 0, giWrites = 0;
 };
 
-ReportEngine::ReportEngine(model::IedModel& m, Log& log, ReportSink& sink) : m_(m), log_(log), sink_(sink) {
+ReportEngine::ReportEngine(model::IedModel& m, Log& log, ReportSink& sink, const DeviceProfile& device)
+    : m_(m), log_(log), sink_(sink), device_(device) {
     // Entry identifiers keep growing across restarts: start from the clock.
     nextEntryId_ = (uint64_t(systemNow() / 1000) << 20) + 1;
     // Data sets first: every block of the same data set shares one watch.
@@ -273,10 +274,14 @@ void ReportEngine::sync(Rcb& r) {
         mms::BinaryTime bt = entryTime(r.lastSentTime);
         et = EntryTime_TDEF{int32_t(bt.msOfDay), int32_t(*bt.days)};
     }
-    put("TimeOfEntry", &et, sizeof et);
+    put("TimeofEntry", &et, sizeof et);
     put("ResvTms", &r.resvTms, 2);
     OCTET_STRING64_TDEF owner{};
-    if (r.owner >= 0 && (r.ena || r.resv)) {
+    if (r.owner == kOtherClient) {
+        const uint8_t other[4] = {192, 0, 2, 77};   // TEST-NET-1: a client elsewhere
+        owner.len_1 = 4;
+        std::memcpy(owner.data_1, other, 4);
+    } else if (r.owner >= 0 && (r.ena || r.resv)) {
         std::vector<uint8_t> ip = sink_.peerAddress(r.owner);
         owner.len_1 = int16_t(std::min<size_t>(ip.size(), 64));
         std::memcpy(owner.data_1, ip.data(), size_t(owner.len_1));
@@ -491,6 +496,23 @@ int64_t ReportEngine::nextDeadlineMs() const {
     return best;
 }
 
+bool ReportEngine::holdForOtherClient(const std::string& ref) {
+    for (auto& r : rcbs_) {
+        if (r->ref != ref) continue;
+        r->owner = kOtherClient;
+        if (r->buffered) {
+            r->ena = r->watch != nullptr;
+            r->everEnabled = r->ena;
+        } else {
+            r->resv = true;
+        }
+        log_.line(r->ref + " held by another client");
+        sync(*r);
+        return true;
+    }
+    return false;
+}
+
 void ReportEngine::connectionClosed(int conn) {
     for (auto& r : rcbs_) {
         if (r->owner != conn) continue;
@@ -531,8 +553,12 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
 
     // IEC 61850-7-2 17.2.1 / 17.3.1: a URCB reserved by another client, or a
     // block enabled by another client, is not theirs to change.
-    const bool otherOwns = r.owner >= 0 && r.owner != conn && (r.ena || r.resv);
+    const bool otherOwns = r.owner != kNoOwner && r.owner != conn && (r.ena || r.resv);
     if (otherOwns) return mms::kObjectAccessDenied;
+    static const char* const kSettings[] = {"OptFlds", "TrgOps", "IntgPd", "BufTm"};
+    if (device_.fixedSettings && std::find_if(std::begin(kSettings), std::end(kSettings),
+                                              [&](const char* n) { return attr == n; }) != std::end(kSettings))
+        return mms::kObjectAccessDenied;
 
     static const char* const kConfig[] = {"RptID", "DatSet", "OptFlds", "BufTm", "TrgOps", "IntgPd", "PurgeBuf", "EntryID"};
     const bool isConfig = std::find_if(std::begin(kConfig), std::end(kConfig),
@@ -584,6 +610,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     }
     if (attr == "GI") {
         if (buf[0] == 0) return 0;
+        if (device_.refuseGi) return mms::kObjectAccessDenied;
         if (!r.ena) return mms::kTemporarilyUnavailable;
         if (r.trgOps & (1u << kTrgGi))
             deliver(r, std::vector<uint8_t>(r.watch->members.size(), uint8_t(1u << kTrgGi)));
@@ -660,7 +687,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
         r.resvTms = v16;
         return 0;
     }
-    // SqNum, ConfRev, TimeOfEntry, Owner: read only.
+    // SqNum, ConfRev, TimeofEntry, Owner: read only.
     return mms::kObjectAccessDenied;
 }
 

@@ -9,6 +9,7 @@
 //   value..., [ReasonCode...]
 #pragma once
 
+#include "device.h"
 #include "log.h"
 #include "model/ied_model.h"
 #include "mms/pdu.h"
@@ -29,6 +30,8 @@ enum TrgBit { kTrgDchg = 1, kTrgQchg = 2, kTrgDupd = 3, kTrgIntegrity = 4, kTrgG
 constexpr size_t kMaxBufferedEntries = 1000;   // per BRCB; the oldest goes first (BufOvfl)
 constexpr size_t kUrcbBacklogLimit = 4u << 20; // unbuffered reports are dropped beyond this queue
 constexpr size_t kBrcbBacklogLimit = 1u << 20; // buffered entries wait while the queue is longer
+constexpr int kNoOwner = -1;                   // Rcb::owner: nobody holds the block
+constexpr int kOtherClient = -2;               // Rcb::owner: a client that is not connected here
 
 // What the engine needs from the connections.
 class ReportSink {
@@ -43,7 +46,7 @@ public:
 
 class ReportEngine {
 public:
-    ReportEngine(model::IedModel& m, Log& log, ReportSink& sink);
+    ReportEngine(model::IedModel& m, Log& log, ReportSink& sink, const DeviceProfile& device = DeviceProfile{});
     ~ReportEngine();
 
     int64_t now() const;   // ms since the epoch (tests may override through setClock)
@@ -61,6 +64,9 @@ public:
     // Writes an RCB attribute for a connection; 0 or a DataAccessError.
     int32_t write(int conn, AI_OBJ_ID id, const mms::Data& value);
     void connectionClosed(int conn);
+    // Marks a block as held by a client that is not connected here: a URCB
+    // reserved, a BRCB enabled. False for an unknown reference.
+    bool holdForOtherClient(const std::string& ref);
 
     size_t rcbCount() const;
 
@@ -93,6 +99,7 @@ private:
     model::IedModel& m_;
     Log& log_;
     ReportSink& sink_;
+    DeviceProfile device_;
     int64_t (*clock_)() = nullptr;
     std::vector<std::unique_ptr<Rcb>> rcbs_;
     std::vector<std::unique_ptr<DsWatch>> watches_;

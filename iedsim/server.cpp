@@ -124,7 +124,20 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     if (!s->log_.open(cfg.logFile, why)) return nullptr;
     s->log_.setVerbose(cfg.verbose);
     scl::Diagnostics diag(true);
-    s->model_ = model::IedModel::load(cfg.scl, cfg.ied, diag);
+    auto doc = std::make_shared<scl::Document>();
+    std::string device;
+    if (scl::parse_file(cfg.scl, *doc, diag)) {
+        const scl::Ied* ied = nullptr;
+        for (const scl::Ied& i : doc->ieds)
+            if (i.name == cfg.ied) ied = &i;
+        if (ied == nullptr) {
+            diag.error(cfg.scl, 0, "no IED named '" + cfg.ied + "'");
+        } else {
+            const model::CbLayouts layouts = deviceLayouts(cfg.device, *doc, *ied);
+            device = describe(cfg.device, *doc, *ied);
+            s->model_ = model::IedModel::build(doc, *ied, diag, &layouts);
+        }
+    }
     for (const scl::Diag& d : diag.items())
         s->log_.line(d.file + ":" + std::to_string(d.line) + ": " + (d.error ? "error: " : "warning: ") + d.reason);
     if (!s->model_ || diag.has_errors()) {
@@ -139,7 +152,12 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
         return nullptr;
     }
     s->sim_ = std::make_unique<Simulator>(*s->model_, cfg.seed);
-    s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s);
+    s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s, cfg.device);
+    for (const std::string& h : cfg.device.held)
+        if (!s->reports_->holdForOtherClient(h)) {
+            why = "--held " + h + ": no report control block of that reference";
+            return nullptr;
+        }
     for (const Endpoint& ep : cfg.listen) {
         Net n;
         n.ep = ep;
@@ -162,7 +180,7 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     s->log_.line("serving IED " + cfg.ied + " of " + cfg.scl + ": " + std::to_string(s->model_->object_count()) +
                  " objects, " + std::to_string(s->reports_->rcbCount()) + " report control blocks, " +
                  std::to_string(s->sim_->analogueCount()) + " analogue and " +
-                 std::to_string(s->sim_->statusCount()) + " status values simulated");
+                 std::to_string(s->sim_->statusCount()) + " status values simulated; device: " + device);
     return s;
 }
 

@@ -93,39 +93,6 @@ struct Elem {
     const scl::AttrDef *tmpl = nullptr;
 };
 
-// Fixed attributes of the control blocks, in IEC 61850-8-1 component order.
-struct CbAttr {
-    const char *name;
-    AI_VAL_TYPE type;
-    int16_t el_len;
-};
-const CbAttr kBrcb[] = {{"RptID", VAL_TYPE_VSTRING65, 65},   {"RptEna", VAL_TYPE_BOOLEAN, 1},
-                        {"DatSet", VAL_TYPE_VSTRING129, 129}, {"ConfRev", VAL_TYPE_INT32U, 4},
-                        {"OptFlds", VAL_TYPE_OPTFLDS, 10},    {"BufTm", VAL_TYPE_INT32U, 4},
-                        {"SqNum", VAL_TYPE_INT16U, 2},        {"TrgOps", VAL_TYPE_TRGC, 6},
-                        {"IntgPd", VAL_TYPE_INT32U, 4},       {"GI", VAL_TYPE_BOOLEAN, 1},
-                        {"PurgeBuf", VAL_TYPE_BOOLEAN, 1},    {"EntryID", VAL_TYPE_ENTRYID, 8},
-                        {"TimeOfEntry", VAL_TYPE_ENTRYTIME, 6}, {"ResvTms", VAL_TYPE_INT16, 2},
-                        {"Owner", VAL_TYPE_OSTRING64, 64}};
-const CbAttr kUrcb[] = {{"RptID", VAL_TYPE_VSTRING65, 65},   {"RptEna", VAL_TYPE_BOOLEAN, 1},
-                        {"Resv", VAL_TYPE_BOOLEAN, 1},        {"DatSet", VAL_TYPE_VSTRING129, 129},
-                        {"ConfRev", VAL_TYPE_INT32U, 4},      {"OptFlds", VAL_TYPE_OPTFLDS, 10},
-                        {"BufTm", VAL_TYPE_INT32U, 4},        {"SqNum", VAL_TYPE_INT8U, 1},
-                        {"TrgOps", VAL_TYPE_TRGC, 6},         {"IntgPd", VAL_TYPE_INT32U, 4},
-                        {"GI", VAL_TYPE_BOOLEAN, 1},          {"Owner", VAL_TYPE_OSTRING64, 64}};
-const CbAttr kLcb[] = {{"LogEna", VAL_TYPE_BOOLEAN, 1},      {"LogRef", VAL_TYPE_VSTRING129, 129},
-                       {"DatSet", VAL_TYPE_VSTRING129, 129}, {"OldEntrTm", VAL_TYPE_ENTRYTIME, 6},
-                       {"NewEntrTm", VAL_TYPE_ENTRYTIME, 6}, {"OldEnt", VAL_TYPE_OSTRING8, 8},
-                       {"NewEnt", VAL_TYPE_OSTRING8, 8},     {"TrgOps", VAL_TYPE_TRGC, 6},
-                       {"IntgPd", VAL_TYPE_INT32U, 4}};
-const CbAttr kSgcb[] = {{"NumOfSG", VAL_TYPE_INT8U, 1}, {"ActSG", VAL_TYPE_INT8U, 1}, {"EditSG", VAL_TYPE_INT8U, 1},
-                        {"CnfEdit", VAL_TYPE_BOOLEAN, 1}, {"LActTm", VAL_TYPE_TIMESTAMP, 8}};
-const CbAttr kGocb[] = {{"GoEna", VAL_TYPE_BOOLEAN, 1}, {"GoID", VAL_TYPE_VSTRING129, 129},
-                        {"DatSet", VAL_TYPE_VSTRING129, 129}, {"ConfRev", VAL_TYPE_INT32U, 4},
-                        {"NdsCom", VAL_TYPE_BOOLEAN, 1}};
-const CbAttr kDstAddress[] = {{"Addr", VAL_TYPE_OSTRING8, 6}, {"PRIORITY", VAL_TYPE_INT8U, 1},
-                              {"VID", VAL_TYPE_INT16U, 2}, {"APPID", VAL_TYPE_INT16U, 2}};
-
 int cb_fc(const scl::ControlBlock &cb) {
     switch (cb.kind) {
     case scl::CbKind::Report: return cb.buffered ? FC_BR : FC_RP;
@@ -223,6 +190,8 @@ private:
     bool emit_attr_body(const scl::AttrDef &a, const std::string &name, ElemKind kind, int8_t fc, int depth,
                         std::vector<Elem> &out);
     void emit_cb(const std::string &name, const scl::ControlBlock &cb, int8_t fc, std::vector<Elem> &out);
+    void emit_components(const CbLayout &layout, int8_t fc, std::vector<Elem> &out);
+    const CbLayout &layout_of(const scl::ControlBlock &cb) const;
     std::unique_ptr<LnType> finish_type(const std::string &type_name, std::vector<Elem> &elems);
 
     void add_ld(const scl::LDevice &ld);
@@ -387,27 +356,32 @@ bool ModelBuilder::emit_attr_body(const scl::AttrDef &a, const std::string &name
     return true;
 }
 
-void ModelBuilder::emit_cb(const std::string &name, const scl::ControlBlock &cb, int8_t fc, std::vector<Elem> &out) {
-    const CbAttr *attrs = nullptr;
-    size_t n = 0;
+const CbLayout &ModelBuilder::layout_of(const scl::ControlBlock &cb) const {
+    const CbLayouts &l = m_.layouts_;
     switch (cb.kind) {
-    case scl::CbKind::Report:
-        attrs = cb.buffered ? kBrcb : kUrcb;
-        n = cb.buffered ? std::size(kBrcb) : std::size(kUrcb);
-        break;
-    case scl::CbKind::Log: attrs = kLcb; n = std::size(kLcb); break;
-    case scl::CbKind::SettingGroup: attrs = kSgcb; n = std::size(kSgcb); break;
-    case scl::CbKind::Goose: attrs = kGocb; n = std::size(kGocb); break;
+    case scl::CbKind::Report: return cb.buffered ? l.brcb : l.urcb;
+    case scl::CbKind::Log: return l.lcb;
+    case scl::CbKind::SettingGroup: return l.sgcb;
+    case scl::CbKind::Goose: return l.gocb;
     }
-    out.push_back(Elem{RT_STR_START, ElemKind::Cb, fc, VAL_TYPE_UNKNOWN, 0, name});
-    for (size_t i = 0; i < n; ++i)
-        out.push_back(Elem{RT_PRIMITIVE, ElemKind::CbAttr, fc, attrs[i].type, attrs[i].el_len, attrs[i].name});
-    if (cb.kind == scl::CbKind::Goose) {
-        out.push_back(Elem{RT_STR_START, ElemKind::CbAttr, fc, VAL_TYPE_UNKNOWN, 0, "DstAddress"});
-        for (const CbAttr &a : kDstAddress)
-            out.push_back(Elem{RT_PRIMITIVE, ElemKind::CbAttr, fc, a.type, a.el_len, a.name});
+    return l.brcb;
+}
+
+void ModelBuilder::emit_components(const CbLayout &layout, int8_t fc, std::vector<Elem> &out) {
+    for (const CbComponent &c : layout) {
+        if (c.members.empty()) {
+            out.push_back(Elem{RT_PRIMITIVE, ElemKind::CbAttr, fc, c.type, c.el_len, c.name});
+            continue;
+        }
+        out.push_back(Elem{RT_STR_START, ElemKind::CbAttr, fc, VAL_TYPE_UNKNOWN, 0, c.name});
+        emit_components(c.members, fc, out);
         out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
     }
+}
+
+void ModelBuilder::emit_cb(const std::string &name, const scl::ControlBlock &cb, int8_t fc, std::vector<Elem> &out) {
+    out.push_back(Elem{RT_STR_START, ElemKind::Cb, fc, VAL_TYPE_UNKNOWN, 0, name});
+    emit_components(layout_of(cb), fc, out);
     out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
 }
 
@@ -843,8 +817,10 @@ void ModelBuilder::apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID l
             switch (cb.kind) {
             case scl::CbKind::Report: {
                 std::string rpt_id = cb.rpt_id.empty() ? ref : cb.rpt_id;
-                if (rpt_id.size() > 65) {
-                    diag_.warn(doc_.file, cb.line, "RptID of '" + inst + "' longer than 65 characters; left empty");
+                const size_t rpt_max = m_.layouts_.brcb.empty() ? 65 : size_t(m_.layouts_.brcb[0].el_len);
+                if (rpt_id.size() > rpt_max) {
+                    diag_.warn(doc_.file, cb.line,
+                               "RptID of '" + inst + "' longer than " + std::to_string(rpt_max) + " characters; left empty");
                     rpt_id.clear();
                 }
                 set_text(id, "RptID", rpt_id, cb.line);
@@ -1045,10 +1021,12 @@ IedModel::~IedModel() {
 }
 
 std::unique_ptr<IedModel> IedModel::build(std::shared_ptr<const scl::Document> doc, const scl::Ied &ied,
-                                          scl::Diagnostics &diag) {
+                                          scl::Diagnostics &diag, const CbLayouts *layouts) {
     if (!doc) return nullptr;
     std::unique_ptr<IedModel> m(new IedModel());
     m->doc_ = doc;
+    m->ied_ = &ied;
+    m->layouts_ = layouts ? *layouts : scl_layouts(*doc, ied);
     ModelBuilder b(*m, *doc, ied, diag);
     if (!b.run()) return nullptr;
     std::unique_lock<std::shared_mutex> lock(g_model_mutex);
@@ -1057,11 +1035,11 @@ std::unique_ptr<IedModel> IedModel::build(std::shared_ptr<const scl::Document> d
 }
 
 std::unique_ptr<IedModel> IedModel::load(const std::string &scl_file, const std::string &ied_name,
-                                         scl::Diagnostics &diag) {
+                                         scl::Diagnostics &diag, const CbLayouts *layouts) {
     auto doc = std::make_shared<scl::Document>();
     if (!scl::parse_file(scl_file, *doc, diag)) return nullptr;
     for (const scl::Ied &ied : doc->ieds)
-        if (ied.name == ied_name) return build(doc, ied, diag);
+        if (ied.name == ied_name) return build(doc, ied, diag, layouts);
     diag.error(scl_file, 0, "no IED named '" + ied_name + "'");
     return nullptr;
 }

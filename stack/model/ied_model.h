@@ -44,6 +44,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/cb_layouts.h"
 #include "scl/scl.h"
 #include "zorvan/ai_types.h"
 
@@ -97,16 +98,21 @@ public:
     // Builds the model of `ied` (an IED of `doc`); problems go to diag. Null
     // only when nothing usable could be built (the reason is in diag).
     // The model keeps the document (its templates describe the model's types).
+    // Control blocks take `layouts` when given, else what the SCL describes.
     static std::unique_ptr<IedModel> build(std::shared_ptr<const scl::Document> doc, const scl::Ied &ied,
-                                           scl::Diagnostics &diag);
+                                           scl::Diagnostics &diag, const CbLayouts *layouts = nullptr);
     // Standalone model of one IED of an SCL file (iedsim, tests).
     static std::unique_ptr<IedModel> load(const std::string &scl_file, const std::string &ied_name,
-                                          scl::Diagnostics &diag);
+                                          scl::Diagnostics &diag, const CbLayouts *layouts = nullptr);
     // The model behind an interface record, or null if it is not one of ours.
     static IedModel *from_ctrl(const AI_IED_CTRL *ctrl);
 
     // The SCL document the model was built from (addresses, templates).
     const scl::Document &document() const { return *doc_; }
+    // The IED of that document the model stands for (services, report settings).
+    const scl::Ied &scl_ied() const { return *ied_; }
+    // The control block layouts the model was built with.
+    const CbLayouts &cb_layouts() const { return layouts_; }
 
     AI_IED_CTRL *ctrl() { return &ctrl_; }
     const AI_IED_CTRL *ctrl() const { return &ctrl_; }
@@ -203,6 +209,8 @@ private:
     AI_IED_CTRL ctrl_{};  // first member: from_ctrl relies on it
     uint32_t magic_;
     std::shared_ptr<const scl::Document> doc_;
+    const scl::Ied *ied_ = nullptr;  // inside *doc_
+    CbLayouts layouts_;
     std::string name_;
     std::vector<ObjInfo> objs_;
     std::vector<AI_OBJ_IDCTRL> idctrl_;

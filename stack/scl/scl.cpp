@@ -144,6 +144,7 @@ private:
     void read_doi(const pugi::xml_node &n, const std::string &prefix, Ln &ln, int depth);
     void read_data_set(const pugi::xml_node &n, Ln &ln);
     void read_cb(const pugi::xml_node &n, CbKind kind, Ln &ln);
+    void read_services(const pugi::xml_node &n, Services &out);
 
     const std::string &file_;
     LineIndex lines_;
@@ -152,6 +153,8 @@ private:
 };
 
 void Reader::run(const pugi::xml_node &root) {
+    doc_.version = attr(root, "version");
+    doc_.revision = attr(root, "revision");
     for (pugi::xml_node n : root.children()) {
         if (is(n, "DataTypeTemplates")) {
             if (doc_.has_templates) {
@@ -348,12 +351,18 @@ void Reader::read_ied(const pugi::xml_node &n) {
     ied.manufacturer = attr(n, "manufacturer");
     ied.type = attr(n, "type");
     ied.line = line(n);
+    for (pugi::xml_node c : n.children())
+        if (is(c, "Services")) read_services(c, ied.services);
     std::set<std::string> insts;
     for (pugi::xml_node ap : n.children()) {
         if (!is(ap, "AccessPoint")) continue;
         for (pugi::xml_node srv : ap.children()) {
             if (!is(srv, "Server")) continue;
             ied.has_server = true;
+            // Edition 2.1 may declare the services of the server's access point.
+            if (!ied.services.report.present)
+                for (pugi::xml_node c : ap.children())
+                    if (is(c, "Services")) read_services(c, ied.services);
             for (pugi::xml_node ldn : srv.children()) {
                 if (!is(ldn, "LDevice")) continue;
                 LDevice ld;
@@ -482,6 +491,33 @@ void Reader::read_data_set(const pugi::xml_node &n, Ln &ln) {
         ds.members.push_back(std::move(m));
     }
     ln.data_sets.push_back(std::move(ds));
+}
+
+void Reader::read_services(const pugi::xml_node &n, Services &out) {
+    for (pugi::xml_node c : n.children()) {
+        if (!is(c, "ReportSettings")) continue;
+        ReportSettings &r = out.report;
+        r.present = true;
+        r.line = line(c);
+        r.owner = truthy(c, "owner", false);
+        r.resv_tms = truthy(c, "resvTms", false);
+        auto mode = [&](const char *name, SettingMode &m) {
+            pugi::xml_attribute a = c.attribute(name);
+            if (!a) return;   // the schema's default: Fix
+            std::string_view v = a.value();
+            if (v == "Dyn") m = SettingMode::Dyn;
+            else if (v == "Conf") m = SettingMode::Conf;
+            else if (v == "Fix") m = SettingMode::Fix;
+            else warn(c, std::string("ReportSettings ") + name + "='" + a.value() + "' is not Dyn, Conf or Fix; Fix taken");
+        };
+        mode("cbName", r.cb_name);
+        mode("datSet", r.dat_set);
+        mode("rptID", r.rpt_id);
+        mode("optFields", r.opt_fields);
+        mode("bufTime", r.buf_time);
+        mode("trgOps", r.trg_ops);
+        mode("intgPd", r.intg_pd);
+    }
 }
 
 void Reader::read_cb(const pugi::xml_node &n, CbKind kind, Ln &ln) {

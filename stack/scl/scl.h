@@ -186,8 +186,28 @@ struct Address {
     int line = 0;
 };
 
+// How an online client may change a report setting (SCL ReportSettings,
+// IEC 61850-6 9.3.8): Dyn online, Conf only by configuration, Fix never.
+enum class SettingMode : uint8_t { Dyn, Conf, Fix };
+
+// Services/ReportSettings of an IED (or of its server's AccessPoint).
+struct ReportSettings {
+    bool present = false;    // the element is there; without it nothing is known
+    bool owner = false;      // BRCB/URCB carry Owner (Edition 2)
+    bool resv_tms = false;   // BRCBs carry ResvTms (Edition 2)
+    SettingMode cb_name = SettingMode::Fix, dat_set = SettingMode::Fix, rpt_id = SettingMode::Fix,
+                opt_fields = SettingMode::Fix, buf_time = SettingMode::Fix, trg_ops = SettingMode::Fix,
+                intg_pd = SettingMode::Fix;
+    int line = 0;
+};
+
+struct Services {
+    ReportSettings report;
+};
+
 struct Ied {
     std::string name, desc, manufacturer, type;
+    Services services;
     std::vector<LDevice> lds;
     bool has_server = false;
     int line = 0;
@@ -196,6 +216,10 @@ struct Ied {
 // One parsed SCL file.
 struct Document {
     std::string file;                 // as given (used in diagnostics)
+    // Root attributes: version "2007" (revision "A"/"B"...) is Edition 2 or
+    // later; none (or "2003") is Edition 1.
+    std::string version, revision;
+    int edition() const { return version.empty() || version < "2007" ? 1 : 2; }
     bool has_templates = false;
     Templates templates;
     std::vector<Ied> ieds;

@@ -120,10 +120,10 @@ TEST_F(Services, VariableAccessAttributesOfABufferedBlockFollowIec61850_8_1) {
     std::vector<std::string> names;
     for (auto& c : r->type.components) names.push_back(c.name);
     EXPECT_EQ(names, (std::vector<std::string>{"RptID", "RptEna", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum",
-                                               "TrgOps", "IntgPd", "GI", "PurgeBuf", "EntryID", "TimeOfEntry",
+                                               "TrgOps", "IntgPd", "GI", "PurgeBuf", "EntryID", "TimeofEntry",
                                                "ResvTms", "Owner"}));
     EXPECT_EQ(r->type.components[11].type, mms::TypeDescription::simple(TK::OctetString, 8));
-    EXPECT_EQ(r->type.components[0].type, mms::TypeDescription::simple(TK::VisibleString, -65));
+    EXPECT_EQ(r->type.components[0].type, mms::TypeDescription::simple(TK::VisibleString, -129));
 }
 
 TEST_F(Services, VariableAccessAttributesOfAnUnknownNameIsObjectUndefined) {

@@ -241,7 +241,7 @@ TEST_F(StackApi, ReportBlockEditsConvertIntoTheReadValue) {
     ASSERT_EQ(o.ai_read_obj_primVals(o.ai_obj_ref_to_id(m, "CMIEDMON/LLN0$BR$brcbPD02"), m, &v), 0);
     ASSERT_EQ(o.ai_prim_str_to_value(v.prim_vals[1].type, "true", v.prim_vals[1].data), 0);
     ASSERT_EQ(o.ai_prim_str_to_value(v.prim_vals[0].type, "CMIED_PD", v.prim_vals[0].data), 0);
-    EXPECT_NE(o.ai_prim_str_to_value(v.prim_vals[0].type, std::string(66, 'r').c_str(), v.prim_vals[0].data), 0);
+    EXPECT_NE(o.ai_prim_str_to_value(v.prim_vals[0].type, std::string(130, 'r').c_str(), v.prim_vals[0].data), 0);
     char text[AI_VALUE_TEXT_LEN];
     ASSERT_EQ(o.ai_prim_value_to_str(v.prim_vals[1].type, v.prim_vals[1].data, text), 0);
     EXPECT_STREQ(text, "true");

@@ -193,7 +193,7 @@ TEST(ControlBlocks, IndexedInstancesOneToFour) {
 TEST(ControlBlocks, ReportBlocksHaveTheMmsComponentOrder) {
     EXPECT_EQ(child_names(*sample().cm, "CMIEDMON/LLN0$BR$brcbSF603"),
               (Names{"RptID", "RptEna", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum", "TrgOps", "IntgPd", "GI",
-                     "PurgeBuf", "EntryID", "TimeOfEntry", "ResvTms", "Owner"}));
+                     "PurgeBuf", "EntryID", "TimeofEntry", "ResvTms", "Owner"}));
     EXPECT_EQ(child_names(*sample().cm, "CMIEDMON/LLN0$RP$urcbAlarm02"),
               (Names{"RptID", "RptEna", "Resv", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum", "TrgOps", "IntgPd",
                      "GI", "Owner"}));
@@ -207,7 +207,7 @@ TEST(ControlBlocks, PrimitivePositionsTheApplicationReads) {
     ASSERT_GE(v.prim_num, 13);
     EXPECT_EQ(v.prim_vals[1].type, VAL_TYPE_BOOLEAN);
     EXPECT_EQ(v.prim_vals[4].type, VAL_TYPE_OPTFLDS);
-    EXPECT_EQ(v.prim_vals[0].type, VAL_TYPE_VSTRING65);
+    EXPECT_EQ(v.prim_vals[0].type, VAL_TYPE_VSTRING129);
     EXPECT_STREQ(static_cast<const char *>(v.prim_vals[0].data), "CMIED_Temp");
     EXPECT_STREQ(static_cast<const char *>(v.prim_vals[2].data), "CMIEDMON/LLN0$dsTemp");
     IedModel::release_values(&v);
