@@ -238,17 +238,23 @@ void ReportEngine::sync(Rcb& r) {
         auto it = r.attrs.find(name);
         if (it != r.attrs.end()) m_.write(it->second, data, size);
     };
-    uint8_t buf[AI_SIZE_VSTRING129] = {};
-    std::memset(buf, 0, sizeof buf);
-    std::memcpy(buf, r.rptId.data(), std::min<size_t>(r.rptId.size(), AI_SIZE_VSTRING65 - 1));
-    put("RptID", buf, AI_SIZE_VSTRING65);
+    // Texts in whatever string type the device's layout gives them.
+    auto putText = [&](const char* name, const std::string& text) {
+        auto it = r.attrs.find(name);
+        const RUNTIME_TYPE* rt = nullptr;
+        int32_t num = 0;
+        if (it == r.attrs.end() || !m_.type_of(it->second, rt, num) || rt->el_tag != RT_PRIMITIVE) return;
+        const size_t size = model::stored_size(AI_VAL_TYPE(rt->u.p.pad));
+        std::vector<uint8_t> b(size, 0);
+        if (size > 0) std::memcpy(b.data(), text.data(), std::min(text.size(), size - 1));
+        m_.write(it->second, b.data(), size);
+    };
+    putText("RptID", r.rptId);
     uint8_t b = r.ena;
     put("RptEna", &b, 1);
     b = r.resv;
     put("Resv", &b, 1);
-    std::memset(buf, 0, sizeof buf);
-    std::memcpy(buf, r.datSet.data(), std::min<size_t>(r.datSet.size(), AI_SIZE_VSTRING129 - 1));
-    put("DatSet", buf, AI_SIZE_VSTRING129);
+    putText("DatSet", r.datSet);
     put("ConfRev", &r.confRev, 4);
     uint8_t bits[4];
     maskStored(r.optFlds, AI_BITS_OPTFLDS, bits, AI_SIZE_OPTFLDS);
@@ -540,7 +546,18 @@ int32_t ReportEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
     return mms::kObjectNonExistent;
 }
 
-int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const Data& v) {
+int32_t ReportEngine::configure(AI_OBJ_ID id, const Data& value) {
+    for (auto& r : rcbs_)
+        for (const auto& a : r->attrs)
+            if (a.second == id) {
+                const int32_t e = writeAttr(kLocalConfig, *r, a.first, value, true);
+                sync(*r);
+                return e;
+            }
+    return mms::kObjectNonExistent;
+}
+
+int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const Data& v, bool local) {
     const AI_OBJ_ID aid = r.attrs.at(attr);
     const RUNTIME_TYPE* rt = nullptr;
     int32_t num = 0;
@@ -553,19 +570,26 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
 
     // IEC 61850-7-2 17.2.1 / 17.3.1: a URCB reserved by another client, or a
     // block enabled by another client, is not theirs to change.
-    const bool otherOwns = r.owner != kNoOwner && r.owner != conn && (r.ena || r.resv);
+    if (local) {
+        // Only the settings; enable, reservation and GI stay the clients'.
+        static const char* const kLocal[] = {"RptID", "DatSet", "OptFlds", "BufTm", "TrgOps", "IntgPd"};
+        if (std::find_if(std::begin(kLocal), std::end(kLocal), [&](const char* n) { return attr == n; }) ==
+            std::end(kLocal))
+            return mms::kObjectAccessDenied;
+    }
+    const bool otherOwns = !local && r.owner != kNoOwner && r.owner != conn && (r.ena || r.resv);
     if (otherOwns) return mms::kObjectAccessDenied;
     static const char* const kSettings[] = {"OptFlds", "TrgOps", "IntgPd", "BufTm"};
-    if (device_.fixedSettings && std::find_if(std::begin(kSettings), std::end(kSettings),
+    if (!local && device_.fixedSettings && std::find_if(std::begin(kSettings), std::end(kSettings),
                                               [&](const char* n) { return attr == n; }) != std::end(kSettings))
         return mms::kObjectAccessDenied;
 
     static const char* const kConfig[] = {"RptID", "DatSet", "OptFlds", "BufTm", "TrgOps", "IntgPd", "PurgeBuf", "EntryID"};
     const bool isConfig = std::find_if(std::begin(kConfig), std::end(kConfig),
                                        [&](const char* n) { return attr == n; }) != std::end(kConfig);
-    if (isConfig && r.ena) return mms::kTemporarilyUnavailable;
+    if (isConfig && r.ena && !local) return mms::kTemporarilyUnavailable;
     auto reserveImplicitly = [&] {
-        if (!r.buffered && r.owner < 0) {
+        if (!local && !r.buffered && r.owner < 0) {
             r.owner = conn;
             r.resv = true;
         }

@@ -32,6 +32,7 @@ constexpr size_t kUrcbBacklogLimit = 4u << 20; // unbuffered reports are dropped
 constexpr size_t kBrcbBacklogLimit = 1u << 20; // buffered entries wait while the queue is longer
 constexpr int kNoOwner = -1;                   // Rcb::owner: nobody holds the block
 constexpr int kOtherClient = -2;               // Rcb::owner: a client that is not connected here
+constexpr int kLocalConfig = -3;               // writeAttr: the device's own configuration
 
 // What the engine needs from the connections.
 class ReportSink {
@@ -63,6 +64,9 @@ public:
     bool owns(AI_OBJ_ID id) const;
     // Writes an RCB attribute for a connection; 0 or a DataAccessError.
     int32_t write(int conn, AI_OBJ_ID id, const mms::Data& value);
+    // Changes an RCB attribute as the device's own configuration does (the
+    // control channel): no client's reservation or enable stands in the way.
+    int32_t configure(AI_OBJ_ID id, const mms::Data& value);
     void connectionClosed(int conn);
     // Marks a block as held by a client that is not connected here: a URCB
     // reserved, a BRCB enabled. False for an unknown reference.
@@ -94,7 +98,7 @@ private:
     void sendOne(Rcb& r, const struct Entry& e);
     void sync(Rcb& r);
     void addEvent(Rcb& r, size_t member, uint8_t reasons);
-    int32_t writeAttr(int conn, Rcb& r, const std::string& attr, const mms::Data& v);
+    int32_t writeAttr(int conn, Rcb& r, const std::string& attr, const mms::Data& v, bool local = false);
 
     model::IedModel& m_;
     Log& log_;

@@ -1133,6 +1133,24 @@ std::string Server::command(const std::string& line) {
         while (!value.empty() && value.front() == ' ') value.erase(value.begin());
         if (ref.empty()) return "ERR usage: set REF VALUE";
         std::string why;
+        const AI_OBJ_ID rid = model_->find(ref);
+        if (rid >= 0 && reports_->owns(rid)) {
+            // A report control block's setting changes in the block itself.
+            const RUNTIME_TYPE* rt = nullptr;
+            int32_t num = 0;
+            uint8_t buf[AI_SIZE_UNISTRING255] = {};
+            if (!model_->type_of(rid, rt, num) || rt->el_tag != RT_PRIMITIVE) return "ERR '" + ref + "' is not a primitive attribute";
+            const AI_VAL_TYPE vt = AI_VAL_TYPE(rt->u.p.pad);
+            if (model::text_to_value(vt, value, buf) != 0) return "ERR '" + value + "' is no value of that type";
+            const int32_t e = reports_->configure(rid, model::primitive_data(vt, buf));
+            if (e == 0) {
+                log_.line("control: " + ref + " set to " + value);
+                return "OK";
+            }
+            // Not a setting (GI, PurgeBuf, ...): the value alone changes,
+            // until the block writes its own again.
+            if (e != mms::kObjectAccessDenied) return "ERR " + ref + " not changed: " + mms::dataAccessErrorName(e);
+        }
         if (!sim_->set(ref, value, why)) return "ERR " + why;
         log_.line("control: " + ref + " set to " + value);
         reports_->scan();

@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "base/log.h"
+
 #include "../lib/callbacks.h"
 
 #include <arpa/inet.h>
@@ -43,8 +45,11 @@ int64_t mono_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void log_line(const std::string &text) {
-    if (std::getenv("ZORVAN_QUIET") == nullptr) std::fprintf(stderr, "zorvan: %s\n", text.c_str());
+void log_line(const std::string &text) { zv::log::line(text); }
+
+std::string ServerCtx::label() const {
+    return "server " + std::to_string(index) + " (" + (server && server->model ? server->model->name() : std::string("?")) +
+           ")";
 }
 
 void copy_name(char *dst, size_t cap, const std::string &src) {
@@ -425,6 +430,16 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     ch.last_rx = mono_ms();
     ch.probe_invoke = 0;
     ch.up_reported = true;
+    ch.logged_error.clear();
+    ch.types.clear();
+    ch.reserved.clear();
+    ch.local_ip.clear();
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (::getsockname(ch.fd, reinterpret_cast<sockaddr *>(&local), &len) == 0 && local.sin_family == AF_INET) {
+        const auto *b = reinterpret_cast<const uint8_t *>(&local.sin_addr.s_addr);
+        ch.local_ip.assign(b, b + 4);
+    }
     const int srv = s.index;
     const AC_CHANNEL which = ch.which;
     if (!quiet_) post([this, srv, which] { channel_event(srv, which, true); });
@@ -443,11 +458,18 @@ void Engine::fail_running(ServerCtx &s, Channel &ch) {
 
 // The association is gone (peer, error or dead): report the loss once.
 void Engine::lose(ServerCtx &s, Channel &ch, const std::string &why) {
-    log_line("server " + std::to_string(s.index) + " channel " + char('A' + int(ch.which)) + " lost: " + why);
+    log_line(s.label() + " channel " + char('A' + int(ch.which)) + " lost: " + why);
     close_channel(s, ch, true);
 }
 
 void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
+    // A channel that does not come up says why, once per distinct reason
+    // (it keeps retrying at growing intervals).
+    if (retry && !ch.up_reported && !ch.last_error.empty() && ch.last_error != ch.logged_error) {
+        log_line(s.label() + " channel " + char('A' + int(ch.which)) + " to " + ch.addr.host + ":" +
+                 std::to_string(ch.addr.port) + " not connected: " + ch.last_error);
+        ch.logged_error = ch.last_error;
+    }
     if (ch.fd >= 0) {
         if (ch.assoc) flush(ch);
         ::close(ch.fd);
@@ -458,6 +480,8 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     ch.phase = Phase::Idle;
     ch.state = CHNL_STATE_UNCONNECTED;
     ch.probe_invoke = 0;
+    ch.types.clear();
+    ch.reserved.clear();
     for (auto it = s.enabled.begin(); it != s.enabled.end();)
         it = it->first.first == int(ch.which) ? s.enabled.erase(it) : std::next(it);
     if (!retry) ch.backoff_ms = 0;
@@ -518,7 +542,7 @@ void Engine::service_channel(ServerCtx &s, Channel &ch, int64_t now) {
 void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     auto pdu = mms::decode(ber::ByteView(bytes.data(), bytes.size()));
     if (!pdu) {
-        log_line("server " + std::to_string(s.index) + ": undecodable MMS PDU: " + pdu.error().text());
+        log_line(s.label() + ": undecodable MMS PDU: " + pdu.error().text());
         mms::RejectPdu rj;
         rj.reasonKind = 5;   // pdu-error
         rj.code = 1;         // invalid-pdu
@@ -532,8 +556,7 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     else if (auto *e = std::get_if<mms::ConfirmedError>(&p)) invoke = e->invokeId, answer = true;
     else if (auto *j = std::get_if<mms::RejectPdu>(&p)) {
         if (j->invokeId) invoke = *j->invokeId, answer = true;
-        else log_line("server " + std::to_string(s.index) + " rejected a PDU of ours (reason " +
-                      std::to_string(j->reasonKind) + "/" + std::to_string(j->code) + ")");
+        else log_line(s.label() + " rejected a PDU of ours: " + mms::rejectText(*j));
     }
     if (answer) {
         if (invoke == ch.probe_invoke && invoke != 0) {
@@ -562,7 +585,7 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
         mms::ConfirmedError ce;
         ce.invokeId = req->invokeId;
         ce.error.errorClass = mms::kFile;
-        ce.error.code = 3;   // file-access-denied: we only serve a file we offered
+        ce.error.code = 6;   // file-access-denied: we only serve a file we offered
         send_pdu(ch, mms::Pdu(ce));
         return;
     }

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,6 +95,14 @@ struct Channel {
     int64_t probe_deadline = 0;
     bool up_reported = false;
     std::string last_error;
+    std::string logged_error;   // the last failure to connect that was logged
+    // Per association (cleared when it ends): the device's own types of the
+    // objects holding control blocks, from GetVariableAccessAttributes (null:
+    // the device did not say; the model's layout is used), the URCBs this
+    // association reserved, and our address as the device sees it (Owner).
+    std::map<AI_OBJ_ID, std::shared_ptr<const mms::TypeDescription>> types;
+    std::set<AI_OBJ_ID> reserved;
+    std::vector<uint8_t> local_ip;
 };
 
 // Buffered report control blocks: where to resume, and entries already seen.
@@ -111,6 +120,11 @@ struct ServerCtx {
     // Report blocks this client enabled: (channel, RptID) -> block.
     std::map<std::pair<int, std::string>, AI_OBJ_ID> enabled;
     std::map<AI_OBJ_ID, RcbTrack> tracks;
+    // Control blocks whose layout on the device differs from the SCL's,
+    // already reported once.
+    std::set<AI_OBJ_ID> layout_warned;
+    // "server 0 (CMIED)" for log lines.
+    std::string label() const;
 };
 
 // Work for the callback thread.

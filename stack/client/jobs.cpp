@@ -25,13 +25,7 @@ const T *service_of(const mms::Pdu &p) {
     return r ? std::get_if<T>(&r->service) : nullptr;
 }
 
-std::string describe_failure(const mms::Pdu &p) {
-    if (auto *e = std::get_if<mms::ConfirmedError>(&p))
-        return "error class " + std::to_string(e->error.errorClass) + " code " + std::to_string(e->error.code);
-    if (auto *r = std::get_if<mms::RejectPdu>(&p))
-        return "reject " + std::to_string(r->reasonKind) + "/" + std::to_string(r->code);
-    return mms::describe(p);
-}
+std::string describe_failure(const mms::Pdu &p) { return mms::failureText(p); }
 
 // Bounded copy of a caller's text: false when null or without a NUL within
 // the 256-byte field the request control keeps it in.
@@ -65,11 +59,163 @@ bool stored_value(const model::IedModel &m, AI_OBJ_ID id, AI_VAL_TYPE &type, std
     return true;
 }
 
-// ---- read ---------------------------------------------------------------------
+// Data of an object from the values the model holds.
+bool model_data(const model::IedModel &m, AI_OBJ_ID id, Data &out) {
+    std::shared_lock<std::shared_mutex> lock(m.value_mutex());
+    return model::object_data(m, id, out);
+}
 
-class ReadJob : public Job {
+// True when the object is a control block or holds one (an LN, an FC of
+// one): its layout on the device may differ from the SCL's.
+bool holds_cb(const model::IedModel &m, AI_OBJ_ID id) {
+    const AI_OBJ_TYPE t = m.type(id);
+    if (t == OBJECT_TYPE_CB) return true;
+    if (t != OBJECT_TYPE_LN && t != OBJECT_TYPE_FCN) return false;
+    const model::LnType *lt = m.ln_type(m.ln_of(id));
+    const RUNTIME_TYPE *first = nullptr;
+    int32_t num = 0;
+    if (lt == nullptr || !m.type_of(id, first, num)) return false;
+    const size_t from = size_t(first - lt->rt.data());
+    for (size_t i = from; i < from + size_t(num) && i < lt->elems.size(); ++i)
+        if (lt->elems[i].kind == model::ElemKind::Cb) return true;
+    return false;
+}
+
+// Names of a structure type's components, or of an object's children.
+std::vector<std::string> component_names(const mms::TypeDescription &t) {
+    std::vector<std::string> out;
+    for (const auto &c : t.components) out.push_back(c.name);
+    return out;
+}
+std::vector<std::string> child_names(const model::IedModel &m, AI_OBJ_ID id) {
+    std::vector<std::string> out;
+    const AI_OBJ_ID *kids = nullptr;
+    int32_t n = 0;
+    if (m.children(id, kids, n))
+        for (int32_t k = 0; k < n; ++k) out.push_back(m.name(kids[k]));
+    return out;
+}
+std::string joined(const std::vector<std::string> &v) {
+    std::string s;
+    for (const std::string &x : v) s += (s.empty() ? "" : ", ") + x;
+    return s;
+}
+
+// A job that first learns, once per association, how the device lays out
+// the objects it works on (GetVariableAccessAttributes). Devices differ by
+// edition and optional attributes; values are then read, written and stored
+// by component name.
+class TypedJob : public Job {
 public:
     model::IedModel *model = nullptr;
+
+protected:
+    std::vector<AI_OBJ_ID> need_types;
+    size_t type_next = 0;
+    bool asking_type = false;
+
+    // Asks for the next type this association does not know yet; true while
+    // a question is out.
+    bool ask_types(JobCtx &c) {
+        while (type_next < need_types.size()) {
+            const AI_OBJ_ID id = need_types[type_next];
+            mms::ObjectName n;
+            if (c.channel.types.count(id) || !object_name(model->reference(id), n)) {
+                ++type_next;
+                continue;
+            }
+            asking_type = true;
+            send(c, mms::GetVariableAccessAttributesRequest{n});
+            return true;
+        }
+        asking_type = false;
+        return false;
+    }
+
+    // Takes the answer to a type question; false when `p` answers something else.
+    bool take_type(JobCtx &c, const mms::Pdu &p) {
+        if (!asking_type) return false;
+        asking_type = false;
+        const AI_OBJ_ID id = need_types[type_next++];
+        const std::string ref = model->reference(id);
+        const auto *r = service_of<mms::GetVariableAccessAttributesResponse>(p);
+        if (r == nullptr) {
+            log_line(c.server.label() + ": the type of " + ref + " was not given (" + describe_failure(p) +
+                     "); its SCL layout is used");
+            c.channel.types[id] = nullptr;
+            return true;
+        }
+        c.channel.types[id] = std::make_shared<const mms::TypeDescription>(r->type);
+        if (model->type(id) == OBJECT_TYPE_CB && r->type.kind == mms::TypeDescription::Kind::Structure) {
+            const std::vector<std::string> device = component_names(r->type), scl = child_names(*model, id);
+            if (device != scl && c.server.layout_warned.insert(id).second)
+                log_line("warning: " + c.server.label() + ": " + ref + " on the device has " + joined(device) +
+                         "; the SCL says " + joined(scl) + ". Components are taken by name.");
+        }
+        return true;
+    }
+
+    const mms::TypeDescription *device_type(JobCtx &c, AI_OBJ_ID id) const {
+        auto it = c.channel.types.find(id);
+        return it == c.channel.types.end() ? nullptr : it->second.get();
+    }
+
+    // Stores a value the device sent for `id`, by its own type when known.
+    int32_t store(JobCtx &c, AI_OBJ_ID id, const Data &d) const {
+        if (const mms::TypeDescription *t = device_type(c, id)) return model::store_described(*model, id, *t, d);
+        return store_object(*model, id, d);
+    }
+
+    // One attribute per write: IEC 61850-8-1 servers refuse a control block
+    // written as one value. False when the job ended instead.
+    bool write_one(JobCtx &c, AI_OBJ_ID attr, const Data &value) {
+        bool ok = false;
+        mms::VariableRef v = spec_of(*model, attr, ok);
+        if (!ok) {
+            finish(c, 1);
+            return false;
+        }
+        writing = attr;
+        writing_value = value;
+        mms::WriteRequest w;
+        w.access = mms::VariableAccess::list({v});
+        w.data.push_back(value);
+        return send(c, std::move(w));
+    }
+    // Outcome of the write in flight: empty when taken (the model then holds
+    // the value), else the device's reason; last_write_error keeps the
+    // DataAccessError (-1 for other failures).
+    std::string write_outcome(const mms::Pdu &p) {
+        last_write_error = -1;
+        const auto *wr = service_of<mms::WriteResponse>(p);
+        if (!wr) return describe_failure(p);
+        if (wr->results.size() != 1) return "an answer with " + std::to_string(wr->results.size()) + " results";
+        if (!wr->results[0].success) {
+            last_write_error = wr->results[0].failure;
+            return mms::dataAccessErrorName(wr->results[0].failure);
+        }
+        store_object(*model, writing, writing_value);
+        return std::string();
+    }
+    AI_OBJ_ID writing = -1;
+    Data writing_value;
+    int32_t last_write_error = -1;
+
+    // Whether the device has component `name` of control block `cb`.
+    bool device_has(JobCtx &c, AI_OBJ_ID cb, const std::string &name) const {
+        if (model->child(cb, name) < 0) return false;
+        const mms::TypeDescription *t = device_type(c, cb);
+        if (t == nullptr || t->kind != mms::TypeDescription::Kind::Structure) return true;
+        for (const auto &comp : t->components)
+            if (comp.name == name) return true;
+        return false;
+    }
+};
+
+// ---- read ---------------------------------------------------------------------
+
+class ReadJob : public TypedJob {
+public:
     std::vector<AI_OBJ_ID> ids;
     std::vector<int32_t> results;
     std::vector<AI_OBJ_VAL> vals;
@@ -106,6 +252,9 @@ public:
             steps.insert(steps.begin(), vars);
             step_is_list.insert(step_is_list.begin(), false);
         }
+        for (size_t i : vars)
+            if (holds_cb(*model, ids[i])) need_types.push_back(ids[i]);
+        if (ask_types(c)) return;
         next(c);
     }
 
@@ -134,10 +283,14 @@ public:
     }
 
     void on_answer(JobCtx &c, const mms::Pdu &p) override {
+        if (take_type(c, p)) {
+            if (!ask_types(c)) next(c);
+            return;
+        }
         const auto *rr = service_of<mms::ReadResponse>(p);
         const std::vector<size_t> &objs = steps[step];
         if (!rr) {
-            log_line("read of " + model->reference(ids[objs[0]]) + " failed: " + describe_failure(p));
+            log_line(c.server.label() + ": read of " + model->reference(ids[objs[0]]) + " failed: " + describe_failure(p));
         } else if (step_is_list[step]) {
             const size_t i = objs[0];
             AI_DS_CTRL *ds = model->data_set(ids[i]);
@@ -155,8 +308,17 @@ public:
         } else if (rr->results.size() == objs.size()) {
             for (size_t k = 0; k < objs.size(); ++k) {
                 const mms::AccessResult &a = rr->results[k];
-                results[objs[k]] = a.success && store_object(*model, ids[objs[k]], a.data) == 0 ? 0 : 1;
+                const AI_OBJ_ID id = ids[objs[k]];
+                int32_t e = a.success ? store(c, id, a.data) : a.failure;
+                results[objs[k]] = e == 0 ? 0 : 1;
+                if (e != 0)
+                    log_line(c.server.label() + ": read of " + model->reference(id) + " failed: " +
+                             (a.success ? "the value does not fit the model (" + mms::dataAccessErrorName(e) + ")"
+                                        : mms::dataAccessErrorName(e)));
             }
+        } else {
+            log_line(c.server.label() + ": read of " + model->reference(ids[objs[0]]) + " answered " +
+                     std::to_string(rr->results.size()) + " results for " + std::to_string(objs.size()) + " objects");
         }
         ++step;
         next(c);
@@ -173,9 +335,8 @@ public:
 
 // ---- write --------------------------------------------------------------------
 
-class WriteJob : public Job {
+class WriteJob : public TypedJob {
 public:
-    model::IedModel *model = nullptr;
     std::vector<AI_OBJ_VAL> vals;
     std::vector<std::vector<AI_OBJ_ID>> prim_ids;
     std::vector<std::vector<AI_PRIM_VAL>> prims;
@@ -183,7 +344,17 @@ public:
     std::vector<int32_t> results;
     std::vector<size_t> sent;
     std::vector<Data> sent_data;
-
+    // Control blocks are written one attribute at a time, only what differs
+    // from the values last read, in the order an enable takes.
+    std::vector<size_t> blocks;
+    struct AttrWrite {
+        size_t obj;
+        AI_OBJ_ID attr;
+        Data value;
+    };
+    std::vector<AttrWrite> attr_writes;
+    size_t attr_next = 0;
+    bool plain_out = false;
 
     void take(const AI_OBJ_VAL *src, int32_t n) {
         vals.resize(size_t(n));
@@ -213,14 +384,27 @@ public:
     }
 
     void start(JobCtx &c) override {
+        for (size_t i = 0; i < vals.size(); ++i)
+            if (model->type(vals[i].obj_id) == OBJECT_TYPE_CB) {
+                blocks.push_back(i);
+                need_types.push_back(vals[i].obj_id);
+            }
+        if (ask_types(c)) return;
+        begin(c);
+    }
+
+    void begin(JobCtx &c) {
+        for (size_t i : blocks) plan_block(c, i);
         mms::WriteRequest w;
         std::vector<mms::VariableRef> specs;
         for (size_t i = 0; i < vals.size(); ++i) {
+            if (std::find(blocks.begin(), blocks.end(), i) != blocks.end()) continue;
             Data d;
             bool ok = false;
             mms::VariableRef v = spec_of(*model, vals[i].obj_id, ok);
             if (!ok || !object_data(*model, vals[i].obj_id, vals[i].prim_vals, vals[i].prim_num, d)) {
-                log_line("write: object " + std::to_string(vals[i].obj_id) + " has no value of its type; not sent");
+                log_line(c.server.label() + ": write of object " + std::to_string(vals[i].obj_id) +
+                         ": no value of its type; not sent");
                 continue;
             }
             specs.push_back(std::move(v));
@@ -228,72 +412,184 @@ public:
             sent.push_back(i);
             sent_data.push_back(std::move(d));
         }
-        if (sent.empty()) {
-            finish(c, 1);
+        if (!sent.empty()) {
+            plain_out = true;
+            w.access = mms::VariableAccess::list(std::move(specs));
+            send(c, std::move(w));
             return;
         }
-        w.access = mms::VariableAccess::list(std::move(specs));
-        send(c, std::move(w));
+        next_attr(c);
     }
 
-    void on_answer(JobCtx &c, const mms::Pdu &p) override {
-        const auto *wr = service_of<mms::WriteResponse>(p);
-        if (wr && wr->results.size() == sent.size()) {
-            for (size_t k = 0; k < sent.size(); ++k)
-                if (wr->results[k].success) {
-                    results[sent[k]] = 0;
-                    store_object(*model, vals[sent[k]].obj_id, sent_data[k]);
-                }
-        } else {
-            log_line("write failed: " + describe_failure(p));
+    // Rank of an attribute in the sequence: reservation, configuration,
+    // resumption, enable, general interrogation.
+    static int rank(const std::string &n) {
+        static const char *const kOrder[] = {"Resv", "ResvTms", "RptID", "DatSet", "OptFlds", "BufTm", "TrgOps",
+                                             "IntgPd", "PurgeBuf", "EntryID"};
+        for (size_t k = 0; k < std::size(kOrder); ++k)
+            if (n == kOrder[k]) return int(k) * 10;
+        if (n == "RptEna" || n == "LogEna" || n == "GoEna" || n == "SvEna") return 200;
+        if (n == "GI") return 210;
+        return 150;
+    }
+    static bool read_only(const std::string &n) {
+        static const char *const kDevices[] = {"ConfRev", "SqNum",   "TimeofEntry", "Owner",  "OldEntrTm", "NewEntrTm",
+                                               "OldEntr", "NewEntr", "NumOfSG",     "LActTm", "NdsCom"};
+        return std::find_if(std::begin(kDevices), std::end(kDevices), [&](const char *d) { return n == d; }) !=
+               std::end(kDevices);
+    }
+
+    void plan_block(JobCtx &c, size_t i) {
+        const AI_OBJ_ID cb = vals[i].obj_id;
+        const std::string ref = model->reference(cb);
+        const AI_OBJ_ID *kids = nullptr;
+        int32_t nk = 0;
+        model->children(cb, kids, nk);
+        struct Planned {
+            int rank;
+            int pos;
+            AI_OBJ_ID attr;
+            Data value;
+        };
+        std::vector<Planned> plan;
+        int32_t off = 0;
+        bool enabled_now = false, enable_wanted = false, config = false;
+        for (int32_t k = 0; k < nk; ++k) {
+            std::vector<model::Primitive> ps;
+            model->primitives(kids[k], ps);
+            const int32_t n = int32_t(ps.size());
+            Data want, have;
+            if (off + n > vals[i].prim_num ||
+                !object_data(*model, kids[k], vals[i].prim_vals + off, n, want) || !model_data(*model, kids[k], have)) {
+                log_line(c.server.label() + ": write of " + ref + ": the values do not fit its attributes; not sent");
+                return;
+            }
+            off += n;
+            const std::string name = model->name(kids[k]);
+            const bool is_ena = rank(name) == 200;
+            if (is_ena) {
+                enabled_now = have.kind() == Data::Kind::Boolean && have.asBool();
+                enable_wanted = want.kind() == Data::Kind::Boolean && want.asBool();
+            }
+            if (want == have || read_only(name) || !device_has(c, cb, name)) continue;
+            if (!is_ena && name != "GI" && name != "Resv" && name != "ResvTms") config = true;
+            plan.push_back(Planned{rank(name), int(k), kids[k], std::move(want)});
+        }
+        // An enabled block takes no configuration: disable it first and
+        // enable it again at the end when it is to stay enabled.
+        const AI_OBJ_ID ena = model->child(cb, "RptEna") >= 0 ? model->child(cb, "RptEna") : -1;
+        if (ena >= 0 && enabled_now && config) {
+            plan.erase(std::remove_if(plan.begin(), plan.end(), [&](const Planned &p) { return p.attr == ena; }),
+                       plan.end());
+            plan.push_back(Planned{-10, -1, ena, Data::boolean(false)});
+            if (enable_wanted) plan.push_back(Planned{200, -1, ena, Data::boolean(true)});
+        }
+        std::stable_sort(plan.begin(), plan.end(),
+                         [](const Planned &a, const Planned &b) { return a.rank != b.rank ? a.rank < b.rank : a.pos < b.pos; });
+        for (Planned &p : plan) attr_writes.push_back(AttrWrite{i, p.attr, std::move(p.value)});
+        results[i] = 0;   // until one of its writes is refused
+    }
+
+    void next_attr(JobCtx &c) {
+        if (attr_next < attr_writes.size()) {
+            const AttrWrite &a = attr_writes[attr_next];
+            write_one(c, a.attr, a.value);
+            return;
         }
         bool all = true;
         for (int32_t r : results) all = all && r == 0;
         finish(c, all ? 0 : 1);
     }
+
+    void on_answer(JobCtx &c, const mms::Pdu &p) override {
+        if (take_type(c, p)) {
+            if (!ask_types(c)) begin(c);
+            return;
+        }
+        if (plain_out) {
+            plain_out = false;
+            const auto *wr = service_of<mms::WriteResponse>(p);
+            if (wr && wr->results.size() == sent.size()) {
+                for (size_t k = 0; k < sent.size(); ++k)
+                    if (wr->results[k].success) {
+                        results[sent[k]] = 0;
+                        store_object(*model, vals[sent[k]].obj_id, sent_data[k]);
+                    } else {
+                        log_line(c.server.label() + ": write of " + model->reference(vals[sent[k]].obj_id) +
+                                 " refused: " + mms::dataAccessErrorName(wr->results[k].failure));
+                    }
+            } else {
+                log_line(c.server.label() + ": write failed: " + describe_failure(p));
+            }
+            return next_attr(c);
+        }
+        const AttrWrite &a = attr_writes[attr_next++];
+        const std::string why = write_outcome(p);
+        if (!why.empty()) {
+            results[a.obj] = 1;
+            log_line(c.server.label() + ": write of " + model->reference(a.attr) + " refused: " + why);
+        } else if (model->fc(vals[a.obj].obj_id) == model::FC_RP) {
+            // IEC 61850-7-2 17.3: a URCB written by a client is reserved for it.
+            if (model->name(a.attr) == std::string("Resv") && !(a.value.kind() == Data::Kind::Boolean && a.value.asBool()))
+                c.channel.reserved.erase(vals[a.obj].obj_id);
+            else
+                c.channel.reserved.insert(vals[a.obj].obj_id);
+        }
+        next_attr(c);
+    }
 };
 
 // ---- report enabling ---------------------------------------------------------------
 
-// IEC 61850-8-1 17.2.2/17.3.2 with 7-2 17.2/17.3: read the block; disable it
-// first when it must change; write what differs of OptFlds, TrgOps and
-// IntgPd (a BRCB purges its buffer on such writes, so nothing is written
-// needlessly); a BRCB resumes after the last EntryID received; enable; GI.
-class RptEnableJob : public Job {
+// IEC 61850-8-1 17.2.2/17.3.2 with 7-2 17.2/17.3, as standard servers take
+// it: learn the block's layout, read it, then one attribute per write:
+// reserve a URCB; write OptFlds, TrgOps, IntgPd where they differ and the
+// SCL lets them change (a BRCB purges its buffer on such writes, so nothing
+// is written needlessly); resume a BRCB after the last EntryID received;
+// enable; confirm RptEna by reading it back; GI. A refused setting is logged
+// and does not stop the enable; a refused enable does.
+class RptEnableJob : public TypedJob {
 public:
-    model::IedModel *model = nullptr;
     AC_ENAREPORT_INFO req{};
     bool buffered = false;
-    enum class Step { Read, Disable, Config, EntryId, Enable, Gi } step = Step::Read;
-    std::vector<std::pair<AI_OBJ_ID, Data>> pending;   // the write in flight
-    std::vector<std::pair<AI_OBJ_ID, Data>> config;
+    std::string ref;
+    enum class Kind { Write, ReadBack, Register };
+    struct Action {
+        Kind kind;
+        AI_OBJ_ID attr = -1;
+        Data value;
+        bool required = false;
+    };
+    std::vector<Action> plan;
+    size_t next_action = 0;
+    bool reading = false;
 
     AI_OBJ_ID attr(const char *name) const { return model->child(req.rcb_id, name); }
 
     void start(JobCtx &c) override {
-        bool ok = false;
-        mms::VariableRef v = spec_of(*model, req.rcb_id, ok);
-        if (!ok || model->type(req.rcb_id) != OBJECT_TYPE_CB || attr("RptEna") < 0) {
+        ref = model->reference(req.rcb_id);
+        mms::ObjectName n;
+        if (!object_name(ref, n) || model->type(req.rcb_id) != OBJECT_TYPE_CB || attr("RptEna") < 0) {
+            log_line(c.server.label() + ": report enable " + ref + ": not a report control block of the model");
             finish(c, 1);
             return;
         }
         buffered = model->fc(req.rcb_id) == model::FC_BR;
-        step = Step::Read;
-        send(c, mms::ReadRequest{false, mms::VariableAccess::list({v})});
+        need_types.push_back(req.rcb_id);
+        if (ask_types(c)) return;
+        read_block(c);
     }
 
-    bool write(JobCtx &c, std::vector<std::pair<AI_OBJ_ID, Data>> items) {
-        mms::WriteRequest w;
-        std::vector<mms::VariableRef> specs;
-        for (auto &it : items) {
-            bool ok = false;
-            specs.push_back(spec_of(*model, it.first, ok));
-            if (!ok) return false;
-            w.data.push_back(it.second);
-        }
-        w.access = mms::VariableAccess::list(std::move(specs));
-        pending = std::move(items);
-        return send(c, std::move(w));
+    void fail(JobCtx &c, const std::string &why) {
+        log_line(c.server.label() + ": report enable " + ref + ": " + why);
+        finish(c, 1);
+    }
+
+    void read_block(JobCtx &c) {
+        bool ok = false;
+        mms::VariableRef v = spec_of(*model, req.rcb_id, ok);
+        reading = true;
+        send(c, mms::ReadRequest{false, mms::VariableAccess::list({v})});
     }
 
     Data current(const char *name) const {
@@ -303,9 +599,46 @@ public:
         if (id < 0 || !stored_value(*model, id, t, b)) return Data();
         return primitive_data(t, b.data());
     }
+    bool current_true(const char *name) const {
+        const Data d = current(name);
+        return d.kind() == Data::Kind::Boolean && d.asBool();
+    }
 
-    void plan_config() {
-        config.clear();
+    // The address in Owner when it is one (4 octets, or 16 with the IPv4 in
+    // the last 4 as ::ffff:a.b.c.d); empty when unset or not an address.
+    std::vector<uint8_t> owner_address(JobCtx &c) const {
+        if (!device_has(c, req.rcb_id, "Owner")) return {};
+        const Data d = current("Owner");
+        if (d.kind() != Data::Kind::OctetString) return {};
+        std::vector<uint8_t> o = d.asOctets();
+        if (std::all_of(o.begin(), o.end(), [](uint8_t b) { return b == 0; })) return {};
+        if (o.size() == 16) o.erase(o.begin(), o.begin() + 12);
+        return o.size() == 4 ? o : std::vector<uint8_t>{};
+    }
+    static std::string dotted(const std::vector<uint8_t> &a) {
+        std::string s;
+        for (uint8_t b : a) s += (s.empty() ? "" : ".") + std::to_string(b);
+        return s;
+    }
+
+    bool enabled_by_us(JobCtx &c) const {
+        for (const auto &e : c.server.enabled)
+            if (e.first.first == int(c.channel.which) && e.second == req.rcb_id) return true;
+        return false;
+    }
+
+    bool may_change(const char *name) const {
+        const scl::ReportSettings &rs = model->scl_ied().services.report;
+        if (!rs.present) return true;   // nothing declared: the device decides
+        const scl::SettingMode m = std::string(name) == "OptFlds" ? rs.opt_fields
+                                   : std::string(name) == "TrgOps" ? rs.trg_ops
+                                   : std::string(name) == "IntgPd" ? rs.intg_pd
+                                                                   : rs.buf_time;
+        return m == scl::SettingMode::Dyn;
+    }
+
+    std::vector<Action> config_writes(JobCtx &c) const {
+        std::vector<Action> out;
         uint8_t opt[AI_SIZE_OPTFLDS] = {};
         const int16_t ob = AI_BITS_OPTFLDS;
         std::memcpy(opt, &ob, 2);
@@ -315,77 +648,84 @@ public:
         const int16_t tb = AI_BITS_TRGC;
         std::memcpy(trg, &tb, 2);
         trg[2] = uint8_t(req.TrgOps & 0xFC);
-        const uint32_t pd = uint32_t(req.IntgPd);
-        const std::pair<const char *, Data> want[] = {
-            {"OptFlds", primitive_data(VAL_TYPE_OPTFLDS, opt)},
-            {"TrgOps", primitive_data(VAL_TYPE_TRGC, trg)},
-            {"IntgPd", Data::unsignedInt(pd)}};
+        const std::pair<const char *, Data> want[] = {{"OptFlds", primitive_data(VAL_TYPE_OPTFLDS, opt)},
+                                                      {"TrgOps", primitive_data(VAL_TYPE_TRGC, trg)},
+                                                      {"IntgPd", Data::unsignedInt(uint32_t(req.IntgPd))}};
         for (const auto &w : want) {
             const AI_OBJ_ID id = attr(w.first);
-            if (id < 0) continue;
+            if (id < 0 || !device_has(c, req.rcb_id, w.first)) continue;
             Data cur = current(w.first);
             if (cur.kind() == Data::Kind::Integer && w.second.kind() == Data::Kind::Unsigned && cur.asInt() >= 0)
                 cur = Data::unsignedInt(uint64_t(cur.asInt()));
-            if (cur != w.second) config.emplace_back(id, w.second);
+            if (cur == w.second) continue;
+            if (!may_change(w.first)) {
+                log_line(c.server.label() + ": report enable " + ref + ": " + w.first +
+                         " differs but the SCL makes it fixed; not written");
+                continue;
+            }
+            out.push_back(Action{Kind::Write, id, w.second, false});
         }
+        return out;
     }
 
-    void advance(JobCtx &c) {
-        for (;;) {
-            switch (step) {
-            case Step::Read: {
-                if (!req.rptEna) {
-                    step = Step::Gi;   // last step of a disable
-                    write(c, {{attr("RptEna"), Data::boolean(false)}});
-                    return;
-                }
-                plan_config();
-                const Data ena = current("RptEna");
-                const bool on = ena.kind() == Data::Kind::Boolean && ena.asBool();
-                if (on && !config.empty()) {
-                    step = Step::Disable;
-                    write(c, {{attr("RptEna"), Data::boolean(false)}});
-                    return;
-                }
-                if (on) {   // enabled as asked already (by us): only the GI
-                    step = Step::Gi;
-                    register_block(c);
-                    if (attr("GI") < 0) return finish(c, 0);
-                    write(c, {{attr("GI"), Data::boolean(true)}});
-                    return;
-                }
-                step = Step::Disable;
-                continue;
-            }
-            case Step::Disable:
-                step = Step::Config;
-                if (!config.empty()) {
-                    write(c, config);
-                    return;
-                }
-                continue;
-            case Step::Config: {
-                step = Step::EntryId;
-                auto t = c.server.tracks.find(req.rcb_id);
-                if (buffered && attr("EntryID") >= 0 && t != c.server.tracks.end() && t->second.last_entry.size() == 8) {
-                    write(c, {{attr("EntryID"), Data::octetString(t->second.last_entry)}});
-                    return;
-                }
-                continue;
-            }
-            case Step::EntryId:
-                step = Step::Enable;
-                write(c, {{attr("RptEna"), Data::boolean(true)}});
-                return;
-            case Step::Enable:
-                step = Step::Gi;
-                register_block(c);
-                if (attr("GI") < 0) return finish(c, 0);
-                write(c, {{attr("GI"), Data::boolean(true)}});
-                return;
-            case Step::Gi: finish(c, 0); return;
-            }
+    // After the block was read: who holds it, and what to write.
+    void make_plan(JobCtx &c) {
+        const bool ena = current_true("RptEna");
+        const bool ours = enabled_by_us(c);
+        const std::vector<uint8_t> owner = owner_address(c);
+        if (!owner.empty() && owner != c.channel.local_ip && (req.rptEna || ena))
+            return fail(c, "held by another client (Owner " + dotted(owner) + ")");
+        if (ena && !ours && owner.empty())
+            return fail(c, "enabled by another client");
+        if (!req.rptEna) {
+            plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(false), true});
+            return run(c);
         }
+        std::vector<Action> config = config_writes(c);
+        if (ena && config.empty()) {   // enabled as asked already (by us): only the GI
+            plan.push_back(Action{Kind::Register, -1, Data(), false});
+        } else {
+            if (ena) plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(false), true});
+            // A device takes Resv only from the client holding the block or
+            // when it is free: a refusal tells that another client holds it.
+            if (!buffered && attr("Resv") >= 0 && device_has(c, req.rcb_id, "Resv") &&
+                !(c.channel.reserved.count(req.rcb_id) && current_true("Resv")))
+                plan.push_back(Action{Kind::Write, attr("Resv"), Data::boolean(true), true});
+            plan.insert(plan.end(), config.begin(), config.end());
+            auto t = c.server.tracks.find(req.rcb_id);
+            if (buffered && attr("EntryID") >= 0 && t != c.server.tracks.end() && t->second.last_entry.size() == 8)
+                plan.push_back(Action{Kind::Write, attr("EntryID"), Data::octetString(t->second.last_entry), false});
+            plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(true), true});
+            plan.push_back(Action{Kind::ReadBack, attr("RptEna"), Data(), true});
+            plan.push_back(Action{Kind::Register, -1, Data(), false});
+        }
+        if (attr("GI") >= 0 && device_has(c, req.rcb_id, "GI"))
+            plan.push_back(Action{Kind::Write, attr("GI"), Data::boolean(true), false});
+        run(c);
+    }
+
+    void run(JobCtx &c) {
+        while (next_action < plan.size()) {
+            const Action &a = plan[next_action];
+            if (a.kind == Kind::Register) {
+                register_block(c);
+                ++next_action;
+                continue;
+            }
+            if (a.kind == Kind::ReadBack) {
+                bool ok = false;
+                mms::VariableRef v = spec_of(*model, a.attr, ok);
+                send(c, mms::ReadRequest{false, mms::VariableAccess::list({v})});
+                return;
+            }
+            write_one(c, a.attr, a.value);
+            return;
+        }
+        if (!req.rptEna) {
+            for (auto it = c.server.enabled.begin(); it != c.server.enabled.end();)
+                it = it->second == req.rcb_id ? c.server.enabled.erase(it) : std::next(it);
+        }
+        finish(c, 0);
     }
 
     void register_block(JobCtx &c) {
@@ -400,37 +740,45 @@ public:
     }
 
     void on_answer(JobCtx &c, const mms::Pdu &p) override {
-        const std::string ref = model->reference(req.rcb_id);
-        if (step == Step::Read) {
+        if (take_type(c, p)) {
+            if (!ask_types(c)) read_block(c);
+            return;
+        }
+        if (reading) {
+            reading = false;
+            const auto *rr = service_of<mms::ReadResponse>(p);
+            if (!rr || rr->results.size() != 1) return fail(c, "reading the block failed: " + describe_failure(p));
+            if (!rr->results[0].success)
+                return fail(c, "reading the block failed: " + mms::dataAccessErrorName(rr->results[0].failure));
+            if (int32_t e = store(c, req.rcb_id, rr->results[0].data))
+                return fail(c, "reading the block failed: its value does not fit (" + mms::dataAccessErrorName(e) + ")");
+            return make_plan(c);
+        }
+        const Action &a = plan[next_action++];
+        const std::string name = model->name(a.attr);
+        if (a.kind == Kind::ReadBack) {
             const auto *rr = service_of<mms::ReadResponse>(p);
             if (!rr || rr->results.size() != 1 || !rr->results[0].success ||
-                store_object(*model, req.rcb_id, rr->results[0].data) != 0) {
-                log_line("report enable " + ref + ": reading the block failed: " + describe_failure(p));
-                return finish(c, 1);
-            }
-            return advance(c);
+                store_object(*model, a.attr, rr->results[0].data) != 0)
+                return fail(c, "reading RptEna back failed: " + describe_failure(p));
+            if (!current_true("RptEna")) return fail(c, "RptEna reads false after the device took the enable");
+            return run(c);
         }
-        const auto *wr = service_of<mms::WriteResponse>(p);
-        bool all = wr && wr->results.size() == pending.size();
-        for (size_t k = 0; all && k < pending.size(); ++k) all = wr->results[k].success;
-        if (all)
-            for (auto &it : pending) store_object(*model, it.first, it.second);
-        const bool gi_or_entry = step == Step::EntryId || (step == Step::Gi && req.rptEna);
-        if (!all && !gi_or_entry) {
-            std::string what = wr ? "write refused" : describe_failure(p);
-            if (wr)
-                for (size_t k = 0; k < wr->results.size(); ++k)
-                    if (!wr->results[k].success) what += " (" + model->reference(pending[std::min(k, pending.size() - 1)].first) +
-                                                         ": " + std::to_string(wr->results[k].failure) + ")";
-            log_line("report enable " + ref + ": " + what);
-            return finish(c, 1);
+        const std::string why = write_outcome(p);
+        if (why.empty()) {
+            if (name == "Resv") c.channel.reserved.insert(req.rcb_id);
+            return run(c);
         }
-        if (!all) log_line("report enable " + ref + ": " + (step == Step::EntryId ? "resume EntryID" : "GI") + " not taken");
-        if (step == Step::Gi && !req.rptEna) {
-            for (auto it = c.server.enabled.begin(); it != c.server.enabled.end();)
-                it = it->second == req.rcb_id ? c.server.enabled.erase(it) : std::next(it);
+        const bool taken_by_other = last_write_error == mms::kObjectAccessDenied ||
+                                    last_write_error == mms::kTemporarilyUnavailable;
+        if (!a.required) {
+            log_line(c.server.label() + ": report enable " + ref + ": " + name + " not taken (" + why + "); continuing");
+            return run(c);
         }
-        advance(c);
+        if (name == "Resv" && taken_by_other) return fail(c, "reserved by another client (Resv refused: " + why + ")");
+        if (name == "RptEna" && a.value.kind() == Data::Kind::Boolean && a.value.asBool() && taken_by_other)
+            return fail(c, "held by another client (RptEna refused: " + why + ")");
+        fail(c, name + " refused: " + why);
     }
 };
 

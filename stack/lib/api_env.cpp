@@ -1,4 +1,6 @@
 // Environment, threads, callback registration and logging.
+#include "base/log.h"
+
 #include <pthread.h>
 
 #include <cstdio>
@@ -38,7 +40,12 @@ ThreadTable &thread_table() {
 }  // namespace zv
 
 // Reads the station file: `cfg` if given, else $ZORVAN_STATION, else ./station.ini.
-ZV_EXPORT ST_RET ai_init_envir(const char *cfg) { return zv::model::env_init(cfg) == 0 ? 0 : 1; }
+// The stack's diagnostics go to the day's zorvan<date>.log in the working
+// directory from here on, beside standard error.
+ZV_EXPORT ST_RET ai_init_envir(const char *cfg) {
+    zv::log::to_daily_file(".");
+    return zv::model::env_init(cfg) == 0 ? 0 : 1;
+}
 // Loads the SCL files and builds the model of every configured server, then
 // starts the client's threads for them (no channel connects until asked).
 ZV_EXPORT ST_RET ac_init_srvm(void) {

@@ -1008,4 +1008,74 @@ std::string describe(const Pdu& pdu) {
     return "?";
 }
 
+namespace {
+
+std::string name_or_number(const char* const* names, size_t n, int32_t v) {
+    if (v >= 0 && size_t(v) < n && names[v] != nullptr) return names[v];
+    return std::to_string(v);
+}
+
+}  // namespace
+
+std::string dataAccessErrorName(int32_t error) {
+    static const char* const kNames[] = {"object-invalidated",   "hardware-fault",         "temporarily-unavailable",
+                                         "object-access-denied", "object-undefined",       "invalid-address",
+                                         "type-unsupported",     "type-inconsistent",      "object-attribute-inconsistent",
+                                         "object-access-unsupported", "object-non-existent", "object-value-invalid"};
+    return name_or_number(kNames, std::size(kNames), error);
+}
+
+std::string serviceErrorText(const ServiceError& e) {
+    // ISO 9506-2 7.4 ServiceError: the class, then the code within it.
+    static const char* const kClasses[] = {"vmd-state", "application-reference", "definition", "resource", "service",
+                                           "service-preempt", "time-resolution", "access", "initiate", "conclude",
+                                           "cancel", "file", "others"};
+    static const char* const kDefCodes[] = {"other", "object-undefined", "invalid-address", "type-unsupported",
+                                              "type-inconsistent", "object-exists", "object-attribute-inconsistent"};
+    static const char* const kResCodes[] = {"other", "memory-unavailable", "processor-resource-unavailable",
+                                            "mass-storage-unavailable", "capability-unavailable", "capability-unknown"};
+    static const char* const kSvcCodes[] = {"other", "primitives-out-of-sequence", "object-state-conflict", "pdu-size",
+                                           "continuation-invalid", "object-constraint-conflict"};
+    static const char* const kAccCodes[] = {"other", "object-access-unsupported", "object-non-existent",
+                                          "object-access-denied", "object-invalidated"};
+    static const char* const kFileCodes[] = {"other", "filename-ambiguous", "file-busy", "filename-syntax-error",
+                                             "content-type-invalid", "position-invalid", "file-access-denied",
+                                             "file-non-existent", "duplicate-filename", "insufficient-space-in-filestore"};
+    std::string code;
+    switch (e.errorClass) {
+    case kDefinition: code = name_or_number(kDefCodes, std::size(kDefCodes), e.code); break;
+    case kResource: code = name_or_number(kResCodes, std::size(kResCodes), e.code); break;
+    case kService: code = name_or_number(kSvcCodes, std::size(kSvcCodes), e.code); break;
+    case kAccess: code = name_or_number(kAccCodes, std::size(kAccCodes), e.code); break;
+    case kFile: code = name_or_number(kFileCodes, std::size(kFileCodes), e.code); break;
+    default: code = e.code == 0 ? "other" : std::to_string(e.code); break;
+    }
+    std::string s = name_or_number(kClasses, std::size(kClasses), e.errorClass) + " " + code;
+    if (e.additionalDescription && !e.additionalDescription->empty())
+        s += " (" + e.additionalDescription->substr(0, 200) + ")";
+    return s;
+}
+
+std::string rejectText(const RejectPdu& r) {
+    static const char* const kKinds[] = {nullptr, "confirmed-requestPDU", "confirmed-responsePDU",
+                                         "confirmed-errorPDU", "unconfirmedPDU", "pdu-error", "cancel-requestPDU",
+                                         "cancel-responsePDU", "cancel-errorPDU", "conclude-requestPDU",
+                                         "conclude-responsePDU", "conclude-errorPDU"};
+    static const char* const kRequest[] = {"other", "unrecognized-service", "unrecognized-modifier",
+                                           "invalid-invokeID", "invalid-argument", "invalid-modifier",
+                                           "max-serv-outstanding-exceeded", nullptr, "max-recursion-exceeded",
+                                           "value-out-of-range"};
+    static const char* const kPduError[] = {"unknown-pdu-type", "invalid-pdu", "illegal-acse-mapping"};
+    std::string code = r.reasonKind == 1   ? name_or_number(kRequest, std::size(kRequest), r.code)
+                       : r.reasonKind == 5 ? name_or_number(kPduError, std::size(kPduError), r.code)
+                                           : std::to_string(r.code);
+    return "reject " + name_or_number(kKinds, std::size(kKinds), r.reasonKind) + " " + code;
+}
+
+std::string failureText(const Pdu& pdu) {
+    if (auto* e = std::get_if<ConfirmedError>(&pdu)) return serviceErrorText(e->error);
+    if (auto* r = std::get_if<RejectPdu>(&pdu)) return rejectText(*r);
+    return "unexpected " + describe(pdu);
+}
+
 }  // namespace zv::mms

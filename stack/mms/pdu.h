@@ -338,4 +338,15 @@ Result<Pdu> decode(ByteView bytes);
 // "confirmed-RequestPDU read", "informationReport", ... for logs.
 std::string describe(const Pdu& pdu);
 
+// Names for logs, as ISO 9506-2 writes them: "object-access-denied"
+// (DataAccessError), "access object-access-denied" (ServiceError class and
+// code), "confirmed-requestPDU invalid-argument" (reject reason); numbers
+// where a value has no name.
+std::string dataAccessErrorName(int32_t error);
+std::string serviceErrorText(const ServiceError& e);
+std::string rejectText(const RejectPdu& r);
+// A failed answer in words: a confirmed error or reject as above, else what
+// kind of PDU came instead of the expected response.
+std::string failureText(const Pdu& pdu);
+
 }  // namespace zv::mms

@@ -104,6 +104,66 @@ bool build(const RUNTIME_TYPE *r, const NextStored &next, Data &out, unsigned de
     return true;
 }
 
+// Walks the model's element at `r` beside the device's type `t` and value
+// `d` (both null where the device has nothing for it), converting the
+// primitives the device delivered; `k` counts primitives in the order
+// IedModel::primitives lists them.
+struct DescribedWalk {
+    const std::vector<Primitive> &prims;
+    size_t k = 0;
+    std::vector<std::pair<size_t, std::vector<uint8_t>>> out;
+
+    bool shaped(const mms::TypeDescription &t, const Data &d) const {
+        using TK = mms::TypeDescription::Kind;
+        if (t.kind == TK::Structure) return d.kind() == K::Structure && d.items().size() == t.components.size();
+        if (t.kind == TK::Array) return d.kind() == K::Array && !t.element.empty();
+        return d.kind() != K::Structure && d.kind() != K::Array;
+    }
+
+    int32_t walk(const RUNTIME_TYPE *r, const mms::TypeDescription *t, const Data *d, unsigned depth) {
+        using TK = mms::TypeDescription::Kind;
+        if (depth > mms::kMaxDataDepth) return mms::kTypeInconsistent;
+        if (t && d && !shaped(*t, *d)) return mms::kTypeInconsistent;
+        if (t && t->kind == TK::TypeName) t = nullptr, d = nullptr;   // a named type tells no components
+        if (r->el_tag == RT_PRIMITIVE) {
+            if (k >= prims.size()) return mms::kTypeInconsistent;
+            if (t && d && t->kind != TK::Structure && t->kind != TK::Array) {
+                std::vector<uint8_t> buf(size_t(prims[k].size) + AI_SIZE_UNISTRING255);
+                const int32_t e = stored_from_data(prims[k].type, r->u.p.el_len, *d, buf.data(), ValueSource::Device);
+                if (e == 0) out.emplace_back(k, std::move(buf));
+                else if (e != mms::kTypeInconsistent) return e;
+            }
+            ++k;
+            return 0;
+        }
+        if (r->el_tag == RT_ARR_START) {
+            const bool both = t && d && t->kind == TK::Array;
+            for (int e = 0; e < r->u.arr.num_elmnts; ++e) {
+                const bool have = both && size_t(e) < d->items().size();
+                if (int32_t err = walk(r + 1, have ? &t->element[0] : nullptr, have ? &d->items()[size_t(e)] : nullptr,
+                                       depth + 1))
+                    return err;
+            }
+            return 0;
+        }
+        const bool both = t && d && t->kind == TK::Structure;
+        const RUNTIME_TYPE *last = r + r->offset_to_last;
+        for (const RUNTIME_TYPE *c = r + 1; c < last; c = next_element(c)) {
+            const mms::TypeDescription *ct = nullptr;
+            const Data *cd = nullptr;
+            if (both)
+                for (size_t j = 0; j < t->components.size(); ++j)
+                    if (t->components[j].name == c->comp_name_ptr) {
+                        ct = &t->components[j].type;
+                        cd = &d->items()[j];
+                        break;
+                    }
+            if (int32_t err = walk(c, ct, cd, depth + 1)) return err;
+        }
+        return 0;
+    }
+};
+
 }  // namespace
 
 Data primitive_data(AI_VAL_TYPE type, const uint8_t *p) {
@@ -345,6 +405,19 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
         std::memcpy(p.data, buf.data() + off, size_t(p.size));
         off += size_t(p.size);
     }
+    return 0;
+}
+
+int32_t store_described(IedModel &m, AI_OBJ_ID id, const mms::TypeDescription &type, const Data &d) {
+    const RUNTIME_TYPE *first = nullptr;
+    int32_t num = 0;
+    if (!m.type_of(id, first, num) || first == nullptr) return mms::kObjectNonExistent;
+    std::vector<Primitive> prims;
+    m.primitives(id, prims);
+    DescribedWalk w{prims, 0, {}};
+    if (int32_t e = w.walk(first, &type, &d, 0)) return e;
+    std::unique_lock<std::shared_mutex> lock(m.value_mutex());
+    for (const auto &o : w.out) std::memcpy(prims[o.first].data, o.second.data(), size_t(prims[o.first].size));
     return 0;
 }
 

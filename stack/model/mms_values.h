@@ -65,4 +65,15 @@ bool object_data(const IedModel &m, AI_OBJ_ID id, mms::Data &out);
 // failure of stored_from_data.
 int32_t store_object(IedModel &m, AI_OBJ_ID id, const mms::Data &d, ValueSource from);
 
+// Stores a device's value over object `id` by the device's own description
+// of its type (GetVariableAccessAttributes): structure components are
+// matched by name, so a component the device lacks stays as it is and one the
+// model lacks is ignored; array elements go by position. A component whose
+// kind differs on the two sides is left alone too. Everything converted is
+// stored under one exclusive value_mutex() (the caller holds none). Returns 0
+// or a DataAccessError: kObjectNonExistent for an object without a runtime
+// type, kTypeInconsistent when the Data does not have the described shape,
+// else the first failure of stored_from_data other than a kind mismatch.
+int32_t store_described(IedModel &m, AI_OBJ_ID id, const mms::TypeDescription &type, const mms::Data &d);
+
 }  // namespace zv::model

@@ -3,6 +3,8 @@
 
 #include <pugixml.hpp>
 
+#include "base/log.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,8 +20,7 @@ namespace zv::scl {
 
 void Diagnostics::add(Diag d) {
     if (!quiet_)
-        std::fprintf(stderr, "%s:%d: %s: %s\n", d.file.c_str(), d.line, d.error ? "error" : "warning",
-                     d.reason.c_str());
+        zv::log::line(d.file + ":" + std::to_string(d.line) + ": " + (d.error ? "error" : "warning") + ": " + d.reason);
     if (d.error) ++errors_;
     items_.push_back(std::move(d));
 }

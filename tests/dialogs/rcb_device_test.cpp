@@ -1,9 +1,10 @@
 // The report control block dialog against iedsim, through its widgets: every
 // listed block reads from the device, a read fills every widget with the
 // device's values (a URCB's shifted by Resv), a single-attribute write
-// changes the device (a refused one shows in the pane only), a whole-block
-// write is refused by the device, EnableRpt starts and stops reports, and
-// nothing is sent without a selected block.
+// changes the device (a refused one shows in the pane only), SetRcbValues
+// writes what changed one attribute at a time, EnableRpt starts and stops
+// reports, and nothing is sent without a selected block; the same against
+// devices of each edition and kind.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -33,7 +34,7 @@ protected:
         boxes().clear();
         dlg = dlg_rcb;
         ASSERT_NE(dlg, nullptr);
-        device = std::make_unique<dlgtest::Device>();
+        device = std::make_unique<dlgtest::Device>(deviceOptions());
         ASSERT_TRUE(device->start()) << device->error.toStdString();
         model = ac_get_srvm_ied_ad(0);
         ASSERT_NE(model, nullptr);
@@ -43,6 +44,8 @@ protected:
         device.reset();
         dialog_rcb::box_hook = nullptr;
     }
+    // iedsim options of the device played.
+    virtual std::vector<std::string> deviceOptions() const { return {}; }
 
     // Opens the dialog's list on `node` (BR or RP) as the radio buttons do
     // and selects `block`.
@@ -202,16 +205,17 @@ TEST_F(RcbDevice, RefusedAttributeWriteShowsTheSuccessBoxAndTheFailureLine) {
     EXPECT_EQ(device->get(kUrcb + "$SqNum"), before);
 }
 
-// The block goes as one structured value, which includes SqNum and ConfRev;
-// a device that takes the attributes one by one (iedsim, as IEC 61850-8-1
-// maps SetBRCBValues) refuses it, and the dialog says so in the pane.
-TEST_F(RcbDevice, WholeBlockWriteRefusedByTheDeviceShowsTheFailureLineAndChangesNothing) {
+// SetRcbValues sends only the attributes whose field differs from the last
+// read, one per write (IEC 61850-8-1 servers refuse the block as one value):
+// RptID, BufTm and IntgPd change on the device, SqNum and ConfRev are not sent.
+TEST_F(RcbDevice, SetRcbValuesWritesTheChangedAttributesOneAtATime) {
     selectBlock(kBrNode, kBrcb);
     readSelected(kBrcb, "a_ai_get_brcb_values success!!!");
     pane.mark();
     dlg->widget.lE_RptID->setText(QStringLiteral("NewTemp"));
     dlg->widget.lE_BufTm->setText(QStringLiteral("300"));
     dlg->widget.lE_IntgPd->setText(QStringLiteral("9000"));
+    dlg->widget.lE_SqNum->setText(QStringLiteral("77"));
     dlg->widget.pB_SetRcbValues->click();
     ASSERT_TRUE(waitFor([&] {
         return paneHas("a_ai_set_brcb_values success!!!") || paneHas("a_ai_set_brcb_values failure!!!");
@@ -220,12 +224,101 @@ TEST_F(RcbDevice, WholeBlockWriteRefusedByTheDeviceShowsTheFailureLineAndChanges
     ASSERT_EQ(lines.size(), 11) << lines.join('|').toStdString();
     EXPECT_EQ(lines.mid(0, 10), QStringList({"NewTemp", "false", "CMIEDMON/LLN0$dsTemp", "1", "0111100110", "300", "0",
                                              "011011", "9000", "false"}));
-    EXPECT_EQ(lines[10], QStringLiteral("a_ai_set_brcb_values failure!!!"));
-    EXPECT_EQ(device->get(kBrcb + "$RptID"), QStringLiteral("CMIED_Temp"));
-    EXPECT_EQ(device->get(kBrcb + "$BufTm"), QStringLiteral("100"));
-    EXPECT_EQ(device->get(kBrcb + "$IntgPd"), QStringLiteral("60000"));
+    EXPECT_EQ(lines[10], QStringLiteral("a_ai_set_brcb_values success!!!"));
+    EXPECT_EQ(device->get(kBrcb + "$RptID"), QStringLiteral("NewTemp"));
+    EXPECT_EQ(device->get(kBrcb + "$BufTm"), QStringLiteral("300"));
+    EXPECT_EQ(device->get(kBrcb + "$IntgPd"), QStringLiteral("9000"));
+    EXPECT_EQ(device->get(kBrcb + "$RptEna"), QStringLiteral("false"));
     EXPECT_EQ(boxes(), std::vector<Box>());
 }
+
+// A block enabled by us takes no configuration: SetRcbValues disables it,
+// writes IntgPd and enables it again, and reports keep coming.
+TEST_F(RcbDevice, SetRcbValuesOnAnEnabledBlockReconfiguresAndKeepsItEnabled) {
+    dlgtest::Reports &reports = dlgtest::Reports::get();
+    ASSERT_TRUE(device->set(kUrcb + "$RptID", "Reconfigured"));
+    selectBlock(kRpNode, kUrcb);
+    readSelected(kUrcb, "a_ai_get_urcb_values success!!!");
+    dlg->widget.cB_RptEna->setCurrentIndex(1);
+    dlg->widget.pB_EnableRpt->click();
+    ASSERT_TRUE(waitFor([&] { return paneHas("报告使能成功!!!") || paneHas("报告使能失败!!!"); }));
+    ASSERT_TRUE(paneHas("报告使能成功!!!")) << pane.lines().join('|').toStdString();
+    pane.mark();
+    readSelected(kUrcb, "a_ai_get_urcb_values success!!!");
+    ASSERT_EQ(dlg->widget.cB_RptEna->currentText(), QStringLiteral("true"));
+    pane.mark();
+    dlg->widget.lE_IntgPd->setText(QStringLiteral("4500"));
+    dlg->widget.pB_SetRcbValues->click();
+    ASSERT_TRUE(waitFor([&] {
+        return paneHas("a_ai_set_urcb_values success!!!") || paneHas("a_ai_set_urcb_values failure!!!");
+    }));
+    EXPECT_TRUE(paneHas("a_ai_set_urcb_values success!!!")) << pane.lines().join('|').toStdString();
+    EXPECT_EQ(device->get(kUrcb + "$IntgPd"), QStringLiteral("4500"));
+    EXPECT_EQ(device->get(kUrcb + "$RptEna"), QStringLiteral("true"));
+    const int before = reports.count("Reconfigured");
+    ASSERT_TRUE(device->set(QStringLiteral("CMIEDMON/STMP1$ST$TmpAlm$stVal"), QStringLiteral("true")));
+    EXPECT_TRUE(waitFor([&] { return reports.count("Reconfigured") > before; }));
+}
+
+// ---- devices of every kind ----------------------------------------------------------
+
+struct Kind {
+    const char *name;
+    std::vector<std::string> options;
+    bool settings_fixed;
+};
+void PrintTo(const Kind &k, std::ostream *os) { *os << k.name; }
+
+class RcbOnDeviceKind : public RcbDevice, public ::testing::WithParamInterface<Kind> {
+protected:
+    std::vector<std::string> deviceOptions() const override { return GetParam().options; }
+};
+
+// Whatever layout the device has (the SCL says Edition 2 with Owner and
+// ResvTms), the dialog reads the block, SetRcbValues changes IntgPd (or says
+// it failed where the device fixes its settings) and EnableRpt enables it.
+TEST_P(RcbOnDeviceKind, ReadWriteAndEnableWork) {
+    const Kind &k = GetParam();
+    dlgtest::Reports &reports = dlgtest::Reports::get();
+    for (const QString &block : {kBrcb, kUrcb}) {
+        SCOPED_TRACE(block.toStdString());
+        const bool br = block == kBrcb;
+        const char *set_ok = br ? "a_ai_set_brcb_values success!!!" : "a_ai_set_urcb_values success!!!";
+        const char *set_failed = br ? "a_ai_set_brcb_values failure!!!" : "a_ai_set_urcb_values failure!!!";
+        const std::string id = br ? "KindBr" : "KindRp";
+        ASSERT_TRUE(device->set(block + "$RptID", QString::fromStdString(id)));
+        pane.mark();
+        selectBlock(br ? kBrNode : kRpNode, block);
+        readSelected(block, br ? "a_ai_get_brcb_values success!!!" : "a_ai_get_urcb_values success!!!");
+        EXPECT_EQ(dlg->widget.lE_IntgPd->text(), device->get(block + "$IntgPd"));
+        EXPECT_EQ(dlg->widget.lE_DataSetRef->text(), device->get(block + "$DatSet"));
+
+        const QString intg_pd = device->get(block + "$IntgPd");
+        pane.mark();
+        dlg->widget.lE_IntgPd->setText(QStringLiteral("7000"));
+        dlg->widget.pB_SetRcbValues->click();
+        ASSERT_TRUE(waitFor([&] { return paneHas(set_ok) || paneHas(set_failed); }));
+        EXPECT_TRUE(paneHas(k.settings_fixed ? set_failed : set_ok)) << pane.lines().join('|').toStdString();
+        EXPECT_EQ(device->get(block + "$IntgPd"), k.settings_fixed ? intg_pd : QStringLiteral("7000"));
+
+        pane.mark();
+        dlg->widget.cB_RptEna->setCurrentIndex(1);
+        dlg->widget.pB_EnableRpt->click();
+        ASSERT_TRUE(waitFor([&] { return paneHas("报告使能成功!!!") || paneHas("报告使能失败!!!"); }));
+        ASSERT_TRUE(paneHas("报告使能成功!!!")) << pane.lines().join('|').toStdString();
+        EXPECT_EQ(device->ask("rcb " + block.toStdString()).substr(0, 5), "ena=1");
+        EXPECT_TRUE(waitFor([&] { return reports.count(id) >= 1; })) << id;   // the GI's report
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Device, RcbOnDeviceKind,
+    ::testing::Values(Kind{"Edition1", {"--profile", "ed1"}, false},
+                      Kind{"Edition2WithoutOwner", {"--profile", "ed2"}, false},
+                      Kind{"Edition2Owner", {"--profile", "ed2-owner"}, false},
+                      Kind{"Edition2ResvTms", {"--profile", "ed2-resvtms"}, false},
+                      Kind{"FixedSettings", {"--profile", "fixed"}, true}),
+    [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
 
 // ---- reporting on and off ------------------------------------------------------------
 
