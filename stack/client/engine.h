@@ -94,6 +94,7 @@ struct Channel {
     int64_t probe_deadline = 0;
     bool up_reported = false;
     std::string last_error;
+    std::string last_refusal;   // the association failure last logged; cleared when up
 };
 
 // Buffered report control blocks: where to resume, and entries already seen.
@@ -142,6 +143,7 @@ public:
     void job_finished(ServerCtx &s, Job *job);
     void post(std::function<void()> fn);
     void lose(ServerCtx &s, Channel &ch, const std::string &why);
+    void refused(ServerCtx &s, Channel &ch, const std::string &why);
 
 private:
     void net_loop();

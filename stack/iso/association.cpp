@@ -63,7 +63,8 @@ std::string presentationReasonName(int64_t r) {
 std::string contextResultText(int64_t contextId, const ContextResult& r) {
     static const char* const kResults[] = {"acceptance", "user-rejection", "provider-rejection"};
     static const char* const kReasons[] = {"reason-not-specified", "abstract-syntax-not-supported",
-                                           "proposed-transfer-syntaxes-not-supported", "local-limit-on-DCS-exceeded"};
+                                           "proposed-transfer-syntaxes-not-supported",
+                                           "local-limit-on-DCS-exceeded"};
     std::string s = "context " + std::to_string(contextId) + " " +
                     (r.result >= 0 && r.result <= 2 ? kResults[r.result] : "result " + std::to_string(r.result));
     if (r.providerReason)
@@ -698,6 +699,7 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     request_.calling = aarq->calling;
     request_.called = aarq->called;
     request_.password = aarq->password;
+    request_.mechanism = aarq->mechanism;
     request_.mmsContextId = mmsContextId_;
     if (aarq->applicationContext != mmsApplicationContext()) {
         (void)respond(false, kRejectedPermanent, kDiagContextNotSupported, ByteView());

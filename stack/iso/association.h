@@ -73,14 +73,16 @@ struct AssociateRequest {
     Bytes callingPsel, calledPsel;
     AeTitle calling, called;
     std::optional<std::string> password;
+    std::optional<ber::Oid> mechanism;        // authentication mechanism name, as sent
     int64_t mmsContextId = kMmsContextId;
 };
 
 enum class EventKind {
     AssociateIndication,   // server: data = MMS initiate request; answer with accept() or refuse()
     AssociateConfirm,      // client: accepted; data = MMS initiate response
-    AssociateRefused,      // client: reason names the refusing layer and its reason ("ACSE rejected-permanent,
-                           // authentication-failure", "COTP DR, address-unknown"); data = MMS PDU if the peer sent one
+    AssociateRefused,      // client: reason names the refusing layer and its reason ("ACSE
+                           // rejected-permanent, authentication-failure", "COTP DR,
+                           // address-unknown"); data = MMS PDU if the peer sent one
     ConnectRefused,        // server: a connect for another selector was refused at its layer; reason says which
     Data,                  // data = one MMS PDU
     ReleaseIndication,     // server: the peer released (already answered with DN + RLRE)

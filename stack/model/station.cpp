@@ -81,7 +81,8 @@ bool is_iso_key(const std::string &key) {
 // The OSI parameters of an SCL Address; false with a diagnostic at the P.
 bool scl_iso(const scl::Address &a, const std::string &file, IsoAddress &out, scl::Diagnostics &diag) {
     std::string why;
-    auto sel = [&](const scl::AddressParam &p, const char *type, size_t max, std::optional<std::vector<uint8_t>> &dst) {
+    auto sel = [&](const scl::AddressParam &p, const char *type, size_t max,
+                   std::optional<std::vector<uint8_t>> &dst) {
         if (!p.given()) return true;
         std::vector<uint8_t> v;
         if (!parse_selector(trim(p.text), max, v, why)) {
@@ -101,7 +102,8 @@ bool scl_iso(const scl::Address &a, const std::string &file, IsoAddress &out, sc
         dst = v;
         return true;
     };
-    if (!sel(a.osi_tsel, "OSI-TSEL", kMaxTselOctets, out.tsel) || !sel(a.osi_ssel, "OSI-SSEL", kMaxSselOctets, out.ssel) ||
+    if (!sel(a.osi_tsel, "OSI-TSEL", kMaxTselOctets, out.tsel) ||
+        !sel(a.osi_ssel, "OSI-SSEL", kMaxSselOctets, out.ssel) ||
         !sel(a.osi_psel, "OSI-PSEL", kMaxPselOctets, out.psel))
         return false;
     if (a.osi_ap_title.given()) {
@@ -139,9 +141,13 @@ bool parse_selector(const std::string &text, size_t max_octets, std::vector<uint
         int v = 0;
         for (size_t k = i; k < i + 2; ++k) {
             const char c = text[k];
-            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
             if (d < 0) {
-                why = "a selector is hex digits (0-9, A-F), found another character at position " + std::to_string(k + 1);
+                why = "a selector is hex digits (0-9, A-F), found another character at position " +
+                      std::to_string(k + 1);
                 return false;
             }
             v = v * 16 + d;
@@ -369,8 +375,9 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             for (char c : val) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
             if (ok) e.password = val;
             else
-                diag.error(path, no, "'password' of IED '" + e.name + "' must be 1 to " +
-                                         std::to_string(kMaxPasswordLength) + " characters without control characters");
+                diag.error(path, no,
+                           "'password' of IED '" + e.name + "' must be 1 to " + std::to_string(kMaxPasswordLength) +
+                               " characters without control characters");
         } else {
             diag.error(path, no, "unknown key '" + key + "' for IED '" + e.name + "'");
             ok = false;

@@ -313,7 +313,8 @@ const StationCase kStationCases[] = {
     {"IedNotInScl", "[station]\n" + kScl + "\n[ied GHOST]\n", "not in the SCL", 4},
     {"IedNameTooLong", "[station]\n" + kScl + "[ied " + std::string(65, 'I') + "]\n", "not a valid name", 3},
     {"LineTooLong", "[station]\n# " + std::string(2000, 'x') + "\n", "longer than 1024", 2},
-    {"TselOddDigits", "[station]\n" + kScl + "[ied CMIED]\ntsel = 001\n", "'tsel' of IED 'CMIED': a selector is 1 to 32", 4},
+    {"TselOddDigits", "[station]\n" + kScl + "[ied CMIED]\ntsel = 001\n",
+     "'tsel' of IED 'CMIED': a selector is 1 to 32", 4},
     {"SselNotHex", "[station]\n" + kScl + "[ied CMIED]\nssel = 00G1\n", "hex digits", 4},
     {"PselBeyond16Octets", "[station]\n" + kScl + "[ied CMIED]\npsel = " + std::string(34, '0') + "\n",
      "1 to 16 octets", 4},
@@ -322,7 +323,8 @@ const StationCase kStationCases[] = {
     {"ApTitleSecondArc40", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.40.2\n", "below 40", 4},
     {"ApTitleOneArc", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1\n", "at least two arcs", 4},
     {"LocalApTitleEmptyArc", "[station]\n" + kScl + "[ied CMIED]\nlocal_ap_title = 1..2\n", "object identifier", 4},
-    {"ApTitleArcBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1.4294967296\n", "exceeds 32 bits", 4},
+    {"ApTitleArcBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1.4294967296\n",
+     "exceeds 32 bits", 4},
     {"ApTitleTooManyArcs", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1" + [] {
          std::string t;
          for (int i = 0; i < 31; ++i) t += ".1";

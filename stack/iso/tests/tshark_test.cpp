@@ -191,15 +191,18 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, TsharkExchange,
     ::testing::Values(
         ExchangeRow{"Authenticated", nullptr, kDiagNull,
-                    {"aarq", "authentication: True", "mechanism-name: 2.2.3.1", "charstring", "result: accepted (0)", "rlre"}},
+                    {"aarq", "authentication: True", "mechanism-name: 2.2.3.1", "charstring", "result: accepted (0)",
+                     "rlre"}},
         ExchangeRow{"WrongTsap", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
                     {"DR Disconnect Request", "Cause: Address unknown (3)"}},
         ExchangeRow{"WrongSsel", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
                     {"REFUSE (RF) SPDU", "Session Selector unknown (129)"}},
         ExchangeRow{"WrongPsel", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); }, kDiagNull,
                     {"CPR-PPDU", "provider-reason: called-presentation-address-unknown (3)"}},
-        ExchangeRow{"WrongApTitle", nullptr, kDiagCalledApTitleNotRecognized, {"CPR-PPDU", "service-user: called-AP-title-not-recognized (7)"}},
-        ExchangeRow{"WrongPassword", nullptr, kDiagAuthenticationFailure, {"CPR-PPDU", "service-user: authentication-failure (13)"}}),
+        ExchangeRow{"WrongApTitle", nullptr, kDiagCalledApTitleNotRecognized,
+                    {"CPR-PPDU", "service-user: called-AP-title-not-recognized (7)"}},
+        ExchangeRow{"WrongPassword", nullptr, kDiagAuthenticationFailure,
+                    {"CPR-PPDU", "service-user: authentication-failure (13)"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
