@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -18,6 +20,35 @@ bool parseUnsigned(const std::string& s, uint64_t max, uint64_t& out) {
     if (errno || v > max) return false;
     out = v;
     return true;
+}
+
+// Hex octets as SCL writes selectors ("0001"): 1..max octets.
+bool parseHex(const std::string& s, size_t max, std::vector<uint8_t>& out) {
+    if (s.empty() || s.size() % 2 || s.size() > 2 * max) return false;
+    out.clear();
+    for (size_t i = 0; i < s.size(); i += 2) {
+        char* end = nullptr;
+        const std::string two = s.substr(i, 2);
+        const unsigned long v = std::strtoul(two.c_str(), &end, 16);
+        if (*end != '\0' || !std::isxdigit(static_cast<unsigned char>(two[0]))) return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+// Dotted object identifier: two arcs or more, the first 0..2, the second
+// below 40 under 0 and 1 (X.690 8.19.4), each of 32 bits.
+bool parseOid(const std::string& s, std::vector<uint32_t>& out) {
+    out.clear();
+    size_t pos = 0;
+    while (pos <= s.size()) {
+        const size_t dot = std::min(s.find('.', pos), s.size());
+        uint64_t arc = 0;
+        if (!parseUnsigned(s.substr(pos, dot - pos), UINT32_MAX, arc) || out.size() == 32) return false;
+        out.push_back(static_cast<uint32_t>(arc));
+        pos = dot + 1;
+    }
+    return out.size() >= 2 && out[0] <= 2 && (out[0] == 2 || out[1] < 40) && out[1] <= UINT32_MAX - 80;
 }
 
 }  // namespace
@@ -57,6 +88,8 @@ const char* usageText() {
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
            "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
            "              [--held LD/LN$FC$RCB ...]\n"
+           "              [--tsel HEX] [--ssel HEX] [--psel HEX] [--ap-title OID] [--ae-qualifier N]\n"
+           "              [--password TEXT]\n"
            "Serves one IED of an SCL file over MMS (ISO 9506 / IEC 61850-8-1) on loopback.\n"
            "Listeners are networks A, B, ... in the order given; port 0 picks a free port.\n";
 }
@@ -154,6 +187,39 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
             cfg.device.held.push_back(v);
+        } else if (a == "--tsel" || a == "--ssel" || a == "--psel") {
+            // Bounds of the layers: TSAP 32 octets as COTP here takes it,
+            // SSEL 16 (ISO 8327-1), PSEL 16.
+            std::vector<uint8_t> sel;
+            if (!parseHex(v, a == "--tsel" ? 32 : 16, sel)) {
+                why = "option " + a + ": '" + v + "' is not 1 to " + (a == "--tsel" ? "32" : "16") +
+                      " octets of hex digits";
+                return false;
+            }
+            (a == "--tsel" ? cfg.tsel : a == "--ssel" ? cfg.ssel : cfg.psel) = sel;
+        } else if (a == "--ap-title") {
+            std::vector<uint32_t> arcs;
+            if (!parseOid(v, arcs)) {
+                why = "option --ap-title: '" + v + "' is not an object identifier such as 1.1.1.999.1";
+                return false;
+            }
+            cfg.apTitle = arcs;
+        } else if (a == "--ae-qualifier") {
+            char* end = nullptr;
+            errno = 0;
+            const long long q = std::strtoll(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || errno || q < INT32_MIN || q > INT32_MAX) {
+                why = "option --ae-qualifier: '" + v + "' is not a 32-bit integer";
+                return false;
+            }
+            cfg.aeQualifier = q;
+        } else if (a == "--password") {
+            // Not repeated in any message.
+            if (v.empty() || v.size() > 256) {
+                why = "option --password: the password must be 1 to 256 characters";
+                return false;
+            }
+            cfg.password = v;
         } else {
             why = "unknown option '" + a + "'";
             return false;

@@ -4,6 +4,7 @@
 #include "device.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct Config {
     uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
     bool verbose = false;             // log every request and report
     DeviceProfile device;             // the kind of device played
+    // The device's ISO addressing and authentication: a connect that names
+    // other selectors, AP title or AE qualifier, or lacks the password, is
+    // refused. Unset: anything is taken.
+    std::optional<std::vector<uint8_t>> tsel, ssel, psel;
+    std::optional<std::vector<uint32_t>> apTitle;
+    std::optional<int64_t> aeQualifier;
+    std::optional<std::string> password;   // never logged
 };
 
 // Parses "HOST:PORT" with HOST "localhost" or a dotted IPv4 address of

@@ -454,6 +454,12 @@ void Server::acceptOn(size_t net) {
         c->peerIp.assign(ip, ip + 4);
         iso::ServerConfig sc;
         sc.maxTsdu = std::max<size_t>(cfg_.pduSize + 1024, 70000);
+        // The device's own selectors: it answers with them and refuses others.
+        if (cfg_.tsel) sc.local.tsap = *(sc.calledTsap = cfg_.tsel);
+        if (cfg_.ssel) sc.local.ssel = *(sc.calledSsel = cfg_.ssel);
+        if (cfg_.psel) sc.local.psel = *(sc.calledPsel = cfg_.psel);
+        if (cfg_.apTitle) sc.responding.apTitle = ber::Oid{*cfg_.apTitle};
+        if (cfg_.aeQualifier) sc.responding.aeQualifier = cfg_.aeQualifier;
         c->assoc = std::make_unique<iso::ServerAssociation>(sc);
         log_.line("connection " + std::to_string(c->id) + " on network " + char('A' + net) + " from " + c->peer);
         conns_[c->id] = std::move(c);
@@ -517,6 +523,9 @@ void Server::handleEvents(Conn& c, std::vector<iso::Event>& events) {
         case iso::EventKind::ProtocolError:
             log_.line("connection " + std::to_string(c.id) + " protocol error: " + e.reason);
             break;
+        case iso::EventKind::ConnectRefused:
+            log_.line("connection " + std::to_string(c.id) + " refused: " + e.reason);
+            break;
         default: break;
         }
     }
@@ -524,7 +533,37 @@ void Server::handleEvents(Conn& c, std::vector<iso::Event>& events) {
 
 // ---- association and MMS dispatch -----------------------------------------------
 
+// ISO 8650-1: the called AE title and the authentication are the ACSE's to
+// judge; a refusal is an AARE rejected-permanent with the diagnostic.
+bool Server::admitAssociation(Conn& c) {
+    const iso::AssociateRequest& rq = c.assoc->request();
+    auto refuse = [&](int64_t diagnostic, const std::string& why) {
+        log_.line("connection " + std::to_string(c.id) + ": association refused, " + why);
+        (void)c.assoc->refuse(diagnostic, iso::kRejectedPermanent);
+        return false;
+    };
+    if (cfg_.apTitle && (!rq.called.apTitle || rq.called.apTitle->arcs != *cfg_.apTitle))
+        return refuse(iso::kDiagCalledApTitleNotRecognized,
+                      "called AP title " + (rq.called.apTitle ? rq.called.apTitle->text() : std::string("absent")) +
+                          " is not " + ber::Oid{*cfg_.apTitle}.text() + " (called-AP-title-not-recognized)");
+    if (cfg_.aeQualifier && rq.called.aeQualifier != cfg_.aeQualifier)
+        return refuse(iso::kDiagCalledAeQualifierNotRecognized,
+                      "called AE qualifier " +
+                          (rq.called.aeQualifier ? std::to_string(*rq.called.aeQualifier) : std::string("absent")) +
+                          " is not " + std::to_string(*cfg_.aeQualifier) + " (called-AE-qualifier-not-recognized)");
+    if (!cfg_.password) return true;
+    if (!rq.password) return refuse(iso::kDiagAuthenticationFailure, "no password given (authentication-failure)");
+    if (rq.mechanism && *rq.mechanism != iso::passwordMechanism())
+        return refuse(iso::kDiagAuthenticationMechanismNotRecognized,
+                      "authentication mechanism " + rq.mechanism->text() +
+                          " is not 2.2.3.1 (authentication-mechanism-name-not-recognized)");
+    if (*rq.password != *cfg_.password)
+        return refuse(iso::kDiagAuthenticationFailure, "wrong password (authentication-failure)");
+    return true;
+}
+
 void Server::onAssociate(Conn& c, const iso::Bytes& bytes) {
+    if (!admitAssociation(c)) return;
     auto pdu = mms::decode(ber::ByteView(bytes.data(), bytes.size()));
     if (!pdu || !std::holds_alternative<mms::InitiateRequest>(*pdu)) {
         log_.line("connection " + std::to_string(c.id) + ": association refused, no MMS initiate request (" +

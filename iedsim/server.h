@@ -82,6 +82,7 @@ private:
     void closeConn(Conn& c, const std::string& why);
     void reap();
     void handleEvents(Conn& c, std::vector<iso::Event>& events);
+    bool admitAssociation(Conn& c);
     void onAssociate(Conn& c, const iso::Bytes& mms);
     void onMms(Conn& c, const iso::Bytes& mms);
     void sendPdu(Conn& c, const mms::Pdu& pdu);

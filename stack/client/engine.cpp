@@ -38,6 +38,26 @@ constexpr size_t kRecvChunk = 65536;
 
 std::string errno_text(const char *call) { return std::string(call) + ": " + std::strerror(errno); }
 
+// The association's addressing: the ISO layer's defaults, then what the
+// station gives for this server (the device on this network, this client,
+// the password).
+iso::ClientConfig iso_config(const model::Server &srv, AC_CHANNEL which) {
+    iso::ClientConfig cfg;
+    auto apply = [](const model::IsoAddress &a, iso::Selectors &sel, iso::AeTitle &title) {
+        if (a.tsel) sel.tsap = *a.tsel;
+        if (a.ssel) sel.ssel = *a.ssel;
+        if (a.psel) sel.psel = *a.psel;
+        if (a.ap_title) title.apTitle = ber::Oid{*a.ap_title};
+        if (a.ae_qualifier) title.aeQualifier = *a.ae_qualifier;
+        if (a.ap_invoke) title.apInvocationId = *a.ap_invoke;
+        if (a.ae_invoke) title.aeInvocationId = *a.ae_invoke;
+    };
+    apply(which == AC_CHANNEL_B ? srv.called_b : srv.called_a, cfg.remote, cfg.called);
+    apply(srv.calling, cfg.local, cfg.calling);
+    cfg.password = srv.password;
+    return cfg;
+}
+
 }  // namespace
 
 int64_t mono_ms() {
@@ -336,7 +356,7 @@ void Engine::on_writable(ServerCtx &s, Channel &ch) {
             close_channel(s, ch, true);
             return;
         }
-        iso::ClientConfig cfg;
+        iso::ClientConfig cfg = iso_config(*s.server, ch.which);
         cfg.localReference = uint16_t(1 + s.index * 2 + int(ch.which));
         ch.assoc = std::make_unique<iso::ClientAssociation>(cfg);
         mms::InitiateRequest ir;
@@ -353,8 +373,8 @@ void Engine::on_writable(ServerCtx &s, Channel &ch) {
                          mms::svc::kConclude})
             ir.servicesSupported.set(b);
         const std::vector<uint8_t> b = mms::encode(mms::Pdu(ir));
-        if (!ch.assoc->connect(iso::ByteView(b.data(), b.size()))) {
-            close_channel(s, ch, true);
+        if (auto st = ch.assoc->connect(iso::ByteView(b.data(), b.size())); !st.ok()) {
+            refused(s, ch, "association with " + s.server->name + " cannot start: " + st.error().reason);
             return;
         }
         ch.phase = Phase::Associating;
@@ -373,6 +393,9 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
             std::vector<iso::Event> ev = ch.assoc ? ch.assoc->onTransportClosed() : std::vector<iso::Event>{};
             if (ch.phase == Phase::Up || ch.phase == Phase::Concluding || ch.phase == Phase::Releasing)
                 lose(s, ch, ch.last_error);
+            else if (ch.phase == Phase::Associating)
+                refused(s, ch, "association with " + s.server->name + " failed: " + ch.last_error +
+                                   " before the association was confirmed");
             else
                 close_channel(s, ch, true);
             return;
@@ -395,8 +418,7 @@ void Engine::on_events(ServerCtx &s, Channel &ch, std::vector<iso::Event> &event
         case iso::EventKind::ReleaseConfirm:
         case iso::EventKind::ReleaseRefused: close_channel(s, ch, false); break;
         case iso::EventKind::AssociateRefused:
-            ch.last_error = "association refused: " + e.reason;
-            close_channel(s, ch, true);
+            refused(s, ch, "association refused by " + s.server->name + ": " + e.reason);
             break;
         case iso::EventKind::Aborted:
         case iso::EventKind::ProtocolError:
@@ -404,7 +426,7 @@ void Engine::on_events(ServerCtx &s, Channel &ch, std::vector<iso::Event> &event
             if (ch.phase == Phase::Up || ch.phase == Phase::Concluding || ch.phase == Phase::Releasing)
                 lose(s, ch, ch.last_error);
             else
-                close_channel(s, ch, true);
+                refused(s, ch, "association with " + s.server->name + " failed: " + e.reason);
             break;
         default: break;
         }
@@ -426,11 +448,11 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     ch.phase = Phase::Up;
     ch.state = CHNL_STATE_CONNECTED;
     ch.backoff_ms = 0;
+    ch.last_refusal.clear();
     ch.next_invoke = 1;
     ch.last_rx = mono_ms();
     ch.probe_invoke = 0;
     ch.up_reported = true;
-    ch.logged_error.clear();
     ch.types.clear();
     ch.reserved.clear();
     ch.local_ip.clear();
@@ -456,6 +478,19 @@ void Engine::fail_running(ServerCtx &s, Channel &ch) {
     ch.inflight.clear();
 }
 
+// The association did not come up (refused, or failed on the way): say why,
+// once while the reason stays the same (a device that keeps refusing is not
+// logged at every retry), and retry with the back-off of a lost connection.
+void Engine::refused(ServerCtx &s, Channel &ch, const std::string &why) {
+    ch.last_error = why;
+    if (why != ch.last_refusal) {
+        ch.last_refusal = why;
+        log_line(why + " (channel " + char('A' + int(ch.which)) + ", " + ch.addr.host + ":" +
+                 std::to_string(ch.addr.port) + ")");
+    }
+    close_channel(s, ch, true);
+}
+
 // The association is gone (peer, error or dead): report the loss once.
 void Engine::lose(ServerCtx &s, Channel &ch, const std::string &why) {
     log_line(s.label() + " channel " + char('A' + int(ch.which)) + " lost: " + why);
@@ -465,10 +500,10 @@ void Engine::lose(ServerCtx &s, Channel &ch, const std::string &why) {
 void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     // A channel that does not come up says why, once per distinct reason
     // (it keeps retrying at growing intervals).
-    if (retry && !ch.up_reported && !ch.last_error.empty() && ch.last_error != ch.logged_error) {
+    if (retry && !ch.up_reported && !ch.last_error.empty() && ch.last_error != ch.last_refusal) {
         log_line(s.label() + " channel " + char('A' + int(ch.which)) + " to " + ch.addr.host + ":" +
                  std::to_string(ch.addr.port) + " not connected: " + ch.last_error);
-        ch.logged_error = ch.last_error;
+        ch.last_refusal = ch.last_error;
     }
     if (ch.fd >= 0) {
         if (ch.assoc) flush(ch);
@@ -512,6 +547,9 @@ void Engine::service_channel(ServerCtx &s, Channel &ch, int64_t now) {
     case Phase::TcpConnecting:
     case Phase::Associating:
         if (!keep) close_channel(s, ch, false);
+        else if (now >= ch.phase_deadline && ch.phase == Phase::Associating)
+            refused(s, ch, "association with " + s.server->name + " failed: no answer within " +
+                               std::to_string(kConnectTimeoutMs) + " ms");
         else if (now >= ch.phase_deadline) {
             ch.last_error = "no association within " + std::to_string(kConnectTimeoutMs) + " ms";
             close_channel(s, ch, true);

@@ -95,7 +95,6 @@ struct Channel {
     int64_t probe_deadline = 0;
     bool up_reported = false;
     std::string last_error;
-    std::string logged_error;   // the last failure to connect that was logged
     // Per association (cleared when it ends): the device's own types of the
     // objects holding control blocks, from GetVariableAccessAttributes (null:
     // the device did not say; the model's layout is used), the URCBs this
@@ -103,6 +102,7 @@ struct Channel {
     std::map<AI_OBJ_ID, std::shared_ptr<const mms::TypeDescription>> types;
     std::set<AI_OBJ_ID> reserved;
     std::vector<uint8_t> local_ip;
+    std::string last_refusal;   // the association failure last logged; cleared when up
 };
 
 // Buffered report control blocks: where to resume, and entries already seen.
@@ -156,6 +156,7 @@ public:
     void job_finished(ServerCtx &s, Job *job);
     void post(std::function<void()> fn);
     void lose(ServerCtx &s, Channel &ch, const std::string &why);
+    void refused(ServerCtx &s, Channel &ch, const std::string &why);
 
 private:
     void net_loop();

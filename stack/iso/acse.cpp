@@ -187,7 +187,7 @@ const char* userDiagnosticName(int64_t d) {
                                          "authentication-mechanism-name-required",
                                          "authentication-failure",
                                          "authentication-required"};
-    return d >= 0 && d <= 14 ? kNames[d] : "unknown";
+    return d >= 0 && d <= 14 ? kNames[d] : nullptr;
 }
 
 }  // namespace
@@ -385,13 +385,14 @@ std::string acseResultText(int64_t result, int source, int64_t diagnostic) {
                                                    : "result " + std::to_string(result);
     if (source == kDiagProvider) {
         static const char* const kNames[] = {"null", "no-reason-given", "no-common-acse-version"};
-        s += ", service-provider: ";
-        s += diagnostic >= 0 && diagnostic <= 2 ? kNames[diagnostic] : "unknown";
+        s += ", service-provider ";
+        s += diagnostic >= 0 && diagnostic <= 2 ? kNames[diagnostic] : "diagnostic " + std::to_string(diagnostic);
+    } else if (const char* name = userDiagnosticName(diagnostic)) {
+        s += ", ";
+        s += name;
     } else {
-        s += ", service-user: ";
-        s += userDiagnosticName(diagnostic);
+        s += ", service-user diagnostic " + std::to_string(diagnostic);
     }
-    s += " (" + std::to_string(diagnostic) + ")";
     return s;
 }
 

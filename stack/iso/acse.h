@@ -118,7 +118,8 @@ Result<Rlrq> acseDecodeRlrq(ByteView in);
 Result<Rlre> acseDecodeRlre(ByteView in);
 Result<Abrt> acseDecodeAbrt(ByteView in);
 
-// "rejected-permanent, service-user: calling-AP-title-not-recognized (3)"
+// "rejected-permanent, calling-AP-title-not-recognized" (a service-user
+// diagnostic); "rejected-transient, service-provider no-common-acse-version".
 std::string acseResultText(int64_t result, int source, int64_t diagnostic);
 
 }  // namespace zv::iso

@@ -9,32 +9,69 @@ namespace {
 constexpr uint8_t kTdUserAbortFlags = kTdReleaseTransport | kTdUserAbort | kTdNoReason;
 constexpr uint8_t kTdProtocolErrorFlags = kTdReleaseTransport | kTdProtocolError;
 
-std::string refuseReasonText(int r) {
+// Reasons by their names in ISO 8327-1 (RF reason code), ISO 8073 (DR
+// reason) and ISO 8823 (Provider-reason, Result), so that a log line says
+// which layer refused and why.
+std::string refuseReasonName(int r) {
     switch (r) {
-        case kRfUserNoReason: return "rejected by the called user, no reason";
-        case kRfUserCongestion: return "rejected by the called user, temporary congestion";
-        case kRfUserData: return "rejected by the called user";
-        case kRfSselUnknown: return "session selector unknown";
-        case kRfUserNotAttached: return "session user not attached to the SSAP";
-        case kRfSpmCongestion: return "session congestion at connect time";
-        case kRfVersionNotSupported: return "proposed session versions not supported";
-        case kRfSpmNoReason: return "rejected by the session provider, no reason";
-        case kRfSpmRestriction: return "rejected by the session provider, implementation restriction";
+        case kRfUserNoReason: return "rejection-by-called-SS-user";
+        case kRfUserCongestion: return "rejection-by-called-SS-user-temporary-congestion";
+        case kRfUserData: return "rejection-by-called-SS-user-with-data";
+        case kRfSselUnknown: return "session-selector-unknown";
+        case kRfUserNotAttached: return "SS-user-not-attached-to-SSAP";
+        case kRfSpmCongestion: return "SPM-congestion-at-connect-time";
+        case kRfVersionNotSupported: return "proposed-protocol-versions-not-supported";
+        case kRfSpmNoReason: return "rejection-by-SPM-no-reason";
+        case kRfSpmRestriction: return "rejection-by-SPM-implementation-restriction";
+        case -1: return "no reason code";
         default: return "reason code " + std::to_string(r);
     }
 }
 
-std::string disconnectReasonText(uint8_t r) {
+std::string disconnectReasonName(uint8_t r) {
     switch (r) {
-        case kDrNotSpecified: return "reason not specified";
-        case kDrCongestion: return "congestion at TSAP";
-        case kDrSessionNotAttached: return "session entity not attached to TSAP";
-        case kDrAddressUnknown: return "address unknown";
-        case kDrNormal: return "normal disconnect";
-        case kDrProtocolError: return "protocol error";
-        case kDrConnectionRefused: return "connection request refused";
+        case kDrNotSpecified: return "reason-not-specified";
+        case kDrCongestion: return "congestion-at-TSAP";
+        case kDrSessionNotAttached: return "session-entity-not-attached-to-TSAP";
+        case kDrAddressUnknown: return "address-unknown";
+        case kDrNormal: return "normal";
+        case 129: return "remote-congestion-at-connect";
+        case 130: return "connection-negotiation-failed";
+        case 131: return "duplicate-source-reference";
+        case 132: return "mismatched-references";
+        case kDrProtocolError: return "protocol-error";
+        case kDrReferenceOverflow: return "reference-overflow";
+        case kDrConnectionRefused: return "connection-request-refused";
+        case kDrHeaderOrParameterLength: return "header-or-parameter-length-invalid";
         default: return "reason " + std::to_string(r);
     }
+}
+
+std::string presentationReasonName(int64_t r) {
+    static const char* const kNames[] = {"reason-not-specified",
+                                         "temporary-congestion",
+                                         "local-limit-exceeded",
+                                         "called-presentation-address-unknown",
+                                         "protocol-version-not-supported",
+                                         "default-context-not-supported",
+                                         "user-data-not-readable",
+                                         "no-PSAP-available"};
+    return r >= 0 && r <= 7 ? kNames[r] : "provider-reason " + std::to_string(r);
+}
+
+// "context 3 provider-rejection, abstract-syntax-not-supported"
+std::string contextResultText(int64_t contextId, const ContextResult& r) {
+    static const char* const kResults[] = {"acceptance", "user-rejection", "provider-rejection"};
+    static const char* const kReasons[] = {"reason-not-specified", "abstract-syntax-not-supported",
+                                           "proposed-transfer-syntaxes-not-supported",
+                                           "local-limit-on-DCS-exceeded"};
+    std::string s = "context " + std::to_string(contextId) + " " +
+                    (r.result >= 0 && r.result <= 2 ? kResults[r.result] : "result " + std::to_string(r.result));
+    if (r.providerReason)
+        s += std::string(", ") + (*r.providerReason >= 0 && *r.providerReason <= 3
+                                      ? kReasons[*r.providerReason]
+                                      : "provider-reason " + std::to_string(*r.providerReason));
+    return s;
 }
 
 bool offersBer(const PresentationContext& c) {
@@ -72,6 +109,7 @@ const char* eventKindName(EventKind k) {
         case EventKind::AssociateIndication: return "AssociateIndication";
         case EventKind::AssociateConfirm: return "AssociateConfirm";
         case EventKind::AssociateRefused: return "AssociateRefused";
+        case EventKind::ConnectRefused: return "ConnectRefused";
         case EventKind::Data: return "Data";
         case EventKind::ReleaseIndication: return "ReleaseIndication";
         case EventKind::ReleaseConfirm: return "ReleaseConfirm";
@@ -234,6 +272,12 @@ void AssociationBase::peerAborted(const Spdu& s, std::vector<Event>& ev) {
     ev.push_back(Event{EventKind::Aborted, {}, reason});
 }
 
+void AssociationBase::onDisconnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
+    state_ = AssociationState::Closed;
+    ev.push_back(Event{EventKind::Aborted, {},
+                       "transport disconnect by the peer: COTP DR, " + disconnectReasonName(t.reason)});
+}
+
 void AssociationBase::handleData(const Spdu& s, std::vector<Event>& ev) {
     auto pdvs = presentationDecodeUserData(s.userData);
     if (!pdvs.ok()) return protocolError(ev, pdvs.error().reason);
@@ -268,11 +312,7 @@ std::vector<Event> AssociationBase::onBytes(ByteView bytes) {
         switch (t->kind) {
             case TpduKind::ConnectRequest:
             case TpduKind::ConnectConfirm: onConnectTpdu(*t, ev); break;
-            case TpduKind::DisconnectRequest:
-                state_ = AssociationState::Closed;
-                ev.push_back(Event{EventKind::Aborted, {},
-                                   "transport disconnect by the peer: " + disconnectReasonText(t->reason)});
-                break;
+            case TpduKind::DisconnectRequest: onDisconnectTpdu(*t, ev); break;
             case TpduKind::DisconnectConfirm: break;
             case TpduKind::Error:
                 state_ = AssociationState::Closed;
@@ -383,6 +423,15 @@ void ClientAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     state_ = AssociationState::AwaitConnect;
 }
 
+void ClientAssociation::onDisconnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
+    // ISO 8073: a DR answering our CR (or our CN, before any accept)
+    // refuses the connection rather than ending one.
+    if (state_ != AssociationState::AwaitCc && state_ != AssociationState::AwaitConnect)
+        return AssociationBase::onDisconnectTpdu(t, ev);
+    state_ = AssociationState::Closed;
+    ev.push_back(Event{EventKind::AssociateRefused, {}, "COTP DR, " + disconnectReasonName(t.reason)});
+}
+
 void ClientAssociation::onSpdu(const Spdu& s, std::vector<Event>& ev) {
     if (s.kind == SpduKind::Abort) return peerAborted(s, ev);
     if (s.kind == SpduKind::GiveTokens || s.kind == SpduKind::AbortAccept) return;
@@ -417,9 +466,8 @@ void ClientAssociation::onAccept(const Spdu& s, std::vector<Event>& ev) {
         if (r.result != kCtxAcceptance) {
             abort();
             ev.push_back(Event{EventKind::AssociateRefused, {},
-                               "presentation context " + std::to_string(i == 0 ? acseContextId_ : mmsContextId_) +
-                                   " rejected by the peer (result " + std::to_string(r.result) + ", reason " +
-                                   std::to_string(r.providerReason.value_or(0)) + ")"});
+                               "presentation CPA, " +
+                                   contextResultText(i == 0 ? acseContextId_ : mmsContextId_, r)});
             return;
         }
     }
@@ -436,8 +484,7 @@ void ClientAssociation::onAccept(const Spdu& s, std::vector<Event>& ev) {
     if (aare->result != kAccepted) {
         abort();
         ev.push_back(Event{EventKind::AssociateRefused, std::move(mms),
-                           "association rejected: " +
-                               acseResultText(aare->result, aare->diagnosticSource, aare->diagnostic)});
+                           "ACSE " + acseResultText(aare->result, aare->diagnosticSource, aare->diagnostic)});
         return;
     }
     if (aare->applicationContext != mmsApplicationContext())
@@ -448,16 +495,24 @@ void ClientAssociation::onAccept(const Spdu& s, std::vector<Event>& ev) {
     ev.push_back(Event{EventKind::AssociateConfirm, std::move(mms), {}});
 }
 
+// The refusing layer speaks last: an AARE inside the CPR names the ACSE
+// reason, else the CPR's provider reason or rejected contexts, else the
+// session's reason code.
 void ClientAssociation::onRefuse(const Spdu& s, std::vector<Event>& ev) {
-    std::string reason = "session refused: " + refuseReasonText(s.refuseReason);
+    std::string reason = "session RF, " + refuseReasonName(s.refuseReason);
     Bytes mms;
     if (!s.userData.empty()) {
         auto cpr = presentationDecodeRefuse(s.userData);
         if (!cpr.ok()) {
             reason += "; " + cpr.error().reason;
         } else {
-            if (cpr->providerReason)
-                reason = "presentation refused, provider reason " + std::to_string(*cpr->providerReason);
+            std::string why;
+            if (cpr->providerReason) why = presentationReasonName(*cpr->providerReason);
+            for (std::size_t i = 0; i < cpr->results.size(); ++i)
+                if (cpr->results[i].result != kCtxAcceptance)
+                    why += (why.empty() ? "" : "; ") +
+                           contextResultText(i == 0 ? acseContextId_ : mmsContextId_, cpr->results[i]);
+            if (!why.empty()) reason = "presentation CPR, " + why;
             for (const Pdv& p : cpr->userData) {
                 if (p.contextId != acseContextId_) continue;
                 auto aare = acseDecodeAare(p.data);
@@ -465,8 +520,7 @@ void ClientAssociation::onRefuse(const Spdu& s, std::vector<Event>& ev) {
                     reason += "; " + aare.error().reason;
                     continue;
                 }
-                reason = "association rejected: " +
-                         acseResultText(aare->result, aare->diagnosticSource, aare->diagnostic);
+                reason = "ACSE " + acseResultText(aare->result, aare->diagnosticSource, aare->diagnostic);
                 for (const External& e : aare->userInformation)
                     if (!e.indirectReference || *e.indirectReference == mmsContextId_) mms = e.data.toVector();
             }
@@ -521,6 +575,19 @@ void ServerAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     remoteRef_ = t.connect.srcRef;
     request_.callingTsap = t.connect.callingTsap;
     request_.calledTsap = t.connect.calledTsap;
+    if (cfg_.calledTsap && t.connect.calledTsap != *cfg_.calledTsap) {
+        // ISO 8073: a CR the transport entity cannot accept is answered with DR;
+        // SRC-REF is zero as no connection was made.
+        Bytes dr;
+        cotpAppendDisconnect(dr, remoteRef_, 0, kDrAddressUnknown);
+        queueTpdu(dr);
+        state_ = AssociationState::Closed;
+        ev.push_back(Event{EventKind::ConnectRefused, {},
+                           "COTP CR for called TSAP '" + hexText(t.connect.calledTsap, kMaxTsapLength) +
+                               "', this server is '" + hexText(*cfg_.calledTsap, kMaxTsapLength) +
+                               "': refused with DR address-unknown"});
+        return;
+    }
     // ISO 8073: the responder may lower the proposed TPDU size, never raise it.
     const uint8_t proposed = t.connect.tpduSizeCode.value_or(kTpduSizeCodeDefault);
     tpduSizeCode_ = proposed < cfg_.maxTpduSizeCode ? proposed : cfg_.maxTpduSizeCode;
@@ -552,9 +619,30 @@ void ServerAssociation::refuseSession(uint8_t reason) {
     state_ = AssociationState::Closed;
 }
 
+void ServerAssociation::refusePresentation(int64_t providerReason) {
+    RefusePpdu cpr;
+    cpr.respondingPsel = cfg_.local.psel;
+    cpr.results = contextResults_;
+    cpr.providerReason = providerReason;
+    Bytes ppdu;
+    (void)presentationAppendRefuse(ppdu, cpr);
+    Bytes tsdu;
+    (void)sessionAppendRefuse(tsdu, kRfUserData, ppdu);
+    queueTsdu(tsdu);
+    state_ = AssociationState::Closed;
+}
+
 void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     request_.callingSsel = s.callingSsel;
     request_.calledSsel = s.calledSsel;
+    if (cfg_.calledSsel && s.calledSsel != *cfg_.calledSsel) {
+        refuseSession(kRfSselUnknown);
+        ev.push_back(Event{EventKind::ConnectRefused, {},
+                           "session CN for called SSEL '" + hexText(s.calledSsel, kMaxSselLength) +
+                               "', this server is '" + hexText(*cfg_.calledSsel, kMaxSselLength) +
+                               "': refused with RF session-selector-unknown"});
+        return;
+    }
     auto cp = presentationDecodeConnect(s.userData);
     if (!cp.ok()) {
         refuseSession(kRfSpmNoReason);
@@ -589,29 +677,29 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
         }
         contextResults_.push_back(std::move(r));
     }
-    auto refusePresentation = [&](const std::string& why) {
-        RefusePpdu cpr;
-        cpr.respondingPsel = cfg_.local.psel;
-        cpr.results = contextResults_;
-        cpr.providerReason = kPrNotSpecified;
-        Bytes ppdu;
-        (void)presentationAppendRefuse(ppdu, cpr);
-        Bytes tsdu;
-        (void)sessionAppendRefuse(tsdu, kRfUserData, ppdu);
-        queueTsdu(tsdu);
-        state_ = AssociationState::Closed;
+    if (cfg_.calledPsel && cp->calledPsel != *cfg_.calledPsel) {
+        refusePresentation(kPrCalledAddressUnknown);
+        ev.push_back(Event{EventKind::ConnectRefused, {},
+                           "presentation CP for called PSEL '" + hexText(cp->calledPsel, kMaxPselLength) +
+                               "', this server is '" + hexText(*cfg_.calledPsel, kMaxPselLength) +
+                               "': refused with CPR called-presentation-address-unknown"});
+        return;
+    }
+    auto refuseUnusable = [&](const std::string& why) {
+        refusePresentation(kPrNotSpecified);
         ev.push_back(Event{EventKind::ProtocolError, {}, why});
     };
     if (!haveAcse || !haveMms)
-        return refusePresentation(std::string("CP: no usable ") + (haveAcse ? "MMS" : "ACSE") +
+        return refuseUnusable(std::string("CP: no usable ") + (haveAcse ? "MMS" : "ACSE") +
                                   " presentation context with BER");
     if (cp->userData.size() != 1 || cp->userData[0].contextId != acseContextId_)
-        return refusePresentation("CP: expected one ACSE presentation data value");
+        return refuseUnusable("CP: expected one ACSE presentation data value");
     auto aarq = acseDecodeAarq(cp->userData[0].data);
-    if (!aarq.ok()) return refusePresentation(aarq.error().reason);
+    if (!aarq.ok()) return refuseUnusable(aarq.error().reason);
     request_.calling = aarq->calling;
     request_.called = aarq->called;
     request_.password = aarq->password;
+    request_.mechanism = aarq->mechanism;
     request_.mmsContextId = mmsContextId_;
     if (aarq->applicationContext != mmsApplicationContext()) {
         (void)respond(false, kRejectedPermanent, kDiagContextNotSupported, ByteView());

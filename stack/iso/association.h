@@ -54,6 +54,11 @@ struct ClientConfig {
 
 struct ServerConfig {
     Selectors local;                          // responding selectors
+    // Called selectors this server answers to. A connect naming another one
+    // is refused at that layer: COTP DR (address unknown), session RF
+    // (selector unknown), presentation CPR (called address unknown). Unset:
+    // any selector is taken.
+    std::optional<Bytes> calledTsap, calledSsel, calledPsel;
     AeTitle responding;                       // sent in the AARE when set (none by default)
     uint8_t maxTpduSizeCode = 13;             // the largest TPDU size we accept (clamped to 7..13)
     uint16_t localReference = 1;
@@ -68,13 +73,17 @@ struct AssociateRequest {
     Bytes callingPsel, calledPsel;
     AeTitle calling, called;
     std::optional<std::string> password;
+    std::optional<ber::Oid> mechanism;        // authentication mechanism name, as sent
     int64_t mmsContextId = kMmsContextId;
 };
 
 enum class EventKind {
     AssociateIndication,   // server: data = MMS initiate request; answer with accept() or refuse()
     AssociateConfirm,      // client: accepted; data = MMS initiate response
-    AssociateRefused,      // client: reason says who refused and why; data = MMS PDU if the peer sent one
+    AssociateRefused,      // client: reason names the refusing layer and its reason ("ACSE
+                           // rejected-permanent, authentication-failure", "COTP DR,
+                           // address-unknown"); data = MMS PDU if the peer sent one
+    ConnectRefused,        // server: a connect for another selector was refused at its layer; reason says which
     Data,                  // data = one MMS PDU
     ReleaseIndication,     // server: the peer released (already answered with DN + RLRE)
     ReleaseConfirm,        // client: the release completed (DN + RLRE received)
@@ -130,6 +139,8 @@ protected:
     virtual ~AssociationBase() = default;
     virtual void onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) = 0;
     virtual void onSpdu(const Spdu& s, std::vector<Event>& ev) = 0;
+    // A DR from the peer: the transport connection is gone.
+    virtual void onDisconnectTpdu(const Tpdu& t, std::vector<Event>& ev);
 
     void compactOutput();
     void queueTpdu(const Bytes& tpdu);
@@ -166,6 +177,7 @@ public:
 private:
     void onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) override;
     void onSpdu(const Spdu& s, std::vector<Event>& ev) override;
+    void onDisconnectTpdu(const Tpdu& t, std::vector<Event>& ev) override;
     void onAccept(const Spdu& s, std::vector<Event>& ev);
     void onRefuse(const Spdu& s, std::vector<Event>& ev);
     void onDisconnect(const Spdu& s, std::vector<Event>& ev);
@@ -192,6 +204,7 @@ private:
     void onConnect(const Spdu& s, std::vector<Event>& ev);
     void onFinish(const Spdu& s, std::vector<Event>& ev);
     void refuseSession(uint8_t reason);
+    void refusePresentation(int64_t providerReason);
     Status respond(bool accepted, int64_t result, int64_t diagnostic, ByteView mmsPdu);
 
     ServerConfig cfg_;

@@ -1,9 +1,11 @@
 // Station file, SCL files and the models of the configured servers.
 #include "model/station.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -43,7 +45,159 @@ AI_IED_CFG default_cfg() {
     return c;
 }
 
+// Station keys that override the device's addressing, and this client's.
+bool iso_key(const std::string &key, const std::string &val, IsoAddress &called, IsoAddress &calling,
+             std::string &why) {
+    const bool local = key.compare(0, 6, "local_") == 0;
+    IsoAddress &dst = local ? calling : called;
+    const std::string k = local ? key.substr(6) : key;
+    if (k == "tsel" || k == "ssel" || k == "psel") {
+        std::vector<uint8_t> sel;
+        const size_t max = k == "tsel" ? kMaxTselOctets : k == "ssel" ? kMaxSselOctets : kMaxPselOctets;
+        if (!parse_selector(val, max, sel, why)) return false;
+        (k == "tsel" ? dst.tsel : k == "ssel" ? dst.ssel : dst.psel) = std::move(sel);
+        return true;
+    }
+    if (k == "ap_title") {
+        std::vector<uint32_t> arcs;
+        if (!parse_ap_title(val, arcs, why)) return false;
+        dst.ap_title = std::move(arcs);
+        return true;
+    }
+    int64_t v = 0;
+    if (!parse_iso_integer(val, v, why)) return false;
+    dst.ae_qualifier = v;
+    return true;
+}
+
+bool is_iso_key(const std::string &key) {
+    static const char *const kKeys[] = {"tsel", "ssel", "psel", "ap_title", "ae_qualifier"};
+    const std::string k = key.compare(0, 6, "local_") == 0 ? key.substr(6) : key;
+    for (const char *n : kKeys)
+        if (k == n) return true;
+    return false;
+}
+
+// The OSI parameters of an SCL Address; false with a diagnostic at the P.
+bool scl_iso(const scl::Address &a, const std::string &file, IsoAddress &out, scl::Diagnostics &diag) {
+    std::string why;
+    auto sel = [&](const scl::AddressParam &p, const char *type, size_t max,
+                   std::optional<std::vector<uint8_t>> &dst) {
+        if (!p.given()) return true;
+        std::vector<uint8_t> v;
+        if (!parse_selector(trim(p.text), max, v, why)) {
+            diag.error(file, p.line, std::string(type) + " of " + a.access_point + ": " + why);
+            return false;
+        }
+        dst = std::move(v);
+        return true;
+    };
+    auto integer = [&](const scl::AddressParam &p, const char *type, std::optional<int64_t> &dst) {
+        if (!p.given()) return true;
+        int64_t v = 0;
+        if (!parse_iso_integer(trim(p.text), v, why)) {
+            diag.error(file, p.line, std::string(type) + " of " + a.access_point + ": " + why);
+            return false;
+        }
+        dst = v;
+        return true;
+    };
+    if (!sel(a.osi_tsel, "OSI-TSEL", kMaxTselOctets, out.tsel) ||
+        !sel(a.osi_ssel, "OSI-SSEL", kMaxSselOctets, out.ssel) ||
+        !sel(a.osi_psel, "OSI-PSEL", kMaxPselOctets, out.psel))
+        return false;
+    if (a.osi_ap_title.given()) {
+        std::vector<uint32_t> arcs;
+        if (!parse_ap_title(trim(a.osi_ap_title.text), arcs, why)) {
+            diag.error(file, a.osi_ap_title.line, "OSI-AP-Title of " + a.access_point + ": " + why);
+            return false;
+        }
+        out.ap_title = std::move(arcs);
+    }
+    return integer(a.osi_ae_qualifier, "OSI-AE-Qualifier", out.ae_qualifier) &&
+           integer(a.osi_ap_invoke, "OSI-AP-Invoke", out.ap_invoke) &&
+           integer(a.osi_ae_invoke, "OSI-AE-Invoke", out.ae_invoke);
+}
+
+// Station keys win over the SCL.
+void overlay(IsoAddress &dst, const IsoAddress &keys) {
+    if (keys.tsel) dst.tsel = keys.tsel;
+    if (keys.ssel) dst.ssel = keys.ssel;
+    if (keys.psel) dst.psel = keys.psel;
+    if (keys.ap_title) dst.ap_title = keys.ap_title;
+    if (keys.ae_qualifier) dst.ae_qualifier = keys.ae_qualifier;
+}
+
 }  // namespace
+
+bool parse_selector(const std::string &text, size_t max_octets, std::vector<uint8_t> &out, std::string &why) {
+    out.clear();
+    if (text == "none") return true;
+    if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * max_octets) {
+        why = "a selector is 1 to " + std::to_string(max_octets) + " octets as an even number of hex digits, or none";
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int v = 0;
+        for (size_t k = i; k < i + 2; ++k) {
+            const char c = text[k];
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+            if (d < 0) {
+                why = "a selector is hex digits (0-9, A-F), found another character at position " +
+                      std::to_string(k + 1);
+                return false;
+            }
+            v = v * 16 + d;
+        }
+        out.push_back(uint8_t(v));
+    }
+    return true;
+}
+
+bool parse_ap_title(const std::string &text, std::vector<uint32_t> &out, std::string &why) {
+    out.clear();
+    const char sep = text.find(',') != std::string::npos ? ',' : '.';
+    size_t pos = 0;
+    while (true) {
+        const size_t end = std::min(text.find(sep, pos), text.size());
+        const std::string arc = text.substr(pos, end - pos);
+        if (arc.empty() || arc.size() > 10 || arc.find_first_not_of("0123456789") != std::string::npos) {
+            why = "an AP title is an object identifier of numbers separated by '.' (or ',' as in SCL)";
+            return false;
+        }
+        const unsigned long long v = std::strtoull(arc.c_str(), nullptr, 10);
+        if (v > 0xFFFFFFFFull) {
+            why = "an AP title arc exceeds 32 bits";
+            return false;
+        }
+        if (out.size() == kMaxApTitleArcs) {
+            why = "an AP title has at most " + std::to_string(kMaxApTitleArcs) + " arcs";
+            return false;
+        }
+        out.push_back(uint32_t(v));
+        if (end == text.size()) break;
+        pos = end + 1;
+    }
+    // X.690 8.19.4: the first two arcs share one subidentifier.
+    if (out.size() < 2 || out[0] > 2 || (out[0] < 2 && out[1] > 39) || (out[0] == 2 && out[1] > 0xFFFFFFFFu - 80)) {
+        why = "an AP title needs at least two arcs, the first 0..2 and the second below 40 unless the first is 2";
+        return false;
+    }
+    return true;
+}
+
+bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why) {
+    int32_t v = 0;
+    if (!parse_int(text, INT32_MIN, INT32_MAX, v)) {
+        why = "not a decimal integer of 32 bits";
+        return false;
+    }
+    out = v;
+    return true;
+}
 
 bool parse_address(const std::string &text, NetAddress &out) {
     size_t colon = text.rfind(':');
@@ -210,6 +364,20 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             ok = flag_key(e.cfg.ied_create_dir);
         } else if (key == "many_inst") {
             ok = flag_key(e.cfg.many_inst);
+        } else if (is_iso_key(key)) {
+            std::string why;
+            ok = iso_key(key, val, e.called, e.calling, why);
+            if (!ok) diag.error(path, no, "'" + key + "' of IED '" + e.name + "': " + why);
+        } else if (key == "password") {
+            // ISO 8650-1 charstring (GraphicString): no control characters.
+            // The value never goes into a diagnostic.
+            ok = !val.empty() && val.size() <= kMaxPasswordLength;
+            for (char c : val) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+            if (ok) e.password = val;
+            else
+                diag.error(path, no,
+                           "'password' of IED '" + e.name + "' must be 1 to " + std::to_string(kMaxPasswordLength) +
+                               " characters without control characters");
         } else {
             diag.error(path, no, "unknown key '" + key + "' for IED '" + e.name + "'");
             ok = false;
@@ -291,6 +459,21 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
             srv->b = e.b;
         else if (!e.b_none && scl_addr && scl_addr->size() > 1)
             srv->b = NetAddress{(*scl_addr)[1].ip, kDefaultMmsPort};
+        // Each network reaches the access point of its own SCL Address; B
+        // without one of its own shares A's.
+        if (scl_addr && !scl_addr->empty()) {
+            const std::string &file = it->second.doc->file;
+            if (!scl_iso((*scl_addr)[0], file, srv->called_a, diag)) return nullptr;
+            if (scl_addr->size() > 1) {
+                if (!scl_iso((*scl_addr)[1], file, srv->called_b, diag)) return nullptr;
+            } else {
+                srv->called_b = srv->called_a;
+            }
+        }
+        overlay(srv->called_a, e.called);
+        overlay(srv->called_b, e.called);
+        srv->calling = e.calling;
+        srv->password = e.password;
         srv->model = IedModel::build(it->second.doc, ied, diag);
         if (!srv->model) {
             diag.error(sf.path, e.line, "no model could be built for IED '" + e.name + "'");

@@ -3,7 +3,9 @@
 // described at the top of station/station.ini.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,35 @@ constexpr size_t kMaxStationLine = 1024;
 constexpr int kMaxServers = 1024;
 constexpr uint16_t kDefaultMmsPort = 102;          // ISO-TSAP over TCP (RFC 1006)
 
+// Bounds of ISO addressing values, those of the protocol layers that carry
+// them: TSAP (as the stack's COTP bounds it), SSEL (ISO 8327-1), PSEL (as
+// the stack's presentation layer bounds it); the password as the AARQ
+// decoder bounds it.
+constexpr size_t kMaxTselOctets = 32;
+constexpr size_t kMaxSselOctets = 16;
+constexpr size_t kMaxPselOctets = 16;
+constexpr size_t kMaxApTitleArcs = 32;
+constexpr size_t kMaxPasswordLength = 256;
+
+// ISO addressing of one end of an association (IEC 61850-8-1 over the OSI
+// upper layers). An unset field keeps the stack's default; an empty
+// selector leaves it out of the PDU.
+struct IsoAddress {
+    std::optional<std::vector<uint8_t>> tsel, ssel, psel;
+    std::optional<std::vector<uint32_t>> ap_title;   // object identifier arcs
+    std::optional<int64_t> ae_qualifier, ap_invoke, ae_invoke;
+};
+
+// Parsers of the addressing values, as the station file and SCL write them;
+// false with a reason that does not repeat the text.
+// Selector: hex octets ("0001", "00000001"), 1..max_octets, or "none".
+bool parse_selector(const std::string &text, size_t max_octets, std::vector<uint8_t> &out, std::string &why);
+// AP title: an object identifier, dotted ("1.1.1.999.1") or with commas as
+// SCL writes it ("1,1,1,999,1").
+bool parse_ap_title(const std::string &text, std::vector<uint32_t> &out, std::string &why);
+// AE qualifier and invocation identifiers: a decimal integer (32 bits).
+bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why);
+
 struct NetAddress {
     std::string host;  // empty: none
     uint16_t port = 0;
@@ -31,6 +62,8 @@ struct ServerEntry {
     NetAddress a, b;
     bool a_given = false, b_given = false, b_none = false;
     AI_IED_CFG cfg{};
+    IsoAddress called, calling;            // station keys (tsel, ..., local_tsel, ...)
+    std::optional<std::string> password;   // ACSE password authentication
 };
 
 // The station file as read.
@@ -53,6 +86,9 @@ struct Server {
     std::string name;
     NetAddress a, b;        // b.present() false: no B network
     AI_IED_CFG cfg{};       // cfg.l links the configurations of the station
+    IsoAddress called_a, called_b;         // the device per network: SCL Address, then station keys
+    IsoAddress calling;                    // this client: station keys
+    std::optional<std::string> password;   // never written to a log
     std::unique_ptr<IedModel> model;
 };
 

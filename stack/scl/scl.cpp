@@ -332,8 +332,18 @@ void Reader::read_communication(const pugi::xml_node &comm) {
             a.line = line(cap);
             for (pugi::xml_node ad : cap.children()) {
                 if (!is(ad, "Address")) continue;
-                for (pugi::xml_node p : ad.children())
-                    if (is(p, "P") && attr(p, "type") == "IP") a.ip = p.child_value();
+                for (pugi::xml_node p : ad.children()) {
+                    if (!is(p, "P")) continue;
+                    const std::string type = attr(p, "type");
+                    if (type == "IP") a.ip = p.child_value();
+                    static const std::pair<const char *, AddressParam Address::*> kOsi[] = {
+                        {"OSI-TSEL", &Address::osi_tsel},          {"OSI-SSEL", &Address::osi_ssel},
+                        {"OSI-PSEL", &Address::osi_psel},          {"OSI-AP-Title", &Address::osi_ap_title},
+                        {"OSI-AE-Qualifier", &Address::osi_ae_qualifier},
+                        {"OSI-AP-Invoke", &Address::osi_ap_invoke}, {"OSI-AE-Invoke", &Address::osi_ae_invoke}};
+                    for (const auto &k : kOsi)
+                        if (type == k.first) a.*k.second = AddressParam{p.child_value(), line(p)};
+                }
             }
             if (a.ip.empty()) continue;  // GSE/SMV-only access points carry no IP
             if (a.ip.size() > 255) {

@@ -181,8 +181,19 @@ struct LDevice {
     int line = 0;
 };
 
+// One P element of an Address as written (line 0: not given).
+struct AddressParam {
+    std::string text;
+    int line = 0;
+    bool given() const { return line > 0; }
+};
+
 struct Address {
     std::string subnetwork, access_point, ip;
+    // ISO addressing of the access point (P types OSI-TSEL, OSI-SSEL,
+    // OSI-PSEL, OSI-AP-Title, OSI-AE-Qualifier, OSI-AP-Invoke, OSI-AE-Invoke),
+    // unchecked: the station checks them when it uses them.
+    AddressParam osi_tsel, osi_ssel, osi_psel, osi_ap_title, osi_ae_qualifier, osi_ap_invoke, osi_ae_invoke;
     int line = 0;
 };
 

@@ -81,4 +81,80 @@ TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
+// Frames of an authenticated association (selectors, AP title, password)
+// and of one refused for its password decode cleanly too.
+TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
+    ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
+    const std::string dir = temp_dir("capauth");
+    const std::string files = dir + "/files";
+    ::mkdir(files.c_str(), 0755);
+    const std::string pw = "Cap-9vL!pw";
+    Sim cm("CMIED", 0, 0, files,
+           {"--password", pw, "--tsel", "0002", "--ssel", "0003", "--psel", "00000004", "--ap-title", "1.3.9999.33",
+            "--ae-qualifier", "33"});
+    Sim bay("BAYIED", 0, 0, files, {"--password", pw});
+    ASSERT_NE(cm.control_port, 0);
+    ASSERT_NE(bay.control_port, 0);
+    const std::string pcap = dir + "/auth.pcapng";
+    const std::string log = dir + "/tshark.log";
+    const std::string pa = std::to_string(cm.port_a), pb = std::to_string(bay.port_a);
+    pid_t cap = ::fork();
+    if (cap == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::dup2(fd, 1);
+        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + pa + " or tcp port " + pb).c_str(), "-w",
+                 pcap.c_str(), (char *)nullptr);
+        ::_exit(127);
+    }
+    const bool capturing = eventually([&] {
+        std::ifstream f(log);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str().find("Capture started") != std::string::npos;
+    }, 15000);
+    if (!capturing) {
+        ::kill(cap, SIGKILL);
+        ::waitpid(cap, nullptr, 0);
+        FAIL() << "no capture on lo is possible here (needs root)";
+    }
+    {
+        Stack st(dir, {{"CMIED", cm.port_a, cm.port_b,
+                        "tsel = 0002\nssel = 0003\npsel = 00000004\nap_title = 1.3.9999.33\nae_qualifier = 33\n"
+                        "password = " + pw + "\n"},
+                       {"BAYIED", bay.port_a, bay.port_b, "password = not-" + pw + "\n"}});
+        ASSERT_TRUE(st.ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ac_set_srvm_chnlKeepCon(1, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        EXPECT_EQ(read_and_wait(st.id("CMIEDMON/STMP1$MX$Tmp")), 0);
+        // Two refusals of BAYIED: the retry goes out as the first did.
+        ASSERT_TRUE(eventually([&] {
+            std::ifstream f(files + "/../BAYIED_sim.log");
+            std::stringstream s;
+            s << f.rdbuf();
+            const std::string t = s.str();
+            return t.find("wrong password") != t.rfind("wrong password");
+        }));
+        ac_set_srvm_chnlKeepCon(1, 0, AC_CHANNEL_A);
+        ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
+        EXPECT_EQ(Events::get().count("up 1 A"), 0u);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
+    ::kill(cap, SIGINT);
+    ::waitpid(cap, nullptr, 0);
+    const std::string ports = " -d tcp.port==" + pa + ",tpkt -d tcp.port==" + pb + ",tpkt";
+    const std::string decoded = run("tshark -r '" + pcap + "'" + ports + " -V 2>&1");
+    EXPECT_NE(decoded.find("mechanism-name: 2.2.3.1"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("ap-title-form2: 1.3.9999.33"), std::string::npos);
+    EXPECT_NE(decoded.find("result: accepted (0)"), std::string::npos);
+    EXPECT_NE(decoded.find("service-user: authentication-failure (13)"), std::string::npos);
+    EXPECT_NE(decoded.find("rlrq"), std::string::npos);
+    EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
+    const std::string expert = run("tshark -r '" + pcap + "'" + ports + " -q -z expert,error 2>&1");
+    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 }  // namespace

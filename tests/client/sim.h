@@ -237,6 +237,7 @@ public:
     struct Srv {
         std::string ied;
         uint16_t a, b;
+        std::string keys = {};   // more lines of the [ied] section ("password = x\n")
     };
     Stack(const std::string &dir, const std::vector<Srv> &servers,
           const std::string &scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd") {
@@ -244,7 +245,8 @@ public:
         std::ofstream f(path);
         f << "[station]\nscl = " << scl << "\n";
         for (auto &s : servers)
-            f << "[ied " << s.ied << "]\naddr_a = 127.0.0.1:" << s.a << "\naddr_b = 127.0.0.2:" << s.b << "\n";
+            f << "[ied " << s.ied << "]\naddr_a = 127.0.0.1:" << s.a << "\naddr_b = 127.0.0.2:" << s.b << "\n"
+              << s.keys;
         f.close();
         Events::get().clear();
         u_chnl_connect_app(on_up);

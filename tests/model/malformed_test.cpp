@@ -287,6 +287,11 @@ TEST_P(MalformedStation, IsRefusedWithLineAndReason) {
         for (const scl::Diag &d : diag.items()) at_line = at_line || (d.line == c.line && d.file == path);
         EXPECT_TRUE(at_line);
     }
+    // A password never shows in a diagnostic.
+    for (size_t at = c.text.find("password = "); at != std::string::npos; at = c.text.find("password = ", at + 1)) {
+        const std::string pw = c.text.substr(at + 11, c.text.find('\n', at) - at - 11);
+        EXPECT_FALSE(diag.mentions(pw.substr(0, 8))) << c.name;
+    }
     std::remove(path.c_str());
 }
 
@@ -308,6 +313,32 @@ const StationCase kStationCases[] = {
     {"IedNotInScl", "[station]\n" + kScl + "\n[ied GHOST]\n", "not in the SCL", 4},
     {"IedNameTooLong", "[station]\n" + kScl + "[ied " + std::string(65, 'I') + "]\n", "not a valid name", 3},
     {"LineTooLong", "[station]\n# " + std::string(2000, 'x') + "\n", "longer than 1024", 2},
+    {"TselOddDigits", "[station]\n" + kScl + "[ied CMIED]\ntsel = 001\n",
+     "'tsel' of IED 'CMIED': a selector is 1 to 32", 4},
+    {"SselNotHex", "[station]\n" + kScl + "[ied CMIED]\nssel = 00G1\n", "hex digits", 4},
+    {"PselBeyond16Octets", "[station]\n" + kScl + "[ied CMIED]\npsel = " + std::string(34, '0') + "\n",
+     "1 to 16 octets", 4},
+    {"LocalSselEmpty", "[station]\n" + kScl + "[ied CMIED]\nlocal_ssel =\n", "'local_ssel'", 4},
+    {"ApTitleFirstArcThree", "[station]\n" + kScl + "[ied CMIED]\nap_title = 3.1.2\n", "the first 0..2", 4},
+    {"ApTitleSecondArc40", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.40.2\n", "below 40", 4},
+    {"ApTitleOneArc", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1\n", "at least two arcs", 4},
+    {"LocalApTitleEmptyArc", "[station]\n" + kScl + "[ied CMIED]\nlocal_ap_title = 1..2\n", "object identifier", 4},
+    {"ApTitleArcBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1.4294967296\n",
+     "exceeds 32 bits", 4},
+    {"ApTitleTooManyArcs", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1" + [] {
+         std::string t;
+         for (int i = 0; i < 31; ++i) t += ".1";
+         return t;
+     }() + "\n", "at most 32 arcs", 4},
+    {"AeQualifierNotANumber", "[station]\n" + kScl + "[ied CMIED]\nae_qualifier = twelve\n", "decimal integer", 4},
+    {"LocalAeQualifierBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nlocal_ae_qualifier = 4294967296\n",
+     "'local_ae_qualifier'", 4},
+    {"PasswordEmpty", "[station]\n" + kScl + "[ied CMIED]\npassword =\n", "must be 1 to 256 characters", 4},
+    {"PasswordTooLong", "[station]\n" + kScl + "[ied CMIED]\npassword = " + std::string(257, 'k') + "\n",
+     "must be 1 to 256 characters", 4},
+    {"PasswordWithControlCharacter", "[station]\n" + kScl + "[ied CMIED]\npassword = Tab\tInside\n",
+     "without control characters", 4},
+    {"PasswordTwice", "[station]\n" + kScl + "[ied CMIED]\npassword = Alpha9\npassword = Beta9\n", "given twice", 5},
     {"NoFile", "", "no SCL file", 0},
 };
 
@@ -355,6 +386,76 @@ TEST(StationFile, ExplicitSectionsChooseOrderAddressesAndSettings) {
     EXPECT_EQ(st->config("BAYIED"), &s->cfg);
     EXPECT_EQ(st->config("CMIED"), nullptr);
     std::remove(path.c_str());
+}
+
+// The sample SCD with OSI parameters in CMIED's Address on each network.
+std::string scd_with_osi(const std::string &net_a_osi, const std::string &net_b_osi) {
+    std::string text = read_file(kDir + "/sample.scd");
+    const std::string a = "<ConnectedAP iedName=\"CMIED\" apName=\"S1\">\n        <Address>";
+    const std::string b = "<ConnectedAP iedName=\"CMIED\" apName=\"S2\">\n        <Address>";
+    EXPECT_NE(text.find(a), std::string::npos);
+    EXPECT_NE(text.find(b), std::string::npos);
+    text.insert(text.find(a) + a.size(), net_a_osi);
+    text.insert(text.find(b) + b.size(), net_b_osi);
+    return text;
+}
+
+TEST(StationFile, IsoAddressingComesFromSclPerNetworkAndStationKeysOverrideIt) {
+    const std::string scd = ::testing::TempDir() + "/zv_model_osi.scd";
+    std::ofstream(scd) << scd_with_osi(
+        "<P type=\"OSI-AP-Title\">1,3,9999,33</P><P type=\"OSI-AE-Qualifier\">33</P>"
+        "<P type=\"OSI-PSEL\">00000001</P><P type=\"OSI-SSEL\">0001</P><P type=\"OSI-TSEL\">0001</P>"
+        "<P type=\"OSI-AP-Invoke\">4</P><P type=\"OSI-AE-Invoke\">5</P>",
+        "<P type=\"OSI-PSEL\">0000000B</P>");
+    const std::string path = temp_path("osi");
+    std::ofstream(path) << "[station]\nscl = " << scd
+                        << "\n[ied CMIED]\nssel = 00ab\nlocal_tsel = none\nlocal_ap_title = 1.3.9999.1\n"
+                           "local_ae_qualifier = -7\npassword = top secret!\n[ied BAYIED]\n";
+    StationFile sf;
+    scl::Diagnostics diag(true);
+    ASSERT_TRUE(read_station_file(path, sf, diag));
+    auto st = Station::load(sf, diag);
+    ASSERT_TRUE(st) << (diag.items().empty() ? "" : diag.items().back().reason);
+    const Server &cm = *st->server(0);
+    using Octets = std::vector<uint8_t>;
+    EXPECT_EQ(cm.called_a.ap_title, (std::vector<uint32_t>{1, 3, 9999, 33}));
+    EXPECT_EQ(cm.called_a.ae_qualifier, 33);
+    EXPECT_EQ(cm.called_a.ap_invoke, 4);
+    EXPECT_EQ(cm.called_a.ae_invoke, 5);
+    EXPECT_EQ(cm.called_a.tsel, (Octets{0x00, 0x01}));
+    EXPECT_EQ(cm.called_a.psel, (Octets{0, 0, 0, 1}));
+    EXPECT_EQ(cm.called_a.ssel, (Octets{0x00, 0xab}));   // the station key wins
+    EXPECT_EQ(cm.called_b.psel, (Octets{0, 0, 0, 0x0b}));   // B's own Address
+    EXPECT_FALSE(cm.called_b.ap_title);
+    EXPECT_EQ(cm.called_b.ssel, (Octets{0x00, 0xab}));
+    EXPECT_EQ(cm.calling.tsel, Octets{});                  // none: left out
+    EXPECT_EQ(cm.calling.ap_title, (std::vector<uint32_t>{1, 3, 9999, 1}));
+    EXPECT_EQ(cm.calling.ae_qualifier, -7);
+    EXPECT_EQ(cm.password, std::optional<std::string>("top secret!"));
+    const Server &bay = *st->server(1);   // nothing given: every default stays
+    EXPECT_FALSE(bay.called_a.tsel || bay.called_a.ssel || bay.called_a.psel || bay.called_a.ap_title ||
+                 bay.called_a.ae_qualifier || bay.calling.ap_title || bay.password);
+    std::remove(path.c_str());
+    std::remove(scd.c_str());
+}
+
+TEST(StationFile, MalformedSclOsiParameterFailsAtItsLine) {
+    const std::string scd = ::testing::TempDir() + "/zv_model_osi_bad.scd";
+    const std::string text = scd_with_osi("<P type=\"OSI-PSEL\">0000G001</P>", "");
+    std::ofstream(scd) << text;
+    const std::string path = temp_path("osi_bad");
+    std::ofstream(path) << "[station]\nscl = " << scd << "\n";
+    StationFile sf;
+    scl::Diagnostics diag(true);
+    ASSERT_TRUE(read_station_file(path, sf, diag));
+    EXPECT_FALSE(Station::load(sf, diag));
+    ASSERT_FALSE(diag.items().empty());
+    const scl::Diag &d = diag.items().back();
+    EXPECT_EQ(d.file, scd);
+    EXPECT_EQ(d.line, 1 + int(std::count(text.begin(), text.begin() + long(text.find("OSI-PSEL")), '\n')));
+    EXPECT_NE(d.reason.find("OSI-PSEL of S1: a selector is hex digits"), std::string::npos) << d.reason;
+    std::remove(path.c_str());
+    std::remove(scd.c_str());
 }
 
 TEST(StationFile, TheSampleStationFileLoads) {

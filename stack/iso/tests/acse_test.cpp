@@ -60,6 +60,46 @@ TEST(Acse, PasswordAuthenticationRoundTrips) {
     EXPECT_EQ(d->mechanism, std::optional<ber::Oid>(passwordMechanism()));
 }
 
+// The reference AARQ with ACSE password authentication (ISO 8650-1
+// authentication functional unit): sender-acse-requirements with the
+// authentication bit, mechanism 2.2.3.1, the password as charstring, between
+// the calling AE qualifier and the user information.
+TEST(Acse, AarqWithPasswordEncodesExactly) {
+    const Bytes ref = hex(kRefAarq);   // the decoded user information views it
+    auto a = acseDecodeAarq(ref);
+    ASSERT_TRUE(a.ok()) << a.error().reason;
+    a->password = "secret";
+    Bytes out;
+    acseAppendAarq(out, *a);
+    const std::string expected =
+        "60 68 a1 07 06 05 28 ca 22 02 03 a2 07 06 05 29 01 87 67 01 a3 03 02 01 0c a6 06 06 04 29 01 87 67 a7 03 02 "
+        "01 0c 8a 02 07 80 8b 03 52 03 01 ac 08 80 06 73 65 63 72 65 74 be 2f 28 2d 02 01 03 a0 28 a8 26 80 03 00 fd "
+        "e8 81 01 05 82 01 05 83 01 0a a4 16 80 01 01 81 03 05 f1 00 82 0c 03 ee 1c 00 00 04 08 00 00 79 ef 18";
+    EXPECT_EQ(test::toHex(out), test::toHex(hex(expected)));
+    auto d = acseDecodeAarq(out);
+    ASSERT_TRUE(d.ok()) << d.error().reason;
+    EXPECT_EQ(d->password, std::optional<std::string>("secret"));
+    EXPECT_TRUE(d->calling == a->calling);
+}
+
+// What a device answers a wrong password with, and what it names.
+TEST(Acse, AareRejectingAuthenticationEncodesExactlyAndIsNamed) {
+    Aare a;
+    a.applicationContext = mmsApplicationContext();
+    a.result = kRejectedPermanent;
+    a.diagnostic = kDiagAuthenticationFailure;
+    a.responding.apTitle = ber::Oid{{1, 1, 1, 999, 1}};
+    a.responding.aeQualifier = 12;
+    Bytes out;
+    acseAppendAare(out, a);
+    EXPECT_EQ(test::toHex(out), test::toHex(hex("61 23 a1 07 06 05 28 ca 22 02 03 a2 03 02 01 01 a3 05 a1 03 02 01 0d "
+                                                "a4 07 06 05 29 01 87 67 01 a5 03 02 01 0c")));
+    auto d = acseDecodeAare(out);
+    ASSERT_TRUE(d.ok()) << d.error().reason;
+    EXPECT_EQ(acseResultText(d->result, d->diagnosticSource, d->diagnostic),
+              "rejected-permanent, authentication-failure");
+}
+
 TEST(Acse, AareRejectionWithProviderDiagnosticRoundTrips) {
     Aare a;
     a.applicationContext = mmsApplicationContext();
@@ -76,7 +116,7 @@ TEST(Acse, AareRejectionWithProviderDiagnosticRoundTrips) {
     EXPECT_EQ(d->diagnosticSource, kDiagProvider);
     EXPECT_TRUE(d->responding == a.responding);
     EXPECT_EQ(acseResultText(d->result, d->diagnosticSource, d->diagnostic),
-              "rejected-transient, service-provider: no-common-acse-version (2)");
+              "rejected-transient, service-provider no-common-acse-version");
 }
 
 TEST(Acse, ReleaseAndAbortMatchTheReference) {

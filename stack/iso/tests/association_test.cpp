@@ -142,7 +142,7 @@ TEST(Association, ServerRefusalReachesClientWithDiagnosticAndMmsError) {
     pump.run();
     const Event* ref = find(pump.clientEvents, EventKind::AssociateRefused);
     ASSERT_NE(ref, nullptr);
-    EXPECT_NE(ref->reason.find("rejected-permanent, service-user: authentication-failure (13)"), std::string::npos)
+    EXPECT_NE(ref->reason.find("ACSE rejected-permanent, authentication-failure"), std::string::npos)
         << ref->reason;
     EXPECT_EQ(ref->data, initiateError);
     EXPECT_TRUE(client.wantsClose());
@@ -206,6 +206,79 @@ TEST(Association, ConnectRejectsOverlongConfiguredSelectors) {
     EXPECT_NE(st.error().reason.find("17 octets exceeds 16"), std::string::npos);
     EXPECT_FALSE(client.hasOutput());
 }
+
+// A server that insists on its selectors refuses a connect naming another
+// one at the layer of that selector; ACSE refusals travel in the AARE.
+struct AddressRow {
+    const char* name;
+    void (*change)(ClientConfig&);          // what the client gets wrong (null: nothing)
+    int64_t aareDiagnostic;                 // the server refuses the AARQ with this (kDiagNull: accepts)
+    const char* clientReason;               // empty: associated
+    const char* serverReason;
+};
+void PrintTo(const AddressRow& row, std::ostream* os) { *os << row.name; }
+class ServerSelectors : public ::testing::TestWithParam<AddressRow> {};
+
+TEST_P(ServerSelectors, DecideAtTheirLayer) {
+    const AddressRow& row = GetParam();
+    ClientConfig c;
+    c.remote = Selectors{hex("00 05"), hex("00 06"), hex("00 00 00 07")};
+    c.password = "opensesame";
+    if (row.change) row.change(c);
+    ServerConfig sc;
+    sc.local = Selectors{hex("00 05"), hex("00 06"), hex("00 00 00 07")};
+    sc.calledTsap = sc.local.tsap;
+    sc.calledSsel = sc.local.ssel;
+    sc.calledPsel = sc.local.psel;
+    ClientAssociation client(c);
+    ServerAssociation server(sc);
+    test::Pump pump(client, server);
+    ASSERT_TRUE(client.connect(kInitReq).ok());
+    pump.run();
+    if (find(pump.serverEvents, EventKind::AssociateIndication)) {
+        EXPECT_EQ(server.request().password, c.password);
+        if (row.aareDiagnostic == kDiagNull) {
+            ASSERT_TRUE(server.accept(kInitResp).ok());
+        } else {
+            ASSERT_TRUE(server.refuse(row.aareDiagnostic).ok());
+        }
+        pump.run();
+    }
+    if (*row.clientReason == 0) {
+        EXPECT_EQ(client.state(), AssociationState::Associated);
+        ASSERT_NE(find(pump.clientEvents, EventKind::AssociateConfirm), nullptr);
+        return;
+    }
+    const Event* ref = find(pump.clientEvents, EventKind::AssociateRefused);
+    ASSERT_NE(ref, nullptr) << (pump.clientEvents.empty() ? "" : pump.clientEvents.back().reason);
+    EXPECT_EQ(ref->reason, row.clientReason);
+    EXPECT_TRUE(client.wantsClose());
+    EXPECT_TRUE(server.wantsClose());
+    if (*row.serverReason) {
+        const Event* srv = find(pump.serverEvents, EventKind::ConnectRefused);
+        ASSERT_NE(srv, nullptr);
+        EXPECT_NE(srv->reason.find(row.serverReason), std::string::npos) << srv->reason;
+        EXPECT_EQ(find(pump.serverEvents, EventKind::AssociateIndication), nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ServerSelectors,
+    ::testing::Values(
+        AddressRow{"MatchingSelectorsAssociate", nullptr, kDiagNull, "", ""},
+        AddressRow{"WrongTsapGetsDr", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
+                   "COTP DR, address-unknown", "called TSAP '00 01', this server is '00 05'"},
+        AddressRow{"MissingTsapGetsDr", [](ClientConfig& c) { c.remote.tsap.clear(); }, kDiagNull,
+                   "COTP DR, address-unknown", "called TSAP ''"},
+        AddressRow{"WrongSselGetsRf", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
+                   "session RF, session-selector-unknown", "called SSEL '00 01'"},
+        AddressRow{"WrongPselGetsCpr", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); }, kDiagNull,
+                   "presentation CPR, called-presentation-address-unknown", "called PSEL '00 00 00 01'"},
+        AddressRow{"WrongApTitleGetsAareRejection", nullptr, kDiagCalledApTitleNotRecognized,
+                   "ACSE rejected-permanent, called-AP-title-not-recognized", ""},
+        AddressRow{"WrongPasswordGetsAareRejection", nullptr, kDiagAuthenticationFailure,
+                   "ACSE rejected-permanent, authentication-failure", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A socket loop that sends part of the queue and queues more meanwhile
 // must see the exact byte stream, in order.
@@ -389,6 +462,80 @@ Bytes aarqWithContext(const ber::Oid& context) {
     return frame(tsdu);
 }
 
+// A session RF carrying a CPR (with an AARE when `aare` is set), as a
+// refusing server sends it.
+Bytes refusal(std::optional<int64_t> providerReason, std::vector<ContextResult> results,
+              std::optional<Aare> aare = std::nullopt) {
+    RefusePpdu cpr;
+    cpr.providerReason = providerReason;
+    cpr.results = std::move(results);
+    Bytes acse;
+    if (aare) {
+        acseAppendAare(acse, *aare);
+        cpr.userData.push_back(Pdv{1, acse});
+    }
+    Bytes ppdu, tsdu;
+    EXPECT_TRUE(presentationAppendRefuse(ppdu, cpr).ok());
+    EXPECT_TRUE(sessionAppendRefuse(tsdu, kRfUserData, ppdu).ok());
+    return frame(tsdu);
+}
+
+Aare rejected(int64_t result, int source, int64_t diagnostic) {
+    Aare a;
+    a.applicationContext = mmsApplicationContext();
+    a.result = result;
+    a.diagnosticSource = source;
+    a.diagnostic = diagnostic;
+    return a;
+}
+
+const std::vector<ContextResult> kBothAccepted = {ContextResult{kCtxAcceptance, berTransferSyntax(), std::nullopt},
+                                                  ContextResult{kCtxAcceptance, berTransferSyntax(), std::nullopt}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, AssociationRejects,
+    ::testing::Values(
+        BadInputRow{"DrReasonWithoutName", Stage::ClientAwaitCc, *tpktEncode(hex("06 80 00 01 00 00 c8")),
+                    EventKind::AssociateRefused, "COTP DR, reason 200"},
+        BadInputRow{"DrAfterCc", Stage::ClientAwaitConnect, *tpktEncode(hex("06 80 00 01 00 01 02")),
+                    EventKind::AssociateRefused, "COTP DR, session-entity-not-attached-to-TSAP"},
+        BadInputRow{"DrWhileAssociatedIsALoss", Stage::ClientAssociated, *tpktEncode(hex("06 80 00 01 00 01 80")),
+                    EventKind::Aborted, "transport disconnect by the peer: COTP DR, normal"},
+        BadInputRow{"RfVersionsNotSupported", Stage::ClientAwaitConnect,
+                    sessionOnly([](Bytes& t) { (void)sessionAppendRefuse(t, kRfVersionNotSupported, ByteView()); }),
+                    EventKind::AssociateRefused, "session RF, proposed-protocol-versions-not-supported"},
+        BadInputRow{"RfReasonWithoutName", Stage::ClientAwaitConnect,
+                    sessionOnly([](Bytes& t) { (void)sessionAppendRefuse(t, 0x99, ByteView()); }),
+                    EventKind::AssociateRefused, "session RF, reason code 153"},
+        BadInputRow{"CprNoPsap", Stage::ClientAwaitConnect, refusal(kPrNoPsapAvailable, {}),
+                    EventKind::AssociateRefused, "presentation CPR, no-PSAP-available"},
+        BadInputRow{"CprProviderReasonWithoutName", Stage::ClientAwaitConnect, refusal(12, {}),
+                    EventKind::AssociateRefused, "presentation CPR, provider-reason 12"},
+        BadInputRow{"CprMmsContextRejected", Stage::ClientAwaitConnect,
+                    refusal(std::nullopt, {ContextResult{kCtxAcceptance, berTransferSyntax(), std::nullopt},
+                                           ContextResult{kCtxProviderRejection, std::nullopt,
+                                                         kCtxAbstractSyntaxNotSupported}}),
+                    EventKind::AssociateRefused,
+                    "presentation CPR, context 3 provider-rejection, abstract-syntax-not-supported"},
+        BadInputRow{"AareUnknownUserDiagnostic", Stage::ClientAwaitConnect,
+                    refusal(std::nullopt, kBothAccepted, rejected(kRejectedTransient, kDiagUser, 42)),
+                    EventKind::AssociateRefused, "ACSE rejected-transient, service-user diagnostic 42"},
+        BadInputRow{"AareProviderDiagnostic", Stage::ClientAwaitConnect,
+                    refusal(std::nullopt, kBothAccepted, rejected(kRejectedPermanent, kDiagProvider, 2)),
+                    EventKind::AssociateRefused, "ACSE rejected-permanent, service-provider no-common-acse-version"},
+        BadInputRow{"AareUndecodable", Stage::ClientAwaitConnect,
+                    [] {
+                        RefusePpdu cpr;
+                        const Bytes junk = hex("61 03 02 01 00");
+                        cpr.userData.push_back(Pdv{1, junk});
+                        Bytes ppdu, tsdu;
+                        (void)presentationAppendRefuse(ppdu, cpr);
+                        (void)sessionAppendRefuse(tsdu, kRfUserData, ppdu);
+                        return frame(tsdu);
+                    }(),
+                    EventKind::AssociateRefused, "session RF, rejection-by-called-SS-user-with-data; ACSE AARE"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, AssociationRejects,
     ::testing::Values(
@@ -401,12 +548,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputRow{"DataBeforeCc", Stage::ClientAwaitCc, frame(dataTsdu(3, hex("8c 00"))), EventKind::ProtocolError,
                     "before the transport connection"},
         BadInputRow{"DisconnectRequestInsteadOfCc", Stage::ClientAwaitCc,
-                    *tpktEncode(hex("06 80 00 01 00 00 88")), EventKind::Aborted, "connection request refused"},
+                    *tpktEncode(hex("06 80 00 01 00 00 88")), EventKind::AssociateRefused,
+                    "COTP DR, connection-request-refused"},
         BadInputRow{"CrToTheClient", Stage::ClientAwaitCc, connectTpdu(false, 0, 1, 13), EventKind::ProtocolError,
                     "unexpected COTP CR"},
         BadInputRow{"SessionRefusedBySelector", Stage::ClientAwaitConnect,
                     sessionOnly([](Bytes& t) { (void)sessionAppendRefuse(t, kRfSselUnknown, ByteView()); }),
-                    EventKind::AssociateRefused, "session selector unknown"},
+                    EventKind::AssociateRefused, "session RF, session-selector-unknown"},
         BadInputRow{"DataBeforeAccept", Stage::ClientAwaitConnect, frame(dataTsdu(3, hex("8c 00"))),
                     EventKind::ProtocolError, "unexpected session DT in state AwaitConnect"},
         BadInputRow{"AcceptWithGarbagePresentation", Stage::ClientAwaitConnect,

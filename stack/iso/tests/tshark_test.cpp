@@ -125,5 +125,85 @@ TEST(Tshark, DissectsOurWholeExchangeWithoutMalformedFrames) {
     if (HasFailure()) std::fprintf(stderr, "%s\n", out.substr(0, 20000).c_str());
 }
 
+// Authenticated and refused associations: every refusal frame (DR, RF, CPR,
+// a rejecting AARE) and the AARQ with a password decode cleanly.
+struct ExchangeRow {
+    const char* name;
+    void (*change)(ClientConfig&);   // what the client gets wrong (null: nothing)
+    int64_t aareDiagnostic;          // the server's answer to the AARQ (kDiagNull: accept)
+    std::vector<const char*> shown;  // texts tshark must show
+};
+void PrintTo(const ExchangeRow& row, std::ostream* os) { *os << row.name; }
+class TsharkExchange : public ::testing::TestWithParam<ExchangeRow> {};
+
+TEST_P(TsharkExchange, DissectsWithoutMalformedFrames) {
+    if (run("command -v tshark").empty()) GTEST_SKIP() << "tshark not installed (Debian package tshark)";
+    const ExchangeRow& row = GetParam();
+    ClientConfig cc;
+    cc.remote = Selectors{hex("00 05"), hex("00 06"), hex("00 00 00 07")};
+    cc.called = AeTitle{ber::Oid{{1, 3, 9999, 33}}, 33, std::nullopt, std::nullopt};
+    cc.password = "opensesame";
+    if (row.change) row.change(cc);
+    ServerConfig sc;
+    sc.local = Selectors{hex("00 05"), hex("00 06"), hex("00 00 00 07")};
+    sc.calledTsap = sc.local.tsap;
+    sc.calledSsel = sc.local.ssel;
+    sc.calledPsel = sc.local.psel;
+    sc.responding = AeTitle{ber::Oid{{1, 3, 9999, 33}}, 33, std::nullopt, std::nullopt};
+    ClientAssociation client(cc);
+    ServerAssociation server(sc);
+    test::PcapWriter pcap(47001, kServerPort);
+    pcap.handshake();
+    test::Pump pump{client, server};
+    pump.tap = [&](bool fromClient, const Bytes& b) { pcap.data(fromClient, b); };
+    const Bytes initReq = hex(
+        "a8 26 80 03 00 fd e8 81 01 05 82 01 05 83 01 0a a4 16 80 01 01 81 03 05 f1 00 82 0c 03 ee 1c 00 00 04 "
+        "08 00 00 79 ef 18");
+    const Bytes initResp = hex(
+        "a9 26 80 03 00 fd e8 81 01 05 82 01 05 83 01 0a a4 16 80 01 01 81 03 05 f1 00 82 0c 03 ee 1c 00 00 00 "
+        "02 00 00 40 ed 18");
+    ASSERT_TRUE(client.connect(initReq).ok());
+    pump.run();
+    if (server.state() == AssociationState::AwaitResponse) {
+        if (row.aareDiagnostic == kDiagNull) {
+            ASSERT_TRUE(server.accept(initResp).ok());
+            pump.run();
+            ASSERT_TRUE(client.release().ok());
+        } else {
+            ASSERT_TRUE(server.refuse(row.aareDiagnostic).ok());
+        }
+        pump.run();
+    }
+    EXPECT_TRUE(client.wantsClose());
+    pcap.close();
+    const std::string path = ::testing::TempDir() + "zv_iso_" + row.name + ".pcap";
+    ASSERT_TRUE(pcap.save(path));
+    const std::string out = run("tshark -r '" + path + "' -d tcp.port==" + std::to_string(kServerPort) +
+                                ",tpkt -V 2>&1");
+    if (!std::getenv("ZV_KEEP_PCAP")) std::remove(path.c_str());
+    EXPECT_EQ(count(out, "Malformed"), 0u) << out;
+    EXPECT_EQ(count(out, "Expert Info (Error"), 0u) << out;
+    for (const char* text : row.shown) EXPECT_GE(count(out, text), 1u) << text;
+    if (HasFailure()) std::fprintf(stderr, "%s\n", out.substr(0, 20000).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TsharkExchange,
+    ::testing::Values(
+        ExchangeRow{"Authenticated", nullptr, kDiagNull,
+                    {"aarq", "authentication: True", "mechanism-name: 2.2.3.1", "charstring", "result: accepted (0)",
+                     "rlre"}},
+        ExchangeRow{"WrongTsap", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
+                    {"DR Disconnect Request", "Cause: Address unknown (3)"}},
+        ExchangeRow{"WrongSsel", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
+                    {"REFUSE (RF) SPDU", "Session Selector unknown (129)"}},
+        ExchangeRow{"WrongPsel", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); }, kDiagNull,
+                    {"CPR-PPDU", "provider-reason: called-presentation-address-unknown (3)"}},
+        ExchangeRow{"WrongApTitle", nullptr, kDiagCalledApTitleNotRecognized,
+                    {"CPR-PPDU", "service-user: called-AP-title-not-recognized (7)"}},
+        ExchangeRow{"WrongPassword", nullptr, kDiagAuthenticationFailure,
+                    {"CPR-PPDU", "service-user: authentication-failure (13)"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace zv::iso
