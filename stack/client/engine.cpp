@@ -702,7 +702,8 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
         stop_deadline_ = now + kReleaseTimeoutMs + 500;
         finish_all();
     }
-    if (asked || stopping_ || now >= next_walk_) {
+    const bool due = stopping_ || now >= next_walk_;
+    if (asked || due) {
         bool busy = false;
         for (auto &sp : servers_) {
             ServerCtx &s = *sp;
@@ -710,9 +711,9 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
                 service_channel(s, ch, now);
                 busy = busy || ch.phase != Phase::Idle;
             }
-            check_timeouts(s, now);
+            if (due) check_timeouts(s, now);
         }
-        next_walk_ = now + kWalkMs;
+        if (due) next_walk_ = now + kWalkMs;
         if (stopping_ && (!busy || now >= stop_deadline_)) {
             shut_down();
             return;
@@ -727,11 +728,11 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
     if (!cbq_.empty() && deliverer_ < 0) return;   // the application's turn first
 
     refresh_poll_set();
-    const int timeout = int(std::max<int64_t>(0, std::min<int64_t>(kWalkMs, next_walk_ - now)));
+    int timeout = int(std::max<int64_t>(0, std::min<int64_t>(kWalkMs, next_walk_ - now)));
     polling_.store(true);
-    if (attention_.load()) {   // see wake()
+    if (attention_.load()) {   // asked meanwhile (see wake()): look at the sockets without waiting
         polling_.store(false);
-        return;
+        timeout = 0;
     }
     lk.unlock();
     const int n = ::poll(fds_.data(), fds_.size(), timeout);
@@ -849,10 +850,12 @@ void stop() {
     // Stopped from a completion or callback: that worker still runs on the
     // engine after this returns, so the engine is kept for the process.
     if (e->on_worker_thread()) {
-        static std::mutex m;
-        static std::vector<std::shared_ptr<Engine>> kept;
-        std::lock_guard<std::mutex> lock(m);
-        kept.push_back(std::move(e));
+        // Never destroyed, not even at exit: the detached worker may still
+        // be finishing its callbacks then.
+        static std::mutex *m = new std::mutex;
+        static auto *kept = new std::vector<std::shared_ptr<Engine>>;
+        std::lock_guard<std::mutex> lock(*m);
+        kept->push_back(std::move(e));
     }
 }
 

@@ -408,7 +408,10 @@ TEST_F(ClientTest, CompletionFunctionMayIssueTheNextRequest) {
     EXPECT_EQ(Done::get().results[1].second, 0);
 }
 
+std::atomic<bool> g_second_queued{false};
 void stopping_done(AC_REQ_CTRL *c) {
+    const int64_t until = now_ms() + 10000;   // both requests queued before the shutdown
+    while (!g_second_queued && now_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Done::get().add(c, "stopping");
     ai_uninit_envir();
     Done::get().add(c, "stopped");
@@ -421,8 +424,11 @@ TEST_F(ClientTest, CompletionMayShutTheClientDown) {
     AI_OBJ_ID ids[1] = {stack->id(kTmp)};
     AC_READ_REQ_INFO first{ids, 1, stopping_done};
     AC_READ_REQ_INFO second{ids, 1, done_plain};
+    g_second_queued = false;
     ASSERT_EQ(ac_read_obj_value(0, &first, 15, nullptr), 0);
-    ASSERT_EQ(ac_read_obj_value(0, &second, 15, nullptr), 0);
+    const int queued = ac_read_obj_value(0, &second, 15, nullptr);
+    g_second_queued = true;
+    ASSERT_EQ(queued, 0);
     ASSERT_TRUE(eventually([] { return Done::get().size() == 3; }));
     // The second completion (answered or failed by the shutdown) runs after
     // the completion that shut down has returned, not inside it.

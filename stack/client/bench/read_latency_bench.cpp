@@ -4,6 +4,7 @@
 //
 //   stack  - an application thread calls ac_read_obj_value, waits for the
 //            completion (a semaphore the completion posts), then reads again;
+//   chain  - the completion of each read issues the next one;
 //   floor  - one thread sends the same MMS read on its own association over
 //            a blocking socket (stack/iso ClientAssociation + stack/mms
 //            encode/decode, no stack threads): what this machine, this
@@ -16,7 +17,7 @@
 // rounds on the same server, and the totals give the ratio stack / floor;
 // system calls come from one extra round each (the tracepoint slows every
 // system call down, so it stays out of the timed rounds).
-//   read_latency_bench [rounds=5] [ms per round=1000] [floor|stack: only that one, for profiling]
+//   read_latency_bench [rounds=5] [ms per round=1000] [floor|stack|chain: only that one]
 #include "iso/association.h"
 #include "mms/pdu.h"
 #include "zorvan/zorvan_api.h"
@@ -269,6 +270,44 @@ void stack_read(AI_OBJ_ID id) {
     }
 }
 
+// The next read issued by the completion of the previous one (a chain on
+// the stack's worker), for `ms`.
+std::atomic<bool> g_chain_stop{false};
+std::atomic<int64_t> g_chain_reads{0};
+AI_OBJ_ID g_chain_id = -1;
+
+void on_chained(AC_REQ_CTRL *c) {
+    if (c->result != 0) ++g_failed;
+    ++g_chain_reads;
+    AI_OBJ_ID ids[1] = {g_chain_id};
+    AC_READ_REQ_INFO r{ids, 1, on_chained};
+    if (g_chain_stop || ac_read_obj_value(0, &r, 30, nullptr) != 0) ::sem_post(&g_done);
+}
+
+void chain_round(int ms, const std::vector<pid_t> *tids, Totals &t) {
+    SyscallCounter sc;
+    if (tids) sc.start(*tids);
+    g_chain_stop = false;
+    g_chain_reads = 0;
+    const Usage u0 = Usage::now(RUSAGE_SELF);
+    const int64_t t0 = now_us();
+    AI_OBJ_ID ids[1] = {g_chain_id};
+    AC_READ_REQ_INFO r{ids, 1, on_chained};
+    if (ac_read_obj_value(0, &r, 30, nullptr) != 0) {
+        std::printf("stack: read not queued\n");
+        std::exit(1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    g_chain_stop = true;
+    while (::sem_wait(&g_done) != 0) {
+    }
+    const int64_t t1 = now_us();
+    const Usage u1 = Usage::now(RUSAGE_SELF);
+    const int64_t calls = tids ? sc.stop() : 0;
+    if (tids) t.add_syscalls(g_chain_reads, calls);
+    else t.add(g_chain_reads, t1 - t0, u0, u1);
+}
+
 void print(const char *what, const Totals &t) {
     char sc[32] = "n/a";
     if (t.syscalls_ok && t.counted_reads > 0) std::snprintf(sc, sizeof sc, "%.2f", double(t.syscalls) / double(t.counted_reads));
@@ -321,24 +360,36 @@ int main(int argc, char **argv) {
         // Warm up both paths, then alternate timed rounds (getrusage only:
         // the floor's thread, the stack's whole process), then one round
         // each counting system calls.
-        Totals ignore, fl, st;
-        if (only != "stack") round(fr, 200, RUSAGE_THREAD, nullptr, ignore);
-        if (only != "floor") round(sr, 200, RUSAGE_SELF, nullptr, ignore);
+        g_chain_id = id;
+        Totals ignore, fl, st, ch;
+        const bool floor_on = only.empty() || only == "floor";
+        const bool stack_on = only.empty() || only == "stack";
+        const bool chain_on = only.empty() || only == "chain";
+        if (floor_on) round(fr, 200, RUSAGE_THREAD, nullptr, ignore);
+        if (stack_on) round(sr, 200, RUSAGE_SELF, nullptr, ignore);
+        if (chain_on) chain_round(200, nullptr, ignore);
         for (int r = 0; r < rounds; ++r) {
-            if (only != "stack") round(fr, ms, RUSAGE_THREAD, nullptr, fl);
-            if (only != "floor") round(sr, ms, RUSAGE_SELF, nullptr, st);
+            if (floor_on) round(fr, ms, RUSAGE_THREAD, nullptr, fl);
+            if (stack_on) round(sr, ms, RUSAGE_SELF, nullptr, st);
+            if (chain_on) chain_round(ms, nullptr, ch);
         }
         const std::vector<pid_t> all = threads_of_process();
-        if (only != "stack") round(fr, 300, RUSAGE_THREAD, &floor_threads, fl);
-        if (only != "floor") round(sr, 300, RUSAGE_SELF, &all, st);
+        if (floor_on) round(fr, 300, RUSAGE_THREAD, &floor_threads, fl);
+        if (stack_on) round(sr, 300, RUSAGE_SELF, &all, st);
+        if (chain_on) chain_round(300, &all, ch);
         ai_uninit_envir();
         std::printf("one read at a time, 1 server, %d rounds of %d ms each; per read:\n", rounds, ms);
-        if (only != "stack") print("floor (1 thread, blocking socket)", fl);
-        if (only != "floor") print("stack (ac_read_obj_value + wait)", st);
-        if (only.empty())
-            std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read\n",
-                    100.0 * st.rate() / std::max(1.0, fl.rate()),
-                    st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+        if (floor_on) print("floor (1 thread, blocking socket)", fl);
+        if (stack_on) print("stack, caller waits for completion", st);
+        if (chain_on) print("stack, next read from completion", ch);
+        if (only.empty()) {
+            std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read (caller waits)\n",
+                        100.0 * st.rate() / std::max(1.0, fl.rate()),
+                        st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+            std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
+                        100.0 * ch.rate() / std::max(1.0, fl.rate()),
+                        ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+        }
         if (g_failed) {
             std::printf("  %d reads failed\n", g_failed.load());
             status = 1;
