@@ -1,6 +1,6 @@
-// Inside the client: the network thread's records and the request jobs.
-// Everything here is touched by the network thread only, except what is
-// marked atomic or "guarded by".
+// Inside the client: the network side's records and the request jobs.
+// Everything here is touched only with the engine's network lock held (see
+// Engine), except what is marked atomic or "guarded by".
 #pragma once
 
 #include "client.h"
