@@ -482,6 +482,38 @@ TEST_F(ClientTest, SlowCompletionDoesNotHoldTheNetworkBack) {
     EXPECT_EQ(Done::get().results[1].second, 0);
 }
 
+// Callers on several threads at once, some of their requests sent by
+// themselves, some queued for the worker: every one completes once.
+TEST_F(ClientTest, ConcurrentCallersEachGetEveryCompletion) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    Done::get().clear();
+    const std::vector<std::string> refs = {kTmp, "CMIEDMON/SIMG1$MX$Pres", "CMIEDMON/STMP2$MX$Tmp", kTmp};
+    constexpr int kPerThread = 150;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> callers;
+    for (const std::string &ref : refs) {
+        const AI_OBJ_ID id = stack->id(ref);
+        callers.emplace_back([id, &refused] {
+            AI_OBJ_ID ids[1] = {id};
+            AC_READ_REQ_INFO r{ids, 1, done_plain};
+            for (int k = 0; k < kPerThread; ++k) {
+                if (ac_read_obj_value(0, &r, 30, nullptr) != 0) ++refused;
+                if (k % 16 == 0) std::this_thread::yield();
+            }
+        });
+    }
+    for (auto &t : callers) t.join();
+    EXPECT_EQ(refused, 0);
+    const size_t want = refs.size() * kPerThread;
+    ASSERT_TRUE(eventually([&] { return Done::get().size() >= want; }, 60000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> l(Done::get().m);
+    EXPECT_EQ(Done::get().results.size(), want);
+    for (auto &r : Done::get().results) EXPECT_EQ(r.second, 0);
+}
+
 // Guards against std::terminate from a running engine destroyed at exit.
 TEST_F(ClientTest, ProcessEndingWithoutUninitialisingExitsCleanly) {
     stack.reset();
