@@ -1,16 +1,21 @@
 // The client stack: channels A and B of every server of the station, the
 // asynchronous requests, reports into the model, file services.
 //
-// Threads (started by start(), ended by stop()):
-//   network thread  - owns every socket and association; poll() over them and
-//                     a wake-up eventfd; runs the request state machines,
-//                     decodes reports and writes values into the models.
-//   callback thread - runs completion functions and the application's
-//                     channel and report callbacks, one at a time, in the
-//                     order the network thread queued them. No stack lock is
-//                     held while they run, so they may call any operation.
-// The operations below are safe from any thread, callbacks included; they
-// only touch atomics or queue work for the network thread.
+// Threads (started by start(), ended by stop()): two workers.
+//   The worker that owns the network polls every socket and a wake-up
+//   eventfd, runs the channel and request state machines, decodes reports
+//   and writes values into the models, then runs the completion functions
+//   and the application's channel and report callbacks, one at a time, in
+//   the order it queued them, with no stack lock held: they may call any
+//   operation, ai_uninit_envir included.
+//   The other worker stands by and takes the network over when a callback
+//   keeps the owner for a whole standby period (0.1 s), so that a slow
+//   callback holds back the later callbacks but not the sockets.
+// A request is started and sent by the thread that asks for it when the
+// network side is free (its owner waiting in poll() or in a callback), and
+// queued for the owner otherwise (the eventfd written only when the owner
+// sleeps). Its completion never runs on the asking thread.
+// The operations below are safe from any thread, callbacks included.
 #pragma once
 
 #include "model/station.h"

@@ -35,6 +35,15 @@ constexpr int kIdleProbeMs = 10000;
 constexpr int32_t kLocalDetail = 65000;
 constexpr int16_t kOutstanding = 10;
 constexpr size_t kRecvChunk = 65536;
+// Every channel and request deadline is looked at this often (and at once
+// when something asks for it).
+constexpr int kWalkMs = 50;
+// A worker held this long in one application callback while it owned the
+// network hands the network to the other worker.
+constexpr auto kStandbyPeriod = std::chrono::milliseconds(100);
+
+// The engine whose worker this thread is, if any.
+thread_local const Engine *t_worker_of = nullptr;
 
 std::string errno_text(const char *call) { return std::string(call) + ": " + std::strerror(errno); }
 
@@ -124,12 +133,16 @@ bool Engine::start() {
         log_line(errno_text("eventfd"));
         return false;
     }
-    cb_ = std::thread([this] { cb_loop(); });
-    cb_id_ = cb_.get_id();
-    net_ = std::thread([this] { net_loop(); });
+    for (int i = 0; i < 2; ++i) workers_[i] = std::thread([this, i] { work(i); });
     return true;
 }
 
+bool Engine::on_worker_thread() const { return t_worker_of == this; }
+
+// Fails what is pending, releases the channels (bounded) and ends both
+// workers. From a callback (a worker): the other worker shuts the network
+// down, this one is left to finish the callbacks still queued (they run
+// after the calling callback returns) and then ends on its own.
 void Engine::stop() {
     quiet_ = true;
     {
@@ -137,20 +150,24 @@ void Engine::stop() {
         stopping_ = true;
     }
     wake();
-    if (net_.joinable()) net_.join();
-    finish_all();   // the network thread is gone: what it left is ours now
     {
-        std::lock_guard<std::mutex> lock(cb_mutex_);
-        cb_done_ = true;
+        // A standing-by worker checks stopping_ under mu_ before it waits.
+        std::lock_guard<std::mutex> lock(mu_);
     }
-    cb_cv_.notify_all();
-    if (cb_.joinable()) {
-        if (cb_.get_id() == std::this_thread::get_id()) cb_.detach();   // stopped from a callback
-        else cb_.join();
+    standby_cv_.notify_all();
+    const std::thread::id self = std::this_thread::get_id();
+    for (std::thread &w : workers_) {
+        if (!w.joinable()) continue;
+        if (w.get_id() == self) w.detach();
+        else w.join();
     }
 }
 
 void Engine::wake() {
+    // Pairs with net_pass: it sets polling_ before it looks at attention_,
+    // so either it sees the request or we see it polling.
+    attention_.store(true);
+    if (!polling_.load()) return;
     const uint64_t one = 1;
     if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
 }
@@ -162,31 +179,46 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
     job->ctrl.timeout = timeout_s;
     job->ctrl.chnl = AC_CHANNEL_UNKNOWN;
     job->ctrl.result = 1;
-    job->deadline = mono_ms() + int64_t(timeout_s) * 1000;
+    const int64_t now = mono_ms();
+    job->deadline = now + int64_t(timeout_s) * 1000;
     AC_REQ_CTRL *ctrl = &job->ctrl;
+    // The network side free (its owner in poll() or in a callback): start
+    // the job here, so the request leaves without a thread hop.
+    std::unique_lock<std::mutex> net(mu_, std::try_to_lock);
     {
         // Under the lock that stop() takes to set stopping_: a request is
         // either refused here or answered by stop().
         std::lock_guard<std::mutex> lock(sub_mutex_);
         if (stopping_) return 1;
-        submissions_.emplace_back(srv, std::move(job));
+        if (!net.owns_lock()) submissions_.emplace_back(srv, std::move(job));
     }
     if (out) *out = ctrl;
-    wake();
+    if (!net.owns_lock()) {
+        wake();
+        return 0;
+    }
+    drain_submissions();   // earlier requests first
+    servers_[size_t(srv)]->waiting.push_back(std::move(job));
+    bool owner_needed = false;
+    for (auto &sp : servers_) {
+        schedule(*sp, now);
+        for (Channel &ch : sp->ch) owner_needed = owner_needed || (ch.assoc && ch.assoc->hasOutput());   // POLLOUT
+    }
+    // A job that ended at once has its completion queued: the owner delivers it.
+    owner_needed = owner_needed || (!cbq_.empty() && deliverer_ < 0);
+    net.unlock();
+    if (owner_needed) wake();
     return 0;
 }
 
+// Network side, mu_ held.
 void Engine::post(std::function<void()> fn) {
-    {
-        std::lock_guard<std::mutex> lock(cb_mutex_);
-        CallbackItem it;
-        it.fn = std::move(fn);
-        cb_queue_.push_back(std::move(it));
-    }
-    cb_cv_.notify_one();
+    CallbackItem it;
+    it.fn = std::move(fn);
+    cbq_.push_back(std::move(it));
 }
 
-// Callback thread. A channel event that finds no application function
+// Delivering worker. A channel event that finds no application function
 // registered yet (the application registers after it asked for the channels,
 // and a loopback connection is quicker) is kept as the channel's state and
 // handed over once the function is there; a connection that came and went
@@ -199,6 +231,7 @@ void Engine::channel_event(int srv, AC_CHANNEL ch, bool up) {
         if (it != deferred_.end() && it->second != up) deferred_.erase(it);
         else deferred_[key] = up;
         deliver_deferred();
+        retry_deferred_ = !deferred_.empty();   // tried again at the owner's next walk
         return;
     }
     f(srv, ch);
@@ -219,30 +252,53 @@ void Engine::deliver_deferred() {
     }
 }
 
-void Engine::cb_loop() {
+void Engine::work(int me) {
+    t_worker_of = this;
+    std::unique_lock<std::mutex> lk(mu_);
+    uint64_t watched = ~uint64_t(0);   // the owner's callback seen running at our last look
     for (;;) {
-        CallbackItem it;
-        {
-            std::unique_lock<std::mutex> lock(cb_mutex_);
-            if (deferred_.empty()) {
-                cb_cv_.wait(lock, [&] { return !cb_queue_.empty() || cb_done_; });
-            } else if (!cb_cv_.wait_for(lock, std::chrono::milliseconds(50),
-                                        [&] { return !cb_queue_.empty() || cb_done_; })) {
-                lock.unlock();
-                if (!quiet_) deliver_deferred();
-                continue;
-            }
-            if (cb_queue_.empty()) return;
-            it = std::move(cb_queue_.front());
-            cb_queue_.pop_front();
+        if (!cbq_.empty() && deliverer_ < 0) {
+            deliver(lk, me);
+            continue;
         }
+        if (net_done_) break;   // what is still queued, the delivering worker runs
+        if (owner_ < 0) owner_ = me;
+        if (owner_ == me) {
+            net_pass(lk);
+            continue;
+        }
+        // Standing by. The owner held in application code since our last
+        // look (or asked to stop from there): the network is ours now.
+        const bool held = deliverer_ >= 0 && deliverer_ == owner_;
+        if (held && (stopping_ || delivered_ == watched)) {
+            owner_ = me;
+            watched = ~uint64_t(0);
+            continue;
+        }
+        watched = held ? delivered_ : ~uint64_t(0);
+        standby_cv_.wait_for(lk, kStandbyPeriod);
+    }
+}
+
+// Runs the queued application code in order, without mu_, until the queue
+// is empty (what the callbacks queue meanwhile included).
+void Engine::deliver(std::unique_lock<std::mutex> &lk, int me) {
+    deliverer_ = me;
+    while (!cbq_.empty()) {
+        CallbackItem it = std::move(cbq_.front());
+        cbq_.pop_front();
+        ++delivered_;
+        lk.unlock();
         if (it.job) {
             if (it.job->ctrl.u_ac_req_done) it.job->ctrl.u_ac_req_done(&it.job->ctrl);
             it.job->release();
         } else if (it.fn) {
             it.fn();
         }
+        it = CallbackItem{};
+        lk.lock();
     }
+    deliverer_ = -1;
 }
 
 void Engine::job_finished(ServerCtx &s, Job *job) {
@@ -270,13 +326,9 @@ void Engine::job_finished(ServerCtx &s, Job *job) {
             }
     }
     if (!owned) return;
-    {
-        std::lock_guard<std::mutex> lock(cb_mutex_);
-        CallbackItem it;
-        it.job = std::move(owned);
-        cb_queue_.push_back(std::move(it));
-    }
-    cb_cv_.notify_one();
+    CallbackItem it;
+    it.job = std::move(owned);
+    cbq_.push_back(std::move(it));
 }
 
 bool Engine::send_pdu(Channel &ch, const mms::Pdu &pdu) {
@@ -342,6 +394,7 @@ void Engine::connect(ServerCtx &s, Channel &ch, int64_t now) {
         return;
     }
     ch.fd = fd;
+    fds_dirty_ = true;
     ch.phase = Phase::TcpConnecting;
     ch.phase_deadline = now + kConnectTimeoutMs;
     ch.state = CHNL_STATE_CONNECTING;
@@ -508,6 +561,7 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     if (ch.fd >= 0) {
         if (ch.assoc) flush(ch);
         ::close(ch.fd);
+        fds_dirty_ = true;
     }
     ch.fd = -1;
     ch.assoc.reset();
@@ -699,18 +753,18 @@ void Engine::finish_all() {
     }
 }
 
-void Engine::net_loop() {
-    std::vector<pollfd> fds;
-    std::vector<Channel *> chans;
-    std::vector<ServerCtx *> owners;
-    int64_t stop_deadline = 0;
-    for (;;) {
-        const int64_t now = mono_ms();
-        drain_submissions();
-        if (stopping_ && stop_deadline == 0) {
-            stop_deadline = now + kReleaseTimeoutMs + 500;
-            finish_all();
-        }
+// The owner's pass, mu_ held: what was asked for or is due, then poll()
+// (mu_ released) and the events. Returns early when callbacks wait.
+void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
+    int64_t now = mono_ms();
+    const bool asked = attention_.exchange(false);
+    if (asked) drain_submissions();
+    if (stopping_ && stop_deadline_ == 0) {
+        stop_deadline_ = now + kReleaseTimeoutMs + 500;
+        finish_all();
+    }
+    const bool due = stopping_ || now >= next_walk_;
+    if (asked || due) {
         bool busy = false;
         for (auto &sp : servers_) {
             ServerCtx &s = *sp;
@@ -718,49 +772,83 @@ void Engine::net_loop() {
                 service_channel(s, ch, now);
                 busy = busy || ch.phase != Phase::Idle;
             }
-            check_timeouts(s, now);
-            schedule(s, now);
+            if (due) check_timeouts(s, now);
         }
-        if (stopping_ && (!busy || now >= stop_deadline)) break;
+        if (due) next_walk_ = now + kWalkMs;
+        if (stopping_ && (!busy || now >= stop_deadline_)) {
+            shut_down();
+            return;
+        }
+        if (!quiet_ && retry_deferred_.exchange(false))
+            post([this] {
+                if (!quiet_) deliver_deferred();
+                retry_deferred_ = !deferred_.empty();
+            });
+    }
+    for (auto &sp : servers_) schedule(*sp, now);
+    if (!cbq_.empty() && deliverer_ < 0) return;   // the application's turn first
 
-        fds.clear();
-        chans.clear();
-        owners.clear();
-        fds.push_back(pollfd{wake_fd_, POLLIN, 0});
-        chans.push_back(nullptr);
-        owners.push_back(nullptr);
+    refresh_poll_set();
+    int timeout = int(std::max<int64_t>(0, std::min<int64_t>(kWalkMs, next_walk_ - now)));
+    polling_.store(true);
+    if (attention_.load()) {   // asked meanwhile (see wake()): look at the sockets without waiting
+        polling_.store(false);
+        timeout = 0;
+    }
+    lk.unlock();
+    const int n = ::poll(fds_.data(), fds_.size(), timeout);
+    const int poll_errno = errno;
+    lk.lock();
+    polling_.store(false);
+    if (n < 0 && poll_errno != EINTR) log_line(std::string("poll: ") + std::strerror(poll_errno));
+    if (n <= 0) return;
+    if (fds_[0].revents & POLLIN) {
+        uint64_t v;
+        (void)!::read(wake_fd_, &v, sizeof v);
+    }
+    for (size_t i = 1; i < fds_.size(); ++i) {
+        Channel &ch = *fd_chans_[i];
+        ServerCtx &s = *fd_owners_[i];
+        if (ch.fd != fds_[i].fd) continue;
+        const short re = fds_[i].revents;
+        if (re == 0) continue;
+        if (ch.phase == Phase::TcpConnecting) {
+            if (re & (POLLOUT | POLLERR | POLLHUP)) on_writable(s, ch);
+            continue;
+        }
+        if (re & POLLOUT) flush(ch);
+        if (re & (POLLIN | POLLERR | POLLHUP)) on_readable(s, ch);
+    }
+}
+
+// The sockets as they are: the set rebuilt when one opened or closed, the
+// events (POLLOUT while output waits) refreshed in place.
+void Engine::refresh_poll_set() {
+    if (fds_dirty_) {
+        fds_.assign(1, pollfd{wake_fd_, POLLIN, 0});
+        fd_chans_.assign(1, nullptr);
+        fd_owners_.assign(1, nullptr);
         for (auto &sp : servers_)
             for (Channel &ch : sp->ch) {
                 if (ch.fd < 0) continue;
-                short ev = POLLIN;
-                if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput())) ev |= POLLOUT;
-                fds.push_back(pollfd{ch.fd, ev, 0});
-                chans.push_back(&ch);
-                owners.push_back(sp.get());
+                fds_.push_back(pollfd{ch.fd, POLLIN, 0});
+                fd_chans_.push_back(&ch);
+                fd_owners_.push_back(sp.get());
             }
-        const int n = ::poll(fds.data(), fds.size(), 50);
-        if (n < 0 && errno != EINTR) {
-            log_line(errno_text("poll"));
-            continue;
-        }
-        if (fds[0].revents & POLLIN) {
-            uint64_t v;
-            (void)!::read(wake_fd_, &v, sizeof v);
-        }
-        for (size_t i = 1; i < fds.size(); ++i) {
-            Channel &ch = *chans[i];
-            ServerCtx &s = *owners[i];
-            if (ch.fd != fds[i].fd) continue;
-            const short re = fds[i].revents;
-            if (re == 0) continue;
-            if (ch.phase == Phase::TcpConnecting) {
-                if (re & (POLLOUT | POLLERR | POLLHUP)) on_writable(s, ch);
-                continue;
-            }
-            if (re & POLLOUT) flush(ch);
-            if (re & (POLLIN | POLLERR | POLLHUP)) on_readable(s, ch);
-        }
+        fds_dirty_ = false;
     }
+    fds_[0].revents = 0;
+    for (size_t i = 1; i < fds_.size(); ++i) {
+        const Channel &ch = *fd_chans_[i];
+        short ev = POLLIN;
+        if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput())) ev |= POLLOUT;
+        fds_[i].events = ev;
+        fds_[i].revents = 0;
+    }
+}
+
+// End of the stop: every socket closed, every request answered.
+void Engine::shut_down() {
     for (auto &sp : servers_)
         for (Channel &ch : sp->ch)
             if (ch.fd >= 0) {
@@ -768,6 +856,9 @@ void Engine::net_loop() {
                 close_channel(*sp, ch, false);
             }
     finish_all();
+    net_done_ = true;
+    owner_ = -1;
+    standby_cv_.notify_all();
 }
 
 // ---- process-wide client ----------------------------------------------------------
@@ -817,13 +908,15 @@ void stop() {
     }
     if (!e) return;
     e->stop();
-    // Stopped from a completion or callback: that thread still runs on the
+    // Stopped from a completion or callback: that worker still runs on the
     // engine after this returns, so the engine is kept for the process.
-    if (e->on_callback_thread()) {
-        static std::mutex m;
-        static std::vector<std::shared_ptr<Engine>> kept;
-        std::lock_guard<std::mutex> lock(m);
-        kept.push_back(std::move(e));
+    if (e->on_worker_thread()) {
+        // Never destroyed, not even at exit: the detached worker may still
+        // be finishing its callbacks then.
+        static std::mutex *m = new std::mutex;
+        static auto *kept = new std::vector<std::shared_ptr<Engine>>;
+        std::lock_guard<std::mutex> lock(*m);
+        kept->push_back(std::move(e));
     }
 }
 

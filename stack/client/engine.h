@@ -1,12 +1,14 @@
-// Inside the client: the network thread's records and the request jobs.
-// Everything here is touched by the network thread only, except what is
-// marked atomic or "guarded by".
+// Inside the client: the network side's records and the request jobs.
+// Everything here is touched only with the engine's network lock held (see
+// Engine), except what is marked atomic or "guarded by".
 #pragma once
 
 #include "client.h"
 #include "iso/association.h"
 #include "mms/pdu.h"
 #include "model/station.h"
+
+#include <poll.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -127,12 +129,28 @@ struct ServerCtx {
     std::string label() const;
 };
 
-// Work for the callback thread.
+// Application code to run: a completion, or a channel/report callback.
 struct CallbackItem {
     std::unique_ptr<Job> job;          // a completion, or
     std::function<void()> fn;          // a channel/report callback
 };
 
+// Two worker threads share the work. At any time one of them runs the
+// network (owner_): poll() over the sockets and the wake-up eventfd, the
+// channel state machines, the request jobs, the reports. Application code
+// (completions, channel and report callbacks) runs on one worker at a time
+// (deliverer_), in the order the network side queued it, with no stack lock
+// held: normally the owner itself, right after the events that produced it,
+// so a request costs one wake-up of the owner (its answer) and one of the
+// application. The other worker stands by; it takes the network over when the
+// owner has been held in application code for a whole standby period (or
+// stop() was called from there), so a slow callback does not stall the
+// sockets.
+//
+// The network side (servers_, their channels and jobs, the poll set, the
+// callback queue) is guarded by mu_. The owner holds it except while in
+// poll() and while it runs application code; a thread that finds it free
+// (submit) starts its request itself and sends it, without waking anyone.
 class Engine {
 public:
     explicit Engine(model::Station *st);
@@ -140,17 +158,20 @@ public:
     bool start();
     void stop();
 
-    bool on_callback_thread() const { return cb_id_ == std::this_thread::get_id(); }
+    // True on the engine's workers (where application callbacks run).
+    bool on_worker_thread() const;
     int server_count() const { return int(servers_.size()); }
     ServerCtx *server(int i) { return i >= 0 && i < server_count() ? servers_[size_t(i)].get() : nullptr; }
     model::Station *station() const { return station_; }
 
-    // Any thread: hands a job to the network thread.
+    // Any thread: hands a job to the network side (sent at once when the
+    // network side is free).
     int submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL **out);
-    // Any thread: wakes the network thread (keep flags changed).
+    // Any thread: asks the owner for a pass (keep flags changed); writes the
+    // eventfd only when the owner sleeps in poll().
     void wake();
 
-    // Network thread.
+    // Network side (mu_ held).
     bool send_pdu(Channel &ch, const mms::Pdu &pdu);
     uint32_t send_request(Channel &ch, Job *job, mms::ConfirmedRequestService svc);
     void job_finished(ServerCtx &s, Job *job);
@@ -159,8 +180,11 @@ public:
     void refused(ServerCtx &s, Channel &ch, const std::string &why);
 
 private:
-    void net_loop();
-    void cb_loop();
+    void work(int me);
+    void net_pass(std::unique_lock<std::mutex> &lk);
+    void deliver(std::unique_lock<std::mutex> &lk, int me);
+    void refresh_poll_set();
+    void shut_down();
     void drain_submissions();
     void service_channel(ServerCtx &s, Channel &ch, int64_t now);
     void connect(ServerCtx &s, Channel &ch, int64_t now);
@@ -184,21 +208,34 @@ private:
     std::vector<std::unique_ptr<ServerCtx>> servers_;
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};
-    std::thread net_;
-    std::thread cb_;
-    std::thread::id cb_id_;
+    std::thread workers_[2];
 
     std::mutex sub_mutex_;
     std::vector<std::pair<int, std::unique_ptr<Job>>> submissions_;   // guarded by sub_mutex_
 
-    std::mutex cb_mutex_;
-    std::condition_variable cb_cv_;
-    std::deque<CallbackItem> cb_queue_;   // guarded by cb_mutex_
-    bool cb_done_ = false;                // guarded by cb_mutex_
+    std::mutex mu_;                        // the network side, see above
+    std::condition_variable standby_cv_;   // the standing-by worker waits here
+    int owner_ = -1;                       // guarded by mu_: worker running the network
+    int deliverer_ = -1;                   // guarded by mu_: worker running application code
+    uint64_t delivered_ = 0;               // guarded by mu_: callbacks started so far
+    std::deque<CallbackItem> cbq_;         // guarded by mu_
+    bool net_done_ = false;                // guarded by mu_: stopped, sockets closed
+    std::atomic<bool> polling_{false};     // the owner is in (or entering) poll()
+    std::atomic<bool> attention_{false};   // work for the owner's next pass
+    // The owner's poll set, rebuilt only when a socket opened or closed
+    // (guarded by mu_; entry 0 is the eventfd).
+    std::vector<pollfd> fds_;
+    std::vector<Channel *> fd_chans_;
+    std::vector<ServerCtx *> fd_owners_;
+    bool fds_dirty_ = true;
+    int64_t next_walk_ = 0;       // guarded by mu_: next look at every channel and deadline
+    int64_t stop_deadline_ = 0;   // guarded by mu_
+
     std::atomic<bool> quiet_{false};      // no channel callbacks once stopping
     // Channel events waiting for the application's function: (srv, channel)
-    // -> connected. Callback thread only.
+    // -> connected. Touched only by the delivering worker.
     std::map<std::pair<int, int>, bool> deferred_;
+    std::atomic<bool> retry_deferred_{false};   // a retry of deferred_ is queued or due
     friend class Job;
 };
 

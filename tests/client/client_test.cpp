@@ -408,6 +408,112 @@ TEST_F(ClientTest, CompletionFunctionMayIssueTheNextRequest) {
     EXPECT_EQ(Done::get().results[1].second, 0);
 }
 
+std::atomic<bool> g_second_queued{false};
+void stopping_done(AC_REQ_CTRL *c) {
+    const int64_t until = now_ms() + 10000;   // both requests queued before the shutdown
+    while (!g_second_queued && now_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Done::get().add(c, "stopping");
+    ai_uninit_envir();
+    Done::get().add(c, "stopped");
+}
+
+TEST_F(ClientTest, CompletionMayShutTheClientDown) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    Done::get().clear();
+    AI_OBJ_ID ids[1] = {stack->id(kTmp)};
+    AC_READ_REQ_INFO first{ids, 1, stopping_done};
+    AC_READ_REQ_INFO second{ids, 1, done_plain};
+    g_second_queued = false;
+    ASSERT_EQ(ac_read_obj_value(0, &first, 15, nullptr), 0);
+    const int queued = ac_read_obj_value(0, &second, 15, nullptr);
+    g_second_queued = true;
+    ASSERT_EQ(queued, 0);
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 3; }));
+    // The second completion (answered or failed by the shutdown) runs after
+    // the completion that shut down has returned, not inside it.
+    EXPECT_EQ(Done::get().notes, (std::vector<std::string>{"stopping", "stopped", ""}));
+    EXPECT_EQ(Done::get().results[0].second, 0);
+    EXPECT_EQ(ac_read_obj_value(0, &second, 15, nullptr), 1) << "no client after shutdown";
+    // Channel A was let go: the simulator takes a new association at once.
+    Stack again(dir, {{"CMIED", sim->port_a, sim->port_b}});
+    ASSERT_TRUE(again.ok);
+    keep(AC_CHANNEL_A);
+    EXPECT_TRUE(up("up 0 A"));
+    EXPECT_EQ(read_and_wait(again.id(kTmp)), 0);
+}
+
+// A completion that takes long: the network goes on meanwhile (the model
+// takes the reported value), the callbacks stay in order behind it.
+std::atomic<int> g_slow_state{0};   // 1: the slow completion runs, 2: let it return
+void slow_done(AC_REQ_CTRL *c) {
+    g_slow_state = 1;
+    const int64_t until = now_ms() + 10000;
+    while (g_slow_state != 2 && now_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    Done::get().add(c, "slow");
+}
+
+TEST_F(ClientTest, SlowCompletionDoesNotHoldTheNetworkBack) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    ASSERT_TRUE(eventually([] { return Events::get().report_count() >= 1; }));
+    const size_t reports = Events::get().report_count();
+    Done::get().clear();
+    g_slow_state = 0;
+    AI_OBJ_ID ids[1] = {stack->id(kTmp)};
+    AC_READ_REQ_INFO r{ids, 1, slow_done};
+    ASSERT_EQ(ac_read_obj_value(0, &r, 15, nullptr), 0);
+    ASSERT_TRUE(eventually([] { return g_slow_state == 1; }));
+    ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 77.5"), "OK");
+    const bool stored = eventually([&] { return stack->value(kTmpMag) == "77.5"; }, 5000);
+    const size_t reports_meanwhile = Events::get().report_count();
+    // A read submitted meanwhile is answered too; its completion waits.
+    AC_READ_REQ_INFO plain{ids, 1, done_plain};
+    ASSERT_EQ(ac_read_obj_value(0, &plain, 15, nullptr), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t done_meanwhile = Done::get().size();
+    g_slow_state = 2;
+    EXPECT_TRUE(stored) << "the report waited for the slow completion";
+    EXPECT_EQ(reports_meanwhile, reports) << "a report callback ran beside the slow completion";
+    EXPECT_EQ(done_meanwhile, 0u) << "a completion ran beside the slow one";
+    ASSERT_TRUE(eventually([&] { return Events::get().report_count() > reports && Done::get().size() == 2; }));
+    EXPECT_EQ(Done::get().notes, (std::vector<std::string>{"slow", ""}));
+    EXPECT_EQ(Done::get().results[1].second, 0);
+}
+
+// Callers on several threads at once, some of their requests sent by
+// themselves, some queued for the worker: every one completes once.
+TEST_F(ClientTest, ConcurrentCallersEachGetEveryCompletion) {
+    keep(AC_CHANNEL_A);
+    ASSERT_TRUE(up("up 0 A"));
+    ASSERT_EQ(enable(*stack, kBrcb), 0);
+    Done::get().clear();
+    const std::vector<std::string> refs = {kTmp, "CMIEDMON/SIMG1$MX$Pres", "CMIEDMON/STMP2$MX$Tmp", kTmp};
+    constexpr int kPerThread = 150;
+    std::atomic<int> refused{0};
+    std::vector<std::thread> callers;
+    for (const std::string &ref : refs) {
+        const AI_OBJ_ID id = stack->id(ref);
+        callers.emplace_back([id, &refused] {
+            AI_OBJ_ID ids[1] = {id};
+            AC_READ_REQ_INFO r{ids, 1, done_plain};
+            for (int k = 0; k < kPerThread; ++k) {
+                if (ac_read_obj_value(0, &r, 30, nullptr) != 0) ++refused;
+                if (k % 16 == 0) std::this_thread::yield();
+            }
+        });
+    }
+    for (auto &t : callers) t.join();
+    EXPECT_EQ(refused, 0);
+    const size_t want = refs.size() * kPerThread;
+    ASSERT_TRUE(eventually([&] { return Done::get().size() >= want; }, 60000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> l(Done::get().m);
+    EXPECT_EQ(Done::get().results.size(), want);
+    for (auto &r : Done::get().results) EXPECT_EQ(r.second, 0);
+}
+
 // Guards against std::terminate from a running engine destroyed at exit.
 TEST_F(ClientTest, ProcessEndingWithoutUninitialisingExitsCleanly) {
     stack.reset();

@@ -31,103 +31,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench_sim.h"
+
 namespace {
 
-int64_t now_us() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The sample SCL with CMIED copied as CMIED01..CMIEDnn (one per server).
-std::string make_scl(const std::string &dir, int n) {
-    std::ifstream in(std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
-    const size_t from = text.find("<IED name=\"CMIED\"");
-    const size_t to = text.find("</IED>", from) + 6;
-    const std::string ied = text.substr(from, to - from);
-    std::string copies;
-    for (int i = 1; i <= n; ++i) {
-        std::string c = ied;
-        char name[32];
-        std::snprintf(name, sizeof name, "CMIED%02d", i);
-        c.replace(0, std::strlen("<IED name=\"CMIED\""), std::string("<IED name=\"") + name + "\"");
-        copies += "\n  " + c;
-    }
-    text.insert(to, copies);
-    const std::string path = dir + "/bench.scd";
-    std::ofstream(path) << text;
-    return path;
-}
-
-std::string ied_name(int i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "CMIED%02d", i + 1);
-    return name;
-}
-
-struct Sim {
-    pid_t pid = -1;
-    uint16_t a = 0, b = 0, control = 0;
-    bool start(const std::string &files, const std::string &scl, const std::string &ied) {
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(out[1], 1);
-            ::execl(ZV_IEDSIM_EXE, ZV_IEDSIM_EXE, "--scl", scl.c_str(), "--ied", ied.c_str(), "--listen", "127.0.0.1:0",
-                    "--listen", "127.0.0.2:0", "--files", files.c_str(), "--control", "127.0.0.1:0", "--sim-period", "0",
-                    "--log", "/dev/null", (char *)nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string text;
-        char buf[512];
-        while (text.find("READY") == std::string::npos) {
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            text.append(buf, size_t(n));
-        }
-        ::close(out[0]);
-        std::istringstream in(text);
-        std::string tag, addr;
-        while (in >> tag && tag != "READY") {
-            in >> addr;
-            const uint16_t p = uint16_t(std::stoi(addr.substr(addr.rfind(':') + 1)));
-            (tag == "A" ? a : tag == "B" ? b : control) = p;
-        }
-        return control != 0;
-    }
-    std::string ask(const std::string &line) const {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(control);
-        ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-            ::close(fd);
-            return "";
-        }
-        const std::string o = line + "\n";
-        (void)!::send(fd, o.data(), o.size(), MSG_NOSIGNAL);
-        std::string in;
-        char buf[256];
-        while (in.find('\n') == std::string::npos) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            in.append(buf, size_t(n));
-        }
-        ::close(fd);
-        return in;
-    }
-    ~Sim() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
+using namespace zvbench;
 
 std::atomic<int64_t> g_connected{0};
 std::atomic<int64_t> g_done{0};
@@ -147,15 +55,6 @@ void on_report(ST_UCHAR *, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *, AC_REPORT_R
         std::memcpy(&f, vals[0].prim_vals[0].data, 4);
         if (f == g_lat_want && g_lat_seen_us == 0) g_lat_seen_us = now_us();
     }
-}
-
-bool wait_for(const std::function<bool()> &c, int ms) {
-    const int64_t end = now_us() + int64_t(ms) * 1000;
-    while (now_us() < end) {
-        if (c()) return true;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return c();
 }
 
 void run(int servers, bool latency) {
