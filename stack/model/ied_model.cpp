@@ -586,6 +586,7 @@ std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, 
     lt->span.assign(n, 0);
     lt->span_flat.assign(n, 0);
     if (n > 0) measure(*lt, 0, 0);
+    if (lt->span == lt->span_flat) lt->span_flat = std::vector<uint32_t>();  // no arrays: one table serves
     lt->type_id = g_next_type_id.fetch_add(1);
     lt->rt_ctrl.rt_first = lt->rt.data();
     lt->rt_ctrl.rt_num = int32_t(n);
@@ -801,7 +802,7 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     // Array elements become objects unless that would make too many objects
     // or references too long for the interface; the LN then keeps its arrays
     // whole, as a model without element objects has them.
-    bool elements = lt->span[0] != lt->span_flat[0];
+    bool elements = !lt->span_flat.empty();   // the type has arrays
     if (elements) {
         size_t ref_len_ix = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path_ix;
         if (lt->span[0] > scl::kMaxLnObjects) {
@@ -844,7 +845,7 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     L.sub_ids.assign(n, -1);
     L.sub_ids[0] = ln_id;
     L.elements = elements;
-    L.span = elements ? lt->span.data() : lt->span_flat.data();
+    L.span = elements || lt->span_flat.empty() ? lt->span.data() : lt->span_flat.data();
     // The objects below the LN, depth first in the type's order (span relies on it).
     const RUNTIME_TYPE &root = lt->rt[0];
     for (const RUNTIME_TYPE *c = &root + 1; c < &root + root.offset_to_last; c = next_elem(c)) {

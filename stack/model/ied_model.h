@@ -92,7 +92,8 @@ struct LnType {
     size_t max_path = 0;  // longest "$FC$DO$..." below the LN, for the reference limit
     size_t max_path_ix = 0;          // the same with array element indexes "(n)"
     // Objects element i stands for (itself and everything below; 0 for ends):
-    // with array element objects, and without (arrays as single objects).
+    // with array element objects, and without (arrays as single objects;
+    // empty when the type has no arrays, span then serves both).
     std::vector<uint32_t> span, span_flat;
 };
 
