@@ -164,6 +164,7 @@ Spans measure(LnType &lt, size_t i, size_t len) {
         // Element k is named "(k)" after the array's name. The values of all
         // elements fit kMaxLnDataBytes, so the product of the counts stays small.
         uint32_t n = uint32_t(r.u.arr.num_elmnts);
+        lt.max_element_name = std::max(lt.max_element_name, std::strlen(r.comp_name_ptr) + 2 + decimal_digits(n - 1));
         Spans cs = measure(lt, i + 1, len + 2 + decimal_digits(n - 1));
         s.full += uint64_t(n) * cs.full;
     }
@@ -667,6 +668,11 @@ const LnType *ModelBuilder::ln_type(const scl::Ln &ln) {
                    "LNodeType '" + lnt.id + "' would have " + std::to_string(lt->span[0]) +
                        " objects with its array elements (over " + std::to_string(scl::kMaxLnObjects) +
                        "); its arrays are kept whole, their elements not addressable");
+    else if (lt->max_element_name > scl::kMaxNameLen)
+        diag_.warn(doc_.file, lnt.line,
+                   "LNodeType '" + lnt.id + "' has array element names of " + std::to_string(lt->max_element_name) +
+                       " characters (over " + std::to_string(scl::kMaxNameLen) +
+                       "); its arrays are kept whole, their elements not addressable");
     const LnType *p = lt.get();
     m_.types_.push_back(std::move(lt));
     type_cache_[sig] = p;
@@ -805,7 +811,7 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     bool elements = !lt->span_flat.empty();   // the type has arrays
     if (elements) {
         size_t ref_len_ix = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path_ix;
-        if (lt->span[0] > scl::kMaxLnObjects) {
+        if (lt->span[0] > scl::kMaxLnObjects || lt->max_element_name > scl::kMaxNameLen) {
             elements = false;  // said once for the LNodeType
         } else if (ref_len_ix > scl::kMaxRefLen) {
             diag_.warn(doc_.file, ln.line,

@@ -91,6 +91,7 @@ struct LnType {
     int32_t type_id = -1;
     size_t max_path = 0;  // longest "$FC$DO$..." below the LN, for the reference limit
     size_t max_path_ix = 0;          // the same with array element indexes "(n)"
+    size_t max_element_name = 0;     // longest array element name "Arr(n)"
     // Objects element i stands for (itself and everything below; 0 for ends):
     // with array element objects, and without (arrays as single objects;
     // empty when the type has no arrays, span then serves both).

@@ -347,6 +347,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "F1LD0/LLN0$MS$msv$SmpMod", ""},
         DiagRow{"ArraysBeyondTheObjectLimitStayWhole", huge_arrays(), "its arrays are kept whole",
                 "F1LD0/MHAI1$SP$Arr$vals", "F1LD0/MHAI1$SP$Arr$vals(0)"},
+        DiagRow{"ElementNamesBeyond64Characters",
+                with(scl_text(kEd2), R"(<DA name="stamps" fc="SP" bType="Timestamp" count="2"/>)",
+                     R"(<DA name=")" + std::string(61, 's') + R"(" fc="SP" bType="Timestamp" count="11"/>)"),
+                "array element names of 65 characters", "F1LD0/MHAI1$SP$Arr$" + std::string(61, 's'),
+                "F1LD0/MHAI1$SP$Arr$vals(0)"},
         DiagRow{"ElementReferencesBeyond129Characters", long_names(), "array element references of 132 characters",
                 kLongLn + "$MX$Harm$phsAHar", kLongLn + "$MX$Harm$phsAHar(0)"}),
     [](const auto &i) { return std::string(i.param.name); });
