@@ -11,7 +11,7 @@ namespace {
 const char *kHarm2 = "F1LD0/MHAI1$MX$Harm$phsAHar(2)$cVal$mag$f";
 const char *kHarm1 = "F1LD0/MHAI1$MX$Harm$phsAHar(1)";
 
-class ArrayElements : public ::testing::Test {
+class ClientArrayElements : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = temp_dir("arr");
@@ -33,7 +33,7 @@ protected:
     std::unique_ptr<Stack> stack;
 };
 
-TEST_F(ArrayElements, ElementsAndDataSetsOfElementsAreRead) {
+TEST_F(ClientArrayElements, ElementsAndDataSetsOfElementsAreRead) {
     ASSERT_EQ(sim->ask(std::string("set ") + kHarm2 + " 33.5"), "OK");
     ASSERT_EQ(sim->ask(std::string("set ") + kHarm1 + "$cVal$mag$f 4.75"), "OK");
     ASSERT_EQ(sim->ask("set F1LD0/MHAI1$SP$Arr$vals(3) 11"), "OK");
@@ -47,7 +47,7 @@ TEST_F(ArrayElements, ElementsAndDataSetsOfElementsAreRead) {
     EXPECT_EQ(stack->value("F1LD0/MHAI1$SP$Arr$vals(2)"), "7") << "only the member's element";
 }
 
-TEST_F(ArrayElements, ReportOfAnElementMemberGoesIntoTheElement) {
+TEST_F(ClientArrayElements, ReportOfAnElementMemberGoesIntoTheElement) {
     Done::get().clear();
     // dataSet and reasonCode; data change and GI.
     AC_ENAREPORT_INFO e{stack->id("F1LD0/LLN0$RP$urcbHarm"), 0x30, 0x44, 0, 1, done_plain};
