@@ -238,17 +238,25 @@ void ReportEngine::sync(Rcb& r) {
         auto it = r.attrs.find(name);
         if (it != r.attrs.end()) m_.write(it->second, data, size);
     };
-    uint8_t buf[AI_SIZE_VSTRING129] = {};
-    std::memset(buf, 0, sizeof buf);
-    std::memcpy(buf, r.rptId.data(), std::min<size_t>(r.rptId.size(), AI_SIZE_VSTRING65 - 1));
-    put("RptID", buf, AI_SIZE_VSTRING65);
+    // Strings in the width of the block's own layout (VisString65 or 129):
+    // a write of another size would not be taken.
+    auto putText = [&](const char* name, const std::string& text) {
+        auto it = r.attrs.find(name);
+        const RUNTIME_TYPE* rt = nullptr;
+        int32_t n = 0;
+        if (it == r.attrs.end() || !m_.type_of(it->second, rt, n) || rt->el_tag != RT_PRIMITIVE) return;
+        const size_t size = model::stored_size(AI_VAL_TYPE(rt->u.p.pad));
+        uint8_t v[AI_SIZE_UNISTRING255] = {};
+        if (size == 0 || size > sizeof v) return;
+        std::memcpy(v, text.data(), std::min(text.size(), size - 1));
+        m_.write(it->second, v, size);
+    };
+    putText("RptID", r.rptId);
     uint8_t b = r.ena;
     put("RptEna", &b, 1);
     b = r.resv;
     put("Resv", &b, 1);
-    std::memset(buf, 0, sizeof buf);
-    std::memcpy(buf, r.datSet.data(), std::min<size_t>(r.datSet.size(), AI_SIZE_VSTRING129 - 1));
-    put("DatSet", buf, AI_SIZE_VSTRING129);
+    putText("DatSet", r.datSet);
     put("ConfRev", &r.confRev, 4);
     uint8_t bits[4];
     maskStored(r.optFlds, AI_BITS_OPTFLDS, bits, AI_SIZE_OPTFLDS);
