@@ -27,7 +27,8 @@ TypeDescription primitiveType(const RUNTIME_TYPE* r) {
     case VAL_TYPE_TCMD:
     case VAL_TYPE_CHECK: return TypeDescription::simple(TK::BitString, 2);
     case VAL_TYPE_QUALITY: return TypeDescription::simple(TK::BitString, 13);
-    case VAL_TYPE_OPTFLDS: return TypeDescription::simple(TK::BitString, 10);
+    // Report OptFlds are 10 bits, sampled value OptFlds 5: the element says.
+    case VAL_TYPE_OPTFLDS: return TypeDescription::simple(TK::BitString, len > 0 && len <= 16 ? len : 10);
     case VAL_TYPE_TRGC: return TypeDescription::simple(TK::BitString, 6);
     case VAL_TYPE_OSTRING8:
     case VAL_TYPE_OSTRING64: return TypeDescription::simple(TK::OctetString, -len);
@@ -117,6 +118,55 @@ int32_t selectAlternate(const RUNTIME_TYPE* rt, const Data& whole, const mms::Al
         level = &it.nested;
     }
     return mms::kObjectAccessUnsupported;
+}
+
+bool variableOf(const std::string& ref, mms::VariableRef& out) {
+    const size_t slash = ref.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 >= ref.size()) return false;
+    const std::string item = ref.substr(slash + 1);
+    const size_t open = item.find('(');
+    out = mms::VariableRef{};
+    if (open == std::string::npos) {
+        out.name = mms::ObjectName::dom(ref.substr(0, slash), item);
+        return true;
+    }
+    // IEC 61850-8-1: an array element is not a named variable; it is the
+    // array's variable with an index, and the components below it are
+    // selected level by level.
+    const size_t close = item.find(')', open);
+    if (close == std::string::npos || close == open + 1 || close - open > 5) return false;
+    uint32_t index = 0;
+    for (size_t i = open + 1; i < close; ++i) {
+        if (item[i] < '0' || item[i] > '9') return false;
+        index = index * 10 + uint32_t(item[i] - '0');
+    }
+    std::vector<std::string> below;
+    if (close + 1 < item.size()) {
+        if (item[close + 1] != '$') return false;
+        size_t start = close + 2;
+        for (;;) {
+            const size_t dollar = item.find('$', start);
+            below.push_back(item.substr(start, dollar == std::string::npos ? std::string::npos : dollar - start));
+            if (below.back().empty() || below.back().find_first_of("()") != std::string::npos) return false;
+            if (dollar == std::string::npos) break;
+            start = dollar + 1;
+        }
+    }
+    mms::AlternateAccessItem top;
+    top.selector = mms::AlternateAccessItem::Selector::Index;
+    top.index = index;
+    mms::AlternateAccessItem* level = &top;
+    for (const std::string& c : below) {
+        level->selectAlternate = true;
+        mms::AlternateAccessItem next;
+        next.selector = mms::AlternateAccessItem::Selector::Component;
+        next.component = c;
+        level->nested.push_back(std::move(next));
+        level = &level->nested.back();
+    }
+    out.name = mms::ObjectName::dom(ref.substr(0, slash), item.substr(0, open));
+    out.alternateAccess.push_back(std::move(top));
+    return true;
 }
 
 }  // namespace zv::iedsim

@@ -9,6 +9,7 @@
 #include "mms/pdu.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zv::iedsim {
@@ -22,5 +23,11 @@ mms::TypeDescription typeDescription(const RUNTIME_TYPE* rt);
 // names nothing (kObjectNonExistent / kObjectAccessUnsupported).
 int32_t selectAlternate(const RUNTIME_TYPE* rt, const mms::Data& whole, const mms::AlternateAccess& aa,
                         mms::Data& out);
+
+// The MMS variable of a reference "LD/LN$FC$...": a named variable, or, for an
+// array element ("...$Arr(3)", "...$Arr(3)$mag$f"), the array with alternate
+// access (the index, then the components below it, one level each). False
+// for a reference without '/' or with a malformed index.
+bool variableOf(const std::string& ref, mms::VariableRef& out);
 
 }  // namespace zv::iedsim

@@ -77,6 +77,21 @@ model::CbLayouts deviceLayouts(const DeviceProfile& d, const scl::Document& doc,
         l.gocb.push_back(p("MaxTime", VAL_TYPE_INT32U, 4));
         l.gocb.push_back(p("FixedOffs", VAL_TYPE_BOOLEAN, 1));
     }
+    // Sampled value control blocks (IEC 61850-9-2 MMS mapping): the multicast
+    // MSVCB (FC MS) and the unicast USVCB (FC US), which alone can be reserved.
+    // OptFlds is SvOptFlds, 5 bits (refresh-time, sample-synchronized,
+    // sample-rate, data-set, security). Edition 2 adds SmpMod (ENUMERATED,
+    // 8 bits on the wire) before DstAddress and noASDU at the end.
+    l.msvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1), p("MsvID", ref, refLen), p("DatSet", ref, refLen),
+               p("ConfRev", VAL_TYPE_INT32U, 4), p("SmpRate", VAL_TYPE_INT16U, 2), p("OptFlds", VAL_TYPE_OPTFLDS, 5)};
+    l.usvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1), p("Resv", VAL_TYPE_BOOLEAN, 1), p("UsvID", ref, refLen),
+               p("DatSet", ref, refLen), p("ConfRev", VAL_TYPE_INT32U, 4), p("SmpRate", VAL_TYPE_INT16U, 2),
+               p("OptFlds", VAL_TYPE_OPTFLDS, 5)};
+    for (CbLayout* sv : {&l.msvcb, &l.usvcb}) {
+        if (ed2) sv->push_back(p("SmpMod", VAL_TYPE_INT8, 1));
+        sv->push_back(dst);
+        if (ed2) sv->push_back(p("noASDU", VAL_TYPE_INT16U, 2));
+    }
     return l;
 }
 

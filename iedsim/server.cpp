@@ -705,6 +705,8 @@ void Server::answer(Conn& c, const mms::ConfirmedRequest& req) {
 AI_OBJ_ID Server::resolve(const mms::ObjectName& n) const {
     if (n.scope != mms::ObjectName::Scope::Domain) return -1;
     if (n.domain.find('/') != std::string::npos || n.item.find('/') != std::string::npos) return -1;
+    // Array elements ("Arr(3)") are no MMS names: they are reached by alternate access.
+    if (n.item.find('(') != std::string::npos) return -1;
     AI_OBJ_ID id = model_->find(n.domain + "/" + n.item);
     if (id < 0) return -1;
     const AI_OBJ_TYPE t = model_->type(id);
@@ -779,7 +781,8 @@ Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttrib
         const std::string ref = d->mb_refs[k];
         const size_t slash = ref.find('/');
         mms::VariableRef v;
-        v.name = mms::ObjectName::dom(ref.substr(0, slash), slash == std::string::npos ? "" : ref.substr(slash + 1));
+        if (!variableOf(ref, v))   // array elements travel as the array with an index
+            v.name = mms::ObjectName::dom(ref.substr(0, slash), slash == std::string::npos ? "" : ref.substr(slash + 1));
         resp.variables.push_back(std::move(v));
     }
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
@@ -831,11 +834,12 @@ int32_t Server::writeVariable(Conn& c, AI_OBJ_ID obj, const Data& d) {
     if (reports_->owns(obj)) return reports_->write(c.id, obj, d);
     const int fc = model_->fc(obj);
     const AI_OBJ_TYPE t = model_->type(obj);
-    // Process values are the device's own (IEC 61850-8-1: MX, ST read only);
+    // Process values are the device's own (IEC 61850-8-1: MX, ST read only),
+    // so are the active setting group's (SG; settings are edited under SE);
     // whole LNs and FC groups are not written at once.
     if (t == OBJECT_TYPE_LN || t == OBJECT_TYPE_FCN || t == OBJECT_TYPE_CB) return mms::kObjectAccessDenied;
     if (fc == model::FC_MX || fc == model::FC_ST || fc == model::FC_CO || fc == model::FC_BR || fc == model::FC_RP ||
-        fc == model::FC_LG || fc == model::FC_GO || fc == model::FC_MS)
+        fc == model::FC_LG || fc == model::FC_GO || fc == model::FC_MS || fc == model::FC_SG)
         return mms::kObjectAccessDenied;
     return model::store_object(*model_, obj, d, model::ValueSource::Write);
 }

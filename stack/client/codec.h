@@ -30,4 +30,9 @@ bool object_data(const model::IedModel &m, AI_OBJ_ID id, const AI_PRIM_VAL *vals
 // "LD/LN$FC$DO" -> domain-specific name {LD, LN$FC$DO}; false without a '/'.
 bool object_name(const std::string &ref, mms::ObjectName &out);
 
+// The variable of a reference: its name, or for an array element
+// ("...$Arr(3)", "...$Arr(3)$mag$f") the array's name with alternate access.
+// False without a '/' or with a malformed index.
+bool variable_of(const std::string &ref, mms::VariableRef &out);
+
 }  // namespace zv::client

@@ -45,7 +45,7 @@ std::string join_name(const mms::FileName &n) {
 
 mms::VariableRef spec_of(const model::IedModel &m, AI_OBJ_ID id, bool &ok) {
     mms::VariableRef v;
-    ok = object_name(m.reference(id), v.name);
+    ok = variable_of(m.reference(id), v);   // array elements by alternate access
     return v;
 }
 

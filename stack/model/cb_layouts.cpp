@@ -61,6 +61,31 @@ CbLayouts scl_layouts(const scl::Document &doc, const scl::Ied &ied) {
         l.gocb.push_back(prim("MaxTime", VAL_TYPE_INT32U, 4));
         l.gocb.push_back(prim("FixedOffs", VAL_TYPE_BOOLEAN, 1));
     }
+
+    // Sampled value control blocks, as IEC 61850-9-2 maps them to MMS (MSVCB
+    // under MS, USVCB under US; IEC 61850-8-1 leaves them to 9-2):
+    //   SvEna BOOLEAN, [USVCB: Resv BOOLEAN], MsvID/UsvID VisString, DatSet
+    //   VisString, ConfRev INT32U, SmpRate INT16U, OptFlds SvOptFlds (bit
+    //   string of 5: refresh-time, sample-synchronized, sample-rate, data-set,
+    //   security), [Edition 2: SmpMod ENUMERATED], DstAddress PhyComAddr,
+    //   [Edition 2: noASDU INT16U].
+    // Edition 2 inserts SmpMod before DstAddress and appends noASDU; SmpMod
+    // travels as an 8-bit integer like every enumeration.
+    auto sv = [&](bool unicast) {
+        CbLayout b = {prim("SvEna", VAL_TYPE_BOOLEAN, 1)};
+        if (unicast) b.push_back(prim("Resv", VAL_TYPE_BOOLEAN, 1));
+        b.push_back(prim(unicast ? "UsvID" : "MsvID", vs, vs_len));
+        b.push_back(prim("DatSet", vs, vs_len));
+        b.push_back(prim("ConfRev", VAL_TYPE_INT32U, 4));
+        b.push_back(prim("SmpRate", VAL_TYPE_INT16U, 2));
+        b.push_back(prim("OptFlds", VAL_TYPE_OPTFLDS, 5));
+        if (ed2) b.push_back(prim("SmpMod", VAL_TYPE_INT8, 1));
+        b.push_back(dst_address());
+        if (ed2) b.push_back(prim("noASDU", VAL_TYPE_INT16U, 2));
+        return b;
+    };
+    l.msvcb = sv(false);
+    l.usvcb = sv(true);
     return l;
 }
 

@@ -72,12 +72,105 @@ const BasicType kBasicTypes[] = {
     {"EntryTime", VAL_TYPE_ENTRYTIME, 6},   {"EntryID", VAL_TYPE_ENTRYID, 8},
     {"Check", VAL_TYPE_CHECK, 2},           {"OptFlds", VAL_TYPE_OPTFLDS, 10},
     {"TrgOps", VAL_TYPE_TRGC, 6},
+    // Sampled value option fields: a bit string of 5 (IEC 61850-9-2 OptFlds
+    // of the MSVCB/USVCB), kept like the report OptFlds with fewer bits.
+    {"SvOptFlds", VAL_TYPE_OPTFLDS, 5},
 };
+
+// PhyComAddr (IEC 61850-8-1: the destination address of GOOSE and sampled
+// values) is a structure; as a bType it is laid out like DstAddress.
+struct PhyComAddrMember {
+    const char *name;
+    AI_VAL_TYPE type;
+    int16_t el_len;
+};
+const PhyComAddrMember kPhyComAddr[] = {{"Addr", VAL_TYPE_OSTRING8, 6},
+                                        {"PRIORITY", VAL_TYPE_INT8U, 1},
+                                        {"VID", VAL_TYPE_INT16U, 2},
+                                        {"APPID", VAL_TYPE_INT16U, 2}};
+
+// Settings in the edit group (FC SE) are also the active group's values (FC
+// SG, read only): IEC 61850-7-2 setting groups, so an SE attribute has an SG view.
+bool in_fc(const std::string &da_fc, const std::string &fc) { return da_fc == fc || (fc == "SG" && da_fc == "SE"); }
+
+// "name(k)": an array element as a reference names it. Strict (no sign, no
+// leading zero, below kMaxArrayCount) so that every element has one spelling.
+bool parse_element(std::string_view comp, std::string_view &name, uint32_t &k) {
+    if (comp.size() < 4 || comp.back() != ')') return false;
+    size_t open = comp.find('(');
+    if (open == 0 || open == std::string_view::npos || open + 2 >= comp.size()) return false;
+    std::string_view digits = comp.substr(open + 1, comp.size() - open - 2);
+    if (digits.size() > 4 || (digits.size() > 1 && digits[0] == '0')) return false;
+    uint32_t v = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + uint32_t(c - '0');
+    }
+    if (v >= scl::kMaxArrayCount) return false;
+    name = comp.substr(0, open);
+    k = v;
+    return true;
+}
+
+AI_OBJ_TYPE object_type(ElemKind kind) {
+    switch (kind) {
+    case ElemKind::Fc: return OBJECT_TYPE_FCN;
+    case ElemKind::Do: return OBJECT_TYPE_FCD;
+    case ElemKind::Cb: return OBJECT_TYPE_CB;
+    default: return OBJECT_TYPE_FCDA;
+    }
+}
+
+bool is_element_name(const char *name) {
+    if (!name) return false;
+    size_t n = std::strlen(name);
+    return n > 0 && name[n - 1] == ')';
+}
+
+size_t decimal_digits(uint32_t v) {
+    size_t d = 1;
+    while (v >= 10) v /= 10, ++d;
+    return d;
+}
+
+const RUNTIME_TYPE *next_elem(const RUNTIME_TYPE *r) {
+    return r->el_tag == RT_PRIMITIVE ? r + 1 : r + r->offset_to_last + 1;
+}
 
 const BasicType *basic_type(const std::string &b) {
     for (const BasicType &t : kBasicTypes)
         if (b == t.btype) return &t;
     return nullptr;
+}
+
+// Objects element i of a laid-out type stands for, with and without array
+// element objects (LnType::span, span_flat), and the longest path with
+// element indexes; `len` is the length of the path up to and with element i.
+struct Spans {
+    uint64_t full, flat;
+};
+Spans measure(LnType &lt, size_t i, size_t len) {
+    const RUNTIME_TYPE &r = lt.rt[i];
+    lt.max_path_ix = std::max(lt.max_path_ix, len);
+    Spans s{1, 1};
+    if (r.el_tag == RT_STR_START) {
+        for (const RUNTIME_TYPE *c = &r + 1; c < &r + r.offset_to_last; c = next_elem(c)) {
+            size_t ci = size_t(c - lt.rt.data());
+            Spans cs = measure(lt, ci, len + 1 + std::strlen(c->comp_name_ptr));
+            s.full += cs.full;
+            s.flat += cs.flat;
+        }
+    } else if (r.el_tag == RT_ARR_START && r.u.arr.num_elmnts > 0) {
+        // Element k is named "(k)" after the array's name. The values of all
+        // elements fit kMaxLnDataBytes, so the product of the counts stays small.
+        uint32_t n = uint32_t(r.u.arr.num_elmnts);
+        lt.max_element_name = std::max(lt.max_element_name, std::strlen(r.comp_name_ptr) + 2 + decimal_digits(n - 1));
+        Spans cs = measure(lt, i + 1, len + 2 + decimal_digits(n - 1));
+        s.full += uint64_t(n) * cs.full;
+    }
+    lt.span[i] = uint32_t(std::min<uint64_t>(s.full, UINT32_MAX));
+    lt.span_flat[i] = uint32_t(std::min<uint64_t>(s.flat, UINT32_MAX));
+    return s;
 }
 
 // One element while a type is being laid out.
@@ -99,6 +192,7 @@ int cb_fc(const scl::ControlBlock &cb) {
     case scl::CbKind::Log: return FC_LG;
     case scl::CbKind::SettingGroup: return FC_SP;
     case scl::CbKind::Goose: return FC_GO;
+    case scl::CbKind::SampledValue: return cb.multicast ? FC_MS : FC_US;
     }
     return FC_NONE;
 }
@@ -185,7 +279,9 @@ private:
     const LnType *ln_type(const scl::Ln &ln);
     bool do_has_fc(const scl::DoType &dt, const std::string &fc, int depth);
     bool emit_do(const std::string &name, const scl::DoType &dt, const std::string &fc, int depth,
-                 std::vector<Elem> &out);
+                 std::vector<Elem> &out, ElemKind kind = ElemKind::Do);
+    bool emit_do_array(const scl::DoChild &sdo, const scl::DoType &dt, const std::string &fc, int depth,
+                       std::vector<Elem> &out);
     bool emit_attr(const scl::AttrDef &a, ElemKind kind, int8_t fc, int depth, std::vector<Elem> &out);
     bool emit_attr_body(const scl::AttrDef &a, const std::string &name, ElemKind kind, int8_t fc, int depth,
                         std::vector<Elem> &out);
@@ -196,18 +292,18 @@ private:
 
     void add_ld(const scl::LDevice &ld);
     void add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &ldd);
-    void set_initial(IedModel::LnData &L, int32_t i, const std::string &text, int line, bool once);
+    void set_initial(const IedModel::LnData &L, int32_t i, uint8_t *dst, const std::string &text, int line, bool once);
+    AI_OBJ_ID make_objects(IedModel::LnData &L, AI_OBJ_ID ln_id, int32_t i, uint32_t base, AI_OBJ_ID parent,
+                           const char *name, AI_OBJ_TYPE type, bool in_array);
+    AI_OBJ_ID child_in_ln(const IedModel::LnData &L, AI_OBJ_ID parent, std::string_view comp) const;
     void apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id);
     void apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID ln_id, const std::string &ld_name);
     void add_data_sets(const scl::LDevice &ld, AI_OBJ_ID ld_id, IedModel::LdData &ldd);
     void resolve_members();
+    std::string with_index(std::string &ref, const std::string &ix) const;
     void finish();
 
-    uint8_t *storage(AI_OBJ_ID id) {
-        const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
-        IedModel::LnData *L = m_.ln_by_id_.at(oi.ln_id);
-        return L->values.get() + L->type->rt[size_t(oi.rt_index)].mvluTypeInfo.offSet;
-    }
+    uint8_t *storage(AI_OBJ_ID id) { return m_.value_of(m_.objs_[size_t(id)]); }
 
     IedModel &m_;
     const scl::Document &doc_;
@@ -229,7 +325,7 @@ bool ModelBuilder::do_has_fc(const scl::DoType &dt, const std::string &fc, int d
     if (depth > scl::kMaxTypeDepth) return false;
     for (const scl::DoChild &c : dt.children) {
         if (!c.is_sdo) {
-            if (c.da.fc == fc) return true;
+            if (in_fc(c.da.fc, fc)) return true;
             continue;
         }
         auto it = t_.do_types.find(c.type);
@@ -244,7 +340,7 @@ bool ModelBuilder::do_has_fc(const scl::DoType &dt, const std::string &fc, int d
 }
 
 bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const std::string &fc, int depth,
-                           std::vector<Elem> &out) {
+                           std::vector<Elem> &out, ElemKind kind) {
     if (out.size() > scl::kMaxTypeElements) {
         too_big_ = true;
         return false;
@@ -255,11 +351,11 @@ bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const
     }
     int8_t fci = int8_t(fc_from_name(fc));
     size_t mark = out.size();
-    out.push_back(Elem{RT_STR_START, ElemKind::Do, fci, VAL_TYPE_UNKNOWN, 0, name});
+    out.push_back(Elem{RT_STR_START, kind, fci, VAL_TYPE_UNKNOWN, 0, name});
     expanding_.push_back("DO:" + dt.id);
     for (const scl::DoChild &c : dt.children) {
         if (!c.is_sdo) {
-            if (c.da.fc == fc) emit_attr(c.da, ElemKind::Da, fci, depth + 1, out);
+            if (in_fc(c.da.fc, fc)) emit_attr(c.da, ElemKind::Da, fci, depth + 1, out);
             continue;
         }
         auto it = t_.do_types.find(c.type);
@@ -271,7 +367,11 @@ bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const
             warn_once(c.line, "SDO '" + c.name + "' refers back to DOType '" + c.type + "'; skipped");
             continue;
         }
-        if (do_has_fc(it->second, fc, depth + 1)) emit_do(c.name, it->second, fc, depth + 1, out);
+        if (!do_has_fc(it->second, fc, depth + 1)) continue;
+        if (c.count == 0)
+            emit_do(c.name, it->second, fc, depth + 1, out);
+        else
+            emit_do_array(c, it->second, fc, depth + 1, out);
     }
     expanding_.pop_back();
     if (out.size() == mark + 1) {
@@ -279,6 +379,23 @@ bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const
         return false;
     }
     out.push_back(Elem{RT_STR_END, ElemKind::End, fci, VAL_TYPE_UNKNOWN, 0, std::string()});
+    return true;
+}
+
+// An SDO with `count`: an array of that data object (IEC 61850-8-1 maps it
+// to an MMS array of the DO's structure in this FC).
+bool ModelBuilder::emit_do_array(const scl::DoChild &sdo, const scl::DoType &dt, const std::string &fc, int depth,
+                                 std::vector<Elem> &out) {
+    int8_t fci = int8_t(fc_from_name(fc));
+    size_t mark = out.size();
+    Elem start{RT_ARR_START, ElemKind::Do, fci, VAL_TYPE_UNKNOWN, 0, sdo.name};
+    start.count = sdo.count;
+    out.push_back(start);
+    if (!emit_do(std::string(), dt, fc, depth + 1, out, ElemKind::ArrayItem)) {
+        out.resize(mark);
+        return false;
+    }
+    out.push_back(Elem{RT_ARR_END, ElemKind::End, fci, VAL_TYPE_UNKNOWN, 0, std::string()});
     return true;
 }
 
@@ -332,6 +449,15 @@ bool ModelBuilder::emit_attr_body(const scl::AttrDef &a, const std::string &name
         out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
         return true;
     }
+    if (a.btype == "PhyComAddr") {
+        Elem start{RT_STR_START, kind, fc, VAL_TYPE_UNKNOWN, 0, name};
+        start.tmpl = &a;
+        out.push_back(start);
+        for (const PhyComAddrMember &pm : kPhyComAddr)
+            out.push_back(Elem{RT_PRIMITIVE, ElemKind::Da, fc, pm.type, pm.el_len, pm.name});
+        out.push_back(Elem{RT_STR_END, ElemKind::End, fc, VAL_TYPE_UNKNOWN, 0, std::string()});
+        return true;
+    }
     Elem e{RT_PRIMITIVE, kind, fc, VAL_TYPE_UNKNOWN, 0, name};
     e.tmpl = &a;
     if (a.btype == "Enum") {
@@ -363,6 +489,7 @@ const CbLayout &ModelBuilder::layout_of(const scl::ControlBlock &cb) const {
     case scl::CbKind::Log: return l.lcb;
     case scl::CbKind::SettingGroup: return l.sgcb;
     case scl::CbKind::Goose: return l.gocb;
+    case scl::CbKind::SampledValue: return cb.multicast ? l.msvcb : l.usvcb;
     }
     return l.brcb;
 }
@@ -457,6 +584,10 @@ std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, 
         }
         if (off > scl::kMaxLnDataBytes) return nullptr;
     }
+    lt->span.assign(n, 0);
+    lt->span_flat.assign(n, 0);
+    if (n > 0) measure(*lt, 0, 0);
+    if (lt->span == lt->span_flat) lt->span_flat = std::vector<uint32_t>();  // no arrays: one table serves
     lt->type_id = g_next_type_id.fetch_add(1);
     lt->rt_ctrl.rt_first = lt->rt.data();
     lt->rt_ctrl.rt_num = int32_t(n);
@@ -532,17 +663,27 @@ const LnType *ModelBuilder::ln_type(const scl::Ln &ln) {
         type_cache_[sig] = nullptr;
         return nullptr;
     }
+    if (lt->span[0] > scl::kMaxLnObjects)
+        diag_.warn(doc_.file, lnt.line,
+                   "LNodeType '" + lnt.id + "' would have " + std::to_string(lt->span[0]) +
+                       " objects with its array elements (over " + std::to_string(scl::kMaxLnObjects) +
+                       "); its arrays are kept whole, their elements not addressable");
+    else if (lt->max_element_name > scl::kMaxNameLen)
+        diag_.warn(doc_.file, lnt.line,
+                   "LNodeType '" + lnt.id + "' has array element names of " + std::to_string(lt->max_element_name) +
+                       " characters (over " + std::to_string(scl::kMaxNameLen) +
+                       "); its arrays are kept whole, their elements not addressable");
     const LnType *p = lt.get();
     m_.types_.push_back(std::move(lt));
     type_cache_[sig] = p;
     return p;
 }
 
-void ModelBuilder::set_initial(IedModel::LnData &L, int32_t i, const std::string &text, int line, bool once) {
+void ModelBuilder::set_initial(const IedModel::LnData &L, int32_t i, uint8_t *dst, const std::string &text, int line,
+                               bool once) {
     const RUNTIME_TYPE &r = L.type->rt[size_t(i)];
     const ElemInfo &ei = L.type->elems[size_t(i)];
     AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
-    uint8_t *dst = L.values.get() + r.mvluTypeInfo.offSet;
     auto complain = [&](const std::string &why) {
         if (once)
             warn_once(line, why);
@@ -591,6 +732,62 @@ void ModelBuilder::add_ld(const scl::LDevice &ld) {
     add_data_sets(ld, ld_id, ldd);
 }
 
+// Object of element i (at `base` inside array elements) and, depth first,
+// everything below it; the element objects of an array follow it in index order.
+AI_OBJ_ID ModelBuilder::make_objects(IedModel::LnData &L, AI_OBJ_ID ln_id, int32_t i, uint32_t base, AI_OBJ_ID parent,
+                                     const char *name, AI_OBJ_TYPE type, bool in_array) {
+    const LnType &T = *L.type;
+    const RUNTIME_TYPE &r = T.rt[size_t(i)];
+    AI_OBJ_ID id = new_obj(type, parent, name);
+    {
+        IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+        oi.ln_id = ln_id;
+        oi.rt_index = i;
+        oi.base = base;
+        AI_FCO_IDCTRL &fco = m_.idctrl_[size_t(id)].u.fco_idctrl;
+        fco.type = T.elems[size_t(i)].fc;
+        fco.rt = const_cast<RUNTIME_TYPE *>(&r);
+        fco.ln = &L.ctrl;
+    }
+    if (!in_array) L.sub_ids[size_t(i)] = id;
+    if (r.el_tag == RT_STR_START) {
+        for (const RUNTIME_TYPE *c = &r + 1; c < &r + r.offset_to_last; c = next_elem(c)) {
+            int32_t ci = int32_t(c - T.rt.data());
+            make_objects(L, ln_id, ci, base, id, c->comp_name_ptr, object_type(T.elems[size_t(ci)].kind), in_array);
+        }
+    } else if (r.el_tag == RT_ARR_START && L.elements) {
+        // An array of data objects (SDO with count) has data objects as elements.
+        const AI_OBJ_TYPE et = T.elems[size_t(i)].kind == ElemKind::Do ? OBJECT_TYPE_FCD : OBJECT_TYPE_FCDA;
+        const uint32_t stride = T.elems[size_t(i)].stride;
+        for (int k = 0; k < r.u.arr.num_elmnts; ++k)
+            make_objects(L, ln_id, i + 1, base + uint32_t(k) * stride, id,
+                         pool(std::string(r.comp_name_ptr) + "(" + std::to_string(k) + ")"), et, true);
+    }
+    return id;
+}
+
+// The child named `comp` ("name" or "name(k)") of an object of L while the
+// children pool is not laid out yet.
+AI_OBJ_ID ModelBuilder::child_in_ln(const IedModel::LnData &L, AI_OBJ_ID parent, std::string_view comp) const {
+    std::string_view name = comp;
+    uint32_t k = 0;
+    const bool indexed = parse_element(comp, name, k);
+    const LnType &T = *L.type;
+    const RUNTIME_TYPE &pr = T.rt[size_t(m_.objs_[size_t(parent)].rt_index)];
+    if (pr.el_tag != RT_STR_START) return -1;
+    AI_OBJ_ID c = parent + 1;
+    for (const RUNTIME_TYPE *cr = &pr + 1; cr < &pr + pr.offset_to_last; cr = next_elem(cr)) {
+        const size_t ci = size_t(cr - T.rt.data());
+        if (name == cr->comp_name_ptr) {
+            if (!indexed) return c;
+            if (cr->el_tag != RT_ARR_START || !L.elements || k >= uint32_t(cr->u.arr.num_elmnts)) return -1;
+            return c + 1 + AI_OBJ_ID(k * L.span[ci + 1]);
+        }
+        c += AI_OBJ_ID(L.span[ci]);
+    }
+    return -1;
+}
+
 void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &ldd) {
     const LnType *lt = ln_type(ln);
     if (!lt) return;
@@ -607,6 +804,27 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
                    "LN '" + ln_name + "' has references of " + std::to_string(ref_len) + " characters (over " +
                        std::to_string(scl::kMaxRefLen) + "); skipped");
         return;
+    }
+    // Array elements become objects unless that would make too many objects
+    // or references too long for the interface; the LN then keeps its arrays
+    // whole, as a model without element objects has them.
+    bool elements = !lt->span_flat.empty();   // the type has arrays
+    if (elements) {
+        size_t ref_len_ix = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path_ix;
+        if (lt->span[0] > scl::kMaxLnObjects || lt->max_element_name > scl::kMaxNameLen) {
+            elements = false;  // said once for the LNodeType
+        } else if (ref_len_ix > scl::kMaxRefLen) {
+            diag_.warn(doc_.file, ln.line,
+                       "LN '" + ln_name + "' has array element references of " + std::to_string(ref_len_ix) +
+                           " characters (over " + std::to_string(scl::kMaxRefLen) +
+                           "); its arrays are kept whole, their elements not addressable");
+            elements = false;
+        } else if (m_.objs_.size() + lt->span[0] > scl::kMaxObjectsPerIed) {
+            diag_.warn(doc_.file, ln.line,
+                       "IED '" + ied_.name + "' would exceed " + std::to_string(scl::kMaxObjectsPerIed) +
+                           " objects with the array elements of LN '" + ln_name + "'; its arrays are kept whole");
+            elements = false;
+        }
     }
     IedModel::LnData &L = m_.lns_.emplace_back();
     L.type = lt;
@@ -632,52 +850,31 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     L.values.reset(new uint8_t[size_t(lt->ctrl.data_size) + 1]());
     L.sub_ids.assign(n, -1);
     L.sub_ids[0] = ln_id;
-    std::vector<AI_OBJ_ID> stack{ln_id};
-    for (size_t i = 1; i + 1 < n;) {
-        const RUNTIME_TYPE &r = lt->rt[i];
-        const ElemInfo &ei = lt->elems[i];
-        if (r.el_tag == RT_STR_END) {
-            stack.pop_back();
-            ++i;
-            continue;
-        }
-        AI_OBJ_TYPE ot = ei.kind == ElemKind::Fc   ? OBJECT_TYPE_FCN
-                         : ei.kind == ElemKind::Do ? OBJECT_TYPE_FCD
-                         : ei.kind == ElemKind::Cb ? OBJECT_TYPE_CB
-                                                   : OBJECT_TYPE_FCDA;
-        AI_OBJ_ID id = new_obj(ot, stack.back(), r.comp_name_ptr);
-        IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
-        oi.ln_id = ln_id;
-        oi.rt_index = int32_t(i);
-        AI_FCO_IDCTRL &fco = m_.idctrl_[size_t(id)].u.fco_idctrl;
-        fco.type = ei.fc;
-        fco.rt = const_cast<RUNTIME_TYPE *>(&r);
-        fco.ln = &L.ctrl;
-        L.sub_ids[i] = id;
-        if (r.el_tag == RT_STR_START) {
-            stack.push_back(id);
-            ++i;
-        } else if (r.el_tag == RT_ARR_START) {
-            i += size_t(r.offset_to_last) + 1;
-        } else {
-            ++i;
-        }
+    L.elements = elements;
+    L.span = elements || lt->span_flat.empty() ? lt->span.data() : lt->span_flat.data();
+    // The objects below the LN, depth first in the type's order (span relies on it).
+    const RUNTIME_TYPE &root = lt->rt[0];
+    for (const RUNTIME_TYPE *c = &root + 1; c < &root + root.offset_to_last; c = next_elem(c)) {
+        int32_t ci = int32_t(c - lt->rt.data());
+        make_objects(L, ln_id, ci, 0, ln_id, c->comp_name_ptr, object_type(lt->elems[size_t(ci)].kind), false);
     }
-    // Bit strings start with their usual length, all bits clear.
-    {
-        std::vector<Primitive> prims;
-        m_.collect_rt(L, 0, int32_t(n) - 1, 0, -1, prims);
-        for (const Primitive &p : prims) {
-            int16_t bits = int16_t(bitstring_bits(p.type));
-            if (bits > 0) std::memcpy(p.data, &bits, 2);
-        }
+    std::vector<Primitive> prims;
+    m_.collect(ln_id, prims);
+    // Bit strings start with their declared length, all bits clear.
+    for (const Primitive &p : prims) {
+        const int cap = bitstring_capacity(p.type);
+        if (cap <= 0) continue;
+        const int16_t el_len = p.rt->u.p.el_len;
+        const int16_t bits = el_len > 0 && el_len <= cap ? el_len : int16_t(bitstring_bits(p.type));
+        std::memcpy(p.data, &bits, 2);
     }
-    // Template defaults, then the instance's values and texts, then control blocks.
-    for (size_t i = 1; i < n; ++i) {
-        const ElemInfo &ei = lt->elems[i];
-        if (lt->rt[i].el_tag == RT_PRIMITIVE && L.sub_ids[i] >= 0 && ei.tmpl && ei.tmpl->has_val &&
-            ei.kind != ElemKind::CbAttr)
-            set_initial(L, int32_t(i), ei.tmpl->val, ei.tmpl->line, true);
+    // Template defaults (every element of an array too), then the instance's
+    // values and texts, then control blocks.
+    for (const Primitive &p : prims) {
+        const int32_t i = int32_t(p.rt - lt->rt.data());
+        const ElemInfo &ei = lt->elems[size_t(i)];
+        if (ei.tmpl && ei.tmpl->has_val && ei.kind != ElemKind::CbAttr)
+            set_initial(L, i, p.data, ei.tmpl->val, ei.tmpl->line, true);
     }
     apply_entries(ln, L, ln_id);
     apply_cbs(ln, L, ln_id, ldd.ctrl.cobj.name);
@@ -694,18 +891,7 @@ void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_
     }
     fcs = fc_ids.data();
     nfc = int32_t(fc_ids.size());
-    auto child_by_rt = [&](AI_OBJ_ID parent, std::string_view name) -> AI_OBJ_ID {
-        const IedModel::ObjInfo &po = m_.objs_[size_t(parent)];
-        const RUNTIME_TYPE &pr = L.type->rt[size_t(po.rt_index)];
-        if (pr.el_tag != RT_STR_START) return -1;
-        size_t end = size_t(po.rt_index + pr.offset_to_last);
-        for (size_t j = size_t(po.rt_index) + 1; j < end;) {
-            const RUNTIME_TYPE &cr = L.type->rt[j];
-            if (name == cr.comp_name_ptr) return L.sub_ids[j];
-            j += (cr.el_tag == RT_STR_START || cr.el_tag == RT_ARR_START) ? size_t(cr.offset_to_last) + 1 : 1;
-        }
-        return -1;
-    };
+    auto child_by_rt = [&](AI_OBJ_ID parent, std::string_view name) { return child_in_ln(L, parent, name); };
     std::map<std::string, std::string> do_desc;  // DO name -> text, for do_descs
     std::map<std::string, std::string> du_text;  // DO name -> dU value
     for (const scl::InstEntry &e : ln.entries) {
@@ -730,13 +916,19 @@ void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_
             if (comps.size() == 1) do_desc[e.path] = e.desc;
         }
         if (e.is_dai && e.has_val) {
-            AI_OBJ_ID id = matches.front();
-            const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
-            if (L.type->rt[size_t(oi.rt_index)].el_tag != RT_PRIMITIVE) {
+            // Every FC that has the attribute takes the value: an SE setting
+            // and its SG view start alike.
+            bool stored = false;
+            for (AI_OBJ_ID id : matches) {
+                const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+                if (L.type->rt[size_t(oi.rt_index)].el_tag != RT_PRIMITIVE) continue;
+                set_initial(L, oi.rt_index, storage(id), e.val, e.line, true);
+                stored = true;
+            }
+            if (!stored) {
                 diag_.warn(doc_.file, e.line, "DAI '" + e.path + "' is not a primitive attribute; value ignored");
                 continue;
             }
-            set_initial(L, oi.rt_index, e.val, e.line, false);
             if (comps.size() == 2 && comps[1] == "dU") du_text[std::string(comps[0])] = e.val;
         }
     }
@@ -753,7 +945,7 @@ void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_
     // do_descs in the order of the LN's data objects.
     std::set<std::string> seen;
     for (size_t i = 1; i < L.type->rt.size(); ++i) {
-        if (L.type->elems[i].kind != ElemKind::Do) continue;
+        if (L.type->elems[i].kind != ElemKind::Do || L.sub_ids[i] < 0) continue;  // not inside arrays
         const IedModel::ObjInfo &oi = m_.objs_[size_t(L.sub_ids[i])];
         if (m_.objs_[size_t(oi.parent)].rt_index < 0 ||
             L.type->elems[size_t(m_.objs_[size_t(oi.parent)].rt_index)].kind != ElemKind::Fc)
@@ -857,6 +1049,29 @@ void ModelBuilder::apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID l
                 set_text(id, "DatSet", dat_set, cb.line);
                 set_raw(id, "ConfRev", &cb.conf_rev, 4);
                 break;
+            case scl::CbKind::SampledValue: {
+                set_text(id, cb.multicast ? "MsvID" : "UsvID", cb.smv_id.empty() ? ref : cb.smv_id, cb.line);
+                set_text(id, "DatSet", dat_set, cb.line);
+                set_raw(id, "ConfRev", &cb.conf_rev, 4);
+                auto u16 = [&](const char *attr, const char *scl_attr, uint32_t v) {
+                    if (v > 0xFFFF) {
+                        diag_.warn(doc_.file, cb.line,
+                                   std::string(scl_attr) + " " + std::to_string(v) + " of '" + inst +
+                                       "' does not fit INT16U; left 0");
+                        return;
+                    }
+                    uint16_t x = uint16_t(v);
+                    set_raw(id, attr, &x, 2);
+                };
+                u16("SmpRate", "smpRate", cb.smp_rate);
+                u16("noASDU", "nofASDU", cb.nof_asdu);
+                uint8_t bits[4] = {};
+                make_bits(bits, cb.sv_opts, scl::kSvOptBits);
+                set_raw(id, "OptFlds", bits, AI_SIZE_OPTFLDS);
+                const int8_t mod = int8_t(cb.smp_mod);
+                set_raw(id, "SmpMod", &mod, 1);
+                break;
+            }
             }
         }
     }
@@ -900,6 +1115,36 @@ void ModelBuilder::add_data_sets(const scl::LDevice &ld, AI_OBJ_ID ld_id, IedMod
     }
 }
 
+// IEC 61850-6 FCDA ix: the member is an element of the array its path names;
+// the reference names it as name(ix) ("...$Harm$phsAHar(3)", also with a
+// daName below the element). Empty on success, else why it does not resolve.
+std::string ModelBuilder::with_index(std::string &ref, const std::string &ix) const {
+    uint32_t k = 0;
+    std::string_view unused;
+    if (!parse_element("x(" + ix + ")", unused, k)) return "FCDA ix '" + ix.substr(0, 20) + "' is no array index";
+    size_t slash = ref.find('/');
+    std::vector<std::string_view> comps = split(std::string_view(ref).substr(slash + 1), '$');
+    std::string out = ref.substr(0, slash + 1) + std::string(comps[0]);
+    bool placed = false;
+    AI_OBJ_ID cur = m_.find(out);
+    for (size_t c = 1; c < comps.size(); ++c) {
+        out += '$';
+        out += comps[c];
+        if (cur < 0) continue;  // names nothing: said when the member is looked up
+        cur = m_.find(out);
+        const RUNTIME_TYPE *rt = nullptr;
+        int32_t n = 0;
+        if (!placed && cur >= 0 && m_.type_of(cur, rt, n) && rt->el_tag == RT_ARR_START) {
+            out += "(" + std::to_string(k) + ")";
+            placed = true;
+            cur = m_.find(out);
+        }
+    }
+    if (cur >= 0 && !placed) return "FCDA '" + ref + "' has ix " + ix + " but names no array";
+    ref = out;
+    return std::string();
+}
+
 void ModelBuilder::resolve_members() {
     for (PendingDs &p : pending_ds_) {
         for (const scl::Fcda &f : p.src->members) {
@@ -912,7 +1157,8 @@ void ModelBuilder::resolve_members() {
                 ref = ied_.name + f.ld_inst + "/" + ln + "$" + f.fc + "$" + f.do_name;
                 if (!f.da_name.empty()) ref += "$" + f.da_name;
                 std::replace(ref.begin(), ref.end(), '.', '$');
-                if (ref.size() > scl::kMaxRefLen) why = "FCDA reference longer than 129 characters";
+                if (!f.ix.empty()) why = with_index(ref, f.ix);
+                if (why.empty() && ref.size() > scl::kMaxRefLen) why = "FCDA reference longer than 129 characters";
             }
             AI_OBJ_ID id = -1;
             if (why.empty()) {
@@ -952,15 +1198,20 @@ void ModelBuilder::finish() {
         } else if (t == OBJECT_TYPE_LD) {
             for (AI_LN_CTRL *ln : m.ld_by_id_.at(AI_OBJ_ID(id))->ln_tbl) m.child_pool_.push_back(ln->cobj.id);
         } else if (oi.ln_id >= 0) {
+            // Identifiers follow the type depth first: a child is its
+            // predecessor's identifier plus the predecessor's span.
             const IedModel::LnData *L = m.ln_by_id_.at(oi.ln_id);
-            const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
+            const RUNTIME_TYPE *rt = L->type->rt.data();
+            const RUNTIME_TYPE &r = rt[oi.rt_index];
             if (r.el_tag == RT_STR_START) {
-                size_t end = size_t(oi.rt_index + r.offset_to_last);
-                for (size_t j = size_t(oi.rt_index) + 1; j < end;) {
-                    const RUNTIME_TYPE &cr = L->type->rt[j];
-                    m.child_pool_.push_back(L->sub_ids[j]);
-                    j += (cr.el_tag == RT_STR_START || cr.el_tag == RT_ARR_START) ? size_t(cr.offset_to_last) + 1 : 1;
+                AI_OBJ_ID c = AI_OBJ_ID(id) + 1;
+                for (const RUNTIME_TYPE *cr = &r + 1; cr < &r + r.offset_to_last; cr = next_elem(cr)) {
+                    m.child_pool_.push_back(c);
+                    c += AI_OBJ_ID(L->span[cr - rt]);
                 }
+            } else if (r.el_tag == RT_ARR_START && L->elements) {
+                const AI_OBJ_ID step = AI_OBJ_ID(L->span[oi.rt_index + 1]);
+                for (int k = 0; k < r.u.arr.num_elmnts; ++k) m.child_pool_.push_back(AI_OBJ_ID(id) + 1 + k * step);
             }
         }
         oi.child_num = uint32_t(m.child_pool_.size() - oi.child_off);
@@ -1082,7 +1333,7 @@ const char *IedModel::desc(AI_OBJ_ID id, std::string_view sub) const {
         if (c.empty()) return nullptr;
     auto walk = [&](AI_OBJ_ID from) -> AI_OBJ_ID {
         for (std::string_view c : comps) {
-            from = child(from, c);
+            from = child_or_element(from, c);
             if (from < 0) return -1;
         }
         return from;
@@ -1137,13 +1388,16 @@ std::string IedModel::reference(AI_OBJ_ID id) const {
         const DsData *d = ds_by_id_.at(id);
         return std::string(objs_[size_t(d->ld_id)].name) + "/" + d->ln_name + "$" + objs_[size_t(id)].name;
     }
-    // Names from the object up to its LN, then the LD.
+    // Names from the object up to its LN, then the LD. An array element's
+    // name "Arr(k)" stands for the array too.
     const char *parts[64];
     int n = 0;
     AI_OBJ_ID cur = id;
     while (cur >= 0 && type(cur) != OBJECT_TYPE_LD && n < 64) {
-        parts[n++] = objs_[size_t(cur)].name;
+        const char *nm = objs_[size_t(cur)].name;
+        parts[n++] = nm;
         cur = objs_[size_t(cur)].parent;
+        if (is_element_name(nm) && cur >= 0) cur = objs_[size_t(cur)].parent;
     }
     std::string out = cur >= 0 ? objs_[size_t(cur)].name : "";
     out += '/';
@@ -1176,7 +1430,7 @@ AI_OBJ_ID IedModel::find(std::string_view ref) const {
     AI_OBJ_ID cur = child(ld->second, comps[0]);
     if (cur < 0) return -1;
     for (size_t k = 1; k < comps.size(); ++k) {
-        AI_OBJ_ID next = child(cur, comps[k]);
+        AI_OBJ_ID next = child_or_element(cur, comps[k]);
         if (next < 0 && k == 1 && comps.size() == 2) {
             // LD/LN$DataSet
             for (AI_OBJ_ID ds : ld_by_id_.at(ld->second)->ds_ids)
@@ -1186,6 +1440,25 @@ AI_OBJ_ID IedModel::find(std::string_view ref) const {
         cur = next;
     }
     return cur;
+}
+
+AI_OBJ_ID IedModel::element(AI_OBJ_ID arr, uint32_t k) const {
+    if (!valid(arr) || objs_[size_t(arr)].ln_id < 0) return -1;
+    const ObjInfo &oi = objs_[size_t(arr)];
+    if (ln_by_id_.at(oi.ln_id)->type->rt[size_t(oi.rt_index)].el_tag != RT_ARR_START || k >= oi.child_num) return -1;
+    return child_pool_[oi.child_off + k];
+}
+
+AI_OBJ_ID IedModel::child_or_element(AI_OBJ_ID id, std::string_view comp) const {
+    std::string_view name;
+    uint32_t k = 0;
+    if (!comp.empty() && comp.back() == ')') return parse_element(comp, name, k) ? element(child(id, name), k) : -1;
+    return child(id, comp);
+}
+
+uint8_t *IedModel::value_of(const ObjInfo &oi) const {
+    const LnData *L = ln_by_id_.at(oi.ln_id);
+    return L->values.get() + oi.base + L->type->rt[size_t(oi.rt_index)].mvluTypeInfo.offSet;
 }
 
 int IedModel::fc(AI_OBJ_ID id) const {
@@ -1233,31 +1506,39 @@ void IedModel::variable_names(AI_OBJ_ID ld, std::vector<std::string> &out, bool 
     size_t prefix = std::strlen(objs_[size_t(ld)].name) + 1;
     for (AI_LN_CTRL *ln : it->second->ln_tbl) {
         AI_OBJ_ID ln_id = ln->cobj.id;
-        for (AI_OBJ_ID id = ln_id; id < object_count() && objs_[size_t(id)].ln_id == ln_id; ++id)
+        const LnData *L = ln_by_id_.at(ln_id);
+        for (AI_OBJ_ID id = ln_id; id < object_count() && objs_[size_t(id)].ln_id == ln_id; ++id) {
+            // Array elements (and what lies in them) are not named variables:
+            // MMS reaches them by alternate access.
+            if (L->sub_ids[size_t(objs_[size_t(id)].rt_index)] != id) continue;
             out.push_back(reference(id).substr(prefix));
+        }
     }
     if (sorted) std::sort(out.begin() + long(first), out.end());
 }
 
-void IedModel::collect_rt(const LnData &L, int32_t i, int32_t end, size_t base, AI_OBJ_ID owner,
-                          std::vector<Primitive> &out) const {
-    const std::vector<RUNTIME_TYPE> &rt = L.type->rt;
-    for (int32_t j = i; j <= end;) {
-        const RUNTIME_TYPE &r = rt[size_t(j)];
-        if (r.el_tag == RT_PRIMITIVE) {
-            AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
-            out.push_back(Primitive{owner >= 0 ? owner : L.sub_ids[size_t(j)], vt, int32_t(stored_size(vt)),
-                                    L.values.get() + base + size_t(r.mvluTypeInfo.offSet), &r});
-            ++j;
-        } else if (r.el_tag == RT_ARR_START) {
-            AI_OBJ_ID arr_owner = owner >= 0 ? owner : L.sub_ids[size_t(j)];
-            uint32_t stride = L.type->elems[size_t(j)].stride;
-            for (int k = 0; k < r.u.arr.num_elmnts; ++k)
-                collect_rt(L, j + 1, j + r.offset_to_last - 1, base + size_t(k) * stride, arr_owner, out);
-            j += r.offset_to_last + 1;
-        } else {
-            ++j;
+void IedModel::collect_obj(const LnData &L, int32_t i, size_t base, AI_OBJ_ID id, bool fixed,
+                           std::vector<Primitive> &out) const {
+    const RUNTIME_TYPE *rt = L.type->rt.data();
+    const RUNTIME_TYPE &r = rt[i];
+    if (r.el_tag == RT_PRIMITIVE) {
+        AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
+        out.push_back(Primitive{id, vt, int32_t(stored_size(vt)), L.values.get() + base + size_t(r.mvluTypeInfo.offSet),
+                                &r});
+    } else if (r.el_tag == RT_STR_START) {
+        AI_OBJ_ID c = id + 1;
+        for (const RUNTIME_TYPE *cr = &r + 1; cr < &r + r.offset_to_last; cr = next_elem(cr)) {
+            const int32_t ci = int32_t(cr - rt);
+            collect_obj(L, ci, base, fixed ? id : c, fixed, out);
+            c += AI_OBJ_ID(L.span[ci]);
         }
+    } else if (r.el_tag == RT_ARR_START) {
+        // Without element objects the array's contents are reported as the array.
+        const bool whole = fixed || !L.elements;
+        const uint32_t stride = L.type->elems[size_t(i)].stride;
+        const AI_OBJ_ID step = AI_OBJ_ID(L.span[i + 1]);
+        for (int k = 0; k < r.u.arr.num_elmnts; ++k)
+            collect_obj(L, i + 1, base + size_t(k) * stride, whole ? id : id + 1 + k * step, whole, out);
     }
 }
 
@@ -1276,10 +1557,7 @@ void IedModel::collect(AI_OBJ_ID id, std::vector<Primitive> &out) const {
     case OBJECT_TYPE_UNKNOWN: break;
     default: {
         const ObjInfo &oi = objs_[size_t(id)];
-        const LnData *L = ln_by_id_.at(oi.ln_id);
-        const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
-        int32_t end = oi.rt_index + (r.el_tag == RT_PRIMITIVE ? 0 : r.offset_to_last);
-        collect_rt(*L, oi.rt_index, end, 0, -1, out);
+        collect_obj(*ln_by_id_.at(oi.ln_id), oi.rt_index, oi.base, id, false, out);
     }
     }
 }
@@ -1338,7 +1616,7 @@ int IedModel::write(AI_OBJ_ID prim_id, const void *data, size_t size) {
     const RUNTIME_TYPE &r = L->type->rt[size_t(oi.rt_index)];
     if (r.el_tag != RT_PRIMITIVE || stored_size(AI_VAL_TYPE(r.u.p.pad)) != size) return 1;
     std::unique_lock<std::shared_mutex> lock(value_mutex_);
-    std::memcpy(L->values.get() + r.mvluTypeInfo.offSet, data, size);
+    std::memcpy(L->values.get() + oi.base + r.mvluTypeInfo.offSet, data, size);
     return 0;
 }
 
@@ -1361,7 +1639,7 @@ int IedModel::read_text(AI_OBJ_ID prim_id, std::string &out) const {
     if (r.el_tag != RT_PRIMITIVE) return 1;
     char text[AI_SIZE_UNISTRING255 + 8];
     std::shared_lock<std::shared_mutex> lock(value_mutex_);
-    if (value_to_text(AI_VAL_TYPE(r.u.p.pad), L->values.get() + r.mvluTypeInfo.offSet, text, sizeof text) != 0)
+    if (value_to_text(AI_VAL_TYPE(r.u.p.pad), L->values.get() + oi.base + r.mvluTypeInfo.offSet, text, sizeof text) != 0)
         return 1;
     out = text;
     return 0;

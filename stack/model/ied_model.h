@@ -13,6 +13,18 @@
 // table (the object of element i, -1 for ends and array contents), and
 // AI_LN_CTRL.data holds the LN's values at each element's mvluTypeInfo.offSet.
 //
+// Array elements are objects too (FCDA, or FCD for an array of data objects),
+// the children of their array, named as the reference writes them: "phsAHar(3)"
+// is element 3 of phsAHar, and its reference is ".../Harm$phsAHar(3)", deeper
+// ones ".../phsAHar(3)$cVal$mag$f". They are not MMS named variables
+// (variable_names leaves them out). An element object and the objects below
+// it share the runtime elements of the array's element type; their values lie
+// one element stride further per index. Object identifiers of an LN follow
+// its type depth first, array elements in index order, so that the object of
+// an element is computed, not looked up (LnType::span). An LN whose element
+// objects would exceed scl::kMaxLnObjects or the reference length keeps its
+// arrays whole (arrays as leaves, as data set members and reads still work).
+//
 // The structure never changes after build (no lock needed to walk it). Values
 // are guarded by value_mutex(): shared for readers, exclusive for writers.
 //
@@ -78,11 +90,17 @@ struct LnType {
     std::deque<std::string> names;  // component names (comp_name_ptr)
     int32_t type_id = -1;
     size_t max_path = 0;  // longest "$FC$DO$..." below the LN, for the reference limit
+    size_t max_path_ix = 0;          // the same with array element indexes "(n)"
+    size_t max_element_name = 0;     // longest array element name "Arr(n)"
+    // Objects element i stands for (itself and everything below; 0 for ends):
+    // with array element objects, and without (arrays as single objects;
+    // empty when the type has no arrays, span then serves both).
+    std::vector<uint32_t> span, span_flat;
 };
 
 // A primitive of an object: where its value lives.
 struct Primitive {
-    AI_OBJ_ID id;                // object of the primitive (the array for array contents)
+    AI_OBJ_ID id;                // object of the primitive (the array, in an LN that keeps arrays whole)
     AI_VAL_TYPE type;
     int32_t size;                // stored size
     uint8_t *data;               // storage inside the model; touch only under value_mutex()
@@ -132,7 +150,11 @@ public:
     bool children(AI_OBJ_ID id, const AI_OBJ_ID *&ids, int32_t &num) const;
     bool data_sets(AI_OBJ_ID ld, const AI_OBJ_ID *&ids, int32_t &num) const;
     AI_OBJ_ID child(AI_OBJ_ID id, std::string_view name) const;  // -1 if none
-    // MMS reference (LD/LN$FC$DO$DA; data sets LD/LN$DS; the IED its name).
+    // Element k of array object `arr`; -1 when `arr` is no array with element
+    // objects or k is out of range.
+    AI_OBJ_ID element(AI_OBJ_ID arr, uint32_t k) const;
+    // MMS reference (LD/LN$FC$DO$DA; data sets LD/LN$DS; the IED its name;
+    // array elements LD/LN$FC$DO$Arr(3)...).
     bool reference(AI_OBJ_ID id, char *out, size_t cap) const;
     std::string reference(AI_OBJ_ID id) const;
     AI_OBJ_ID find(std::string_view ref) const;  // -1 for unknown references
@@ -175,14 +197,17 @@ private:
     struct ObjInfo {
         AI_OBJ_ID parent = -1;
         uint32_t child_off = 0, child_num = 0;
-        const char *name = nullptr;
-        const char *desc = nullptr;
         int32_t ln_id = -1;     // LN holding it (objects below an LN and the LN itself)
         int32_t rt_index = -1;  // element in the LN's type
+        uint32_t base = 0;      // inside array elements: bytes added to the element's offset
+        const char *name = nullptr;
+        const char *desc = nullptr;
     };
     struct LnData {
         AI_LN_CTRL ctrl{};
         const LnType *type = nullptr;
+        const uint32_t *span = nullptr;  // type->span, or span_flat when arrays stay whole
+        bool elements = false;           // array elements are objects
         std::unique_ptr<uint8_t[]> values;
         std::vector<int32_t> sub_ids;
         std::vector<AI_DO_DESC> do_descs;
@@ -203,8 +228,12 @@ private:
     };
 
     void collect(AI_OBJ_ID id, std::vector<Primitive> &out) const;
-    void collect_rt(const LnData &ln, int32_t i, int32_t end, size_t base, AI_OBJ_ID owner,
-                    std::vector<Primitive> &out) const;
+    // Primitives of element i at `base`, whose object is `id`; `fixed`: every
+    // primitive is reported as `id` (contents of an array kept whole).
+    void collect_obj(const LnData &ln, int32_t i, size_t base, AI_OBJ_ID id, bool fixed,
+                     std::vector<Primitive> &out) const;
+    AI_OBJ_ID child_or_element(AI_OBJ_ID id, std::string_view comp) const;
+    uint8_t *value_of(const ObjInfo &oi) const;  // storage of an object below an LN
 
     AI_IED_CTRL ctrl_{};  // first member: from_ctrl relies on it
     uint32_t magic_;

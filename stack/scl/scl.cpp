@@ -123,10 +123,13 @@ private:
         return true;
     }
 
+    // The first <Val> of an element. An empty one (<Val/>, <Val></Val>, as
+    // tools write for time stamps and the like) configures no value.
     bool read_val(const pugi::xml_node &owner, std::string &out) {
         for (pugi::xml_node v : owner.children()) {
             if (!is(v, "Val")) continue;
             std::string text = v.child_value();
+            if (text.empty()) return false;
             if (text.size() > kMaxValueText) {
                 warn(v, "value text longer than " + std::to_string(kMaxValueText) + " bytes; ignored");
                 return false;
@@ -135,6 +138,27 @@ private:
             return true;
         }
         return false;
+    }
+
+    // The `count` of an array DA, BDA or SDO: false (with a warning) when it
+    // cannot be used, out = 0 when absent.
+    bool read_count(const pugi::xml_node &n, const std::string &what, uint32_t &out) {
+        out = 0;
+        pugi::xml_attribute c = n.attribute("count");
+        if (!c) return true;
+        uint32_t cnt = 0;
+        std::string cs = c.value();
+        if (!parse_uint(cs, cnt)) {
+            // count may name another attribute (IEC 61850-6 Ed2); not supported here.
+            warn(n, what + " has count '" + cs.substr(0, 80) + "' that is no number; skipped");
+            return false;
+        }
+        if (cnt > kMaxArrayCount) {
+            warn(n, what + " count " + cs + " exceeds " + std::to_string(kMaxArrayCount) + "; skipped");
+            return false;
+        }
+        out = cnt;
+        return true;
     }
 
     void read_templates(const pugi::xml_node &dtt);
@@ -205,21 +229,7 @@ bool Reader::read_attr(const pugi::xml_node &n, bool is_da, AttrDef &a) {
         warn(n, "attribute '" + a.name + "' of bType " + a.btype + " names no type; skipped");
         return false;
     }
-    if (pugi::xml_attribute c = n.attribute("count")) {
-        uint32_t cnt = 0;
-        std::string cs = c.value();
-        if (!parse_uint(cs, cnt)) {
-            // count may name another attribute (IEC 61850-6 Ed2); not supported here.
-            warn(n, "attribute '" + a.name + "' has count '" + cs + "' that is no number; skipped");
-            return false;
-        }
-        if (cnt > kMaxArrayCount) {
-            warn(n, "attribute '" + a.name + "' count " + cs + " exceeds " + std::to_string(kMaxArrayCount) +
-                        "; skipped");
-            return false;
-        }
-        a.count = cnt;
-    }
+    if (!read_count(n, "attribute '" + a.name + "'", a.count)) return false;
     a.has_val = read_val(n, a.val);
     return true;
 }
@@ -270,6 +280,7 @@ void Reader::read_templates(const pugi::xml_node &dtt) {
                     ch.name = attr(c, "name");
                     ch.type = attr(c, "type");
                     if (!check_name(c, "SDO name", ch.name)) continue;
+                    if (!read_count(c, "SDO '" + ch.name + "'", ch.count)) continue;
                 } else if (is(c, "DA")) {
                     if (!read_attr(c, true, ch.da)) continue;
                     ch.name = ch.da.name;
@@ -367,6 +378,8 @@ void Reader::read_ied(const pugi::xml_node &n) {
     std::set<std::string> insts;
     for (pugi::xml_node ap : n.children()) {
         if (!is(ap, "AccessPoint")) continue;
+        // The schema requires the name; the model does not use it.
+        if (attr(ap, "name").empty()) warn(ap, "AccessPoint of IED '" + ied.name + "' has no name; read anyway");
         for (pugi::xml_node srv : ap.children()) {
             if (!is(srv, "Server")) continue;
             ied.has_server = true;
@@ -444,6 +457,8 @@ void Reader::read_ln(const pugi::xml_node &n, bool ln0, LDevice &ld) {
             read_cb(c, CbKind::SettingGroup, ln);
         } else if (is(c, "GSEControl")) {
             read_cb(c, CbKind::Goose, ln);
+        } else if (is(c, "SampledValueControl")) {
+            read_cb(c, CbKind::SampledValue, ln);
         }
     }
     ld.lns.push_back(std::move(ln));
@@ -456,9 +471,15 @@ void Reader::read_doi(const pugi::xml_node &n, const std::string &prefix, Ln &ln
     }
     std::string name = attr(n, "name");
     if (!check_name(n, std::string(lname(n)) + " name", name)) return;
-    if (n.attribute("ix")) {
-        warn(n, "indexed instance (ix) of '" + name + "' is not supported; skipped");
-        return;
+    if (pugi::xml_attribute ix = n.attribute("ix")) {
+        // An element of an array: the path names it as the reference does, name(ix).
+        uint32_t k = 0;
+        if (!parse_uint(ix.value(), k) || k >= kMaxArrayCount) {
+            warn(n, "ix '" + std::string(ix.value()).substr(0, 80) + "' of '" + name + "' is no index below " +
+                        std::to_string(kMaxArrayCount) + "; skipped");
+            return;
+        }
+        name += "(" + std::to_string(k) + ")";
     }
     InstEntry e;
     e.path = prefix.empty() ? name : prefix + "$" + name;
@@ -496,6 +517,7 @@ void Reader::read_data_set(const pugi::xml_node &n, Ln &ln) {
         m.do_name = attr(f, "doName");
         m.da_name = attr(f, "daName");
         m.fc = attr(f, "fc");
+        m.ix = attr(f, "ix");
         m.line = line(f);
         // Kept even when broken: the model keeps the member's position so that
         // report values stay aligned with the device's data set.
@@ -589,6 +611,25 @@ void Reader::read_cb(const pugi::xml_node &n, CbKind kind, Ln &ln) {
     } else if (kind == CbKind::SettingGroup) {
         num("numOfSGs", cb.num_of_sgs);
         num("actSG", cb.act_sg);
+    } else if (kind == CbKind::SampledValue) {
+        cb.smv_id = attr(n, "smvID");
+        cb.multicast = truthy(n, "multicast", true);
+        num("smpRate", cb.smp_rate);
+        num("nofASDU", cb.nof_asdu);
+        if (pugi::xml_attribute m = n.attribute("smpMod")) {
+            std::string_view v = m.value();
+            if (v == "SmpPerPeriod") cb.smp_mod = kSmpPerPeriod;
+            else if (v == "SmpPerSec") cb.smp_mod = kSmpPerSec;
+            else if (v == "SecPerSmp") cb.smp_mod = kSecPerSmp;
+            else warn(n, std::string("smpMod '") + m.value() + "' is not SmpPerPeriod, SmpPerSec or SecPerSmp; SmpPerPeriod taken");
+        }
+        for (pugi::xml_node c : n.children())
+            if (is(c, "SmvOpts"))
+                cb.sv_opts = uint8_t((truthy(c, "refreshTime", false) << kSvRefreshTime) |
+                                     (truthy(c, "sampleSynchronized", false) << kSvSampleSync) |
+                                     (truthy(c, "sampleRate", false) << kSvSampleRate) |
+                                     (truthy(c, "dataSet", false) << kSvDataSet) |
+                                     (truthy(c, "security", false) << kSvSecurity));
     } else {
         cb.go_id = attr(n, "appID");
     }

@@ -22,13 +22,17 @@ constexpr size_t kMaxNameLen = 64;            // AI_OBJ_NAME_LEN 65 with the NUL
 constexpr size_t kMaxRefLen = 129;            // AI_OBJ_REF_LEN 130 with the NUL
 constexpr size_t kMaxFileBytes = 256u << 20;  // an SCD of a large substation is tens of MB
 constexpr int kMaxTypeDepth = 16;             // DA/SDO nesting; real types stay below 6
-constexpr uint32_t kMaxArrayCount = 1024;     // `count` of an array attribute
+constexpr uint32_t kMaxArrayCount = 1024;     // `count` of an array attribute or SDO (and so its indexes)
 constexpr size_t kMaxValueText = 1024;        // text of one <Val>
 // Expansion limits of the model built from the templates: types may reuse
 // each other, so a small file could otherwise describe an enormous model.
 constexpr size_t kMaxTypeElements = 100000;   // runtime elements of one LN type (real ones: < 3,000)
 constexpr size_t kMaxLnDataBytes = 16u << 20; // values of one LN
 constexpr size_t kMaxObjectsPerIed = 4000000; // objects of one IED model
+// Array elements are objects of their own; an LN whose arrays would make more
+// objects than this keeps its arrays whole (no element objects), so that a
+// few nested `count`s cannot multiply into millions of objects.
+constexpr size_t kMaxLnObjects = 100000;      // objects of one LN, array elements included (real ones: < 5,000)
 
 struct Diag {
     std::string file;
@@ -77,6 +81,7 @@ struct DoChild {
     bool is_sdo = false;
     std::string name;   // SDO name (or the DA's name)
     std::string type;   // SDO: its DOType id
+    uint32_t count = 0; // SDO: > 0 for an array of that many data objects
     AttrDef da;         // DA only
     int line = 0;
 };
@@ -121,7 +126,8 @@ struct Templates {
 
 // An instance value or description inside an LN: DOI, SDI or DAI.
 // `path` names the element from the DO down, '$'-separated, without the FC
-// ("Pos", "Pos$stVal", "A$phsA$cVal$mag$f").
+// ("Pos", "Pos$stVal", "A$phsA$cVal$mag$f"); an element with `ix` names the
+// array element as name(ix) ("Harm$phsAHar(3)$cVal$mag$f").
 struct InstEntry {
     std::string path;
     bool is_dai = false;
@@ -133,6 +139,7 @@ struct InstEntry {
 
 struct Fcda {
     std::string ld_inst, prefix, ln_class, ln_inst, do_name, da_name, fc;
+    std::string ix;  // as written; selects an element of the array the member names
     int line = 0;
 };
 
@@ -142,16 +149,20 @@ struct DataSet {
     int line = 0;
 };
 
-enum class CbKind { Report, Log, SettingGroup, Goose };
+enum class CbKind { Report, Log, SettingGroup, Goose, SampledValue };
 
 // OptFlds bits (IEC 61850-8-1, bit 0 first); TrgOps bits likewise.
 enum OptFldBit { kOptSeqNum = 1, kOptTimeStamp, kOptReason, kOptDataSet, kOptDataRef, kOptBufOvfl,
                  kOptEntryId, kOptConfRev, kOptSegmentation };
 enum TrgOpBit { kTrgDchg = 1, kTrgQchg, kTrgDupd, kTrgIntegrity, kTrgGi };
+// SvOptFlds bits (IEC 61850-9-2 MSVCB/USVCB OptFlds, bit 0 first), from SCL SmvOpts.
+enum SvOptBit { kSvRefreshTime = 0, kSvSampleSync, kSvSampleRate, kSvDataSet, kSvSecurity, kSvOptBits };
+// SCL smpMod (IEC 61850-7-2 SmpMod enumeration).
+enum SmpMod : uint8_t { kSmpPerPeriod = 0, kSmpPerSec = 1, kSecPerSmp = 2 };
 
 struct ControlBlock {
     CbKind kind = CbKind::Report;
-    std::string name, desc, dat_set, rpt_id, log_name, go_id;
+    std::string name, desc, dat_set, rpt_id, log_name, go_id, smv_id;
     bool buffered = false;
     bool indexed = true;
     uint32_t max = 1;          // RptEnabled max
@@ -162,6 +173,11 @@ struct ControlBlock {
     uint8_t trg_ops = 0;       // bit i set: TrgOps bit i (TrgOpBit)
     uint32_t num_of_sgs = 1;   // SettingControl
     uint32_t act_sg = 1;
+    // SampledValueControl
+    bool multicast = true;     // MSVCB (FC MS); false: USVCB (FC US)
+    uint32_t smp_rate = 0, nof_asdu = 0;
+    uint8_t smp_mod = kSmpPerPeriod;
+    uint8_t sv_opts = 0;       // bit i set: SvOptFlds bit i (SvOptBit)
     int line = 0;
 };
 

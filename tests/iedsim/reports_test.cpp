@@ -202,6 +202,33 @@ TEST_F(Reports, DatSetMustNameADataSetAndChangingItRaisesConfRev) {
     EXPECT_EQ(rd->results[0].data.asUnsigned(), 2u);
 }
 
+// A written RptID or DatSet is what a read of the block gives, whatever the
+// string width of the edition (VisString129 in edition 2, 65 in edition 1).
+struct WidthRow {
+    const char* profile;
+    const char* attr;
+    const char* value;
+};
+class WrittenStrings : public ::testing::TestWithParam<WidthRow> {};
+TEST_P(WrittenStrings, AreReadBack) {
+    const WidthRow& w = GetParam();
+    SimServer sim([&](Config& c) { ASSERT_TRUE(applyProfile(w.profile, c.device)); });
+    TestClient a;
+    ASSERT_TRUE(a.associate(sim.host(), sim.port()));
+    const std::string ref = std::string("LLN0$BR$brcbPD01$") + w.attr;
+    ASSERT_EQ(writeResults(a.call(writeOf({{ref, Data::visibleString(w.value)}}))), "ok");
+    auto* rd = responseOf<mms::ReadResponse>(a.call(readOf({ref})));
+    ASSERT_NE(rd, nullptr);
+    ASSERT_TRUE(rd->results[0].success);
+    EXPECT_EQ(rd->results[0].data.asString(), w.value);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, WrittenStrings,
+                         ::testing::Values(WidthRow{"ed2", "RptID", "other"},
+                                           WidthRow{"ed2", "DatSet", "CMIEDMON/LLN0$dsArr"},
+                                           WidthRow{"ed1", "RptID", "other"},
+                                           WidthRow{"ed1", "DatSet", "CMIEDMON/LLN0$dsArr"}),
+                         [](const auto& i) { return std::string(i.param.profile) + i.param.attr; });
+
 TEST_F(Reports, IntegrityPeriodSendsEveryMemberPeriodically) {
     ASSERT_EQ(writeResults(a.call(writeOf({{"LLN0$RP$urcbAlarm04$IntgPd", Data::unsignedInt(100)}}))), "ok");
     ASSERT_EQ(enable(a, "LLN0$RP$urcbAlarm04", "010011"), "ok,ok");

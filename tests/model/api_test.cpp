@@ -311,4 +311,78 @@ TEST_F(StackApi, UninitLeavesModelsReadableAndABadStationFailsTheNextInit) {
     EXPECT_EQ(o.ac_get_srvm_num(), 2);
 }
 
+// The operations on a model with array elements, setting group views and
+// sampled value blocks (tests/model/features.scd), as the application calls them.
+class StackApiFeatures : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const Ops &o = ops();
+        ASSERT_NE(o.ai_init_envir, nullptr);
+        o.ai_uninit_envir();   // another suite of this process may have loaded its station
+        setenv("ZORVAN_STATION",
+               write_station("features", "[station]\nscl = " + std::string(ZV_FEATURES_SCD) +
+                                             "\n[ied F1]\naddr_a = 127.0.0.1:20104\naddr_b = none\n")
+                   .c_str(),
+               1);
+        ASSERT_EQ(o.ai_init_envir(nullptr), 0);
+        ASSERT_EQ(o.ac_init_srvm(), 0);
+    }
+    static void TearDownTestSuite() {
+        if (ops().ai_uninit_envir) ops().ai_uninit_envir();
+    }
+    const Ops &o = ops();
+    AI_IED_CTRL *f1() { return o.ac_get_srvm_ied(0); }
+};
+
+TEST_F(StackApiFeatures, ArrayElementsAreObjectsOfTheDirectoryWithReferencesNamesAndValues) {
+    AI_IED_CTRL *m = f1();
+    ASSERT_NE(m, nullptr);
+    const AI_OBJ_ID arr = o.ai_obj_ref_to_id(m, "F1LD0/MHAI1$MX$Harm$phsAHar");
+    AI_OBJ_ID *ids = nullptr;
+    ST_INT n = 0;
+    ASSERT_EQ(o.ai_get_obj_dir(m, arr, 0, &ids, &n), 0);
+    ASSERT_EQ(n, 3);
+    char name[AI_OBJ_NAME_LEN], ref[AI_OBJ_REF_LEN], text[AI_VALUE_TEXT_LEN];
+    ASSERT_EQ(o.ai_obj_id_to_name(m, ids[2], name), 0);
+    EXPECT_STREQ(name, "phsAHar(2)");
+    ASSERT_EQ(o.ai_obj_id_to_ref(m, ids[2], ref), 0);
+    EXPECT_STREQ(ref, "F1LD0/MHAI1$MX$Harm$phsAHar(2)");
+    EXPECT_EQ(o.ai_obj_ref_to_id(m, ref), ids[2]);
+    EXPECT_EQ(o.ai_get_obj_type(m, ids[2]), OBJECT_TYPE_FCD);
+    EXPECT_EQ(o.ai_find_obj_parent(m, ids[2]), arr);
+    AI_OBJ_VAL v;
+    ASSERT_EQ(o.ai_read_obj_primVals(ids[2], m, &v), 0);
+    ASSERT_EQ(v.prim_num, 3);
+    EXPECT_EQ(v.prim_ids[0], o.ai_obj_ref_to_id(m, "F1LD0/MHAI1$MX$Harm$phsAHar(2)$cVal$mag$f"));
+    ASSERT_EQ(o.ai_prim_value_to_str(v.prim_vals[0].type, v.prim_vals[0].data, text), 0);
+    EXPECT_STREQ(text, "42.25");
+    o.ai_cleanup_objVals(&v);
+    ASSERT_EQ(o.ai_read_obj_primVals(o.ai_obj_ref_to_id(m, "F1LD0/MHAI1$SG$Set$setMag$f"), m, &v), 0);
+    ASSERT_EQ(o.ai_prim_value_to_str(v.prim_vals[0].type, v.prim_vals[0].data, text), 0);
+    EXPECT_STREQ(text, "2.5");
+    o.ai_cleanup_objVals(&v);
+    EXPECT_EQ(o.ai_get_obj_type(m, o.ai_obj_ref_to_id(m, "F1LD0/LLN0$MS$msv")), OBJECT_TYPE_CB);
+}
+
+// A data set member naming an array element: the stack gives it and its
+// values; the application's walk through sub_ids (which has no entries inside
+// arrays) finds no object for it rather than the whole array.
+TEST_F(StackApiFeatures, DataSetMembersNamingArrayElements) {
+    AI_IED_CTRL *m = f1();
+    AI_DS_CTRL *ds = o.ai_get_obj_id_ctrl(m, o.ai_obj_ref_to_id(m, "F1LD0/LLN0$dsHarm"))->u.ds_idctrl.ds;
+    ASSERT_EQ(ds->mb_num, 4);
+    EXPECT_EQ(ds->mb_ids[2], o.ai_obj_ref_to_id(m, "F1LD0/MHAI1$SP$Arr$vals(3)"));
+    AI_OBJ_VAL v;
+    ASSERT_EQ(o.ai_read_obj_primVals(ds->mb_ids[2], m, &v), 0);
+    ASSERT_EQ(v.prim_num, 1);
+    EXPECT_EQ(*static_cast<int32_t *>(v.prim_vals[0].data), 7);
+    o.ai_cleanup_objVals(&v);
+    auto walk = [&](AI_OBJ_ID member) {
+        const AI_FCO_IDCTRL &f = o.ai_get_obj_id_ctrl(m, member)->u.fco_idctrl;
+        return f.ln->sub_ids[f.rt - o.mvl_type_ctrl_find(f.ln->type_id)->rt];
+    };
+    EXPECT_EQ(walk(ds->mb_ids[2]), -1);
+    EXPECT_EQ(walk(ds->mb_ids[3]), ds->mb_ids[3]);
+}
+
 }  // namespace

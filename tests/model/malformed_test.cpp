@@ -249,7 +249,9 @@ TEST(MalformedScl, ArraysAreReadAsAllTheirElements) {
     ASSERT_EQ(b->model->read(b->model->find("T1LD0/GGIO1$ST$Ind"), &v), 0);
     ASSERT_EQ(v.prim_num, 4);
     for (int i = 1; i < 4; ++i) {
-        EXPECT_EQ(v.prim_ids[i], arr);
+        // Each element is an object of its own, "...$q(0)" to "...$q(2)".
+        EXPECT_EQ(v.prim_ids[i], b->model->element(arr, uint32_t(i - 1)));
+        EXPECT_EQ(b->model->reference(v.prim_ids[i]), "T1LD0/GGIO1$ST$Ind$q(" + std::to_string(i - 1) + ")");
         EXPECT_EQ(v.prim_vals[i].type, VAL_TYPE_INT16);
     }
     IedModel::release_values(&v);
