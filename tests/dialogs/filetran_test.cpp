@@ -101,7 +101,7 @@ TEST_F(FileDialog, TableHasItsThreeColumnsAndIsNotEditable) {
 }
 
 TEST_F(FileDialog, ServerListNamesEveryServerOfTheStationWithItsIndex) {
-    if (!dlgtest::loadSampleStation()) GTEST_SKIP() << "the stack cannot load the sample station";
+    ASSERT_TRUE(dlgtest::loadSampleStation()) << "the stack cannot load the sample station";
     dialog_filetran fresh;
     ASSERT_EQ(fresh.widget.cB_server->count(), 2);
     EXPECT_EQ(fresh.widget.cB_server->itemText(0), QStringLiteral("CMIED"));

@@ -34,7 +34,7 @@ protected:
     void TearDown() override { dialog_rcb::box_hook = nullptr; }
 
     void needStation() {
-        if (!dlgtest::loadSampleStation()) GTEST_SKIP() << "the stack cannot load the sample station";
+        ASSERT_TRUE(dlgtest::loadSampleStation()) << "the stack cannot load the sample station";
         model = ac_get_srvm_ied_ad(0);
         ASSERT_NE(model, nullptr);
     }
