@@ -4,6 +4,10 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
 #include <strings.h>
 
 #include <cstdlib>
@@ -304,6 +308,19 @@ TEST_F(StackApi, UninitLeavesModelsReadableAndABadStationFailsTheNextInit) {
     EXPECT_EQ(o.ac_get_srvm_num(), 0);
     setenv("ZORVAN_STATION", write_station("worse", "[station\n").c_str(), 1);
     EXPECT_NE(o.ai_init_envir(nullptr), 0);
+    // Both reasons are in the stack's log of the day, in the working directory.
+    char day[16];
+    const time_t now = time(nullptr);
+    tm t{};
+    localtime_r(&now, &t);
+    strftime(day, sizeof day, "%Y-%m-%d", &t);
+    std::ifstream log(std::string("zorvan") + day + ".log");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("missing.scd"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("zv_api_worse_" + std::to_string(getpid()) + ".ini:1: error: section header without ']'"),
+              std::string::npos)
+        << text.str();
 
     setenv("ZORVAN_STATION", write_station("good", kGoodStation).c_str(), 1);
     ASSERT_EQ(o.ai_init_envir(nullptr), 0);
