@@ -262,7 +262,18 @@ int DataDeal::findServer(const QString &ld, QString *matched) {
             *matched = text;
         }
     }
-    return best;
+    if (best >= 0 || ac_get_srvm_ied_ad == nullptr || ai_obj_ref_to_id_ad == nullptr) return best;
+    // A functional LD name (Edition 2 ldName) holds no server's name: the
+    // server whose model has that logical device owns it.
+    const QByteArray name = ld.toUtf8();
+    for (int i = 0; i < n; ++i) {
+        AI_IED_CTRL *ied = ac_get_srvm_ied_ad(i);
+        if (ied != nullptr && ai_obj_ref_to_id_ad(ied, name.constData()) > 0) {
+            *matched = QString::fromUtf8(ac_get_srvm_name_ad(i));
+            return i;
+        }
+    }
+    return -1;
 }
 
 void DataDeal::GetLD(QString rptparamindex, QString tbname, QString colname, int eqmid, QSqlDatabase db) {

@@ -714,7 +714,7 @@ void ModelBuilder::set_initial(const IedModel::LnData &L, int32_t i, uint8_t *ds
 }
 
 void ModelBuilder::add_ld(const scl::LDevice &ld) {
-    std::string ld_name = ied_.name + ld.inst;
+    std::string ld_name = ld.name(ied_.name);
     IedModel::LdData &ldd = m_.lds_.emplace_back();
     AI_OBJ_ID ld_id = new_obj(OBJECT_TYPE_LD, 0, nullptr);
     copy_field(ldd.ctrl.cobj.name, AI_OBJ_NAME_LEN, ld_name);
@@ -1154,7 +1154,11 @@ void ModelBuilder::resolve_members() {
                 why = "FCDA lacks ldInst, lnClass, doName or fc";
             } else {
                 std::string ln = f.ln_class == "LLN0" ? std::string("LLN0") : f.prefix + f.ln_class + f.ln_inst;
-                ref = ied_.name + f.ld_inst + "/" + ln + "$" + f.fc + "$" + f.do_name;
+                // ldInst names the LDevice; its domain may be a functional ldName.
+                std::string ld_name = ied_.name + f.ld_inst;
+                for (const scl::LDevice &d : ied_.lds)
+                    if (d.inst == f.ld_inst) ld_name = d.name(ied_.name);
+                ref = ld_name + "/" + ln + "$" + f.fc + "$" + f.do_name;
                 if (!f.da_name.empty()) ref += "$" + f.da_name;
                 std::replace(ref.begin(), ref.end(), '.', '$');
                 if (!f.ix.empty()) why = with_index(ref, f.ix);

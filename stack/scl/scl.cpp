@@ -375,7 +375,7 @@ void Reader::read_ied(const pugi::xml_node &n) {
     ied.line = line(n);
     for (pugi::xml_node c : n.children())
         if (is(c, "Services")) read_services(c, ied.services);
-    std::set<std::string> insts;
+    std::set<std::string> insts, ld_names;
     for (pugi::xml_node ap : n.children()) {
         if (!is(ap, "AccessPoint")) continue;
         // The schema requires the name; the model does not use it.
@@ -393,7 +393,8 @@ void Reader::read_ied(const pugi::xml_node &n) {
                 ld.inst = attr(ldn, "inst");
                 ld.desc = attr(ldn, "desc");
                 ld.line = line(ldn);
-                std::string ld_name = ied.name + ld.inst;
+                ld.ld_name = attr(ldn, "ldName");
+                const std::string ld_name = ld.name(ied.name);
                 if (ld.inst.empty()) {
                     warn(ldn, "LDevice without inst; skipped");
                     continue;
@@ -401,6 +402,10 @@ void Reader::read_ied(const pugi::xml_node &n) {
                 if (!check_name(ldn, "logical device name", ld_name)) continue;
                 if (!insts.insert(ld.inst).second) {
                     warn(ldn, "duplicate LDevice inst '" + ld.inst + "'; skipped");
+                    continue;
+                }
+                if (!ld_names.insert(ld_name).second) {
+                    warn(ldn, "logical device name '" + ld_name + "' given twice; LDevice '" + ld.inst + "' skipped");
                     continue;
                 }
                 for (pugi::xml_node c : ldn.children())

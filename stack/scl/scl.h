@@ -193,6 +193,9 @@ struct Ln {
 
 struct LDevice {
     std::string inst, desc;
+    std::string ld_name;  // ldName (Edition 2): the MMS domain instead of IED name + inst
+    // The logical device's name: its MMS domain and the first part of references.
+    std::string name(const std::string &ied_name) const { return ld_name.empty() ? ied_name + inst : ld_name; }
     std::vector<Ln> lns;  // LN0 first when present, then the LNs in file order
     int line = 0;
 };

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
+#include <QStandardItem>
 #include <QTextStream>
 #include <QThread>
 
@@ -55,17 +56,22 @@ QMap<QString, QString> registered() {
     return out;
 }
 
-class DeviceKinds : public ::testing::TestWithParam<Kind> {
+class TarnmonOnDevice : public ::testing::Test {
 protected:
+    virtual std::vector<std::string> options() const { return {}; }
+    virtual QString scl() { return QStringLiteral(ZV_SAMPLE_STATION_DIR "/sample.scd"); }
     void SetUp() override {
         db = std::make_unique<archtest::OwnDatabase>(archtest::dbNameForCurrentTest());
         ASSERT_TRUE(db->ok()) << db->error().toStdString();
         QDir(db->path()).mkpath("files");
-        sim = std::make_unique<zvt::Sim>("CMIED", 0, 0, db->path().toStdString() + "/files", GetParam().options);
+        const QString scl_file = scl();
+        std::vector<std::string> opts = {"--scl", scl_file.toStdString()};
+        for (const std::string &o : options()) opts.push_back(o);
+        sim = std::make_unique<zvt::Sim>("CMIED", 0, 0, db->path().toStdString() + "/files", opts);
         ASSERT_NE(sim->control_port, 0);
         QFile ini(QDir(db->path()).filePath("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        QTextStream(&ini) << "[station]\nscl = " ZV_SAMPLE_STATION_DIR "/sample.scd\n[ied CMIED]\naddr_a = 127.0.0.1:"
+        QTextStream(&ini) << "[station]\nscl = " << scl_file << "\n[ied CMIED]\naddr_a = 127.0.0.1:"
                           << sim->port_a << "\naddr_b = 127.0.0.2:" << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
         ini.close();
         qputenv("ZORVAN_STATION", QDir(db->path()).filePath("station.ini").toLocal8Bit());
@@ -104,6 +110,11 @@ protected:
     std::unique_ptr<archtest::OwnDatabase> db;
     std::unique_ptr<zvt::Sim> sim;
     gui_srv *win = nullptr;
+};
+
+class DeviceKinds : public TarnmonOnDevice, public ::testing::WithParamInterface<Kind> {
+protected:
+    std::vector<std::string> options() const override { return GetParam().options; }
 };
 
 TEST_P(DeviceKinds, BlocksAreEnabledAsTheDeviceAllowsAndReportedValuesAreArchived) {
@@ -167,5 +178,44 @@ INSTANTIATE_TEST_SUITE_P(
              "CMIEDMON/LLN0$BR$brcbPD01", "report enable CMIEDMON/LLN0$BR$brcbPD01: enabled by another client"},
         Kind{"SmallPdu", {"--pdu-size", "600"}, nullptr, nullptr}),
     [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
+
+// CMIED's logical device with a functional name (Edition 2 ldName): the
+// tree shows it, reads and reports use it, and the archiving worker finds the
+// server that holds the LD although no server's name is in it.
+class FunctionalLdName : public TarnmonOnDevice {
+protected:
+    QString scl() override {
+        QFile in(QStringLiteral(ZV_SAMPLE_STATION_DIR "/sample.scd"));
+        EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(in.readAll());
+        const QString ld = QStringLiteral(R"(<LDevice inst="MON" )");
+        EXPECT_TRUE(text.contains(ld));
+        text.replace(ld, QStringLiteral(R"(<LDevice inst="MON" ldName="T1Monitoring" )"));
+        QFile out(QDir(db->path()).filePath("ldname.scd"));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(text.toUtf8());
+        return out.fileName();
+    }
+};
+
+TEST_F(FunctionalLdName, TreeReadsReportsAndArchivingUseIt) {
+    ASSERT_TRUE(db->rootSql(QStringLiteral(
+        "insert into rptparamindex (paramindex, eqmid, tablename, colname) values "
+        "('T1Monitoring/STMP1$MX$Tmp$mag$f', 1, 'data_etp_h', 'toptmp')")));
+    ASSERT_TRUE(waitFor([&] {
+        const QMap<QString, QString> r = registered();
+        return !r.isEmpty() && !r.values().contains(QStringLiteral("false"));
+    })) << QStringList(rptlst).join(' ').toStdString() << "\n" << stackLog().toStdString();
+    EXPECT_TRUE(registered().contains(QStringLiteral("T1Monitoring/LLN0$BR$brcbTemp01")));
+    QStandardItem *server = win->model->item(0);
+    ASSERT_NE(server, nullptr);
+    ASSERT_GE(server->rowCount(), 1);
+    EXPECT_EQ(server->child(0)->text(), QStringLiteral("T1Monitoring"));
+    EXPECT_EQ(sim->ask("get T1Monitoring/LLN0$BR$brcbTemp01$RptEna"), "OK true");
+
+    ASSERT_EQ(sim->ask("set T1Monitoring/STMP1$MX$Tmp$mag$f 47.75"), "OK");
+    EXPECT_TRUE(waitFor([&] { return db->rows("select toptmp from data_etp_h where toptmp = 47.75").size() == 1; }))
+        << db->rows("select d_time, toptmp from data_etp_h").join(' ').toStdString();
+}
 
 }  // namespace
