@@ -1,24 +1,10 @@
 // A station session captured on the loopback interface decodes in tshark's
 // ISO/MMS dissectors without malformed frames or expert errors.
-#include "sim.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "capture.h"
 
 using namespace zvt;
 
 namespace {
-
-std::string run(const std::string &cmd) {
-    std::string out;
-    if (FILE *p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
@@ -26,28 +12,8 @@ TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
     const std::string files = dir + "/files";
     ::mkdir(files.c_str(), 0755);
     auto sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "3"});
-    const std::string pcap = dir + "/session.pcapng";
-    const std::string log = dir + "/tshark.log";
-    const std::string port = std::to_string(sim->port_a);
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    const bool capturing = eventually([&] {
-        std::ifstream f(log);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str().find("Capture started") != std::string::npos;
-    }, 15000);
-    if (!capturing) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root)";
-    }
+    Capture cap(dir, "session", {sim->port_a});
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     {
         Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
         ASSERT_TRUE(st.ok);
@@ -67,16 +33,13 @@ TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
         ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
-    const std::string decoded = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt 2>&1");
+    cap.stop();
+    const std::string decoded = cap.decoded();
     EXPECT_NE(decoded.find("MMS"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("conclude-RequestPDU"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("Release-Request"), std::string::npos) << decoded;
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
-    const std::string expert = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    EXPECT_EQ(cap.expert_errors(), "");
     sim.reset();
     std::system(("rm -rf '" + dir + "'").c_str());
 }
@@ -95,29 +58,8 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     Sim bay("BAYIED", 0, 0, files, {"--password", pw});
     ASSERT_NE(cm.control_port, 0);
     ASSERT_NE(bay.control_port, 0);
-    const std::string pcap = dir + "/auth.pcapng";
-    const std::string log = dir + "/tshark.log";
-    const std::string pa = std::to_string(cm.port_a), pb = std::to_string(bay.port_a);
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + pa + " or tcp port " + pb).c_str(), "-w",
-                 pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    const bool capturing = eventually([&] {
-        std::ifstream f(log);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str().find("Capture started") != std::string::npos;
-    }, 15000);
-    if (!capturing) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root)";
-    }
+    Capture cap(dir, "auth", {cm.port_a, bay.port_a});
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     {
         Stack st(dir, {{"CMIED", cm.port_a, cm.port_b,
                         "tsel = 0002\nssel = 0003\npsel = 00000004\nap_title = 1.3.9999.33\nae_qualifier = 33\n"
@@ -141,19 +83,15 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
         EXPECT_EQ(Events::get().count("up 1 A"), 0u);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
-    const std::string ports = " -d tcp.port==" + pa + ",tpkt -d tcp.port==" + pb + ",tpkt";
-    const std::string decoded = run("tshark -r '" + pcap + "'" + ports + " -V 2>&1");
+    cap.stop();
+    const std::string decoded = cap.decoded("-V");
     EXPECT_NE(decoded.find("mechanism-name: 2.2.3.1"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("ap-title-form2: 1.3.9999.33"), std::string::npos);
     EXPECT_NE(decoded.find("result: accepted (0)"), std::string::npos);
     EXPECT_NE(decoded.find("service-user: authentication-failure (13)"), std::string::npos);
     EXPECT_NE(decoded.find("rlrq"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
-    const std::string expert = run("tshark -r '" + pcap + "'" + ports + " -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    EXPECT_EQ(cap.expert_errors(), "");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

@@ -3,32 +3,11 @@
 // single components read, whole-block writes split into attribute writes,
 // enables that the device takes or refuses with its reason, and a capture of
 // all of it that tshark decodes without a malformed frame.
-#include "sim.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "capture.h"
 
 using namespace zvt;
 
 namespace {
-
-std::string run(const std::string &cmd) {
-    std::string out;
-    if (FILE *p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string file_text(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 int enable_and_wait(Stack &st, const std::string &ref, bool on = true) {
     Done::get().clear();
@@ -122,7 +101,7 @@ TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
     const std::string dir = temp_dir("kindcap");
     std::vector<std::unique_ptr<Sim>> sims;
-    std::string filter, decode;
+    std::vector<uint16_t> ports;
     std::vector<std::vector<std::string>> options;
     for (const Kind &k : kKinds) options.push_back(k.options);
     options.push_back({"--refuse-gi", "--held", "CMIEDMON/LLN0$RP$urcbAlarm03", "--pdu-size", "600"});
@@ -131,24 +110,10 @@ TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
         ::mkdir(files.c_str(), 0755);
         sims.push_back(std::make_unique<Sim>("CMIED", 0, 0, files, options[i]));
         ASSERT_NE(sims.back()->control_port, 0);
-        const std::string p = std::to_string(sims.back()->port_a);
-        filter += (filter.empty() ? "" : " or ") + std::string("tcp port ") + p;
-        decode += " -d tcp.port==" + p + ",tpkt";
+        ports.push_back(sims.back()->port_a);
     }
-    const std::string pcap = dir + "/kinds.pcapng", log = dir + "/tshark.log";
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", filter.c_str(), "-w", pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    if (!eventually([&] { return file_text(log).find("Capture started") != std::string::npos; }, 15000)) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root)";
-    }
+    Capture cap(dir, "kinds", ports);
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     ::setenv("ZORVAN_QUIET", "1", 1);
     for (size_t i = 0; i < sims.size(); ++i) {
         SCOPED_TRACE(i);
@@ -166,15 +131,12 @@ TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
         ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
-    const std::string decoded = run("tshark -r '" + pcap + "'" + decode + " 2>&1");
+    cap.stop();
+    const std::string decoded = cap.decoded();
     EXPECT_NE(decoded.find("confirmed-RequestPDU CMIEDMON LLN0$BR$brcbTemp01$TimeofEntry"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("unconfirmed-PDU"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
-    const std::string expert = run("tshark -r '" + pcap + "'" + decode + " -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    EXPECT_EQ(cap.expert_errors(), "");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
