@@ -6,9 +6,12 @@
 
 #include "gui_srv.h"
 #include "outputmessage.h"
+#include "quitsignals.h"
 #include "trace.h"
 
 int main(int argc, char *argv[]) {
+    // Trace lines go out whole as they are written: a killed process loses none.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     TM_TRACE_PRINTF("APP DIR PATH: %s\n", QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath().toLocal8Bit().constData());
     TM_TRACE_PRINTF("CUR DIR PATH: %s\n", QDir::currentPath().toLocal8Bit().constData());
     std::fflush(stdout);
@@ -25,6 +28,7 @@ int main(int argc, char *argv[]) {
     // The callbacks reach the window through w, so they are registered only now.
     set_callback_function();
     win->showMaximized();
+    quitOnSignals(win);
     QObject::connect(&a, &QApplication::lastWindowClosed, &a, &QApplication::quit);
     QObject::connect(win, &QObject::destroyed, &a, &QApplication::quit);
     return a.exec();
