@@ -51,7 +51,7 @@ void refreshOpenDialog() {
 
 dialog_filetran::dialog_filetran(QWidget *parent) : QDialog(parent) {
     widget.setupUi(this);
-    tbmodel = new QStandardItemModel();
+    tbmodel = new QStandardItemModel(this);
     widget.tV_file->setModel(tbmodel);
 
     tbmodel->setColumnCount(3);

@@ -100,7 +100,7 @@ dialog_rcb::dialog_rcb(QWidget *parent) : QDialog(parent) {
     widget.setupUi(this);
     widget.rB_BR->setChecked(true);
 
-    tbmodel = new QStandardItemModel();
+    tbmodel = new QStandardItemModel(this);
     widget.tV_RCB->setModel(tbmodel);
     tbmodel->setHorizontalHeaderItem(0, new QStandardItem(tr("RCB Name")));
     widget.tV_RCB->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);

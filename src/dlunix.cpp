@@ -10,7 +10,9 @@ void *open_zorvan_dl() {
     // The executables carry "." and their own folder in their run path, so the
     // bare name finds the library in the working directory or beside the program.
     void *handle = dlopen("libzorvan_ld.so", RTLD_LAZY);
-    if (handle == nullptr) handle = dlopen("libzorvan_ld.so", RTLD_LAZY);
+    // The working directory by path, for when the run path searched is not
+    // the program's own (a sanitizer runtime intercepting dlopen uses its own).
+    if (handle == nullptr) handle = dlopen("./libzorvan_ld.so", RTLD_LAZY);
     if (handle == nullptr) {
         const char *err = dlerror();
         std::printf("File: %s Line:%d error:%s\n", __FILE__, __LINE__, err ? err : "unknown");

@@ -17,7 +17,7 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     qRegisterMetaType<AC_CHANNEL>("AC_CHANNEL");
     ui.setupUi(this);
 
-    tmenu = new QMenu();
+    tmenu = new QMenu(this);
     createActions();
     createMenus();
 
@@ -28,8 +28,8 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     ui.splitter1->setStretchFactor(0, 0);
     ui.splitter1->setStretchFactor(1, 1);
 
-    model = new QStandardItemModel();
-    tbmodel = new QStandardItemModel();
+    model = new QStandardItemModel(this);
+    tbmodel = new QStandardItemModel(this);
     ui.treeView->setModel(model);
     ui.tableView->setModel(tbmodel);
     ui.treeView->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -142,6 +142,10 @@ void gui_srv::shutdown() {
         datedeal->terminate();
         datedeal->wait();
     }
+    // The report dialog is a window of its own; with the stack stopped no
+    // completion can reach it any more.
+    delete dlg_rcb;
+    dlg_rcb = nullptr;
 }
 
 void gui_srv::init_fun() {
@@ -230,7 +234,8 @@ void gui_srv::on_action_ctrl_triggered() {
 }
 
 void gui_srv::on_action_filetran_triggered() {
-    dlg_filetran = new dialog_filetran();
+    // A fresh dialog each time, owned by the window (freed with it).
+    dlg_filetran = new dialog_filetran(this);
     dlg_filetran->setWindowModality(Qt::ApplicationModal);
     dlg_filetran->show();
 }

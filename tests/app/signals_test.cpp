@@ -28,6 +28,8 @@ protected:
         QDir(dir.path()).mkpath("files");
         sim = std::make_unique<zvt::Sim>("CMIED", 0, 0, dir.filePath("files").toStdString());
         ASSERT_NE(sim->control_port, 0);
+        // Beside its working files, as the program is installed in the field.
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZV_LIB_PATH), dir.filePath("libzorvan_ld.so")));
         QFile ini(dir.filePath("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[station]\nscl = " ZV_SAMPLE_STATION "/sample.scd\n[ied CMIED]\naddr_a = 127.0.0.1:" +
