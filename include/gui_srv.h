@@ -2,6 +2,7 @@
 // the station's start-up and shutdown.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QMutex>
 #include <QStandardItemModel>
@@ -41,6 +42,7 @@ public:
     void _on_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl);
     void _on_recv_report(ST_UCHAR *RptID, ST_INT obj_num, AI_OBJ_VAL *obj_val, ST_BOOLEAN *val_chgs,
                          AC_REPORT_REASON *reasons, ST_INT srv_id);
+    void _on_srvRefreshed(ST_INT srv_id);
     void _on_read_req(AC_REQ_CTRL *req_ctrl);
     void _on_dir_req(AC_REQ_CTRL *req_ctrl);
 
@@ -52,6 +54,12 @@ public:
     void InsertFC(AI_IED_CTRL *ied, AI_OBJ_ID ln_id, QStandardItem *item_ln_name, int srv_id);
     void InsertVA(AI_IED_CTRL *ied, AI_OBJ_ID fc_id, QStandardItem *item_fc_name, int srv_id);
     void InsertDS(AI_IED_CTRL *ied, AI_OBJ_ID dom_id, QStandardItem *item_ld_name, int srv_id);
+    // The branch of a server filled again from its current model, its report
+    // control blocks registered anew (a device's own model has arrived).
+    void RefillServer(int srv_id);
+    // Writes the server's model (from SCL or from the device) as an SCL (ICD)
+    // file; false with the reason.
+    bool ExportServerScl(int srv_id, const QString &path, QString *why);
 
     // Value table.
     void tb_recreatecolumn();
@@ -85,12 +93,14 @@ public:
     QAction *act_fixedValue = nullptr;
     QAction *act_connA = nullptr;
     QAction *act_connB = nullptr;
+    QAction *act_exportScl = nullptr;
 
 signals:
     void out_put_signal(QString text);
     void s_connectedToChnl(ST_INT srv_id, AC_CHANNEL chnl);
     void s_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl);
     void s_ftp_filetran(QString sor, QString dev, int trantype);
+    void s_srvRefreshed(ST_INT srv_id);
 
 public slots:
     void print_log(QString text);
@@ -117,6 +127,8 @@ private slots:
     void act_fixedValue_clicked();
     void act_connA_clicked();
     void act_connB_clicked();
+    void act_exportScl_clicked();
+    void t_srvRefreshed(ST_INT srv_id);
     void t_ftp_filetran(QString sor, QString dev, int trantype);
 
 private:
@@ -124,6 +136,7 @@ private:
     void createMenus();
     void shutdown();
 
+    QHash<int, AI_IED_CTRL *> m_tree_ied;  // the model each server's branch shows (GUI thread)
     bool m_library_ready = false;  // library loaded and its environment initialised
     bool m_shut_down = false;
 };
@@ -145,6 +158,10 @@ extern char log_str[2049];
 void *check_receive(void *arg);
 void rpt_enable(int rptindex, int srv_id, int objid, int flag);
 void getRcbValues(int srv_id, int objid, int flag);
+// Asks the device to enable every registered block of the server now.
+void enableBlocksOf(int srv_id);
+// Drops the registered blocks of a server (its model is replaced).
+void forgetBlocksOf(int srv_id);
 void GetRcbEnaValue(int srv_id, int id);
 void _demo_parse_enaRpt_done(AC_REQ_CTRL *ac_reqCtrl);
 void getbrcb_req_done(AC_REQ_CTRL *req_ctrl);
@@ -155,6 +172,7 @@ extern int check_receive_pass_us;
 // Stack callback adapters and their registration.
 void gui_on_connectedToChnl(ST_INT srv_id, AC_CHANNEL chnl);
 void gui_on_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl);
+void gui_on_srvRefreshed(ST_INT srv_id);
 void gui_on_recv_report(ST_UCHAR *RptID, ST_INT obj_num, AI_OBJ_VAL *obj_val, ST_BOOLEAN *val_chgs,
                         AC_REPORT_REASON *reasons, ST_INT srv_id);
 void set_callback_function();

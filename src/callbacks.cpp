@@ -15,6 +15,8 @@ void gui_on_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) {
     w->_on_disconnectedToChnl(srv_id, chnl);
 }
 
+void gui_on_srvRefreshed(ST_INT srv_id) { w->_on_srvRefreshed(srv_id); }
+
 void gui_on_recv_report(ST_UCHAR *RptID, ST_INT obj_num, AI_OBJ_VAL *obj_val, ST_BOOLEAN *val_chgs,
                         AC_REPORT_REASON *reasons, ST_INT srv_id) {
     w->_on_recv_report(RptID, obj_num, obj_val, val_chgs, reasons, srv_id);
@@ -24,7 +26,10 @@ void set_callback_function() {
     if (u_ai_c_rpt_app_ad) u_ai_c_rpt_app_ad(gui_on_recv_report);
     if (u_chnl_connect_app_ad) u_chnl_connect_app_ad(gui_on_connectedToChnl);
     if (u_chnl_disconnect_app_ad) u_chnl_disconnect_app_ad(gui_on_disconnectedToChnl);
+    if (u_srv_refreshed_app_ad) u_srv_refreshed_app_ad(gui_on_srvRefreshed);
 }
+
+void gui_srv::_on_srvRefreshed(ST_INT srv_id) { emit s_srvRefreshed(srv_id); }
 
 void gui_srv::_on_connectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) { emit s_connectedToChnl(srv_id, chnl); }
 

@@ -55,6 +55,7 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
             Qt::QueuedConnection);
     connect(this, SIGNAL(s_ftp_filetran(QString, QString, int)), this, SLOT(t_ftp_filetran(QString, QString, int)),
             Qt::QueuedConnection);
+    connect(this, SIGNAL(s_srvRefreshed(ST_INT)), this, SLOT(t_srvRefreshed(ST_INT)), Qt::QueuedConnection);
     connect(this, SIGNAL(s_disconnectedToChnl(ST_INT, AC_CHANNEL)), this,
             SLOT(t_disconnectedToChnl(ST_INT, AC_CHANNEL)), Qt::QueuedConnection);
     // The archiving worker keeps a recorder file queued until the FTP server
@@ -109,6 +110,7 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
                 item->setIcon(QIcon(QStringLiteral(":/gui_srv/ResourceFiles/srv.bmp")));
                 model->invisibleRootItem()->setChild(i, 0, item);
                 item->setData(i, ROLE_SRV_ID);
+                if (ac_get_srvm_ied_ad) m_tree_ied[i] = ac_get_srvm_ied_ad(i);
                 InsertLD(i, item);
             }
             if (ac_set_srvm_chnlKeepCon_ad) {
@@ -193,6 +195,7 @@ void gui_srv::createActions() {
         {&act_fixedValue, "定值服务", SLOT(act_fixedValue_clicked())},
         {&act_connA, "连接A网", SLOT(act_connA_clicked())},
         {&act_connB, "连接B网", SLOT(act_connB_clicked())},
+        {&act_exportScl, "导出SCL模型", SLOT(act_exportScl_clicked())},
     };
     for (const Entry &e : entries) {
         *e.action = new QAction(tr(e.caption), this);
@@ -212,6 +215,8 @@ void gui_srv::createMenus() {
     tmenu->addSeparator();
     tmenu->addAction(act_connA);
     tmenu->addAction(act_connB);
+    tmenu->addSeparator();
+    tmenu->addAction(act_exportScl);
 }
 
 void gui_srv::on_action_clear_triggered() { ui.textEdit->clear(); }

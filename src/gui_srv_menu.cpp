@@ -1,5 +1,10 @@
 // The context menu of the object tree and the services it dispatches.
+#include <QDebug>
+#include <QFileDialog>
 #include <QMenu>
+
+#include "model/device_doc.h"
+#include "scl/scl_writer.h"
 
 #include "dialog_rcb.h"
 #include "gui_srv.h"
@@ -29,7 +34,7 @@ void gui_srv::ShowContextMenu(const QPoint &pos) {
 
     QStringList list;
     switch (type) {
-    case OBJECT_TYPE_IED: list << "conn" << "directory"; break;
+    case OBJECT_TYPE_IED: list << "conn" << "directory" << "exportScl"; break;
     case OBJECT_TYPE_LD: list << "fixedValue" << "directory"; break;
     case OBJECT_TYPE_LN: list << "read" << "write" << "directory"; break;
     case OBJECT_TYPE_DS: list << "read" << "directory"; break;
@@ -50,7 +55,7 @@ void gui_srv::ShowContextMenu(const QPoint &pos) {
 
 void gui_srv::SetControlState(const QStringList &controllst) {
     for (QAction *a : {act_connA, act_connB, act_control, act_directory, act_fixedValue, act_log, act_read, act_write,
-                       act_report})
+                       act_report, act_exportScl})
         a->setEnabled(false);
     for (const QString &s : controllst) {
         if (s == QLatin1String("report")) {
@@ -68,6 +73,8 @@ void gui_srv::SetControlState(const QStringList &controllst) {
             act_read->setEnabled(true);
         } else if (s == QLatin1String("write")) {
             act_write->setEnabled(true);
+        } else if (s == QLatin1String("exportScl")) {
+            act_exportScl->setEnabled(true);
         } else if (s == QLatin1String("fixedValue")) {
             act_fixedValue->setEnabled(true);
         }
@@ -102,3 +109,42 @@ void toggleKeep(int srv_id, AC_CHANNEL chnl) {
 void gui_srv::act_connA_clicked() { toggleKeep(srv_id_s, AC_CHANNEL_A); }
 
 void gui_srv::act_connB_clicked() { toggleKeep(srv_id_s, AC_CHANNEL_B); }
+
+void gui_srv::act_exportScl_clicked() {
+    const int srv_id = srv_id_s;
+    const char *name = ac_get_srvm_name_ad ? ac_get_srvm_name_ad(srv_id) : nullptr;
+    const QString srv = name ? QString::fromUtf8(name) : QString::number(srv_id);
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出SCL模型"), srv + QStringLiteral(".icd"),
+                                                      tr("SCL文件 (*.icd *.cid *.scd)"));
+    if (path.isEmpty()) return;
+    QString why;
+    if (ExportServerScl(srv_id, path, &why))
+        out_put(tr("服务器%1的模型已导出为SCL文件：%2").arg(srv, path));
+    else
+        out_put(tr("服务器%1的模型导出失败：%2").arg(srv, why));
+}
+
+bool gui_srv::ExportServerScl(int srv_id, const QString &path, QString *why) {
+    AI_IED_CTRL *ied = ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(srv_id) : nullptr;
+    if (ied == nullptr || ied->num_ld == 0) {
+        if (why) *why = tr("没有模型（装置的模型在首次连接后取得）");
+        return false;
+    }
+    const zv::model::RecordOps ops{mvl_type_ctrl_find_ad, ai_read_obj_primVals_ad, ai_cleanup_objVals_ad,
+                                   ai_obj_id_to_ref_ad};
+    zv::model::DeviceDesc desc;
+    std::string reason;
+    if (!zv::model::from_records(ied, ops, desc, reason)) {
+        if (why) *why = QString::fromStdString(reason);
+        return false;
+    }
+    zv::scl::Diagnostics diag(true);
+    zv::model::CbLayouts layouts;
+    auto doc = zv::model::to_document(desc, path.toStdString(), layouts, diag);
+    for (const zv::scl::Diag &d : diag.items()) qWarning().noquote() << "SCL export:" << QString::fromStdString(d.reason);
+    if (!zv::scl::write_icd_file(*doc, doc->ieds.front(), path.toStdString(), reason)) {
+        if (why) *why = QString::fromStdString(reason);
+        return false;
+    }
+    return true;
+}

@@ -198,6 +198,16 @@ void GetRcbEnaValue(int srv_id, int id) {
     if (ai_cleanup_objVals_ad) ai_cleanup_objVals_ad(&values);
 }
 
+void enableBlocksOf(int srv_id) {
+    for (const RptEntry &e : entriesOf(srv_id)) rpt_enable(0, e.srv_id, e.objid, e.flag);
+}
+
+void forgetBlocksOf(int srv_id) {
+    QMutexLocker lock(&rptlst_mutex);
+    for (int i = rptlst.size() - 1; i >= 0; --i)
+        if (parseEntry(rptlst.at(i)).srv_id == srv_id) rptlst.removeAt(i);
+}
+
 void gui_srv::t_connectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) {
     if (QStandardItem *item = model->item(srv_id, 0)) item->setIcon(QIcon(":/gui_srv/ResourceFiles/srv1.gif"));
     std::snprintf(log_str, sizeof log_str, "connected to srv:%d, chnl:%d", srv_id, static_cast<int>(chnl));

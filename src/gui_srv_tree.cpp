@@ -140,3 +140,32 @@ void gui_srv::InsertDS(AI_IED_CTRL *ied, AI_OBJ_ID dom_id, QStandardItem *item_l
         item_ld_name->setChild(base + i, 0, newTreeItem(name, ":/gui_srv/ResourceFiles/ds.bmp", srv_id, id));
     }
 }
+
+void gui_srv::RefillServer(int srv_id) {
+    QStandardItem *item = model->item(srv_id, 0);
+    if (item == nullptr || ac_get_srvm_ied_ad == nullptr) return;
+    forgetBlocksOf(srv_id);
+    item->removeRows(0, item->rowCount());
+    m_tree_ied[srv_id] = ac_get_srvm_ied_ad(srv_id);
+    InsertLD(srv_id, item);
+}
+
+void gui_srv::t_srvRefreshed(ST_INT srv_id) {
+    if (ac_get_srvm_ied_ad == nullptr) return;
+    AI_IED_CTRL *ied = ac_get_srvm_ied_ad(srv_id);
+    const char *name = ac_get_srvm_name_ad ? ac_get_srvm_name_ad(srv_id) : nullptr;
+    const QString srv = name ? QString::fromUtf8(name) : QString::number(srv_id);
+    if (ied != nullptr && m_tree_ied.value(srv_id) == ied) {
+        // The same model: the device was checked against its SCL.
+        const char *summary = ai_get_obj_desc_ad ? ai_get_obj_desc_ad(ied, 0, "?check") : nullptr;
+        if (summary != nullptr) out_put(tr("装置模型与SCL核对：%1").arg(QString::fromUtf8(summary)));
+        return;
+    }
+    RefillServer(srv_id);
+    out_put(tr("已从装置取得服务器%1的模型").arg(srv));
+    // Registered now, enabled now: the channel is up (the browse ran on it).
+    CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
+    AC_CHANNEL active = AC_CHANNEL_UNKNOWN;
+    if (ac_get_srvm_chnlState_ad) ac_get_srvm_chnlState_ad(srv_id, &a, &b, &active);
+    if (a == CHNL_STATE_CONNECTED) enableBlocksOf(srv_id);
+}

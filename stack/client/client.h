@@ -54,6 +54,15 @@ int file_delete(int srv, const AC_DELF_REQ_INFO *info, int timeout_s, AC_REQ_CTR
 // Control services are not offered: the request completes with result 1.
 int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
 
+// The outcome of the last check (model = check) of the server whose SCL
+// model is `m`, in one line, or null before the first; the text stays valid
+// for the process. The application reads it as the description "?check" of
+// the IED object (ai_get_obj_desc(ied, 0, "?check")). Any thread.
+const char *check_summary(const model::IedModel *m);
+// The name under which the check's outcome is asked (no object has it: '?'
+// is no name character).
+constexpr const char *kCheckSummaryName = "?check";
+
 // Limits of what a request or a device may make us hold.
 constexpr int32_t kMaxObjectsPerRequest = 4096;
 constexpr size_t kMaxDirectoryEntries = 100000;

@@ -237,8 +237,27 @@ void Engine::channel_event(int srv, AC_CHANNEL ch, bool up) {
     f(srv, ch);
 }
 
+// Key of a refreshed event in deferred_ (beside channels A and B).
+constexpr int kRefreshedKey = 2;
+
+void Engine::refreshed_event(int srv) {
+    deferred_[std::make_pair(srv, kRefreshedKey)] = true;
+    deliver_deferred();
+}
+
 void Engine::deliver_deferred() {
     for (auto it = deferred_.begin(); it != deferred_.end();) {
+        if (it->first.second == kRefreshedKey) {
+            U_SRV_REFRESHED_FUN r = zv::app_callbacks().refreshed.load();
+            if (r == nullptr) {
+                ++it;
+                continue;
+            }
+            const int srv = it->first.first;
+            it = deferred_.erase(it);
+            r(srv);
+            continue;
+        }
         U_CHNL_FUN f = it->second ? zv::app_callbacks().connected.load() : zv::app_callbacks().disconnected.load();
         if (f == nullptr) {
             ++it;
@@ -518,6 +537,7 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     const int srv = s.index;
     const AC_CHANNEL which = ch.which;
     if (!quiet_) post([this, srv, which] { channel_event(srv, which, true); });
+    start_browse(*this, s, ch);
 }
 
 void Engine::fail_running(ServerCtx &s, Channel &ch) {

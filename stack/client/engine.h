@@ -125,6 +125,10 @@ struct ServerCtx {
     // Control blocks whose layout on the device differs from the SCL's,
     // already reported once.
     std::set<AI_OBJ_ID> layout_warned;
+    // The device's own description (model = device or check): taken once
+    // for device, at each association for check; one browse at a time.
+    bool described = false;
+    bool describing = false;
     // "server 0 (CMIED)" for log lines.
     std::string label() const;
 };
@@ -178,6 +182,9 @@ public:
     void post(std::function<void()> fn);
     void lose(ServerCtx &s, Channel &ch, const std::string &why);
     void refused(ServerCtx &s, Channel &ch, const std::string &why);
+    // Callback thread: tells the application that server `srv`'s model (or
+    // its check) is new; kept until the application's function is there.
+    void refreshed_event(int srv);
 
 private:
     void work(int me);
@@ -238,6 +245,10 @@ private:
     std::atomic<bool> retry_deferred_{false};   // a retry of deferred_ is queued or due
     friend class Job;
 };
+
+// Network thread, when a channel's association is up: starts the browse of
+// a server whose model comes from the device (browse.cpp).
+void start_browse(Engine &e, ServerCtx &s, Channel &ch);
 
 // The running engine, or null.
 std::shared_ptr<Engine> current_engine();

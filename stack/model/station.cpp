@@ -368,6 +368,12 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             std::string why;
             ok = iso_key(key, val, e.called, e.calling, why);
             if (!ok) diag.error(path, no, "'" + key + "' of IED '" + e.name + "': " + why);
+        } else if (key == "model") {
+            ok = val == "scl" || val == "device" || val == "check";
+            if (ok)
+                e.source = val == "device" ? ModelSource::Device : val == "check" ? ModelSource::Check : ModelSource::Scl;
+            else
+                diag.error(path, no, "'model' of IED '" + e.name + "' must be scl, device or check");
         } else if (key == "password") {
             // ISO 8650-1 charstring (GraphicString): no control characters.
             // The value never goes into a diagnostic.
@@ -384,11 +390,43 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
         }
         if (!ok) return false;
     }
-    if (out.scl_files.empty()) {
+    // A station whose IEDs all describe themselves needs no SCL.
+    bool all_device = !out.servers.empty();
+    for (const ServerEntry &e : out.servers) all_device = all_device && e.source == ModelSource::Device;
+    if (out.scl_files.empty() && !all_device) {
         diag.error(path, no, "no SCL file named ([station] scl = FILE)");
         return false;
     }
     return true;
+}
+
+const char *model_source_name(ModelSource s) {
+    switch (s) {
+    case ModelSource::Scl: return "scl";
+    case ModelSource::Device: return "device";
+    case ModelSource::Check: return "check";
+    }
+    return "?";
+}
+
+ModelSlot &ModelSlot::operator=(std::unique_ptr<IedModel> m) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    IedModel *p = m.get();
+    if (p) owned_.push_back(std::move(m));
+    current_.store(p, std::memory_order_release);
+    return *this;
+}
+
+std::unique_ptr<IedModel> empty_model(const std::string &ied_name) {
+    auto doc = std::make_shared<scl::Document>();
+    doc->file = "(device " + ied_name + ")";
+    doc->has_templates = true;
+    scl::Ied ied;
+    ied.name = ied_name;
+    ied.has_server = true;
+    doc->ieds.push_back(std::move(ied));
+    scl::Diagnostics quiet(true);  // "no logical device" is what is meant here
+    return IedModel::build(doc, doc->ieds.front(), quiet);
 }
 
 std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &diag) {
@@ -431,6 +469,30 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
     }
     auto st = std::unique_ptr<Station>(new Station());
     for (const ServerEntry &e : entries) {
+        if (e.source == ModelSource::Device) {
+            // No SCL: the device says what it holds at its first association.
+            if (!e.a_given) {
+                diag.error(sf.path, e.line, "IED '" + e.name + "' (model = device) needs addr_a");
+                return nullptr;
+            }
+            auto srv = std::make_unique<Server>();
+            srv->name = e.name;
+            srv->cfg = e.cfg;
+            srv->a = e.a;
+            if (e.b_given) srv->b = e.b;
+            overlay(srv->called_a, e.called);
+            overlay(srv->called_b, e.called);
+            srv->calling = e.calling;
+            srv->password = e.password;
+            srv->source = e.source;
+            srv->model = empty_model(e.name);
+            if (!srv->model) {
+                diag.error(sf.path, e.line, "no model could be built for IED '" + e.name + "'");
+                return nullptr;
+            }
+            st->servers_.push_back(std::move(srv));
+            continue;
+        }
         auto it = by_name.find(e.name);
         if (it == by_name.end()) {
             diag.error(sf.path, e.line, "IED '" + e.name + "' is not in the SCL files");
@@ -474,6 +536,7 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
         overlay(srv->called_b, e.called);
         srv->calling = e.calling;
         srv->password = e.password;
+        srv->source = e.source;
         srv->model = IedModel::build(it->second.doc, ied, diag);
         if (!srv->model) {
             diag.error(sf.path, e.line, "no model could be built for IED '" + e.name + "'");

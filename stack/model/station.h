@@ -3,8 +3,10 @@
 // described at the top of station/station.ini.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +57,14 @@ struct NetAddress {
     bool present() const { return !host.empty(); }
 };
 
+// Where a server's model comes from (station key `model`).
+enum class ModelSource {
+    Scl,     // the SCL files
+    Device,  // the device itself, browsed at its first association
+    Check,   // the SCL files, compared with the device at each association
+};
+const char *model_source_name(ModelSource s);
+
 // One [ied NAME] section of the station file.
 struct ServerEntry {
     std::string name;
@@ -64,6 +74,7 @@ struct ServerEntry {
     AI_IED_CFG cfg{};
     IsoAddress called, calling;            // station keys (tsel, ..., local_tsel, ...)
     std::optional<std::string> password;   // ACSE password authentication
+    ModelSource source = ModelSource::Scl;
 };
 
 // The station file as read.
@@ -81,6 +92,24 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
 // Parses "host:port"; false if malformed.
 bool parse_address(const std::string &text, NetAddress &out);
 
+// The model of a server. Readers on any thread take the current one; the
+// network thread may install another once (a device's own model arriving).
+// A replaced model is kept until the process ends, because application
+// threads may still read through pointers they took before.
+class ModelSlot {
+public:
+    ModelSlot &operator=(std::unique_ptr<IedModel> m);
+    IedModel *get() const { return current_.load(std::memory_order_acquire); }
+    IedModel *operator->() const { return get(); }
+    IedModel &operator*() const { return *get(); }
+    explicit operator bool() const { return get() != nullptr; }
+
+private:
+    std::atomic<IedModel *> current_{nullptr};
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<IedModel>> owned_;  // guarded by mutex_; the current one is last
+};
+
 // A configured server with its model.
 struct Server {
     std::string name;
@@ -89,8 +118,15 @@ struct Server {
     IsoAddress called_a, called_b;         // the device per network: SCL Address, then station keys
     IsoAddress calling;                    // this client: station keys
     std::optional<std::string> password;   // never written to a log
-    std::unique_ptr<IedModel> model;
+    ModelSource source = ModelSource::Scl;
+    // Device: an empty model (the IED without LDs) until the device's own
+    // arrives; then that one.
+    ModelSlot model;
 };
+
+// The model of an IED that has not described itself yet: the IED without
+// logical devices.
+std::unique_ptr<IedModel> empty_model(const std::string &ied_name);
 
 class Station {
 public:

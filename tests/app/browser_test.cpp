@@ -314,7 +314,7 @@ TEST_F(Browser, MenuEnablesEntriesByObjectType) {
     win->ui.treeView->expandAll();
     settle();
     QStandardItem *srv = serverItem(0);
-    EXPECT_EQ(menuFor(win, srv), QStringList({"目录服务", "连接A网", "连接B网"}));
+    EXPECT_EQ(menuFor(win, srv), QStringList({"目录服务", "连接A网", "连接B网", "导出SCL模型"}));
     EXPECT_EQ(win->srv_id_s, 0);
     EXPECT_EQ(win->obj_id_s, 0);
     QStandardItem *ld = findItem(srv, {"CMIEDMON"});

@@ -66,10 +66,10 @@ protected:
         QFile ini(dir.file("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         QTextStream out(&ini);
-        out << "[station]\nscl = " << scl << "\n";
+        if (!modelKeys()) out << "[station]\nscl = " << scl << "\n";
         for (auto [name, sim] : {std::pair<const char *, zvt::Sim *>{"CMIED", cm.get()}, {"BAYIED", bay.get()}})
             out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
-                << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
+                << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n" << (modelKeys() ? modelKeys() : "");
         ini.close();
         qunsetenv("ZORVAN_STATION");
         qputenv("TARNMON_CHECK_PASS_US", checkPassUs());
@@ -88,6 +88,8 @@ protected:
     // A checker cycle of 2001 passes takes 2 s instead of 40.
     virtual const char *checkPassUs() const { return "1000"; }
     virtual QString stationScl() { return QStringLiteral(ZV_SAMPLE_STATION "/sample.scd"); }
+    // More keys of every [ied] section; with them the station names no SCL.
+    virtual const char *modelKeys() const { return nullptr; }
     bool iconIs(int srv, const char *name) { return iconImage(win->model->item(srv)->icon()) == resourceImage(name); }
     CHNL_STATE stateOf(int srv, AC_CHANNEL ch) {
         CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
@@ -125,7 +127,7 @@ TEST_F(Station, MenuCaptionsFollowTheChannelStates) {
     cm->ask("drop B");
     ASSERT_TRUE(waitFor([&] { return stateOf(0, AC_CHANNEL_B) != CHNL_STATE_CONNECTED; }));
     const QStringList enabled = menuFor(win, win->model->item(0));
-    EXPECT_EQ(enabled, QStringList({"目录服务", "断开A网", "连接B网"}));
+    EXPECT_EQ(enabled, QStringList({"目录服务", "断开A网", "连接B网", "导出SCL模型"}));
     EXPECT_EQ(win->act_connA->text(), QString::fromUtf8("断开A网"));
     EXPECT_EQ(win->act_connB->text(), QString::fromUtf8("连接B网"));
 }
@@ -368,3 +370,35 @@ TEST_F(QuietChecker, EachConnectSendsOneEnableRequestPerRegisteredBlockOfThatSer
 }
 
 }  // namespace
+
+// Devices without their SCL (model = device): after the first association
+// each server's branch holds the device's model, its blocks for this client
+// are registered and enabled on the device, and the model can be exported.
+class DeviceStation : public Station {
+protected:
+    const char *modelKeys() const override { return "model = device\n"; }
+};
+
+TEST_F(DeviceStation, TreeAndBlocksComeFromTheDevicesAndTheModelExports) {
+    ASSERT_TRUE(waitFor([&] { return win->model->item(0)->rowCount() > 0 && win->model->item(1)->rowCount() > 0; }, 60000))
+        << win->ui.textEdit->toPlainText().toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        return win->ui.textEdit->toPlainText().contains(QString::fromUtf8("已从装置取得服务器CMIED的模型"));
+    }));
+    ASSERT_TRUE(waitFor([] { return blocksOf(0, "true") && blocksOf(1, "true"); }, 60000))
+        << QStringList(rptlst).join(' ').toStdString();
+    // The blocks of channel A's instance, enabled on the device itself.
+    EXPECT_EQ(deviceBlock(*cm, QStringLiteral("CMIEDMON/LLN0$BR$brcbTemp01")).ena, 1);
+    EXPECT_EQ(deviceBlock(*cm, QStringLiteral("CMIEDMON/LLN0$BR$brcbTemp02")).ena, 0);
+    QStandardItem *ld = win->model->item(0)->child(0);
+    EXPECT_EQ(ld->text(), QStringLiteral("CMIEDMON"));
+
+    QString why;
+    const QString icd = dir.file("CMIED.icd");
+    ASSERT_TRUE(win->ExportServerScl(0, icd, &why)) << why.toStdString();
+    QFile f(icd);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("<ReportControl name=\"brcbTemp\"")));
+    EXPECT_TRUE(text.contains(QStringLiteral("<RptEnabled max=\"4\"")));
+}

@@ -96,3 +96,79 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<int> g_browsed{0};
+void on_browsed(ST_INT) { ++g_browsed; }
+}  // namespace
+
+// The browse of a device without its SCL (model = device): every
+// GetNameList, GetVariableAccessAttributes, Read and
+// GetNamedVariableListAttributes and their answers decode cleanly.
+TEST(CaptureTest, DeviceBrowseDecodesCleanlyInTshark) {
+    ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
+    const std::string dir = temp_dir("capbrowse");
+    const std::string files = dir + "/files";
+    ::mkdir(files.c_str(), 0755);
+    Sim sim("CMIED", 0, 0, files);
+    ASSERT_NE(sim.control_port, 0);
+    const std::string pcap = dir + "/browse.pcapng";
+    const std::string log = dir + "/tshark.log";
+    const std::string port = std::to_string(sim.port_a);
+    pid_t cap = ::fork();
+    if (cap == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::dup2(fd, 1);
+        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
+        ::_exit(127);
+    }
+    const bool capturing = eventually([&] {
+        std::ifstream f(log);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str().find("Capture started") != std::string::npos;
+    }, 15000);
+    if (!capturing) {
+        ::kill(cap, SIGKILL);
+        ::waitpid(cap, nullptr, 0);
+        FAIL() << "no capture on lo is possible here (needs root)";
+    }
+    {
+        const std::string path = dir + "/station.ini";
+        std::ofstream(path) << "[ied CMIED]\nmodel = device\naddr_a = 127.0.0.1:" << sim.port_a << "\naddr_b = none\n";
+        Events::get().clear();
+        u_chnl_connect_app(on_up);
+        u_chnl_disconnect_app(on_down);
+        u_srv_refreshed_app(on_browsed);
+        ASSERT_EQ(ai_init_envir(path.c_str()), 0);
+        ASSERT_EQ(ac_init_srvm(), 0);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        EXPECT_TRUE(eventually([] { return g_browsed == 1; }, 30000));
+        ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
+        EXPECT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
+        ai_uninit_envir();
+    }
+    // The capture takes the last frames once the release is on the wire;
+    // its packet count stops growing.
+    size_t last = 0;
+    eventually([&] {
+        const size_t n = run("tshark -r '" + pcap + "' 2>/dev/null | wc -l").size();
+        const bool still = n == last && n > 0;
+        last = n;
+        return still;
+    }, 3000);
+    ::kill(cap, SIGINT);
+    ::waitpid(cap, nullptr, 0);
+    const std::string decoded = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt 2>&1");
+    const std::string services = run("tshark -r '" + pcap + "' -d tcp.port==" + port +
+                                     ",tpkt -V 2>&1 | grep -o -E 'confirmedService(Request|Response): [a-zA-Z]+' | sort -u");
+    for (const char *svc : {"getNameList", "getVariableAccessAttributes", "getNamedVariableListAttributes", "read"}) {
+        EXPECT_NE(services.find(std::string("Request: ") + svc), std::string::npos) << svc << "\n" << services;
+        EXPECT_NE(services.find(std::string("Response: ") + svc), std::string::npos) << svc << "\n" << services;
+    }
+    EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
+    const std::string expert = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt -q -z expert,error 2>&1");
+    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
