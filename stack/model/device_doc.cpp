@@ -270,18 +270,23 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
         case scl::CbKind::Log: return 2;
         case scl::CbKind::SettingGroup: return 3;
         case scl::CbKind::Goose: return 4;
+        case scl::CbKind::SampledValue: return 5;
         }
         return 5;
     };
+    // A logical device's inst: what follows the IED name, or, for a
+    // functional name (Edition 2 ldName), the whole name, which is then its
+    // ldName too.
+    std::map<std::string, std::string> inst_of;
+    for (const DevLd &ld : d.lds)
+        inst_of[ld.name] = ld.name.size() > d.ied.size() && ld.name.compare(0, d.ied.size(), d.ied) == 0
+                               ? ld.name.substr(d.ied.size())
+                               : ld.name;
 
     for (const DevLd &ld : d.lds) {
-        if (ld.name.size() <= d.ied.size() || ld.name.compare(0, d.ied.size(), d.ied) != 0) {
-            diag.warn(origin, 0, "logical device '" + ld.name + "' does not begin with the IED name '" + d.ied +
-                                     "'; left out");
-            continue;
-        }
         scl::LDevice sld;
-        sld.inst = ld.name.substr(d.ied.size());
+        sld.inst = inst_of[ld.name];
+        if (sld.inst == ld.name) sld.ld_name = ld.name;
         sld.desc = ld.desc;
         for (const DevLn &ln : ld.lns) {
             if (!scl::valid_name(ln.name)) {
@@ -301,14 +306,15 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
                     const size_t d1 = m.find('$', slash == std::string::npos ? 0 : slash);
                     const size_t d2 = d1 == std::string::npos ? d1 : m.find('$', d1 + 1);
                     scl::Fcda f;
-                    if (slash == std::string::npos || d2 == std::string::npos ||
-                        m.compare(0, d.ied.size(), d.ied) != 0 || slash <= d.ied.size()) {
+                    const auto member_ld =
+                        slash == std::string::npos ? inst_of.end() : inst_of.find(m.substr(0, slash));
+                    if (slash == std::string::npos || d2 == std::string::npos || member_ld == inst_of.end()) {
                         diag.warn(origin, 0, "member '" + m.substr(0, 140) + "' of data set " + ld.name + "/" + ln.name +
                                                  "$" + ds.name + " is no reference of this IED; kept unresolved");
                         sds.members.push_back(f);
                         continue;
                     }
-                    f.ld_inst = m.substr(d.ied.size(), slash - d.ied.size());
+                    f.ld_inst = member_ld->second;
                     scl::Ln parts;
                     split_ln(m.substr(slash + 1, d1 - slash - 1), parts);
                     f.prefix = parts.prefix;

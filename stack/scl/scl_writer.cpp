@@ -130,6 +130,27 @@ void write_cb(pugi::xml_node ln, const ControlBlock &cb) {
         set(g, "appID", cb.go_id);
         break;
     }
+    case CbKind::SampledValue: {
+        pugi::xml_node v = ln.append_child("SampledValueControl");
+        set(v, "name", cb.name);
+        set(v, "desc", cb.desc);
+        set(v, "datSet", cb.dat_set);
+        set(v, "smvID", cb.smv_id);
+        set_num(v, "confRev", cb.conf_rev);
+        set_num(v, "smpRate", cb.smp_rate);
+        set_num(v, "nofASDU", cb.nof_asdu);
+        set_bool(v, "multicast", cb.multicast);
+        static const char *const kModes[] = {"SmpPerPeriod", "SmpPerSec", "SecPerSmp"};
+        if (cb.smp_mod < 3) set(v, "smpMod", kModes[cb.smp_mod]);
+        pugi::xml_node o = v.append_child("SmvOpts");
+        const std::pair<const char *, int> bits[] = {{"refreshTime", kSvRefreshTime},
+                                                     {"sampleSynchronized", kSvSampleSync},
+                                                     {"sampleRate", kSvSampleRate},
+                                                     {"dataSet", kSvDataSet},
+                                                     {"security", kSvSecurity}};
+        for (const auto &b : bits) set_bool(o, b.first, cb.sv_opts & (1u << b.second));
+        break;
+    }
     }
 }
 
@@ -232,6 +253,7 @@ std::string write_icd(const Document &doc, const Ied &ied) {
     for (const LDevice &ld : ied.lds) {
         pugi::xml_node l = srv.append_child("LDevice");
         set(l, "inst", ld.inst);
+        set(l, "ldName", ld.ld_name);
         set(l, "desc", ld.desc);
         for (const Ln &ln : ld.lns) {
             write_ln(l, ln);

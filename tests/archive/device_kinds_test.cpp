@@ -60,6 +60,8 @@ class TarnmonOnDevice : public ::testing::Test {
 protected:
     virtual std::vector<std::string> options() const { return {}; }
     virtual QString scl() { return QStringLiteral(ZV_SAMPLE_STATION_DIR "/sample.scd"); }
+    // The station file names no SCL: the stack learns the model from the device.
+    virtual bool deviceModel() const { return false; }
     void SetUp() override {
         db = std::make_unique<archtest::OwnDatabase>(archtest::dbNameForCurrentTest());
         ASSERT_TRUE(db->ok()) << db->error().toStdString();
@@ -71,8 +73,10 @@ protected:
         ASSERT_NE(sim->control_port, 0);
         QFile ini(QDir(db->path()).filePath("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        QTextStream(&ini) << "[station]\nscl = " << scl_file << "\n[ied CMIED]\naddr_a = 127.0.0.1:"
-                          << sim->port_a << "\naddr_b = 127.0.0.2:" << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
+        if (!deviceModel()) QTextStream(&ini) << "[station]\nscl = " << scl_file << "\n";
+        QTextStream(&ini) << "[ied CMIED]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
+                          << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n"
+                          << (deviceModel() ? "model = device\n" : "");
         ini.close();
         qputenv("ZORVAN_STATION", QDir(db->path()).filePath("station.ini").toLocal8Bit());
         qputenv("TARNMON_CHECK_PASS_US", "1000");
@@ -198,24 +202,39 @@ protected:
     }
 };
 
-TEST_F(FunctionalLdName, TreeReadsReportsAndArchivingUseIt) {
-    ASSERT_TRUE(db->rootSql(QStringLiteral(
+// The same, with no SCL in the station file: the model comes from the device.
+class FunctionalLdNameFromTheDevice : public FunctionalLdName {
+protected:
+    bool deviceModel() const override { return true; }
+};
+
+void treeReadsReportsAndArchivingUseIt(archtest::OwnDatabase &db, zvt::Sim &sim, gui_srv *win,
+                                       const std::function<QString()> &log) {
+    ASSERT_TRUE(db.rootSql(QStringLiteral(
         "insert into rptparamindex (paramindex, eqmid, tablename, colname) values "
         "('T1Monitoring/STMP1$MX$Tmp$mag$f', 1, 'data_etp_h', 'toptmp')")));
     ASSERT_TRUE(waitFor([&] {
         const QMap<QString, QString> r = registered();
-        return !r.isEmpty() && !r.values().contains(QStringLiteral("false"));
-    })) << QStringList(rptlst).join(' ').toStdString() << "\n" << stackLog().toStdString();
+        return r.size() == 8 && !r.values().contains(QStringLiteral("false"));
+    })) << QStringList(rptlst).join(' ').toStdString() << "\n" << log().toStdString();
     EXPECT_TRUE(registered().contains(QStringLiteral("T1Monitoring/LLN0$BR$brcbTemp01")));
     QStandardItem *server = win->model->item(0);
     ASSERT_NE(server, nullptr);
     ASSERT_GE(server->rowCount(), 1);
     EXPECT_EQ(server->child(0)->text(), QStringLiteral("T1Monitoring"));
-    EXPECT_EQ(sim->ask("get T1Monitoring/LLN0$BR$brcbTemp01$RptEna"), "OK true");
+    EXPECT_EQ(sim.ask("get T1Monitoring/LLN0$BR$brcbTemp01$RptEna"), "OK true");
 
-    ASSERT_EQ(sim->ask("set T1Monitoring/STMP1$MX$Tmp$mag$f 47.75"), "OK");
-    EXPECT_TRUE(waitFor([&] { return db->rows("select toptmp from data_etp_h where toptmp = 47.75").size() == 1; }))
-        << db->rows("select d_time, toptmp from data_etp_h").join(' ').toStdString();
+    ASSERT_EQ(sim.ask("set T1Monitoring/STMP1$MX$Tmp$mag$f 47.75"), "OK");
+    EXPECT_TRUE(waitFor([&] { return db.rows("select toptmp from data_etp_h where toptmp = 47.75").size() == 1; }))
+        << db.rows("select d_time, toptmp from data_etp_h").join(' ').toStdString();
+}
+
+TEST_F(FunctionalLdName, TreeReadsReportsAndArchivingUseIt) {
+    treeReadsReportsAndArchivingUseIt(*db, *sim, win, [&] { return stackLog(); });
+}
+
+TEST_F(FunctionalLdNameFromTheDevice, TreeReadsReportsAndArchivingUseIt) {
+    treeReadsReportsAndArchivingUseIt(*db, *sim, win, [&] { return stackLog(); });
 }
 
 }  // namespace

@@ -161,7 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
                       GroupRow{"NotFromOne", {{"brcbA02", 1}, {"brcbA03", 1}}, {"brcbA02/-", "brcbA03/-"}}),
     [](const auto &i) { return std::string(i.param.name); });
 
-TEST(DeviceDocument, LeavesOutWhatDoesNotBelongToTheIed) {
+// A logical device with a functional name (Edition 2 ldName) keeps it; a
+// member naming an LD the device does not have stays unresolved in its place.
+TEST(DeviceDocument, FunctionalLdNamesStayAndForeignMembersAreUnresolved) {
     zv::model::DeviceDesc d;
     d.ied = "IED";
     zv::model::DevLd other;
@@ -177,11 +179,14 @@ TEST(DeviceDocument, LeavesOutWhatDoesNotBelongToTheIed) {
     zv::scl::Diagnostics diag(true);
     zv::model::CbLayouts layouts;
     auto doc = zv::model::to_document(d, "device IED", layouts, diag);
-    ASSERT_EQ(doc->ieds.at(0).lds.size(), 1u);
-    EXPECT_TRUE(diag.mentions("logical device 'XYZLD0' does not begin with the IED name 'IED'"));
+    ASSERT_EQ(doc->ieds.at(0).lds.size(), 2u);
+    EXPECT_EQ(doc->ieds[0].lds[0].name("IED"), "XYZLD0");
+    EXPECT_EQ(doc->ieds[0].lds[0].ld_name, "XYZLD0");
+    EXPECT_EQ(doc->ieds[0].lds[1].name("IED"), "IEDLD0");
+    EXPECT_EQ(doc->ieds[0].lds[1].ld_name, "");
     EXPECT_TRUE(diag.mentions("member 'OTHERLD0/LLN0$ST$Beh' of data set IEDLD0/LLN0$ds is no reference of this IED"));
     // The member keeps its place, unresolved.
-    EXPECT_EQ(doc->ieds[0].lds[0].lns[0].data_sets.at(0).members.size(), 2u);
+    EXPECT_EQ(doc->ieds[0].lds[1].lns[0].data_sets.at(0).members.size(), 2u);
 }
 
 struct StationRow {
