@@ -75,15 +75,17 @@ QByteArray nameInDirectory(const QByteArray &listed, QByteArray dir) {
 
 bool isDataFile(const QByteArray &name) { return name.endsWith(".dat") || name.endsWith(".DAT"); }
 
-// Name order of recordings: runs of digits by their value ("rec_9" before
-// "rec_10"), everything else by character.
+bool asciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+// Name order of recordings: runs of ASCII digits by their value ("rec_9"
+// before "rec_10"), everything else by character.
 bool nameOrderLess(const QString &a, const QString &b) {
     int i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
+        if (asciiDigit(a[i]) && asciiDigit(b[j])) {
             int ei = i, ej = j;
-            while (ei < a.size() && a[ei].isDigit()) ++ei;
-            while (ej < b.size() && b[ej].isDigit()) ++ej;
+            while (ei < a.size() && asciiDigit(a[ei])) ++ei;
+            while (ej < b.size() && asciiDigit(b[ej])) ++ej;
             // Leading zeros do not count; then the longer run is the larger.
             int si = i, sj = j;
             while (si + 1 < ei && a[si] == QLatin1Char('0')) ++si;
