@@ -215,29 +215,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileTimeForms,
                                            TimeRow{"None", "none", "", false}),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST(FilesGb18030, RecordingsAreNamedInGb18030AndServedByThoseBytes) {
-    SimServer sim([](Config& c) { c.gb18030Names = true; });
-    const std::string ans = sim.ask("record");
-    const std::string series = std::string("COMTRADE/CMIED") + kGb18030RecordingTag + "_";
-    ASSERT_EQ(ans.rfind("OK " + series, 0), 0u) << ans;
-    TestClient client;
-    ASSERT_TRUE(client.associate(sim.host(), sim.port()));
-    auto* d = responseOf<mms::FileDirectoryResponse>(client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE/*.dat"}, {}}));
-    ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->entries.size(), 1u);
-    const mms::FileName name = d->entries[0].name;
-    EXPECT_EQ(name[0].rfind(series, 0), 0u);
-    auto* open = responseOf<mms::FileOpenResponse>(client.call(mms::FileOpenRequest{name, 0}));
-    ASSERT_NE(open, nullptr);
-    const int32_t frsm = open->frsmId;
-    auto* r = responseOf<mms::FileReadResponse>(client.call(mms::FileReadRequest{frsm}));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(std::string(r->data.begin(), r->data.end()), slurp(sim.dir + "/" + name[0]).substr(0, r->data.size()));
-    EXPECT_NE(responseOf<mms::FileCloseResponse>(client.call(mms::FileCloseRequest{frsm})), nullptr);
-    EXPECT_NE(responseOf<mms::FileDeleteResponse>(client.call(mms::FileDeleteRequest{name})), nullptr);
-    EXPECT_NE(::access((sim.dir + "/" + name[0]).c_str(), F_OK), 0);
-}
-
 struct OpenRow {
     const char* name;
     std::string file;
