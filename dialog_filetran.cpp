@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "devicefilename.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
 
@@ -83,7 +85,7 @@ void dialog_filetran::box(const QString &title, const QString &text) {
     QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
 }
 
-QByteArray dialog_filetran::LocalFileName(const QByteArray &listed) { return listed.mid(listed.lastIndexOf('/') + 1); }
+QByteArray dialog_filetran::LocalFileName(const QByteArray &listed) { return devfile::localName(listed, nullptr).toUtf8(); }
 
 bool dialog_filetran::selectedName(const QString &title, const char *no_row, const QString &empty_title,
                                    const char *empty, QByteArray *name) {
@@ -127,12 +129,16 @@ void dialog_filetran::OnGetFileListParse(AC_GETFAV_REQ_CTRL *result) {
     for (int i = 0; i < result->file_num; ++i) {
         const AC_FILE_ATTR &attr = result->file_attrs[i];
         const QByteArray name(attr.file_name, static_cast<int>(qstrnlen(attr.file_name, sizeof attr.file_name)));
-        auto *item = new QStandardItem(QString::fromUtf8(name));
+        // Shown decoded (UTF-8 or GB18030); the bytes go back to the device.
+        auto *item = new QStandardItem(devfile::shown(name));
         item->setData(name, ROLE_LISTED_NAME);
         tbmodel->setItem(i, 0, item);
         tbmodel->setItem(i, 1, new QStandardItem(QString::number(attr.file_size)));
+        // secs 0: the device gave no time.
         const QDateTime modified = QDateTime::fromSecsSinceEpoch(attr.last_modified.secs);
-        tbmodel->setItem(i, 2, new QStandardItem(modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+        tbmodel->setItem(i, 2, new QStandardItem(attr.last_modified.secs == 0
+                                                     ? QString()
+                                                     : modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     }
 }
 
@@ -147,10 +153,14 @@ void dialog_filetran::on_pB_fileupload_clicked() {
         return;
 
     // The server gets its own name back; the local file is named after the
-    // last part of it. A name with nothing after its last "/" names no file.
+    // last part of it, decoded, when that is a safe name.
     char src[NAME_BUF];
     char dest[NAME_BUF];
-    const QByteArray local = LocalFileName(name);
+    QString why;
+    const QByteArray local = devfile::localName(name, &why).toUtf8();
+    if (local.isEmpty())
+        qDebug().noquote() << "file" << devfile::shown(name) << "of server" << widget.cB_server->currentText()
+                           << "not fetched: no local name (" + why + ")";
     AC_REQ_CTRL *reqctl = nullptr;
     bool queued = false;
     if (!local.isEmpty() && toNameBuffer(name, src) && toNameBuffer(local, dest) && ac_get_file_ad != nullptr) {

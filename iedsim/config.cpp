@@ -85,6 +85,7 @@ const char* usageText() {
            "              [--files DIR] [--record-dir SUB] [--control unix:PATH|HOST:PORT]\n"
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
+           "              [--file-times millis|fraction|zulu|offset[+-HHMM]|nozone|none] [--gb18030-names]\n"
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
            "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
            "              [--held LD/LN$FC$RCB ...]\n"
@@ -112,6 +113,10 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
         }
         if (a == "--refuse-gi") {
             cfg.device.refuseGi = true;
+            continue;
+        }
+        if (a == "--gb18030-names") {
+            cfg.gb18030Names = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -158,6 +163,13 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
         } else if (a == "--dir-page") { if (!number(100000, cfg.dirPage)) return false; }
+        else if (a == "--file-times") {
+            if (!parseFileTimes(v, cfg.fileTimes)) {
+                why = "option --file-times: '" + v + "' is not millis, fraction, zulu, offset, offset+HHMM, "
+                      "offset-HHMM, nozone or none";
+                return false;
+            }
+        }
         else if (a == "--profile") {
             // A preset keeps the refusals given before it.
             const bool fixed = cfg.device.fixedSettings, gi = cfg.device.refuseGi;

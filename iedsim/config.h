@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device.h"
+#include "files.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,8 @@ struct Config {
     uint32_t initialRecordings = 0;
     uint32_t pduSize = 65000;         // largest MMS PDU we send or accept
     uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
+    FileTimes fileTimes;              // how file times are written
+    bool gb18030Names = false;        // recordings named in GB18030 (<IED>故障录波_<time>)
     bool verbose = false;             // log every request and report
     DeviceProfile device;             // the kind of device played
     // The device's ISO addressing and authentication: a connect that names

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace zv::iedsim {
 
@@ -46,7 +48,7 @@ void walk(const std::string& root, const std::string& rel, int depth, std::vecto
         if (S_ISDIR(st.st_mode))
             walk(root, r, depth + 1, out);
         else if (S_ISREG(st.st_mode) && r.size() <= kMaxFileName)
-            out.push_back(FileEntry{r, uint64_t(st.st_size), int64_t(st.st_mtime)});
+            out.push_back(FileEntry{r, uint64_t(st.st_size), int64_t(st.st_mtime), uint32_t(st.st_mtim.tv_nsec)});
     }
     ::closedir(d);
 }
@@ -67,6 +69,53 @@ std::string generalizedTime(int64_t secs) {
     std::snprintf(b, sizeof b, "%04d%02d%02d%02d%02d%02d.000Z", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday, u.tm_hour,
                   u.tm_min, u.tm_sec);
     return b;
+}
+
+bool parseFileTimes(const std::string& text, FileTimes& out) {
+    static const std::pair<const char*, FileTimes::Form> kForms[] = {
+        {"millis", FileTimes::Millis}, {"fraction", FileTimes::Fraction}, {"zulu", FileTimes::Zulu},
+        {"offset", FileTimes::Offset}, {"nozone", FileTimes::NoZone},     {"none", FileTimes::None}};
+    for (const auto& [name, form] : kForms) {
+        if (text == name) {
+            out = FileTimes{form, 8 * 60};
+            return true;
+        }
+    }
+    // offset+HHMM / offset-HHMM
+    if (text.size() != 11 || text.compare(0, 6, "offset") != 0 || (text[6] != '+' && text[6] != '-')) return false;
+    for (size_t i = 7; i < 11; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    const int h = (text[7] - '0') * 10 + (text[8] - '0'), m = (text[9] - '0') * 10 + (text[10] - '0');
+    if (h > 23 || m > 59) return false;
+    out = FileTimes{FileTimes::Offset, (text[6] == '-' ? -1 : 1) * (h * 60 + m)};
+    return true;
+}
+
+std::optional<std::string> fileTimeText(const FileEntry& e, const FileTimes& how) {
+    if (how.form == FileTimes::None) return std::nullopt;
+    if (how.form == FileTimes::Millis) return generalizedTime(e.mtime);
+    const int offset = how.form == FileTimes::Offset ? how.offsetMinutes : 0;
+    time_t t = time_t(e.mtime + int64_t(offset) * 60);
+    tm u;
+    gmtime_r(&t, &u);
+    char b[80];
+    int n = std::snprintf(b, sizeof b, "%04d%02d%02d%02d%02d%02d", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday,
+                          u.tm_hour, u.tm_min, u.tm_sec);
+    switch (how.form) {
+    case FileTimes::Fraction:
+        std::snprintf(b + n, sizeof b - size_t(n), ".%03uZ", unsigned(e.mtimeNs / 1000000));
+        break;
+    case FileTimes::Zulu:
+        std::snprintf(b + n, sizeof b - size_t(n), "Z");
+        break;
+    case FileTimes::Offset:
+        std::snprintf(b + n, sizeof b - size_t(n), "%c%02d%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                      std::abs(offset) % 60);
+        break;
+    default:
+        break;
+    }
+    return std::string(b);
 }
 
 bool FileStore::open(const std::string& root, std::string& why) {
@@ -110,7 +159,7 @@ std::optional<std::string> FileStore::relativePath(const std::vector<std::string
 bool FileStore::stat(const std::string& rel, FileEntry& out) const {
     struct stat st;
     if (::stat(fullPath(rel).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    out = FileEntry{rel, uint64_t(st.st_size), int64_t(st.st_mtime)};
+    out = FileEntry{rel, uint64_t(st.st_size), int64_t(st.st_mtime), uint32_t(st.st_mtim.tv_nsec)};
     return true;
 }
 
@@ -208,8 +257,8 @@ bool FileStore::write(const std::string& rel, const std::vector<uint8_t>& data, 
     return true;
 }
 
-bool FileStore::addRecording(const std::string& recordDir, const std::string& ied, int64_t epochMs, uint64_t seq,
-                             std::vector<std::string>& names, std::string& why) const {
+bool FileStore::addRecording(const std::string& recordDir, const std::string& ied, const std::string& series,
+                             int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why) const {
     const std::string folder = recordDir.empty() ? std::string() : recordDir + "/";
     // A recording at the same millisecond as an existing one moves on by one.
     std::string base;
@@ -220,7 +269,7 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
         char stamp[80];
         std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday,
                       u.tm_hour, u.tm_min, u.tm_sec, int(epochMs % 1000));
-        base = folder + ied + "_" + stamp;
+        base = folder + series + "_" + stamp;
         FileEntry fe;
         if (!stat(base + ".cfg", fe) && !stat(base + ".dat", fe)) break;
     }

@@ -25,10 +25,32 @@ struct FileEntry {
     std::string name;   // as listed (prefixed like the directory asked for)
     uint64_t size = 0;
     int64_t mtime = 0;  // seconds since the epoch
+    uint32_t mtimeNs = 0;   // and the nanoseconds of that second
 };
 
 // MMS GeneralizedTime text of a time: "YYYYMMDDhhmmss.000Z".
 std::string generalizedTime(int64_t secs);
+
+// How the device writes the last-modified time of its files (FileDirectory
+// and FileOpen answers). Devices differ:
+//   Millis   20261207123456.000Z   (the default)
+//   Fraction 20261207123456.789Z   milliseconds of the modification time
+//   Zulu     20261207123456Z
+//   Offset   20261207203456+0800   local time of offsetMinutes east of UTC
+//   NoZone   20261207123456        UTC digits without a zone
+//   None     no lastModified at all
+struct FileTimes {
+    enum Form { Millis, Fraction, Zulu, Offset, NoZone, None } form = Millis;
+    int offsetMinutes = 8 * 60;   // Offset only; -23:59 .. +23:59
+};
+// Parses fraction|zulu|offset|offset+HHMM|offset-HHMM|nozone|none|millis.
+bool parseFileTimes(const std::string& text, FileTimes& out);
+// The lastModified text of a file in that form; nullopt for None.
+std::optional<std::string> fileTimeText(const FileEntry& e, const FileTimes& how);
+
+// "故障录波" (disturbance recording) in GB18030 bytes: recordings of a device
+// with GB18030 names are <IED>故障录波_<time>.cfg|.dat.
+constexpr const char* kGb18030RecordingTag = "\xB9\xCA\xD5\xCF\xC2\xBC\xB2\xA8";
 
 class FileStore {
 public:
@@ -54,10 +76,10 @@ public:
     // Writes a whole file (creating folders); false with a reason.
     bool write(const std::string& rel, const std::vector<uint8_t>& data, std::string& why) const;
 
-    // Writes a COMTRADE .cfg/.dat pair triggered at `epochMs`; returns both
-    // relative names. `seq` varies the waveform.
-    bool addRecording(const std::string& recordDir, const std::string& ied, int64_t epochMs, uint64_t seq,
-                      std::vector<std::string>& names, std::string& why) const;
+    // Writes a COMTRADE .cfg/.dat pair triggered at `epochMs` and named
+    // <series>_<time>; returns both relative names. `seq` varies the waveform.
+    bool addRecording(const std::string& recordDir, const std::string& ied, const std::string& series,
+                      int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why) const;
 
 private:
     std::string root_;

@@ -285,8 +285,9 @@ void Server::record() {
     clock_gettime(CLOCK_REALTIME, &ts);
     std::vector<std::string> names;
     std::string why;
-    if (store_.addRecording(cfg_.recordDir, cfg_.ied, int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, ++recordings_,
-                            names, why))
+    const std::string series = cfg_.gb18030Names ? cfg_.ied + kGb18030RecordingTag : cfg_.ied;
+    if (store_.addRecording(cfg_.recordDir, cfg_.ied, series, int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000,
+                            ++recordings_, names, why))
         log_.line("recording " + names[0] + " and " + names[1] + " written");
     else
         log_.line("recording failed: " + why);
@@ -901,7 +902,7 @@ Pdu Server::fileDirectory(Conn& c, uint32_t id, const mms::FileDirectoryRequest&
         mms::DirectoryEntry d;
         d.name = {e.name};
         d.attributes.sizeOfFile = uint32_t(std::min<uint64_t>(e.size, UINT32_MAX));
-        d.attributes.lastModified = generalizedTime(e.mtime);
+        d.attributes.lastModified = fileTimeText(e, cfg_.fileTimes);
         resp.entries.push_back(std::move(d));
     }
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
@@ -926,7 +927,7 @@ Pdu Server::fileOpen(Conn& c, uint32_t id, const mms::FileOpenRequest& r) {
     mms::FileOpenResponse resp;
     resp.frsmId = frsm;
     resp.attributes.sizeOfFile = uint32_t(std::min<uint64_t>(fe.size, UINT32_MAX));
-    resp.attributes.lastModified = generalizedTime(fe.mtime);
+    resp.attributes.lastModified = fileTimeText(fe, cfg_.fileTimes);
     return Pdu(mms::ConfirmedResponse{id, resp});
 }
 

@@ -69,6 +69,12 @@ public:
     // at the next collection, a series' remembered time (in memory and in
     // comtradrd) only moves past files that were fetched, and a file leaves
     // the upload queue only when the FTP server confirmed it.
+    // A file listed without a time, or at its series' remembered time, is
+    // judged by name instead: fetched unless it was fetched already (known
+    // in memory, or a comtradrd row of that server has its name). Names are
+    // the device's bytes; the local name is their UTF-8 or GB18030 reading
+    // when that is a safe file name (devfile::localName), else the file is
+    // left on the device with one log line.
 
     // Newest recorded time per server and series from comtradrd (at start).
     // Merges into what is remembered already; never moves a time back.
@@ -217,6 +223,22 @@ private:
         QString prefix;
         QDateTime time;
     };
+    // One data file of a listing, named as the device and as the disk know it.
+    struct ListedFile {
+        QByteArray listed;
+        QString local;
+        QString prefix;
+        qint64 time;  // 0: listed without a time
+        QString key;  // of m_files
+    };
+    enum class Choice { Skip, Fetch, AskDatabase };
+    // What a listing's file needs. `found`: the names comtradrd has for the
+    // server among those asked (nullptr before asking; `asked_ok` false when
+    // the database could not answer). filelst_mutex held.
+    Choice chooseLocked(int srv, const ListedFile &file, const QSet<QString> *found, bool asked_ok);
+    // The names of `names` that comtradrd has for server `srv`; false when
+    // the database could not be asked. Not under filelst_mutex.
+    bool fetchedAlready(int srv, const QStringList &names, QSet<QString> *found);
     static QString seriesKey(int srv, const QString &prefix);
     // Remembered time of a series, or -1. filelst_mutex held.
     qint64 rememberedLocked(int srv, const QString &prefix) const;
@@ -226,7 +248,9 @@ private:
     // oldest file not fetched yet, returns the rows now due and forgets files
     // that are behind the time and on the FTP server. filelst_mutex held.
     void advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows);
-    void writeRows(const std::vector<RowToWrite> &rows);
+    // Writes the rows, and those that failed before; a row that fails again
+    // is kept for the next call.
+    void writeRows(std::vector<RowToWrite> rows);
     // Rewrites the upload queue file from the files fetched and not yet on
     // the FTP server. filelst_mutex held.
     void saveUploadQueueLocked();
@@ -234,6 +258,12 @@ private:
 
     std::map<QString, RecorderFile> m_files;       // by server "," listed name; filelst_mutex
     QHash<QString, qint64> m_remembered;          // by server "," prefix; filelst_mutex
+    // Per server, listed names fetched already that their time cannot tell
+    // (none, or their series' time), and names left on the device (logged
+    // once); both only as long as the device lists them. filelst_mutex
+    QHash<int, QSet<QByteArray>> m_done;
+    QHash<int, QSet<QByteArray>> m_refused;
+    std::vector<RowToWrite> m_unwritten;  // rows the database refused; filelst_mutex
     std::atomic<int> m_listing_pause_ms{2000};
     std::atomic<int> m_upload_pause_ms{5000};
     std::atomic<int> m_collect_seconds{300};

@@ -29,7 +29,9 @@ public:
     static constexpr int NAME_BUF = AC_FILE_NAME_LEN;
     // Item role of column 0 holding the name's bytes exactly as the server listed them.
     static constexpr int ROLE_LISTED_NAME = Qt::UserRole + 1;
-    // The local name of a fetched file: the part after the last "/" (all of it without one).
+    // The local name of a fetched file, as UTF-8: the part after the last "/"
+    // (all of it without one), decoded; empty when that is no safe file name
+    // (devfile::localName says why).
     static QByteArray LocalFileName(const QByteArray &listed);
 
     // Every message box of the dialog goes through box(): a warning box with

@@ -20,6 +20,7 @@
 
 #include "ConnectionPool.h"
 #include "DataDeal.h"
+#include "devicefilename.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
 
@@ -74,6 +75,36 @@ QByteArray nameInDirectory(const QByteArray &listed, QByteArray dir) {
 
 bool isDataFile(const QByteArray &name) { return name.endsWith(".dat") || name.endsWith(".DAT"); }
 
+bool asciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+// Name order of recordings: runs of ASCII digits by their value ("rec_9"
+// before "rec_10"), everything else by character.
+bool nameOrderLess(const QString &a, const QString &b) {
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (asciiDigit(a[i]) && asciiDigit(b[j])) {
+            int ei = i, ej = j;
+            while (ei < a.size() && asciiDigit(a[ei])) ++ei;
+            while (ej < b.size() && asciiDigit(b[ej])) ++ej;
+            // Leading zeros do not count; then the longer run is the larger.
+            int si = i, sj = j;
+            while (si + 1 < ei && a[si] == QLatin1Char('0')) ++si;
+            while (sj + 1 < ej && b[sj] == QLatin1Char('0')) ++sj;
+            if (ei - si != ej - sj) return ei - si < ej - sj;
+            const int c = QStringView(a).mid(si, ei - si).compare(QStringView(b).mid(sj, ej - sj));
+            if (c != 0) return c < 0;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;  // equal in name order: a fixed order all the same
+}
+
 }  // namespace
 
 QString DataDeal::seriesKey(int srv, const QString &prefix) { return QString::number(srv) + QLatin1Char(',') + prefix; }
@@ -123,7 +154,9 @@ void DataDeal::GetFileLstFromDB() {
         QMutexLocker lock(&filelst_mutex);
         while (query.next()) {
             const QDateTime time = query.value(0).toDateTime();
-            if (!time.isValid()) continue;
+            // Rows of files listed without a time carry 1970-01-01 (time 0):
+            // such a series has no remembered time.
+            if (!time.isValid() || time.toSecsSinceEpoch() <= 0) continue;
             const int srv = query.value(1).toInt();
             const QString prefix = query.value(2).toString();
             const qint64 secs = time.toSecsSinceEpoch();
@@ -167,10 +200,60 @@ void DataDeal::getfilelist(int srv_id, QString /*localfilepath*/, QString remote
     if (!sent) debugLine("获取文件列表失败!!!");
 }
 
+DataDeal::Choice DataDeal::chooseLocked(int srv, const ListedFile &file, const QSet<QString> *found, bool asked_ok) {
+    auto it = m_files.find(file.key);
+    if (it != m_files.end()) {
+        const RecorderFile &known = it->second;
+        // Asked for, or here and unchanged: nothing to do. A failed fetch, or
+        // a file the device has written anew, is fetched.
+        if (known.state == RecorderFile::Fetching || known.state == RecorderFile::Uploading) return Choice::Skip;
+        if (known.state != RecorderFile::FetchFailed && known.time == file.time) return Choice::Skip;
+        return Choice::Fetch;
+    }
+    if (file.time != 0) {
+        const qint64 remembered = rememberedLocked(srv, file.prefix);
+        if (remembered == -1 || file.time > remembered) return Choice::Fetch;
+        if (file.time < remembered) return Choice::Skip;
+        // At the series' time: a second may hold several recordings, and
+        // the remembered one need not be this one.
+    }
+    if (m_done.value(srv).contains(file.listed)) return Choice::Skip;
+    if (found == nullptr) return Choice::AskDatabase;
+    if (found->contains(file.local)) {
+        m_done[srv].insert(file.listed);
+        return Choice::Skip;
+    }
+    return asked_ok ? Choice::Fetch : Choice::Skip;
+}
+
+bool DataDeal::fetchedAlready(int srv, const QStringList &names, QSet<QString> *found) {
+    QSqlDatabase db = ConnectionPool::openConnection();
+    if (db.isValid() && !db.isOpen()) db.open();
+    bool ok = db.isValid() && db.isOpen();
+    if (ok) {
+        QSqlQuery query(db);
+        ok = query.prepare(QStringLiteral("select filename from comtradrd where srvid=? and filename=?"));
+        for (int i = 0; ok && i < names.size(); ++i) {
+            query.addBindValue(srv);
+            query.addBindValue(names[i]);
+            ok = query.exec();
+            if (ok && query.next()) found->insert(names[i]);
+        }
+        if (!ok) qDebug().noquote() << "comtradrd not asked which recorder files of server" << srv
+                                    << "are fetched already:" << query.lastError().text();
+    } else {
+        qDebug().noquote() << "comtradrd not asked which recorder files of server" << srv
+                           << "are fetched already: database not reachable";
+    }
+    if (db.isValid()) ConnectionPool::closeConnection(db);
+    return ok;
+}
+
 void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
     if (getfav == nullptr) return;
     const int count = getfav->file_attrs != nullptr ? std::max(0, static_cast<int>(getfav->file_num)) : 0;
-    std::vector<QByteArray> to_fetch;
+    std::vector<ListedFile> listing;
+    QStringList ask;
     std::vector<RowToWrite> rows;
     {
         QMutexLocker lock(&filelst_mutex);
@@ -179,44 +262,68 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             if (file.srv == srv_id) file.seen = false;
 
         const QByteArray dir = remotefilepath.toLatin1();
+        QSet<QByteArray> listed_now;
+        QSet<QByteArray> &refused = m_refused[srv_id];
+        QSet<QByteArray> refused_now;
         for (int i = 0; i < count; ++i) {
             const AC_FILE_ATTR &attr = getfav->file_attrs[i];
             const QByteArray listed(attr.file_name, static_cast<int>(qstrnlen(attr.file_name, sizeof attr.file_name)));
             const QByteArray bare = nameInDirectory(listed, dir);
             if (bare.isEmpty() || !isDataFile(bare)) continue;
-            const QString local = QString::fromUtf8(bare);
-            if (local.toUtf8() != bare) {
-                qDebug().noquote() << "recorder file name is not UTF-8, left on the device:" << local;
+            listed_now.insert(listed);
+            QString why;
+            const QString local = devfile::localName(bare, &why);
+            if (local.isEmpty()) {
+                if (!refused.contains(listed))
+                    qDebug().noquote() << "recorder file" << devfile::shown(listed) << "of server" << srv_id
+                                       << "left on the device: no local name (" + why + ")";
+                refused_now.insert(listed);
                 continue;
             }
             const int cut = local.lastIndexOf(QLatin1Char('_'));
-            const QString prefix = cut < 0 ? local : local.left(cut);
-            const qint64 ft = attr.last_modified.secs;
             const QString key = QString::number(srv_id) + QLatin1Char(',') + QString::fromLatin1(listed);
+            listing.push_back(ListedFile{listed, local, cut < 0 ? local : local.left(cut),
+                                         static_cast<qint64>(attr.last_modified.secs), key});
+        }
+        refused = refused_now;
+        // What the device no longer lists will not be listed again.
+        QSet<QByteArray> &done = m_done[srv_id];
+        done.intersect(listed_now);
 
-            auto it = m_files.find(key);
-            if (it != m_files.end()) {
-                RecorderFile &known = it->second;
-                known.seen = true;
-                // Asked for, or here and unchanged: nothing to do. A failed
-                // fetch, or a file the device has written anew, is fetched.
-                if (known.state == RecorderFile::Fetching || known.state == RecorderFile::Uploading) continue;
-                if (known.state != RecorderFile::FetchFailed && known.time == ft) continue;
-            } else {
-                const qint64 remembered = rememberedLocked(srv_id, prefix);
-                if (remembered != -1 && ft <= remembered) continue;
-            }
+        // Recordings in the order they were made, as far as names tell.
+        std::stable_sort(listing.begin(), listing.end(),
+                         [](const ListedFile &a, const ListedFile &b) { return nameOrderLess(a.local, b.local); });
+        for (const ListedFile &file : listing) {
+            auto it = m_files.find(file.key);
+            if (it != m_files.end()) it->second.seen = true;
+            if (chooseLocked(srv_id, file, nullptr, false) == Choice::AskDatabase) ask << file.local;
+        }
+    }
+
+    // Fetched already? comtradrd knows, across restarts.
+    QSet<QString> found;
+    const bool asked_ok = ask.isEmpty() || fetchedAlready(srv_id, ask, &found);
+    if (!asked_ok)
+        qDebug().noquote() << ask.size() << "recorder files of server" << srv_id
+                           << "without a time of their own wait for the next collection";
+
+    std::vector<QByteArray> to_fetch;
+    {
+        QMutexLocker lock(&filelst_mutex);
+        for (const ListedFile &file : listing) {
+            if (chooseLocked(srv_id, file, &found, asked_ok) != Choice::Fetch) continue;
             // Two servers with one file name would share the local file:
             // the later one waits until the earlier one is on the FTP server.
             const bool clash = std::any_of(m_files.begin(), m_files.end(), [&](const auto &kv) {
-                return kv.first != key && kv.second.local == local && kv.second.state != RecorderFile::Uploaded;
+                return kv.first != file.key && kv.second.local == file.local && kv.second.state != RecorderFile::Uploaded;
             });
             if (clash) continue;
 
-            m_files[key] = RecorderFile{srv_id, listed, local, prefix, ft, RecorderFile::Fetching, false, true};
-            const QString queued = QString::number(srv_id) + QLatin1Char(',') + local;
+            m_files[file.key] =
+                RecorderFile{srv_id, file.listed, file.local, file.prefix, file.time, RecorderFile::Fetching, false, true};
+            const QString queued = QString::number(srv_id) + QLatin1Char(',') + file.local;
             if (!downfilelst.contains(queued)) downfilelst.append(queued);
-            to_fetch.push_back(listed);
+            to_fetch.push_back(file.listed);
         }
 
         // A file whose fetch failed and that the device no longer lists
@@ -247,7 +354,8 @@ bool DataDeal::fileupload(int srv_id, QString /*localfilepath*/, char *filename)
     if (filename == nullptr) return false;
     const size_t len = qstrnlen(filename, kNameBuffer);
     const QByteArray listed(filename, static_cast<int>(len));
-    const QByteArray local = listed.mid(listed.lastIndexOf('/') + 1);
+    // The device gets its bytes back; the local copy its decoded name.
+    const QByteArray local = devfile::localName(listed, nullptr).toUtf8();
     char src[kNameBuffer] = {};
     char dest[kNameBuffer] = {};
     AC_REQ_CTRL *reqctl = nullptr;
@@ -282,17 +390,23 @@ void DataDeal::fileFetched(int srv_id, const QByteArray &listed_name, bool ok) {
 
 void DataDeal::advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows) {
     auto inSeries = [&](const RecorderFile &f) { return f.srv == srv && f.prefix == prefix; };
+    auto missing = [](const RecorderFile &f) {
+        return f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed;
+    };
+    // Only files with a time move the series' time; a file without one is
+    // remembered by its own row as soon as it is fetched.
     qint64 oldest_missing = std::numeric_limits<qint64>::max();
     for (const auto &[key, f] : m_files)
-        if (inSeries(f) && (f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed))
-            oldest_missing = std::min(oldest_missing, f.time);
+        if (inSeries(f) && f.time != 0 && missing(f)) oldest_missing = std::min(oldest_missing, f.time);
 
     const qint64 remembered = rememberedLocked(srv, prefix);
     qint64 newest = remembered;
     for (auto &[key, f] : m_files) {
-        if (!inSeries(f) || f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed) continue;
-        if (f.time >= oldest_missing) continue;
-        newest = std::max(newest, f.time);
+        if (!inSeries(f) || missing(f)) continue;
+        if (f.time != 0) {
+            if (f.time >= oldest_missing) continue;
+            newest = std::max(newest, f.time);
+        }
         if (!f.recorded) {
             f.recorded = true;
             rows->push_back({f.local, srv, prefix, QDateTime::fromSecsSinceEpoch(f.time)});
@@ -301,21 +415,49 @@ void DataDeal::advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWri
     }
     if (newest > remembered) rememberLocked(srv, prefix, newest);
 
+    // Files behind the series' time, or without one, are forgotten once they
+    // are on the FTP server; a name the time cannot tell stays known as done.
     for (auto it = m_files.begin(); it != m_files.end();) {
         const RecorderFile &f = it->second;
-        if (inSeries(f) && f.state == RecorderFile::Uploaded && f.recorded && f.time <= newest)
+        if (inSeries(f) && f.state == RecorderFile::Uploaded && f.recorded && (f.time == 0 || f.time <= newest)) {
+            if ((f.time == 0 || f.time == newest) && !f.listed.isEmpty()) m_done[srv].insert(f.listed);
             it = m_files.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
 }
 
-void DataDeal::writeRows(const std::vector<RowToWrite> &rows) {
-    for (const RowToWrite &row : rows) {
+void DataDeal::writeRows(std::vector<RowToWrite> rows) {
+    const int fresh = static_cast<int>(rows.size());
+    {
+        QMutexLocker lock(&filelst_mutex);
+        rows.insert(rows.end(), m_unwritten.begin(), m_unwritten.end());
+        m_unwritten.clear();
+    }
+    // After a failure the rest waits for the next call rather than each
+    // failing in turn against a database that is away.
+    std::vector<RowToWrite> failed;
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        const RowToWrite &row = rows[static_cast<size_t>(i)];
         const int isup = w != nullptr ? w->ftpcli.FtpPutState() : 1;
-        if (!UpdateInsertFile(row.name, row.srv, row.prefix, row.time, isup))
-            qDebug().noquote() << "comtradrd: row of" << row.name << "not written";
-        --m_rows_pending;
+        if (!failed.empty() || !UpdateInsertFile(row.name, row.srv, row.prefix, row.time, isup)) {
+            if (i < fresh) qDebug().noquote() << "comtradrd: row of" << row.name << "not written";
+            failed.push_back(row);
+        }
+        if (i < fresh) --m_rows_pending;
+    }
+    if (failed.empty()) return;
+    if (static_cast<int>(rows.size()) > fresh)
+        qDebug().noquote() << "comtradrd:" << failed.size() << "rows wait to be written again";
+    // Bounded: a database gone for good does not grow the list for ever.
+    constexpr size_t kMaxUnwritten = 10000;
+    QMutexLocker lock(&filelst_mutex);
+    for (RowToWrite &row : failed) {
+        if (m_unwritten.size() < kMaxUnwritten)
+            m_unwritten.push_back(std::move(row));
+        else
+            qDebug().noquote() << "comtradrd: row of" << row.name << "given up (" << kMaxUnwritten << "rows wait already)";
     }
 }
 

@@ -140,6 +140,11 @@ Result<std::string> decodeVisibleString(const Tlv& tlv) {
     return std::string(reinterpret_cast<const char*>(tlv.value.data), tlv.value.size);
 }
 
+Result<std::string> decodeStringOctets(const Tlv& tlv) {
+    ZV_CHECK(requirePrimitive(tlv, "string"));
+    return std::string(reinterpret_cast<const char*>(tlv.value.data), tlv.value.size);
+}
+
 Result<std::string> decodeUtf8String(const Tlv& tlv) {
     ZV_CHECK(requirePrimitive(tlv, "UTF8String"));
     const ByteView v = tlv.value;
@@ -327,6 +332,10 @@ Result<std::string> Reader::readVisibleString(Tag tag) {
 Result<std::string> Reader::readUtf8String(Tag tag) {
     ZV_TRY(Tlv t, read(tag));
     return decodeUtf8String(t);
+}
+Result<std::string> Reader::readStringOctets(Tag tag) {
+    ZV_TRY(Tlv t, read(tag));
+    return decodeStringOctets(t);
 }
 Result<Oid> Reader::readOid(Tag tag) {
     ZV_TRY(Tlv t, read(tag));

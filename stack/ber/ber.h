@@ -149,6 +149,11 @@ Result<BitString> decodeBitString(const Tlv& tlv);
 Result<std::vector<uint8_t>> decodeOctetString(const Tlv& tlv);
 Result<std::string> decodeVisibleString(const Tlv& tlv);   // 0x20..0x7E only
 Result<std::string> decodeUtf8String(const Tlv& tlv);      // well-formed UTF-8
+// A primitive character string taken as octets, whatever they are: the
+// GraphicString of a file name carries the device's character set (ASCII,
+// UTF-8, GB18030) without ISO 2022 escapes in practice, and a GeneralizedTime
+// is judged by its own parser. The caller checks the characters it needs.
+Result<std::string> decodeStringOctets(const Tlv& tlv);
 Result<Oid> decodeOid(const Tlv& tlv);
 
 // Integer narrowed to T with a range check ("value 70000 out of range 0..65535").
@@ -195,6 +200,7 @@ public:
     Result<std::vector<uint8_t>> readOctetString(Tag tag);
     Result<std::string> readVisibleString(Tag tag);
     Result<std::string> readUtf8String(Tag tag);
+    Result<std::string> readStringOctets(Tag tag);
     Result<Oid> readOid(Tag tag);
 
 private:

@@ -1,12 +1,14 @@
 // The request jobs: read, write, report enabling, file services.
 #include "codec.h"
 #include "engine.h"
+#include "client/file_names.h"
 
 #include "mms/data.h"
 #include "model/values.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -784,10 +786,33 @@ public:
 
 // ---- files -------------------------------------------------------------------------
 
-int64_t generalized_secs(const std::optional<std::string> &t) {
-    if (!t) return 0;
-    auto v = mms::parseGeneralizedTime(*t);
-    return v ? *v : 0;
+// The last-modified time of a listed file as AC_FILE_ATTR carries it. secs 0
+// says "no time": the device gave none, or one that is malformed or outside
+// what the record holds (1970-01-01 00:00:01 .. 2106-02-07), which is logged.
+TimeStamp_TDEF listed_time(JobCtx &c, const std::string &dir, const std::string &file,
+                           const std::optional<std::string> &text) {
+    TimeStamp_TDEF t{};
+    if (!text) return t;
+    auto v = mms::decodeGeneralizedTime(*text);
+    std::string why;
+    if (!v) why = v.error().reason + " at character " + std::to_string(v.error().offset);
+    else if (v->seconds < 1 || v->seconds > int64_t(UINT32_MAX)) why = "outside 1970-01-01 00:00:01 .. 2106-02-07";
+    if (!why.empty()) {
+        log_line(c.server.label() + ": file directory of '" + shown_file_name(dir) + "': last-modified time '" +
+                 shown_file_name(*text) + "' of '" + shown_file_name(file) + "' refused (" + why +
+                 "); listed without a time");
+        return t;
+    }
+    t.secs = uint32_t(v->seconds);
+    t.fraction = uint32_t((uint64_t(v->nanoseconds) << 24) / 1000000000u);
+    return t;
+}
+
+bool has_control(const std::string &name) {
+    return std::any_of(name.begin(), name.end(), [](char ch) {
+        const auto u = static_cast<unsigned char>(ch);
+        return u < 0x20 || u == 0x7F;
+    });
 }
 
 class DirJob : public Job {
@@ -812,7 +837,8 @@ public:
     void on_answer(JobCtx &c, const mms::Pdu &p) override {
         const auto *d = service_of<mms::FileDirectoryResponse>(p);
         if (!d) {
-            log_line("file directory of '" + name + "' failed: " + describe_failure(p));
+            log_line(c.server.label() + ": file directory of '" + shown_file_name(name) +
+                     "' failed: " + describe_failure(p));
             return finish(c, 1);
         }
         for (const mms::DirectoryEntry &e : d->entries) {
@@ -820,15 +846,21 @@ public:
             // A name that does not fit the 256-byte field could not be asked
             // for again unchanged: leave it out rather than cut it.
             if (n.empty() || n.size() >= AC_FILE_NAME_LEN || n.find('\0') != std::string::npos) {
-                log_line("file directory of '" + name + "': entry with an empty or over-long name left out");
+                log_line(c.server.label() + ": file directory of '" + shown_file_name(name) +
+                         "': entry with an empty or over-long name left out");
+                continue;
+            }
+            // Control characters make no GraphicString, and no name to show or store.
+            if (has_control(n)) {
+                log_line(c.server.label() + ": file directory of '" + shown_file_name(name) + "': entry '" +
+                         shown_file_name(n) + "' left out (control characters in the name)");
                 continue;
             }
             if (attrs.size() >= kMaxDirectoryEntries) return finish(c, 1);
             AC_FILE_ATTR a{};
             copy_name(a.file_name, AC_FILE_NAME_LEN, n);
             a.file_size = int32_t(std::min<uint64_t>(e.attributes.sizeOfFile, INT32_MAX));
-            const int64_t secs = generalized_secs(e.attributes.lastModified);
-            a.last_modified.secs = uint32_t(std::max<int64_t>(0, std::min<int64_t>(secs, UINT32_MAX)));
+            a.last_modified = listed_time(c, name, n, e.attributes.lastModified);
             attrs.push_back(a);
         }
         // ISO 9506-2 11.5: continue after the last name of this answer.
@@ -871,7 +903,8 @@ public:
         case Step::Open: {
             const auto *o = service_of<mms::FileOpenResponse>(p);
             if (!o) {
-                log_line("get file '" + src + "': open failed: " + describe_failure(p));
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) +
+                         "': open failed: " + describe_failure(p));
                 return finish(c, 1);
             }
             idfp.frsmid = o->frsmId;
@@ -879,7 +912,8 @@ public:
             part = dest + ".part";
             fp = std::fopen(part.c_str(), "wb");
             if (!fp) {
-                log_line("get file '" + src + "': cannot write '" + part + "': " + std::strerror(errno));
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': cannot write '" + part +
+                         "': " + std::strerror(errno));
                 return close_remote(c, false);
             }
             idfp.fp = fp;
@@ -890,16 +924,17 @@ public:
         case Step::Read: {
             const auto *r = service_of<mms::FileReadResponse>(p);
             if (!r) {
-                log_line("get file '" + src + "': read failed: " + describe_failure(p));
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': read failed: " + describe_failure(p));
                 return close_remote(c, false);
             }
             got += r->data.size();
             if (got > kMaxFileBytes) {
-                log_line("get file '" + src + "': larger than " + std::to_string(kMaxFileBytes) + " bytes, given up");
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': larger than " +
+                         std::to_string(kMaxFileBytes) + " bytes, given up");
                 return close_remote(c, false);
             }
             if (!r->data.empty() && std::fwrite(r->data.data(), 1, r->data.size(), fp) != r->data.size()) {
-                log_line("get file '" + src + "': writing '" + part + "' failed");
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': writing '" + part + "' failed");
                 return close_remote(c, false);
             }
             if (r->moreFollows) {
@@ -912,7 +947,8 @@ public:
         }
         case Step::Close: {
             open = false;
-            if (!service_of<mms::FileCloseResponse>(p)) log_line("get file '" + src + "': close not confirmed");
+            if (!service_of<mms::FileCloseResponse>(p))
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': close not confirmed");
             bool done = ok;
             if (fp) {
                 done = std::fclose(fp) == 0 && done;
@@ -920,7 +956,8 @@ public:
                 idfp.fp = nullptr;
             }
             if (done && std::rename(part.c_str(), dest.c_str()) != 0) {
-                log_line("get file '" + src + "': cannot rename to '" + dest + "': " + std::strerror(errno));
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': cannot rename to '" + dest +
+                         "': " + std::strerror(errno));
                 done = false;
             }
             return finish(c, done ? 0 : 1);
@@ -1032,7 +1069,7 @@ public:
     }
     void on_answer(JobCtx &c, const mms::Pdu &p) override {
         if (!service_of<mms::FileDeleteResponse>(p)) {
-            log_line("delete file '" + name + "' failed: " + describe_failure(p));
+            log_line(c.server.label() + ": delete file '" + shown_file_name(name) + "' failed: " + describe_failure(p));
             return finish(c, 1);
         }
         finish(c, 0);

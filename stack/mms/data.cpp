@@ -116,29 +116,81 @@ int64_t UtcTime::toUnixNs() const {
     return int64_t{seconds} * 1000000000 + ((int64_t{fraction & 0xFFFFFF} * 1000000000) >> 24);
 }
 
-std::optional<int64_t> parseGeneralizedTime(std::string_view s) {
-    if (s.size() < 14) return std::nullopt;
-    auto num = [&](std::size_t at, std::size_t len) -> int {
-        int v = 0;
-        for (std::size_t i = at; i < at + len; ++i) {
-            if (s[i] < '0' || s[i] > '9') return -1;
+Result<GeneralizedTime> decodeGeneralizedTime(std::string_view s) {
+    auto refuse = [&](std::size_t at, const std::string& why) -> Error {
+        return Error{at, "GeneralizedTime: " + why};
+    };
+    auto shown = [&](std::size_t at) {
+        const auto c = static_cast<unsigned char>(s[at]);
+        return c >= 0x20 && c < 0x7F ? "'" + std::string(1, char(c)) + "'" : "byte " + std::to_string(c);
+    };
+    if (s.size() > kMaxGeneralizedTimeLength)
+        return refuse(kMaxGeneralizedTimeLength, std::to_string(s.size()) + " characters, more than " +
+                                                     std::to_string(kMaxGeneralizedTimeLength));
+    std::size_t i = 0;
+    // `len` digits at i, or the offset of the first character that is not one.
+    auto digits = [&](std::size_t len, int& v) -> std::optional<std::size_t> {
+        v = 0;
+        for (std::size_t k = 0; k < len; ++k, ++i) {
+            if (i >= s.size() || s[i] < '0' || s[i] > '9') return i;
             v = v * 10 + (s[i] - '0');
         }
-        return v;
-    };
-    const int y = num(0, 4), mo = num(4, 2), d = num(6, 2), h = num(8, 2), mi = num(10, 2), sec = num(12, 2);
-    if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 60)
         return std::nullopt;
-    std::size_t i = 14;
-    if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
-        ++i;
-        const std::size_t start = i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
-        if (i == start) return std::nullopt;
+    };
+    int y, mo, d, h, mi, sec;
+    for (int* field : {&y, &mo, &d, &h, &mi, &sec}) {
+        if (auto bad = digits(field == &y ? 4 : 2, *field))
+            return refuse(*bad, (*bad < s.size() ? shown(*bad) + " where a digit of YYYYMMDDhhmmss belongs"
+                                                 : "ends after " + std::to_string(*bad) + " of the 14 digits of YYYYMMDDhhmmss"));
     }
-    if (i < s.size() && s[i] == 'Z') ++i;
-    if (i != s.size()) return std::nullopt;
-    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + sec;
+    static const unsigned kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (mo < 1 || mo > 12) return refuse(4, "month " + std::to_string(mo) + " is not 1..12");
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int monthDays = int(kMonthDays[mo - 1]) + (mo == 2 && leap ? 1 : 0);
+    if (d < 1 || d > monthDays)
+        return refuse(6, "day " + std::to_string(d) + " is not 1.." + std::to_string(monthDays) + " in " +
+                             std::to_string(y) + "-" + std::to_string(mo));
+    if (h > 23) return refuse(8, "hour " + std::to_string(h) + " is not 0..23");
+    if (mi > 59) return refuse(10, "minute " + std::to_string(mi) + " is not 0..59");
+    if (sec > 60) return refuse(12, "second " + std::to_string(sec) + " is not 0..60");
+
+    GeneralizedTime t;
+    if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
+        const std::size_t first = ++i;
+        uint32_t scale = 100000000;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+            if (i - first == 9) return refuse(i, "fraction of more than 9 digits");
+            t.nanoseconds += uint32_t(s[i] - '0') * scale;
+            scale /= 10;
+            ++i;
+        }
+        if (i == first) return refuse(i, "no digit after the decimal mark");
+    }
+    int offsetMinutes = 0;
+    if (i < s.size() && s[i] == 'Z') {
+        ++i;
+    } else if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        const int sign = s[i] == '-' ? -1 : 1;
+        const std::size_t at = i++;
+        int oh = 0, om = 0;
+        if (auto bad = digits(2, oh)) return refuse(*bad, "offset " + std::string(s.substr(at)) + " is not +hh or +hhmm");
+        if (i < s.size()) {
+            if (auto bad = digits(2, om))
+                return refuse(*bad, "offset " + std::string(s.substr(at)) + " is not +hh or +hhmm");
+        }
+        if (oh > 23 || om > 59) return refuse(at, "offset " + std::string(s.substr(at, i - at)) + " is not a time zone offset");
+        offsetMinutes = sign * (oh * 60 + om);
+    }
+    if (i != s.size()) return refuse(i, shown(i) + " after the time");
+    t.seconds = daysFromCivil(y, unsigned(mo), unsigned(d)) * 86400 + h * 3600 + mi * 60 + sec -
+                int64_t(offsetMinutes) * 60;
+    return t;
+}
+
+std::optional<int64_t> parseGeneralizedTime(std::string_view s) {
+    auto t = decodeGeneralizedTime(s);
+    if (!t) return std::nullopt;
+    return t->seconds;
 }
 
 std::string formatGeneralizedTime(int64_t unixSeconds) {

@@ -125,8 +125,23 @@ private:
     V v_;
 };
 
-// GeneralizedTime "YYYYMMDDHHMMSS[.fff][Z]" (file attributes) <-> seconds
-// since 1970 UTC; a fraction is dropped. nullopt unless the text has that form.
+// GeneralizedTime of file attributes (ISO 9506-2 FileAttributes, ASN.1
+// X.680 clause 46, the ISO 8601 basic form devices write):
+//
+//   YYYYMMDDhhmmss [ (.|,) f{1,9} ] [ Z | (+|-) hh [mm] ]
+//   20261207123456.123Z   20261207203456+0800   20261207110456-0130
+//
+// A time without a zone is taken as UTC (devices write UTC without saying
+// so). Calendar fields are checked (month days, leap years, a leap second
+// :60 counts as the next second); anything else is refused with its offset
+// and reason. The text is at most kMaxGeneralizedTimeLength characters.
+constexpr std::size_t kMaxGeneralizedTimeLength = 14 + 1 + 9 + 5;
+struct GeneralizedTime {
+    int64_t seconds = 0;        // since 1970-01-01 UTC (negative before)
+    uint32_t nanoseconds = 0;   // fraction of the second
+};
+Result<GeneralizedTime> decodeGeneralizedTime(std::string_view text);
+// Whole seconds of decodeGeneralizedTime, nullopt when refused.
 std::optional<int64_t> parseGeneralizedTime(std::string_view text);
 std::string formatGeneralizedTime(int64_t unixSeconds);   // "20261207071635.000Z"
 

@@ -506,8 +506,9 @@ Result<FileName> decodeFileName(const Tlv& t) {
     ZV_TRY(Reader r, Reader().enter(t));
     FileName name;
     while (!r.atEnd()) {
-        // GraphicString: we accept what VisibleString allows (file names are plain text).
-        ZV_TRY(std::string part, r.readVisibleString(tags::kGraphicString));
+        // GraphicString in the device's character set (GB18030 on many
+        // devices): the bytes as given; the client judges the characters.
+        ZV_TRY(std::string part, r.readStringOctets(tags::kGraphicString));
         name.push_back(std::move(part));
     }
     return name;
@@ -523,7 +524,9 @@ Result<FileAttributes> readFileAttributes(Reader& outer, Tag tag) {
     FileAttributes a;
     ZV_TRY(a.sizeOfFile, r.readIntegerAs<uint32_t>(ctx(0)));
     if (r.nextIs(ctx(1))) {
-        ZV_TRY(a.lastModified, r.readVisibleString(ctx(1)));
+        // Judged by decodeGeneralizedTime: a malformed time costs only its
+        // entry's time, not the whole directory answer.
+        ZV_TRY(a.lastModified, r.readStringOctets(ctx(1)));
     }
     ZV_CHECK(r.expectEnd("FileAttributes"));
     return a;

@@ -103,12 +103,13 @@ struct AccessResult {
 };
 bool operator==(const AccessResult& a, const AccessResult& b);
 
-// FileName ::= SEQUENCE OF GraphicString (devices send one element)
+// FileName ::= SEQUENCE OF GraphicString (devices send one element; its
+// octets are in the device's character set and kept as they are)
 using FileName = std::vector<std::string>;
 // FileAttributes ::= SEQUENCE { [0] sizeOfFile Unsigned32, [1] lastModified GeneralizedTime OPT }
 struct FileAttributes {
     uint32_t sizeOfFile = 0;
-    std::optional<std::string> lastModified;   // e.g. "20261207071635.000Z"
+    std::optional<std::string> lastModified;   // e.g. "20261207071635.000Z", as received
 };
 
 // ---- confirmed services -----------------------------------------------------------

@@ -95,6 +95,118 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
+
+// A capture of loopback traffic on some ports, running while it lives.
+class Capture {
+public:
+    Capture(const std::string &dir, const std::vector<uint16_t> &ports)
+        : pcap_(dir + "/files.pcapng"), log_(dir + "/files.log") {
+        std::string filter;
+        for (uint16_t p : ports) {
+            filter += (filter.empty() ? "tcp port " : " or tcp port ") + std::to_string(p);
+            decode_ += " -d tcp.port==" + std::to_string(p) + ",tpkt";
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, 2);
+            ::dup2(fd, 1);
+            ::execlp("tshark", "tshark", "-i", "lo", "-f", filter.c_str(), "-w", pcap_.c_str(), (char *)nullptr);
+            ::_exit(127);
+        }
+        started = eventually([&] {
+            std::ifstream f(log_);
+            std::stringstream s;
+            s << f.rdbuf();
+            return s.str().find("Capture started") != std::string::npos;
+        }, 15000);
+    }
+    ~Capture() { stop(); }
+    void stop() {
+        if (pid_ <= 0) return;
+        if (started) std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the last frames
+        ::kill(pid_, started ? SIGINT : SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // tshark's reading of the capture with `options` (a time without a zone
+    // is local time to tshark: UTC, as the stack takes it).
+    std::string read(const std::string &options) {
+        return run("TZ=UTC tshark -r '" + pcap_ + "'" + decode_ + " " + options + " 2>&1");
+    }
+    bool started = false;
+
+private:
+    std::string pcap_, log_, decode_;
+    pid_t pid_ = -1;
+};
+
+// Directories of devices that write every time form, none at all, and GB18030
+// names, each answered by its own iedsim and listed by the stack.
+TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTshark) {
+    ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
+    const std::string dir = temp_dir("capfiles");
+    const std::vector<std::vector<std::string>> devices = {{"--gb18030-names", "--file-times", "fraction"},
+                                                           {"--gb18030-names", "--file-times", "none"},
+                                                           {"--file-times", "offset"},
+                                                           {"--file-times", "offset-0130"},
+                                                           {"--file-times", "zulu"},
+                                                           {"--file-times", "nozone"}};
+    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<uint16_t> ports;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const std::string files = dir + "/files" + std::to_string(i);
+        ::mkdir(files.c_str(), 0755);
+        std::vector<std::string> options = devices[i];
+        options.insert(options.end(), {"--recordings", "2"});
+        sims.push_back(std::make_unique<Sim>("CMIED", 0, 0, files, options));
+        ASSERT_NE(sims.back()->control_port, 0);
+        ports.push_back(sims.back()->port_a);
+    }
+    Capture cap(dir, ports);
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
+    for (auto &sim : sims) {
+        Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
+        ASSERT_TRUE(st.ok);
+        Events::get().clear();
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        Done::get().clear();
+        AC_GETFAV_REQ_INFO d{"COMTRADE", done_plain};
+        ASSERT_EQ(ac_get_file_attr(0, &d, 30, nullptr), 0);
+        ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+        EXPECT_EQ(Done::get().results[0].second, 0);
+        ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
+    }
+    cap.stop();
+    const std::string decoded = cap.read("-V");
+    // tshark reads every entry's name, and each time (in whatever form) as
+    // the UTC time of day the recording's name carries (_yyyymmddhhmmssmmm).
+    size_t entries = 0, times = 0;
+    std::string stamp;
+    std::istringstream lines(decoded);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t name = line.find("FileName item: COMTRADE/CMIED");
+        if (name != std::string::npos) {
+            ++entries;
+            stamp = line.substr(line.rfind('_') + 1, 17);
+        } else if (line.find("lastModified: ") != std::string::npos) {
+            ++times;
+            const std::string utc = stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+            EXPECT_NE(line.find(utc + "."), std::string::npos) << line << " for the recording of " << stamp;
+            EXPECT_NE(line.find(" UTC"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(entries, 4 * devices.size()) << decoded.substr(0, 20000);
+    EXPECT_EQ(times, 4 * (devices.size() - 1));   // one device gives no times
+    EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
+    const std::string expert = cap.read("-q -z expert,error");
+    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    sims.clear();
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 }  // namespace
 
 namespace {

@@ -1,6 +1,7 @@
 // File services of the client stack against iedsim's file store.
 #include "sim.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -137,5 +138,108 @@ TEST_F(FilesTest, OverLongOrMissingNamesAreRefusedAtTheCall) {
     AC_DELF_REQ_INFO d{"", done_plain};
     EXPECT_EQ(ac_delete_file(0, &d, 30, nullptr), 1);
 }
+
+// ---- devices' file times and names ----------------------------------------------------
+
+struct DeviceRow {
+    const char *name;
+    std::vector<std::string> options;   // iedsim's
+    uint32_t secs;                      // of COMTRADE/rec_1.dat as listed
+    uint32_t fraction;
+};
+void PrintTo(const DeviceRow &r, std::ostream *os) { *os << r.name; }
+
+std::vector<AC_FILE_ATTR> g_attrs;
+void attrs_done(AC_REQ_CTRL *c) {
+    g_attrs.assign(c->u.getfavCtrl.file_attrs, c->u.getfavCtrl.file_attrs + c->u.getfavCtrl.file_num);
+    Done::get().add(c);
+}
+
+class DeviceFiles : public ::testing::TestWithParam<DeviceRow> {
+protected:
+    void SetUp() override {
+        dir = temp_dir("dev");
+        files = dir + "/files";
+        ::mkdir(files.c_str(), 0755);
+        ::mkdir((files + "/COMTRADE").c_str(), 0755);
+        // 2026-12-07 12:34:56.789 UTC; and a name no device may list.
+        for (const char *n : {"/COMTRADE/rec_1.dat", "/COMTRADE/ctl\x01_2.dat"}) {
+            std::ofstream(files + n) << "samples of " << n;
+            const timespec t[2] = {{1796646896, 789000000}, {1796646896, 789000000}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (files + n).c_str(), t, 0), 0);
+        }
+        std::vector<std::string> options = GetParam().options;
+        options.insert(options.end(), {"--recordings", "1"});
+        sim = std::make_unique<Sim>("CMIED", 0, 0, files, options);
+        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
+        ASSERT_TRUE(stack->ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        Done::get().clear();
+    }
+    void TearDown() override {
+        stack.reset();
+        sim.reset();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    int wait_result() {
+        if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
+        const int r = Done::get().results[0].second;
+        Done::get().clear();
+        return r;
+    }
+    std::string dir, files;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<Stack> stack;
+};
+
+TEST_P(DeviceFiles, ListingGivesEachTimeFormAndNamesAsTheDeviceWroteThemAndFetchesByThoseBytes) {
+    AC_GETFAV_REQ_INFO r{"COMTRADE", attrs_done};
+    ASSERT_EQ(ac_get_file_attr(0, &r, 30, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    std::vector<std::string> names;
+    for (const AC_FILE_ATTR &a : g_attrs) names.push_back(a.file_name);
+    // The recording (.cfg, .dat) and rec_1.dat; the name with a control
+    // character is left out.
+    ASSERT_EQ(names.size(), 3u) << ::testing::PrintToString(names);
+    const auto rec = std::find(names.begin(), names.end(), "COMTRADE/rec_1.dat");
+    ASSERT_NE(rec, names.end());
+    const AC_FILE_ATTR &a = g_attrs[size_t(rec - names.begin())];
+    EXPECT_EQ(a.last_modified.secs, GetParam().secs);
+    EXPECT_EQ(a.last_modified.fraction, GetParam().fraction);
+
+    // The recording is fetched and deleted by its listed bytes, whatever
+    // they are; the local copy gets a name of the test's choosing.
+    const std::string listed = names[0].find(".dat") != std::string::npos ? names[0] : names[1];
+    const std::string tag = "\xB9\xCA\xD5\xCF\xC2\xBC\xB2\xA8";
+    const bool gb = std::find(GetParam().options.begin(), GetParam().options.end(), "--gb18030-names") !=
+                    GetParam().options.end();
+    EXPECT_EQ(listed.find("COMTRADE/CMIED" + (gb ? tag : std::string()) + "_"), 0u) << listed;
+    const std::string local = dir + "/CMIED故障录波.dat";
+    AC_GETF_REQ_INFO g{listed.c_str(), local.c_str(), done_plain};
+    ASSERT_EQ(ac_get_file(0, &g, 60, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_EQ(slurp(local), slurp(files + "/" + listed));
+    EXPECT_GT(slurp(local).size(), 1000u);
+    AC_DELF_REQ_INFO d{listed.c_str(), done_plain};
+    ASSERT_EQ(ac_delete_file(0, &d, 30, nullptr), 0);
+    ASSERT_EQ(wait_result(), 0);
+    EXPECT_FALSE(exists(files + "/" + listed));
+}
+
+// 789 ms as the 24-bit fraction of IEC 61850-8-1: 0.789 * 2^24.
+constexpr uint32_t kMs789 = 13237223;
+INSTANTIATE_TEST_SUITE_P(
+    Devices, DeviceFiles,
+    ::testing::Values(DeviceRow{"Millis", {}, 1796646896, 0},
+                      DeviceRow{"Fraction", {"--file-times", "fraction"}, 1796646896, kMs789},
+                      DeviceRow{"Zulu", {"--file-times", "zulu"}, 1796646896, 0},
+                      DeviceRow{"OffsetEast", {"--file-times", "offset"}, 1796646896, 0},
+                      DeviceRow{"OffsetWestHalfHour", {"--file-times", "offset-0130"}, 1796646896, 0},
+                      DeviceRow{"NoZone", {"--file-times", "nozone"}, 1796646896, 0},
+                      DeviceRow{"NoTimes", {"--file-times", "none"}, 0, 0},
+                      DeviceRow{"Gb18030Names", {"--gb18030-names", "--file-times", "fraction"}, 1796646896, kMs789},
+                      DeviceRow{"Gb18030NamesNoTimes", {"--gb18030-names", "--file-times", "none"}, 0, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

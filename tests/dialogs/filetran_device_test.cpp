@@ -13,6 +13,9 @@
 #include <QSet>
 #include <QTableView>
 
+#include <fstream>
+#include <sstream>
+
 #include "device_env.h"
 #include "dialog_filetran.h"
 
@@ -24,11 +27,12 @@ using dlgtest::waitFor;
 
 class FileDevice : public ::testing::Test {
 protected:
+    // Two recordings in COMTRADE/ (and a file at the root of the store).
+    virtual std::vector<std::string> deviceOptions() const { return {"--recordings", "2"}; }
     void SetUp() override {
         dialog_filetran::box_hook = dlgtest::recordBox;
         boxes().clear();
-        // Two recordings in COMTRADE/ and a file at the root of the store.
-        device = std::make_unique<dlgtest::Device>(std::vector<std::string>{"--recordings", "2"});
+        device = std::make_unique<dlgtest::Device>(deviceOptions());
         QFile notes(device->file(QStringLiteral("notes.txt")));
         ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
         notes.write("line one\r\nline two\n\x01\xff");
@@ -254,6 +258,49 @@ TEST_F(FileDevice, FileGoneFromTheDeviceFailsToFetchAndToDeleteAndLeavesNothing)
     EXPECT_TRUE(paneHas("删除文件失败!!!"));
     dlgtest::idle(200);
     EXPECT_EQ(column(0), before);  // no listing after a failure
+}
+
+// ---- a device naming its files in GB18030, without times ----------------------------------
+
+class Gb18030FileDevice : public FileDevice {
+protected:
+    std::vector<std::string> deviceOptions() const override {
+        return {"--recordings", "1", "--gb18030-names", "--file-times", "none"};
+    }
+    // A file of the device's store by the bytes of its name.
+    QByteArray onDevice(const QByteArray &listed) const {
+        std::ifstream in((QFile::encodeName(device->files) + "/" + listed).toStdString(), std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return in ? QByteArray::fromStdString(all.str()) : QByteArray("<missing>");
+    }
+};
+
+TEST_F(Gb18030FileDevice, ShowsTheNameDecodedFetchesItUnderThatNameAndDeletesItByItsBytes) {
+    list(QStringLiteral("COMTRADE/*.dat"));
+    ASSERT_EQ(dlg->tbmodel->rowCount(), 1) << pane.lines().join('|').toStdString();
+    const QByteArray listed = dlg->tbmodel->index(0, 0).data(dialog_filetran::ROLE_LISTED_NAME).toByteArray();
+    const QString shown = column(0).value(0);
+    EXPECT_TRUE(listed.startsWith("COMTRADE/CMIED\xb9\xca\xd5\xcf\xc2\xbc\xb2\xa8_")) << listed.toStdString();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("COMTRADE/CMIED故障录波_"))) << shown.toStdString();
+    EXPECT_EQ(column(2), QStringList({QString()}));  // the device gives no time
+
+    select(shown);
+    dlg->widget.pB_fileupload->click();
+    EXPECT_EQ(boxes(), std::vector<Box>({{"上载文件", "上载文件成功!"}}));
+    ASSERT_TRUE(waitFor([&] { return paneHas("文件上载成功!!!") || paneHas("文件上载失败!!!"); }));
+    ASSERT_TRUE(paneHas("文件上载成功!!!")) << pane.lines().join('|').toStdString();
+    const QString local = QDir::current().filePath(shown.mid(shown.lastIndexOf('/') + 1));
+    EXPECT_GT(onDevice(listed).size(), 1000);
+    EXPECT_EQ(dlgtest::contents(local), onDevice(listed));
+
+    boxes().clear();
+    select(shown);
+    dlg->widget.pB_filedel->click();
+    ASSERT_TRUE(waitFor([&] { return paneHas("删除文件成功!!!") || paneHas("删除文件失败!!!"); }));
+    ASSERT_TRUE(paneHas("删除文件成功!!!")) << pane.lines().join('|').toStdString();
+    EXPECT_EQ(onDevice(listed), "<missing>");
+    ASSERT_TRUE(waitFor([&] { return dlg->tbmodel->rowCount() == 0; }));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "devicefilename.h"
 #include "dialog_env.h"
 #include "dialog_filetran.h"
 
@@ -118,8 +120,9 @@ TEST_F(FileDialog, ListingFromAStackThreadFillsTheTableInOrder) {
     dlgtest::settle();
     EXPECT_EQ(column(dlg, 0), QStringList({"COMTRADE/rec001.cfg", "COMTRADE/rec001.dat"}));
     EXPECT_EQ(column(dlg, 1), QStringList({"1024", "20480"}));
-    // Local time of Asia/Shanghai (UTC+8), set for the tests.
-    EXPECT_EQ(column(dlg, 2), QStringList({"1970-01-01 08:00:00", "2023-11-15 06:13:20"}));
+    // Local time of Asia/Shanghai (UTC+8), set for the tests; no date for
+    // a file listed without a time.
+    EXPECT_EQ(column(dlg, 2), QStringList({"", "2023-11-15 06:13:20"}));
     EXPECT_EQ(pane.lines(), QStringList({"获取文件列表成功!!!"}));
 }
 
@@ -179,29 +182,71 @@ TEST_F(FileDialog, MenuOpensAFreshDialogEachTimeAndListingsGoToTheNewOne) {
     second->close();
 }
 
-TEST_F(FileDialog, ListedNameIsKeptByteForByte) {
-    const QByteArray raw("COMTRADE/\xb5\xe7rec.cfg");  // not UTF-8
-    completeListing({{raw, 1, 0}});
+TEST_F(FileDialog, ListedNameIsKeptByteForByteAndShownDecoded) {
+    const QByteArray raw("COMTRADE/\xb5\xe7rec.cfg");  // GB18030, not UTF-8
+    const QByteArray garbage("COMTRADE/\xff\x01.cfg");
+    completeListing({{raw, 1, 0}, {garbage, 2, 1796646896}});
     dlgtest::settle();
     EXPECT_EQ(dlg->tbmodel->index(0, 0).data(dialog_filetran::ROLE_LISTED_NAME).toByteArray(), raw);
+    EXPECT_EQ(dlg->tbmodel->index(0, 0).data().toString(), QStringLiteral("COMTRADE/电rec.cfg"));
+    EXPECT_EQ(dlg->tbmodel->index(1, 0).data(dialog_filetran::ROLE_LISTED_NAME).toByteArray(), garbage);
+    EXPECT_EQ(dlg->tbmodel->index(1, 0).data().toString(), QStringLiteral("COMTRADE/\\xFF\\x01.cfg"));
+    // No time from the device: no date rather than 1970.
+    EXPECT_EQ(dlg->tbmodel->index(0, 2).data().toString(), QString());
+    EXPECT_EQ(dlg->tbmodel->index(1, 2).data().toString(),
+              QDateTime::fromSecsSinceEpoch(1796646896).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 }
 
 // ---- names ---------------------------------------------------------------------------
 
-TEST(FileNames, LocalNameIsThePartAfterTheLastSlash) {
-    const struct {
-        const char *listed;
-        const char *local;
-    } rows[] = {{"/COMTRADE/a.cfg", "a.cfg"},
-                {"COMTRADE/a.cfg", "a.cfg"},
-                {"a.cfg", "a.cfg"},
-                {"/a/b/c/rec 1.dat", "rec 1.dat"},
-                {"COMTRADE/", ""}};
-    for (const auto &r : rows) {
-        SCOPED_TRACE(r.listed);
-        EXPECT_EQ(dialog_filetran::LocalFileName(r.listed), QByteArray(r.local));
+struct NameRow {
+    const char *name;
+    QByteArray listed;
+    QString local;      // empty: refused
+    const char *why;    // part of the reason when refused
+};
+void PrintTo(const NameRow &r, std::ostream *os) { *os << r.name; }
+
+class LocalNames : public ::testing::TestWithParam<NameRow> {};
+
+TEST_P(LocalNames, LocalNameIsTheDecodedPartAfterTheLastSlashWhenItIsASafeFileName) {
+    const NameRow &r = GetParam();
+    QString why;
+    EXPECT_EQ(devfile::localName(r.listed, &why), r.local);
+    EXPECT_EQ(dialog_filetran::LocalFileName(r.listed), r.local.toUtf8());
+    if (r.local.isEmpty()) {
+        EXPECT_TRUE(why.contains(QLatin1String(r.why))) << why.toStdString();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LocalNames,
+    ::testing::Values(
+        NameRow{"FolderFromRoot", "/COMTRADE/a.cfg", "a.cfg", ""},
+        NameRow{"Folder", "COMTRADE/a.cfg", "a.cfg", ""},
+        NameRow{"Bare", "a.cfg", "a.cfg", ""},
+        NameRow{"DeepWithSpace", "/a/b/c/rec 1.dat", "rec 1.dat", ""},
+        NameRow{"Utf8", "COMTRADE/\xe6\x95\x85\xe9\x9a\x9c_1.dat", QStringLiteral("故障_1.dat"), ""},
+        NameRow{"Gb18030", "COMTRADE/CMIED\xb9\xca\xd5\xcf\xc2\xbc\xb2\xa8_1.dat", QStringLiteral("CMIED故障录波_1.dat"), ""},
+        NameRow{"Gb18030FourBytes", "\x95\x32\x82\x36_1.dat", QString::fromUtf8("\xf0\xa0\x80\x80_1.dat"), ""},
+        // 0x5C is a trail byte of GB18030 characters; it is no backslash there.
+        NameRow{"Gb18030TrailByteBackslash", "\x81\x5c_1.dat", QString::fromUtf8("\xe4\xb9\x97_1.dat"), ""},
+        NameRow{"Longest", QByteArray(246, 'n') + ".dat", QString(246, QLatin1Char('n')) + ".dat", ""},
+        NameRow{"NothingAfterSlash", "COMTRADE/", "", "no file name"},
+        NameRow{"NeitherCharacterSet", "COMTRADE/\xff\xfe_1.dat", "", "neither UTF-8 nor GB18030"},
+        NameRow{"TruncatedGb18030", "COMTRADE/rec_1.dat\xb9", "", "neither UTF-8 nor GB18030"},
+        NameRow{"Parent", "COMTRADE/..", "", "names a folder"},
+        NameRow{"Hidden", "COMTRADE/.rec_1.dat", "", "begins with '.'"},
+        NameRow{"Backslash", "COMTRADE/..\\..\\rec_1.dat", "", "begins with '.'"},
+        NameRow{"BackslashInside", "COMTRADE/a\\rec_1.dat", "", "contains '\\'"},
+        NameRow{"ControlCharacter", "COMTRADE/rec\t1.dat", "", "U+0009"},
+        NameRow{"C1Control", "COMTRADE/rec\xc2\x85" "1.dat", "", "U+0085"},
+        NameRow{"BidiOverride", "COMTRADE/rec\xe2\x80\xaetad.exe", "", "U+202E"},
+        NameRow{"ReplacementCharacter", "COMTRADE/rec\xef\xbf\xbd.dat", "", "U+FFFD"},
+        NameRow{"TooLong", QByteArray(247, 'n') + ".dat", "", "longer than 250 bytes"},
+        // 84 characters of 2 GB18030 bytes are 252 bytes of UTF-8.
+        NameRow{"TooLongOnceDecoded", QByteArray("\xb5\xe7").repeated(84), "", "longer than 250 bytes"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // ---- boxes -------------------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 // continue-after, reading, deleting, recordings and ObtainFile.
 #include "fixture.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -49,7 +51,7 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     ASSERT_TRUE(fs.open(dir, why)) << why;
     std::vector<std::string> names;
     // 2026-12-07 08:15:00.123 UTC
-    ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", 1796631300123LL, 1, names, why)) << why;
+    ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 1, names, why)) << why;
     EXPECT_EQ(names, (std::vector<std::string>{"COMTRADE/CMIED_20261207081500123.cfg", "COMTRADE/CMIED_20261207081500123.dat"}));
     const std::string cfg = slurp(dir + "/" + names[0]);
     EXPECT_EQ(cfg.rfind("CMIED,1,1999\r\n4,3A,1D\r\n", 0), 0u) << cfg;
@@ -61,7 +63,7 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     ASSERT_TRUE(fs.stat(names[1], fe));
     EXPECT_EQ(fe.mtime, 1796631300);
     // A second recording in the same millisecond gets the next one.
-    ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", 1796631300123LL, 2, names, why));
+    ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 2, names, why));
     EXPECT_EQ(names[0], "COMTRADE/CMIED_20261207081500124.cfg");
     removeTree(dir);
 }
@@ -159,6 +161,59 @@ TEST(FilesSmallPdu, FileReadReturnsTheFileInPiecesUntilMoreFollowsIsFalse) {
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->error.errorClass, mms::kFile);
 }
+
+// ---- devices' file times and character sets ----------------------------------------
+
+struct TimeRow {
+    const char* name;
+    const char* option;   // --file-times
+    const char* suffix;   // what follows YYYYMMDDhhmmss ("" also for none)
+    bool present;
+};
+class FileTimeForms : public ::testing::TestWithParam<TimeRow> {};
+
+TEST_P(FileTimeForms, DirectoryAndOpenWriteTheModificationTimeInTheDevicesForm) {
+    const TimeRow& r = GetParam();
+    FileTimes how;
+    ASSERT_TRUE(parseFileTimes(r.option, how));
+    SimServer sim([&](Config& c) { c.fileTimes = how; });
+    // 2026-12-07 12:34:56.789 UTC
+    const std::string path = sim.dir + "/COMTRADE/rec_1.dat";
+    ::mkdir((sim.dir + "/COMTRADE").c_str(), 0755);
+    std::ofstream(path) << "x";
+    const timespec t[2] = {{1796646896, 789000000}, {1796646896, 789000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+    TestClient client;
+    ASSERT_TRUE(client.associate(sim.host(), sim.port()));
+
+    auto* d = responseOf<mms::FileDirectoryResponse>(client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE"}, {}}));
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->entries.size(), 1u);
+    const mms::DirectoryEntry entry = d->entries[0];   // the next call replaces the answer
+    auto* o = responseOf<mms::FileOpenResponse>(client.call(mms::FileOpenRequest{entry.name, 0}));
+    ASSERT_NE(o, nullptr);
+    for (const auto& listed : {entry.attributes.lastModified, o->attributes.lastModified}) {
+        ASSERT_EQ(listed.has_value(), r.present);
+        if (!r.present) continue;
+        const std::string digits = std::string(r.option).rfind("offset", 0) == 0 ? "" : "20261207123456";
+        EXPECT_EQ(listed->substr(14), r.suffix) << *listed;
+        if (!digits.empty()) {
+            EXPECT_EQ(listed->substr(0, 14), digits);
+        }
+        auto back = mms::decodeGeneralizedTime(*listed);
+        ASSERT_TRUE(back.ok()) << back.error().reason;
+        EXPECT_EQ(back->seconds, 1796646896) << *listed;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Rows, FileTimeForms,
+                         ::testing::Values(TimeRow{"Millis", "millis", ".000Z", true},
+                                           TimeRow{"Fraction", "fraction", ".789Z", true},
+                                           TimeRow{"Zulu", "zulu", "Z", true},
+                                           TimeRow{"OffsetEast", "offset", "+0800", true},
+                                           TimeRow{"OffsetWestHalfHour", "offset-0130", "-0130", true},
+                                           TimeRow{"NoZone", "nozone", "", true},
+                                           TimeRow{"None", "none", "", false}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 struct OpenRow {
     const char* name;

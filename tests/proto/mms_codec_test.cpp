@@ -207,26 +207,71 @@ TEST(Times, UtcTimeFractionIsTwentyFourBitsOfASecond) {
     EXPECT_GE(ns - UtcTime::fromUnixNs(ns).toUnixNs(), 0);
 }
 
+// ---- GeneralizedTime of file attributes ---------------------------------------------
+
 struct GtRow {
-    const char* text;
-    std::optional<int64_t> seconds;
+    const char* name;
+    std::string text;
+    int64_t seconds;        // when accepted
+    uint32_t nanoseconds;
+    const char* refusal;    // part of the reason when refused, else nullptr
 };
 void PrintTo(const GtRow& r, std::ostream* os) { *os << r.text; }
 
 class GeneralizedTimeText : public ::testing::TestWithParam<GtRow> {};
 
-TEST_P(GeneralizedTimeText, ParsesOnlyWellFormedTimes) {
-    EXPECT_EQ(parseGeneralizedTime(GetParam().text), GetParam().seconds);
+TEST_P(GeneralizedTimeText, TakesEveryDeviceFormAndRefusesMalformedTimesWithAReason) {
+    const GtRow& r = GetParam();
+    auto t = decodeGeneralizedTime(r.text);
+    if (r.refusal) {
+        ASSERT_FALSE(t.ok()) << "taken as " << t->seconds;
+        EXPECT_NE(t.error().reason.find(r.refusal), std::string::npos) << t.error().reason;
+        EXPECT_FALSE(parseGeneralizedTime(r.text).has_value());
+    } else {
+        ASSERT_TRUE(t.ok()) << t.error().reason << " at " << t.error().offset;
+        EXPECT_EQ(t->seconds, r.seconds);
+        EXPECT_EQ(t->nanoseconds, r.nanoseconds);
+    }
 }
 
+// 1796646896 is 2026-12-07 12:34:56 UTC.
 INSTANTIATE_TEST_SUITE_P(
     Texts, GeneralizedTimeText,
-    ::testing::Values(GtRow{"20261207071635.000Z", 1796627795}, GtRow{"20261207071635Z", 1796627795},
-                      GtRow{"20261207071635", 1796627795}, GtRow{"19700101000000Z", 0},
-                      GtRow{"20240229235959.5Z", 1709251199}, GtRow{"2026120707163Z", std::nullopt},
-                      GtRow{"20261307071635Z", std::nullopt}, GtRow{"20261207071635.Z", std::nullopt},
-                      GtRow{"20261207071635+0100", std::nullopt}, GtRow{"", std::nullopt}),
-    [](const auto& info) { return "Row" + std::to_string(info.index); });
+    ::testing::Values(
+        GtRow{"MillisecondsZulu", "20261207123456.000Z", 1796646896, 0, nullptr},
+        GtRow{"FractionZulu", "20261207123456.123Z", 1796646896, 123000000, nullptr},
+        GtRow{"NineDigitFraction", "20261207123456.123456789Z", 1796646896, 123456789, nullptr},
+        GtRow{"CommaAsDecimalMark", "20261207123456,25Z", 1796646896, 250000000, nullptr},
+        GtRow{"Zulu", "20261207123456Z", 1796646896, 0, nullptr},
+        GtRow{"NoZoneIsUtc", "20261207123456", 1796646896, 0, nullptr},
+        GtRow{"PlusEightHours", "20261207203456+0800", 1796646896, 0, nullptr},
+        GtRow{"MinusHalfHours", "20261207110456-0130", 1796646896, 0, nullptr},
+        GtRow{"OffsetHoursOnly", "20261207203456+08", 1796646896, 0, nullptr},
+        GtRow{"FractionAndOffset", "20261207203456.75+0800", 1796646896, 750000000, nullptr},
+        GtRow{"OffsetAcrossNewYear", "20270101003456+1200", 1798720496, 0, nullptr},
+        GtRow{"LeapDay", "20240229235959.5Z", 1709251199, 500000000, nullptr},
+        GtRow{"LeapSecondIsTheNextSecond", "20161231235960Z", 1483228800, 0, nullptr},
+        GtRow{"TooShort", "2026120712345Z", 0, 0, "'Z' where a digit"},
+        GtRow{"DateOnly", "20261207", 0, 0, "ends after 8 of the 14 digits"},
+        GtRow{"Empty", "", 0, 0, "ends after 0 of the 14 digits"},
+        GtRow{"Month13", "20261307123456Z", 0, 0, "month 13 is not 1..12"},
+        GtRow{"February30", "20260230123456Z", 0, 0, "day 30 is not 1..28 in 2026-2"},
+        GtRow{"February29OfCommonYear", "21000229123456Z", 0, 0, "day 29 is not 1..28 in 2100-2"},
+        GtRow{"Hour24", "20261207243456Z", 0, 0, "hour 24 is not 0..23"},
+        GtRow{"Minute60", "20261207126056Z", 0, 0, "minute 60 is not 0..59"},
+        GtRow{"Second61", "20261207123461Z", 0, 0, "second 61 is not 0..60"},
+        GtRow{"MarkWithoutDigits", "20261207123456.Z", 0, 0, "no digit after the decimal mark"},
+        GtRow{"TenDigitFraction", "20261207123456.1234567890Z", 0, 0, "fraction of more than 9 digits"},
+        GtRow{"OffsetOfThreeDigits", "20261207123456+080", 0, 0, "is not +hh or +hhmm"},
+        GtRow{"OffsetOfFiveDigits", "20261207123456+08000", 0, 0, "'0' after the time"},
+        GtRow{"OffsetHour24", "20261207123456+2400", 0, 0, "+2400 is not a time zone offset"},
+        GtRow{"OffsetAfterZ", "20261207123456Z+0100", 0, 0, "'+' after the time"},
+        GtRow{"LowerCaseZ", "20261207123456z", 0, 0, "'z' after the time"},
+        GtRow{"SpaceInDigits", "2026 207123456Z", 0, 0, "' ' where a digit"},
+        GtRow{"HighByte", "20261207123456\xB5", 0, 0, "byte 181 after the time"},
+        GtRow{"EmbeddedNul", std::string("20261207123456\0Z", 16), 0, 0, "byte 0 after the time"},
+        GtRow{"OverLong", "20261207123456.123456789+0800000", 0, 0, "32 characters, more than 29"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Times, GeneralizedTimeFormatsWhatItParses) {
     EXPECT_EQ(formatGeneralizedTime(1796627795), "20261207071635.000Z");

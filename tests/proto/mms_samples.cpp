@@ -153,6 +153,17 @@ const std::vector<PduRow>& pduSamples() {
          r.moreFollows = true;
          return confirmedResponse(r);
      }},
+    {"FileDirectoryResponseAsDevicesWriteIt", [] {
+         // GB18030 names ("\xB9\xCA\xD5\xCF" is 故障) and the time forms devices use.
+         FileDirectoryResponse r;
+         r.entries = {{{"COMTRADE/CMIED\xB9\xCA\xD5\xCF_20261207123456789.dat"}, {9000, std::string("20261207123456.789Z")}},
+                      {{"COMTRADE/\xC2\xBC\xB2\xA8_1.dat"}, {10, std::string("20261207203456+0800")}},
+                      {{"COMTRADE/rec_2.dat"}, {10, std::string("20261207110456-0130")}},
+                      {{"COMTRADE/rec_3.dat"}, {10, std::string("20261207123456")}},
+                      {{"COMTRADE/rec_4.dat"}, {10, std::string("20261207123456Z")}},
+                      {{"COMTRADE/\xC2\xBC\xB2\xA8_5.dat"}, {10, std::nullopt}}};
+         return confirmedResponse(r);
+     }},
     {"FileOpenRequest", [] { return confirmedRequest(FileOpenRequest{{"rec.dat"}, 100}); }},
     {"FileOpenResponse", [] { return confirmedResponse(FileOpenResponse{-5, {70000, std::nullopt}}); }},
     {"FileReadRequest", [] { return confirmedRequest(FileReadRequest{3}); }},

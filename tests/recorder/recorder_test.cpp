@@ -18,11 +18,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 #include "DataDeal.h"
 #include "archive_support.h"
+#include "devicefilename.h"
 #include "gui_srv.h"
 #include "sim.h"
 #include "zv_ops.h"
@@ -47,6 +50,19 @@ bool waitFor(const std::function<bool()> &cond, int ms = 60000) {
 QByteArray readFile(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A file named by bytes, which a QString cannot always carry.
+QByteArray readBytes(const QByteArray &path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return in ? QByteArray::fromStdString(all.str()) : QByteArray("<missing>");
+}
+void putBytes(const QByteArray &path, const QByteArray &data) {
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    out << data.toStdString();
+    ASSERT_TRUE(out.good()) << path.toStdString();
 }
 
 // Writes a file with the given modification time.
@@ -111,6 +127,8 @@ private:
 
 class Recorder : public ::testing::Test {
 protected:
+    // iedsim options of both devices.
+    virtual std::vector<std::string> simOptions() const { return {}; }
     void SetUp() override {
         db = std::make_unique<archtest::OwnDatabase>(archtest::dbNameForCurrentTest());
         ASSERT_TRUE(db->ok()) << db->error().toStdString();
@@ -128,8 +146,8 @@ protected:
         }
         QDir(dir).mkpath("cm/COMTRADE");
         QDir(dir).mkpath("bay/COMTRADE");
-        cm = std::make_unique<zvt::Sim>("CMIED", 0, 0, (dir + "/cm").toStdString());
-        bay = std::make_unique<zvt::Sim>("BAYIED", 0, 0, (dir + "/bay").toStdString());
+        cm = std::make_unique<zvt::Sim>("CMIED", 0, 0, (dir + "/cm").toStdString(), simOptions());
+        bay = std::make_unique<zvt::Sim>("BAYIED", 0, 0, (dir + "/bay").toStdString(), simOptions());
         QFile ini(dir + "/station.ini");
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         QTextStream out(&ini);
@@ -278,10 +296,14 @@ TEST_F(Recorder, RememberedTimesComeFromTheDatabasePerServerAndSeries) {
     // entry of server 11 must count neither as server 1's time nor state.
     QSqlQuery insert(db->connection());
     ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
-                            "('old_1.dat',0,'rec','" + timeText(T0 + 10) + "',1),"
+                            "('rec_4.dat',0,'rec','" + timeText(T0 + 10) + "',1),"
                             "('far_1.dat',11,'rec','" + timeText(T0 + 900) + "',1),"
                             "('older_1.dat',0,'rec','" + timeText(T0) + "',1)"));
-    putFile(served("cm", "rec_5.dat"), "same time", T0 + 10);
+    putFile(served("cm", "rec_3.dat"), "older", T0 + 9);
+    putFile(served("cm", "rec_4.dat"), "fetched before", T0 + 10);
+    // Regression: a recording in the same second as the series' newest one
+    // was never fetched.
+    putFile(served("cm", "rec_5.dat"), "same second", T0 + 10);
     putFile(served("cm", "rec_6.dat"), "a second newer", T0 + 11);
     putFile(served("bay", "rec_1.dat"), "server one", T0 + 100);
     startWindow(false);
@@ -295,7 +317,9 @@ TEST_F(Recorder, RememberedTimesComeFromTheDatabasePerServerAndSeries) {
     }
 
     list(0);
-    EXPECT_FALSE(QFile::exists(dir + "/rec_5.dat"));
+    EXPECT_FALSE(QFile::exists(dir + "/rec_3.dat"));
+    EXPECT_FALSE(QFile::exists(dir + "/rec_4.dat"));
+    EXPECT_EQ(readFile(dir + "/rec_5.dat"), "same second");
     EXPECT_EQ(readFile(dir + "/rec_6.dat"), "a second newer");
 
     list(1);
@@ -480,9 +504,7 @@ TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
     QStringList names = {recordOn(*cm), recordOn(*bay)};
     for (const QString &n : names) ASSERT_TRUE(n.endsWith(".dat")) << n.toStdString();
     ASSERT_TRUE(allOnFtp(names)) << datedeal->recorderFiles().join(' ').toStdString();
-    // Listings give whole seconds: the next recordings of the series are
-    // made in a later second than the ones collected.
-    QThread::msleep(1100);
+    // Most likely in the same second as the ones collected.
     names << recordOn(*cm) << recordOn(*bay);
     ASSERT_TRUE(allOnFtp(names)) << datedeal->recorderFiles().join(' ').toStdString();
     for (int i = 0; i < names.size(); ++i) {
@@ -494,6 +516,222 @@ TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
                   QStringList({(i == 1 || i == 3) ? "1" : "0"}));
     }
     EXPECT_EQ(rows().size(), 4);
+}
+
+// ---- devices without times, with GB18030 names ----------------------------------------
+
+// A new worker on the same working directory and database, as after a
+// restart of the program; it stays the worker until the object goes.
+class Restarted {
+public:
+    Restarted() : m_before(datedeal) {
+        datedeal = &m_again;
+        m_again.loadSettings();
+        m_again.setRecorderPauses(0, 0);
+        m_again.GetFileLstFromDB();
+        m_again.loadUploadQueue();
+    }
+    ~Restarted() { datedeal = m_before; }
+
+private:
+    DataDeal *m_before;
+    DataDeal m_again;
+};
+
+struct Device {
+    const char *name;
+    std::vector<std::string> options;
+    bool timed;
+};
+void PrintTo(const Device &d, std::ostream *os) { *os << d.name; }
+
+class RecorderOfDevice : public Recorder, public ::testing::WithParamInterface<Device> {
+protected:
+    std::vector<std::string> simOptions() const override { return GetParam().options; }
+
+    // A recording made now; the name of its data file as the device lists it
+    // (the device's bytes) and as it is stored here (UTF-8).
+    struct Made {
+        QByteArray listed;
+        QString local;
+        const char *ied;
+    };
+    Made record(zvt::Sim &sim, const char *ied) {
+        const std::string answer = sim.ask("record");
+        EXPECT_EQ(answer.rfind("OK ", 0), 0u) << answer;
+        // "OK COMTRADE/X.cfg COMTRADE/X.dat"
+        const QByteArray dat = QByteArray::fromStdString(answer).split(' ').value(2);
+        const QByteArray bare = dat.mid(dat.lastIndexOf('/') + 1);
+        QString local;
+        EXPECT_TRUE(devfile::decode(bare, &local)) << answer;
+        return Made{bare, local, ied};
+    }
+    // A collection of both servers and the uploads of what it fetched.
+    void collect() {
+        list(0);
+        list(1);
+        upload();
+        upload();
+    }
+    // Each recording is on the FTP server once, byte for byte the device's
+    // file, and has its row; no local copy is left from a later fetch.
+    void expectCollectedOnce(const std::vector<Made> &made) {
+        for (const Made &m : made) {
+            SCOPED_TRACE(m.local.toStdString());
+            const QByteArray on_device = readBytes(QFile::encodeName(dir) + "/" + m.ied + "/COMTRADE/" + m.listed);
+            EXPECT_GT(on_device.size(), 1000);
+            EXPECT_EQ(readFile(onFtp(m.local)), on_device);
+            EXPECT_EQ(ftpd->stored(m.local), 1);
+            EXPECT_EQ(db->rows("select srvid from comtradrd where filename='" + m.local + "'"),
+                      QStringList({QString::number(m.ied == std::string("bay") ? 1 : 0)}));
+        }
+        EXPECT_EQ(rows().size(), static_cast<int>(made.size())) << rows().join(' ').toStdString();
+        EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
+    }
+    // Removes the local copies, so that a second fetch would show.
+    void clearLocal(const std::vector<Made> &made) {
+        for (const Made &m : made) QFile::remove(dir + "/" + m.local);
+    }
+    void expectNoLocalCopy(const std::vector<Made> &made) {
+        for (const Made &m : made) EXPECT_FALSE(QFile::exists(dir + "/" + m.local)) << m.local.toStdString();
+    }
+};
+
+TEST_P(RecorderOfDevice, RecordingsAreCollectedOnceEachAcrossPassesAndARestart) {
+    startWindow(false);
+    std::vector<Made> made = {record(*cm, "cm"), record(*cm, "cm"), record(*bay, "bay")};
+    collect();
+    expectCollectedOnce(made);
+    clearLocal(made);
+
+    // Recordings made since (within the same second, as like as not) are
+    // collected, the others not again.
+    const std::vector<Made> later = {record(*cm, "cm"), record(*bay, "bay")};
+    collect();
+    made.insert(made.end(), later.begin(), later.end());
+    expectCollectedOnce(made);
+    expectNoLocalCopy({made.begin(), made.begin() + 3});
+    clearLocal(made);
+    collect();
+    expectNoLocalCopy(made);
+
+    {
+        Restarted restarted;
+        collect();
+        expectNoLocalCopy(made);
+        made.push_back(record(*cm, "cm"));
+        collect();
+        expectCollectedOnce(made);
+    }
+
+    // The rows name the files and series as decoded; a file without a time
+    // has the time 0 (1970-01-01 in local time).
+    const QStringList all = rows();
+    for (const Made &m : made) {
+        const QString series = m.local.left(m.local.lastIndexOf('_'));
+        const QStringList row = all.filter(m.local + "|");
+        ASSERT_EQ(row.size(), 1) << all.join(' ').toStdString();
+        EXPECT_TRUE(row[0].startsWith(m.local + "|" + (m.ied == std::string("bay") ? "1|" : "0|") + series + "|"));
+        EXPECT_EQ(row[0].contains("|" + timeText(0) + "|"), !GetParam().timed) << row[0].toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, RecorderOfDevice,
+    ::testing::Values(Device{"Times", {}, true}, Device{"NoTimes", {"--file-times", "none"}, false},
+                      Device{"OffsetTimes", {"--file-times", "offset-0130"}, true},
+                      Device{"Gb18030Names", {"--gb18030-names", "--file-times", "fraction"}, true},
+                      Device{"Gb18030NamesNoTimes", {"--gb18030-names", "--file-times", "none"}, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A file without a time whose fetch failed is fetched once the device has it
+// again, after a restart too, although later ones were fetched before it (a
+// series' newest name would have passed it).
+TEST_F(Recorder, FileWithoutATimeIsFetchedAfterAFailureAndARestart) {
+    putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
+    putFile(served("cm", "rec_3.dat"), "three", T0 + 3);
+    startWindow(false);
+    std::vector<AC_FILE_ATTR> attrs(3);
+    for (int i = 0; i < 3; ++i) {
+        qstrcpy(attrs[i].file_name, QByteArray("/COMTRADE/rec_" + QByteArray::number(i + 1) + ".dat").constData());
+        attrs[i].last_modified.secs = 0;
+    }
+    AC_GETFAV_REQ_CTRL listing{};
+    listing.file_num = 3;
+    listing.file_attrs = attrs.data();
+    datedeal->FileListParse(0, &listing);  // rec_1 is not there yet
+    settled();
+    upload();
+    EXPECT_EQ(readFile(onFtp("rec_2.dat")), "two");
+    EXPECT_EQ(readFile(onFtp("rec_3.dat")), "three");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_1.dat"));
+    EXPECT_EQ(rows(), QStringList({"rec_2.dat|0|rec|" + timeText(0) + "|1", "rec_3.dat|0|rec|" + timeText(0) + "|1"}));
+    EXPECT_TRUE(lists(&DataDeal::filelst).isEmpty());  // no time to remember
+
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    QFile::remove(dir + "/rec_2.dat");
+    QFile::remove(dir + "/rec_3.dat");
+    {
+        Restarted restarted;
+        datedeal->FileListParse(0, &listing);
+        settled();
+        upload();
+        EXPECT_TRUE(lists(&DataDeal::filelst).isEmpty());
+    }
+    EXPECT_EQ(readFile(onFtp("rec_1.dat")), "one");
+    EXPECT_FALSE(QFile::exists(dir + "/rec_2.dat"));
+    EXPECT_FALSE(QFile::exists(dir + "/rec_3.dat"));
+    for (const char *name : {"rec_1.dat", "rec_2.dat", "rec_3.dat"}) EXPECT_EQ(ftpd->stored(name), 1) << name;
+    EXPECT_EQ(rows().size(), 3);
+}
+
+// Names without a safe local name stay on the device, and the others of the
+// listing are fetched as usual.
+TEST_F(Recorder, NamesWithoutASafeLocalNameAreLeftOnTheDevice) {
+    putBytes(QFile::encodeName(served("cm", "")) + "\xFF\xFE_1.dat", "not a character set");
+    putFile(served("cm", "back\\slash_1.dat"), "backslash", T0 + 1);
+    putFile(served("cm", QString::fromUtf8("bidi\u202Etad.exe_1.dat")), "bidi override", T0 + 1);
+    putFile(served("cm", "rec_1.dat"), "plain", T0 + 1);
+    startWindow(false);
+    list(0);
+    list(0);
+    upload();
+    EXPECT_EQ(readFile(onFtp("rec_1.dat")), "plain");
+    QStringList local = QDir(dir).entryList({"*.dat"}, QDir::Files);
+    EXPECT_EQ(local, QStringList({"rec_1.dat"}));
+    EXPECT_EQ(rows().size(), 1);
+}
+
+// While comtradrd cannot be written or asked, a fetched file's row waits and
+// is written at the next collection, and a file without a time waits to be
+// fetched until comtradrd can say it was not fetched already.
+TEST_F(Recorder, RowsAndQuestionsWaitUntilTheTableIsBack) {
+    putFile(served("cm", "rec_1.dat"), "timed", T0 + 1);
+    putFile(served("cm", "u_1.dat"), "untimed", T0 + 1);
+    startWindow(false);
+    const QString table = "`" + archtest::dbNameForCurrentTest() + "`.comtradrd";
+    ASSERT_TRUE(db->rootSql("rename table " + table + " to " + table + "_away"));
+    std::vector<AC_FILE_ATTR> attrs(2);
+    qstrcpy(attrs[0].file_name, "/COMTRADE/rec_1.dat");
+    attrs[0].last_modified.secs = T0 + 1;
+    qstrcpy(attrs[1].file_name, "/COMTRADE/u_1.dat");
+    AC_GETFAV_REQ_CTRL listing{};
+    listing.file_num = 2;
+    listing.file_attrs = attrs.data();
+    datedeal->FileListParse(0, &listing);
+    settled();
+    EXPECT_EQ(readFile(dir + "/rec_1.dat"), "timed");
+    EXPECT_FALSE(QFile::exists(dir + "/u_1.dat"));
+
+    ASSERT_TRUE(db->rootSql("rename table " + table + "_away to " + table));
+    EXPECT_TRUE(rows().isEmpty());
+    datedeal->FileListParse(0, &listing);
+    settled();
+    EXPECT_EQ(readFile(dir + "/u_1.dat"), "untimed");
+    EXPECT_EQ(rows(), QStringList({"rec_1.dat|0|rec|" + timeText(T0 + 1) + "|1", "u_1.dat|0|u|" + timeText(0) + "|1"}));
+    upload();
+    EXPECT_EQ(ftpd->stored("rec_1.dat"), 1);
+    EXPECT_EQ(ftpd->stored("u_1.dat"), 1);
 }
 
 }  // namespace

@@ -207,9 +207,9 @@ typedef struct ac_delf_req_ctrl {
 } AC_DELF_REQ_CTRL;
 
 typedef struct ac_file_attr {
-    char file_name[AC_FILE_NAME_LEN];
+    char file_name[AC_FILE_NAME_LEN];   /* as the device listed it (its character set), NUL-terminated */
     ST_INT32 file_size;
-    TimeStamp_TDEF last_modified;
+    TimeStamp_TDEF last_modified;       /* secs 0: the device gave no usable time */
 } AC_FILE_ATTR;
 
 typedef struct ac_getfav_req_ctrl {
