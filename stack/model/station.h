@@ -19,6 +19,7 @@ constexpr size_t kMaxStationFileBytes = 1u << 20;  // a station file is a few kB
 constexpr size_t kMaxStationLine = 1024;
 constexpr int kMaxServers = 1024;
 constexpr uint16_t kDefaultMmsPort = 102;          // ISO-TSAP over TCP (RFC 1006)
+constexpr uint16_t kDefaultTlsPort = 3782;         // ISO-TSAP over TLS (IEC 62351-3, iso-tsap-s)
 
 // Bounds of ISO addressing values, those of the protocol layers that carry
 // them: TSAP (as the stack's COTP bounds it), SSEL (ISO 8327-1), PSEL (as
@@ -51,8 +52,19 @@ bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why);
 
 struct NetAddress {
     std::string host;  // empty: none
-    uint16_t port = 0;
+    uint16_t port = 0;  // 0 in a station entry: not given (the default of the transport)
     bool present() const { return !host.empty(); }
+};
+
+// TLS under TPKT (IEC 62351-3/-4) to one device: its certificate is
+// verified against `ca` (chain, validity) and, when given, must have the
+// pinned SHA-256 fingerprint; this client presents `cert`/`key` when given.
+// Paths are resolved from the station file's folder. The key's contents
+// never reach a log.
+struct TlsSettings {
+    bool on = false;
+    std::string ca, cert, key;           // PEM files
+    std::vector<uint8_t> fingerprint;    // empty: no pin
 };
 
 // One [ied NAME] section of the station file.
@@ -64,6 +76,8 @@ struct ServerEntry {
     AI_IED_CFG cfg{};
     IsoAddress called, calling;            // station keys (tsel, ..., local_tsel, ...)
     std::optional<std::string> password;   // ACSE password authentication
+    TlsSettings tls;
+    int a_line = 0, b_line = 0, tls_line = 0;   // where addr_a, addr_b, the first tls* key stand
 };
 
 // The station file as read.
@@ -78,8 +92,9 @@ struct StationFile {
 // Reads a station file; false with an error diagnostic (file, line, reason).
 bool read_station_file(const std::string &path, StationFile &out, scl::Diagnostics &diag);
 
-// Parses "host:port"; false if malformed.
-bool parse_address(const std::string &text, NetAddress &out);
+// Parses "host:port"; false if malformed. With `port_optional` a bare host
+// is taken too (port 0: the transport's default).
+bool parse_address(const std::string &text, NetAddress &out, bool port_optional = false);
 
 // A configured server with its model.
 struct Server {
@@ -89,6 +104,7 @@ struct Server {
     IsoAddress called_a, called_b;         // the device per network: SCL Address, then station keys
     IsoAddress calling;                    // this client: station keys
     std::optional<std::string> password;   // never written to a log
+    TlsSettings tls;                       // tls.on: both networks run TLS
     std::unique_ptr<IedModel> model;
 };
 
