@@ -36,6 +36,7 @@ constexpr int kIdleProbeMs = 10000;
 constexpr int32_t kLocalDetail = 65000;
 constexpr int16_t kOutstanding = 10;
 constexpr size_t kRecvChunk = 65536;
+constexpr size_t kMaxTlsRecord = 16384;   // plaintext of one record (RFC 8446 5.1)
 // Every channel and request deadline is looked at this often (and at once
 // when something asks for it).
 constexpr int kWalkMs = 50;
@@ -516,9 +517,11 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
         std::vector<iso::Event> ev = ch.assoc->onBytes(iso::ByteView(buf, size_t(n)));
         on_events(s, ch, ev);
         if (ch.fd >= 0) flush(ch);
-        // A short read emptied the socket. TLS hands over one record per
-        // read (at most 16 KiB, less than buf): read on until it wants more.
-        if (!ch.tls && static_cast<size_t>(n) < sizeof buf) return;
+        // A short read emptied the socket (poll is level-triggered: more
+        // brings us back). TLS hands over one record per read: less than a
+        // full record with nothing left in the session is such a short read.
+        if (ch.tls ? !ch.tls->pending() && static_cast<size_t>(n) < kMaxTlsRecord : static_cast<size_t>(n) < sizeof buf)
+            return;
     }
 }
 

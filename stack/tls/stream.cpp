@@ -377,6 +377,8 @@ Io Stream::write(const uint8_t *data, size_t n, size_t &put) {
     return outcome(0, "TLS write");
 }
 
+bool Stream::pending() const { return ssl_ && SSL_has_pending(ssl_) == 1; }
+
 void Stream::shutdown() {
     if (!ssl_ || shut_ || !established_) return;
     shut_ = true;

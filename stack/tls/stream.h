@@ -94,6 +94,8 @@ public:
     Io write(const uint8_t *data, size_t n, size_t &put);
     // Sends close_notify once, without waiting for the peer's.
     void shutdown();
+    // Bytes already taken from the socket that a read would return.
+    bool pending() const;
     // The last step stopped because the socket was full: poll for POLLOUT.
     bool wants_write() const { return want_write_; }
 
