@@ -91,6 +91,7 @@ const char* usageText() {
            "              [--held LD/LN$FC$RCB ...]\n"
            "              [--tsel HEX] [--ssel HEX] [--psel HEX] [--ap-title OID] [--ae-qualifier N]\n"
            "              [--password TEXT]\n"
+           "              [--tls-cert FILE --tls-key FILE [--tls-ca FILE] [--tls-version 1.2|1.3]]\n"
            "Serves one IED of an SCL file over MMS (ISO 9506 / IEC 61850-8-1) on loopback.\n"
            "Listeners are networks A, B, ... in the order given; port 0 picks a free port.\n";
 }
@@ -232,6 +233,14 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
             cfg.password = v;
+        } else if (a == "--tls-cert" || a == "--tls-key" || a == "--tls-ca") {
+            (a == "--tls-cert" ? cfg.tlsCert : a == "--tls-key" ? cfg.tlsKey : cfg.tlsCa) = v;
+        } else if (a == "--tls-version") {
+            if (v != "1.2" && v != "1.3") {
+                why = "option --tls-version: '" + v + "' is not 1.2 or 1.3";
+                return false;
+            }
+            cfg.tlsVersion = v == "1.2" ? 12 : 13;
         } else {
             why = "unknown option '" + a + "'";
             return false;
@@ -247,6 +256,10 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
     }
     if (cfg.listen.size() > 26) {
         why = "at most 26 networks (A..Z)";
+        return false;
+    }
+    if (cfg.tlsCert.empty() != cfg.tlsKey.empty() || (cfg.tlsCert.empty() && (!cfg.tlsCa.empty() || cfg.tlsVersion))) {
+        why = "TLS needs both --tls-cert and --tls-key (--tls-ca and --tls-version only with them)";
         return false;
     }
     if (cfg.recordDir.find("..") != std::string::npos || (!cfg.recordDir.empty() && cfg.recordDir[0] == '/')) {

@@ -43,6 +43,11 @@ struct Config {
     std::optional<std::vector<uint32_t>> apTitle;
     std::optional<int64_t> aeQualifier;
     std::optional<std::string> password;   // never logged
+    // TLS under TPKT on every listener (IEC 62351-3): this device's
+    // certificate and key (PEM); with tlsCa a client must present a
+    // certificate issued by one of those CAs. tlsVersion 0: TLS 1.2 and 1.3.
+    std::string tlsCert, tlsKey, tlsCa;
+    int tlsVersion = 0;   // 0, or 12 / 13: only that version
 };
 
 // Parses "HOST:PORT" with HOST "localhost" or a dotted IPv4 address of

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "codec.h"
+#include "tls.h"
 #include "model/values.h"
 
 #include <arpa/inet.h>
@@ -84,6 +85,7 @@ struct Server::Conn {
     size_t net = 0;
     std::string peer;
     std::vector<uint8_t> peerIp;
+    std::unique_ptr<tls::Stream> tls;   // with --tls-cert: the session on fd
     std::unique_ptr<iso::ServerAssociation> assoc;
     bool associated = false;
     bool dead = false;
@@ -151,6 +153,7 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
         why = errnoText("pipe2");
         return nullptr;
     }
+    if (!cfg.tlsCert.empty() && !(s->tls_ = serverContext(cfg, why))) return nullptr;
     s->sim_ = std::make_unique<Simulator>(*s->model_, cfg.seed);
     s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s, cfg.device);
     for (const std::string& h : cfg.device.held)
@@ -329,7 +332,8 @@ int Server::run() {
             // A client that does not read its answers is not read from either.
             const size_t queued = c.second->assoc->output().size;
             const short in = queued < kMaxQueuedOutput ? POLLIN : 0;
-            fds.push_back(pollfd{c.second->fd, short(in | (queued ? POLLOUT : 0)), 0});
+            const bool tlsWaits = c.second->tls && c.second->tls->wants_write();
+            fds.push_back(pollfd{c.second->fd, short(in | (queued || tlsWaits ? POLLOUT : 0)), 0});
             what.emplace_back(kConn, c.first);
         }
         const int64_t now = nowMs();
@@ -369,7 +373,8 @@ int Server::run() {
                 auto it = conns_.find(int(what[i].second));
                 if (it == conns_.end()) break;
                 Conn& c = *it->second;
-                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readConn(c);
+                // TLS: a handshake or read that stopped on a full socket goes on when it drains.
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) || (c.tls && (fds[i].revents & POLLOUT))) readConn(c);
                 if (!c.dead) flushConn(c);
                 break;
             }
@@ -463,6 +468,10 @@ void Server::acceptOn(size_t net) {
         if (cfg_.aeQualifier) sc.responding.aeQualifier = cfg_.aeQualifier;
         c->assoc = std::make_unique<iso::ServerAssociation>(sc);
         log_.line("connection " + std::to_string(c->id) + " on network " + char('A' + net) + " from " + c->peer);
+        if (tls_) {
+            c->tls = std::make_unique<tls::Stream>(tls_.get(), fd, false);
+            if (!c->tls->ok()) closeConn(*c, c->tls->error());
+        }
         conns_[c->id] = std::move(c);
     }
 }
@@ -470,13 +479,45 @@ void Server::acceptOn(size_t net) {
 void Server::closeConn(Conn& c, const std::string& why) {
     if (c.dead) return;
     c.dead = true;
+    if (c.tls) c.tls->shutdown();   // close_notify, not waited for
     log_.line("connection " + std::to_string(c.id) + " closed: " + why);
 }
 
+// TLS: the handshake first, then records through the session. An error
+// closes the connection with OpenSSL's reason (no certificate, unknown CA...).
+ssize_t Server::receive(Conn& c, uint8_t* buf, size_t cap) {
+    if (!c.tls) return ::recv(c.fd, buf, cap, 0);
+    if (!c.tls->established()) {
+        switch (c.tls->handshake()) {
+        case tls::Io::Done: {
+            const std::string peer = c.tls->peer_subject();
+            log_.line("connection " + std::to_string(c.id) + ": " + c.tls->describe() +
+                      (peer.empty() ? std::string(", no client certificate") : ", client certificate " + peer));
+            break;
+        }
+        case tls::Io::WantRead:
+        case tls::Io::WantWrite: errno = EAGAIN; return -1;
+        default:
+            closeConn(c, "TLS handshake failed: " + c.tls->error());
+            errno = EAGAIN;
+            return -1;
+        }
+    }
+    size_t got = 0;
+    switch (c.tls->read(buf, cap, got)) {
+    case tls::Io::Done: return ssize_t(got);
+    case tls::Io::WantRead:
+    case tls::Io::WantWrite: errno = EAGAIN; return -1;
+    case tls::Io::Closed: return 0;
+    case tls::Io::Failed: closeConn(c, "TLS: " + c.tls->error()); errno = EAGAIN; return -1;
+    }
+    return -1;
+}
+
 void Server::readConn(Conn& c) {
-    uint8_t buf[16384];
+    uint8_t buf[16384];   // one TLS record's plaintext at most: nothing stays inside the session
     for (int rounds = 0; rounds < 16 && !c.dead; ++rounds) {
-        ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+        ssize_t n = receive(c, buf, sizeof buf);
         if (n > 0) {
             std::vector<iso::Event> ev = c.assoc->onBytes(iso::ByteView(buf, size_t(n)));
             handleEvents(c, ev);
@@ -498,6 +539,17 @@ void Server::readConn(Conn& c) {
 void Server::flushConn(Conn& c) {
     while (!c.dead && c.assoc->hasOutput()) {
         iso::ByteView out = c.assoc->output();
+        if (c.tls) {
+            if (!c.tls->established()) return;
+            size_t put = 0;
+            const tls::Io r = c.tls->write(out.data, out.size, put);
+            if (r == tls::Io::Done) {
+                c.assoc->consumeOutput(put);
+                continue;
+            }
+            if (r == tls::Io::Failed || r == tls::Io::Closed) closeConn(c, "TLS: " + c.tls->error());
+            return;
+        }
         ssize_t n = ::send(c.fd, out.data, out.size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.assoc->consumeOutput(size_t(n));

@@ -14,6 +14,8 @@
 #include "reports.h"
 #include "simulate.h"
 
+#include "tls/stream.h"
+
 #include "iso/association.h"
 #include "model/ied_model.h"
 #include "mms/pdu.h"
@@ -78,6 +80,7 @@ private:
     void acceptOn(size_t net);
     void acceptControl();
     void readConn(Conn& c);
+    ssize_t receive(Conn& c, uint8_t* buf, size_t cap);
     void flushConn(Conn& c);
     void closeConn(Conn& c, const std::string& why);
     void reap();
@@ -115,6 +118,7 @@ private:
     std::unique_ptr<Simulator> sim_;
     FileStore store_;
     std::vector<Net> nets_;
+    tls::Context tls_;   // set: every listener serves TLS
     int controlFd_ = -1;
     std::string controlAddr_;
     std::string controlPath_;   // unix socket to remove at the end

@@ -24,6 +24,10 @@
 #   DEMO_ARCHIVE_CYCLE  seconds between archiving cycles (default 60)
 #   DEMO_COLLECT_EVERY  seconds between recorder file collections (default 300)
 #   DEMO_CHECK_PASS_US  receive checker pass in microseconds (default 20000)
+#   DEMO_TLS=1          the station over TLS (IEC 62351-3/-4): a test CA and
+#                       certificates are made in run/demo/certs, the IEDs
+#                       demand tarnmon's certificate, the station file gets
+#                       the tls keys (with the devices' fingerprint pinned)
 #   ZV_SKIP_INSTALL=1   skip the package check
 #   DEMO_BIN_DIR        use the programs already built there (no install, no
 #                       build; the tests do this)
@@ -106,6 +110,13 @@ sed -e "s/^port=.*/port=$DB_PORT/" -e "s/^comtradftpport=.*/comtradftpport=$FTP_
     "$ROOT/station/syscfg.ini" >"$RUN/syscfg.ini"
 
 # ---- the IEDs -------------------------------------------------------------------
+TLS_OPTS=()
+if [ "${DEMO_TLS:-0}" = 1 ]; then
+  rm -rf "$RUN/certs"
+  bash "$ROOT/scripts/make-certs.sh" "$RUN/certs" || die "cannot make the TLS certificates (openssl)"
+  TLS_OPTS=(--tls-cert "$RUN/certs/device.pem" --tls-key "$RUN/certs/device.key" --tls-ca "$RUN/certs/ca.pem")
+  say "TLS: certificates in $RUN/certs; IEDs demand the client certificate"
+fi
 {
   echo "# Station of the demo: the sample station on this run's ports."
   echo "[station]"
@@ -117,10 +128,14 @@ for ied in "${IEDS[@]}"; do
   pb=$(free_port 127.0.0.2)
   printf '\n[ied %s]\naddr_a = 127.0.0.1:%s\naddr_b = 127.0.0.2:%s\nchnlA_NO = 1\nchnlB_NO = 2\n' \
          "$ied" "$pa" "$pb" >>"$RUN/station.ini"
+  if [ "${DEMO_TLS:-0}" = 1 ]; then
+    printf 'tls = 1\ntls_ca = certs/ca.pem\ntls_cert = certs/client.pem\ntls_key = certs/client.key\ntls_peer_fingerprint = %s\n' \
+           "$(cat "$RUN/certs/device.sha256")" >>"$RUN/station.ini"
+  fi
   if [ -x "$BIN/iedsim" ]; then
     mkdir -p "$RUN/ied/$ied/files"
     "$BIN/iedsim" --scl "$RUN/sample.scd" --ied "$ied" --listen "127.0.0.1:$pa" --listen "127.0.0.2:$pb" \
-        --files "$RUN/ied/$ied/files" --recordings 1 --record-every "$RECORD_EVERY" --seed 1 \
+        --files "$RUN/ied/$ied/files" --recordings 1 --record-every "$RECORD_EVERY" --seed 1 ${TLS_OPTS[@]+"${TLS_OPTS[@]}"} \
         >"$RUN/ied/$ied.log" 2>&1 &
     STARTED+=($!)
     echo $! >"$RUN/pids/iedsim-$ied.pid"

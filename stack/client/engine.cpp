@@ -3,6 +3,7 @@
 #include "base/log.h"
 
 #include "../lib/callbacks.h"
+#include "tls.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -35,6 +36,7 @@ constexpr int kIdleProbeMs = 10000;
 constexpr int32_t kLocalDetail = 65000;
 constexpr int16_t kOutstanding = 10;
 constexpr size_t kRecvChunk = 65536;
+constexpr size_t kMaxTlsRecord = 16384;   // plaintext of one record (RFC 8446 5.1)
 // Every channel and request deadline is looked at this often (and at once
 // when something asks for it).
 constexpr int kWalkMs = 50;
@@ -374,6 +376,17 @@ uint32_t Engine::send_request(Channel &ch, Job *job, mms::ConfirmedRequestServic
 void Engine::flush(Channel &ch) {
     while (ch.fd >= 0 && ch.assoc && ch.assoc->hasOutput()) {
         const iso::ByteView out = ch.assoc->output();
+        if (ch.tls) {
+            size_t put = 0;
+            const tls::Io r = ch.tls->write(out.data, out.size, put);
+            if (r == tls::Io::Done) {
+                ch.assoc->consumeOutput(put);
+                continue;
+            }
+            // WantWrite: POLLOUT later; WantRead: after the next read.
+            if (r == tls::Io::Failed || r == tls::Io::Closed) ch.last_error = ch.tls->error();
+            return;   // the read side reports a loss
+        }
         const ssize_t n = ::send(ch.fd, out.data, out.size, MSG_NOSIGNAL);
         if (n > 0) {
             ch.assoc->consumeOutput(size_t(n));
@@ -428,40 +441,86 @@ void Engine::on_writable(ServerCtx &s, Channel &ch) {
             close_channel(s, ch, true);
             return;
         }
-        iso::ClientConfig cfg = iso_config(*s.server, ch.which);
-        cfg.localReference = uint16_t(1 + s.index * 2 + int(ch.which));
-        ch.assoc = std::make_unique<iso::ClientAssociation>(cfg);
-        mms::InitiateRequest ir;
-        ir.localDetail = kLocalDetail;
-        ir.maxOutstandingCalling = kOutstanding;
-        ir.maxOutstandingCalled = kOutstanding;
-        ir.nestingLevel = 10;
-        for (size_t b : {mms::cbb::kStr1, mms::cbb::kStr2, mms::cbb::kVnam, mms::cbb::kValt, mms::cbb::kVlis})
-            ir.parameterCbb.set(b);
-        for (size_t b : {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
-                         mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes,
-                         mms::svc::kObtainFile, mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose,
-                         mms::svc::kFileDelete, mms::svc::kFileDirectory, mms::svc::kInformationReport,
-                         mms::svc::kConclude})
-            ir.servicesSupported.set(b);
-        const std::vector<uint8_t> b = mms::encode(mms::Pdu(ir));
-        if (auto st = ch.assoc->connect(iso::ByteView(b.data(), b.size())); !st.ok()) {
-            refused(s, ch, "association with " + s.server->name + " cannot start: " + st.error().reason);
+        if (s.server->tls.on) {
+            start_tls(s, ch);
             return;
         }
-        ch.phase = Phase::Associating;
+        start_association(s, ch);
+        return;
     }
+    flush(ch);
+}
+
+// TLS under TPKT (IEC 62351-3): the handshake runs before the first COTP
+// PDU, driven by the poll events the session asks for.
+void Engine::start_tls(ServerCtx &s, Channel &ch) {
+    std::string why;
+    if (!s.tls_ctx) s.tls_ctx = client_context(s.server->tls, s.label(), why);
+    if (!s.tls_ctx) {
+        refused(s, ch, "TLS to " + s.server->name + " cannot start: " + why);
+        return;
+    }
+    ch.tls = std::make_unique<tls::Stream>(s.tls_ctx.get(), ch.fd, true);
+    if (!ch.tls->ok()) {
+        refused(s, ch, "TLS to " + s.server->name + " cannot start: " + ch.tls->error());
+        return;
+    }
+    ch.tls->pin(s.server->tls.fingerprint);
+    ch.phase = Phase::TlsHandshake;
+    drive_handshake(s, ch);
+}
+
+void Engine::drive_handshake(ServerCtx &s, Channel &ch) {
+    switch (ch.tls->handshake()) {
+    case tls::Io::Done: start_association(s, ch); break;
+    case tls::Io::WantRead:
+    case tls::Io::WantWrite: break;   // the poll set follows wants_write()
+    case tls::Io::Closed:
+    case tls::Io::Failed:
+        // The next attempt reads the CA, certificate and key files again,
+        // so a certificate renewed on disk is taken without a restart.
+        s.tls_ctx.reset();
+        refused(s, ch, "TLS handshake with " + s.server->name + " failed: " + ch.tls->error());
+        break;
+    }
+}
+
+// The ISO association on a connected transport (TCP, or TLS once up).
+void Engine::start_association(ServerCtx &s, Channel &ch) {
+    iso::ClientConfig cfg = iso_config(*s.server, ch.which);
+    cfg.localReference = uint16_t(1 + s.index * 2 + int(ch.which));
+    ch.assoc = std::make_unique<iso::ClientAssociation>(cfg);
+    mms::InitiateRequest ir;
+    ir.localDetail = kLocalDetail;
+    ir.maxOutstandingCalling = kOutstanding;
+    ir.maxOutstandingCalled = kOutstanding;
+    ir.nestingLevel = 10;
+    for (size_t b : {mms::cbb::kStr1, mms::cbb::kStr2, mms::cbb::kVnam, mms::cbb::kValt, mms::cbb::kVlis})
+        ir.parameterCbb.set(b);
+    for (size_t b : {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
+                     mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes,
+                     mms::svc::kObtainFile, mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose,
+                     mms::svc::kFileDelete, mms::svc::kFileDirectory, mms::svc::kInformationReport,
+                     mms::svc::kConclude})
+        ir.servicesSupported.set(b);
+    const std::vector<uint8_t> b = mms::encode(mms::Pdu(ir));
+    if (auto st = ch.assoc->connect(iso::ByteView(b.data(), b.size())); !st.ok()) {
+        refused(s, ch, "association with " + s.server->name + " cannot start: " + st.error().reason);
+        return;
+    }
+    ch.phase = Phase::Associating;
     flush(ch);
 }
 
 void Engine::on_readable(ServerCtx &s, Channel &ch) {
     uint8_t buf[kRecvChunk];
     for (int rounds = 0; rounds < 16 && ch.fd >= 0; ++rounds) {
-        const ssize_t n = ::recv(ch.fd, buf, sizeof buf, 0);
+        std::string why;
+        const ssize_t n = receive(ch, buf, sizeof buf, why);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         if (n <= 0) {
-            ch.last_error = n == 0 ? "connection closed by the peer" : errno_text("recv");
+            ch.last_error = why;
             std::vector<iso::Event> ev = ch.assoc ? ch.assoc->onTransportClosed() : std::vector<iso::Event>{};
             if (ch.phase == Phase::Up || ch.phase == Phase::Concluding || ch.phase == Phase::Releasing)
                 lose(s, ch, ch.last_error);
@@ -477,8 +536,32 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
         std::vector<iso::Event> ev = ch.assoc->onBytes(iso::ByteView(buf, size_t(n)));
         on_events(s, ch, ev);
         if (ch.fd >= 0) flush(ch);
-        if (static_cast<size_t>(n) < sizeof buf) return;
+        // A short read emptied the socket (poll is level-triggered: more
+        // brings us back). TLS hands over one record per read: less than a
+        // full record with nothing left in the session is such a short read.
+        if (ch.tls ? !ch.tls->pending() && static_cast<size_t>(n) < kMaxTlsRecord : static_cast<size_t>(n) < sizeof buf)
+            return;
     }
+}
+
+// Bytes from the channel's transport: > 0 bytes; -1 with errno EAGAIN (or
+// EINTR) when nothing is there now; 0 or -1 otherwise with `why`.
+ssize_t Engine::receive(Channel &ch, uint8_t *buf, size_t cap, std::string &why) {
+    if (!ch.tls) {
+        const ssize_t n = ::recv(ch.fd, buf, cap, 0);
+        if (n == 0) why = "connection closed by the peer";
+        else if (n < 0) why = errno_text("recv");
+        return n;
+    }
+    size_t got = 0;
+    switch (ch.tls->read(buf, cap, got)) {
+    case tls::Io::Done: return ssize_t(got);
+    case tls::Io::WantRead:
+    case tls::Io::WantWrite: errno = EAGAIN; return -1;   // WantWrite: POLLOUT brings us back
+    case tls::Io::Closed: why = ch.tls->error(); return 0;
+    case tls::Io::Failed: why = "TLS: " + ch.tls->error(); errno = EPROTO; return -1;
+    }
+    return -1;
 }
 
 void Engine::on_events(ServerCtx &s, Channel &ch, std::vector<iso::Event> &events) {
@@ -580,10 +663,13 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     }
     if (ch.fd >= 0) {
         if (ch.assoc) flush(ch);
+        if (ch.tls) ch.tls->shutdown();   // close_notify (RFC 8446 6.1), not waited for
+        ch.tls.reset();
         ::close(ch.fd);
         fds_dirty_ = true;
     }
     ch.fd = -1;
+    ch.tls.reset();
     ch.assoc.reset();
     fail_running(s, ch);
     ch.phase = Phase::Idle;
@@ -619,8 +705,12 @@ void Engine::service_channel(ServerCtx &s, Channel &ch, int64_t now) {
         if (keep && now >= ch.next_attempt) connect(s, ch, now);
         break;
     case Phase::TcpConnecting:
+    case Phase::TlsHandshake:
     case Phase::Associating:
         if (!keep) close_channel(s, ch, false);
+        else if (now >= ch.phase_deadline && ch.phase == Phase::TlsHandshake)
+            refused(s, ch, "TLS handshake with " + s.server->name + " failed: no answer within " +
+                               std::to_string(kConnectTimeoutMs) + " ms");
         else if (now >= ch.phase_deadline && ch.phase == Phase::Associating)
             refused(s, ch, "association with " + s.server->name + " failed: no answer within " +
                                std::to_string(kConnectTimeoutMs) + " ms");
@@ -836,8 +926,14 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
             if (re & (POLLOUT | POLLERR | POLLHUP)) on_writable(s, ch);
             continue;
         }
+        if (ch.phase == Phase::TlsHandshake) {
+            drive_handshake(s, ch);
+            continue;
+        }
         if (re & POLLOUT) flush(ch);
-        if (re & (POLLIN | POLLERR | POLLHUP)) on_readable(s, ch);
+        // A TLS read may have stopped on a full socket (a post-handshake
+        // message to answer): it goes on when the socket drains.
+        if ((re & (POLLIN | POLLERR | POLLHUP)) || (ch.tls && (re & POLLOUT))) on_readable(s, ch);
     }
 }
 
@@ -861,7 +957,8 @@ void Engine::refresh_poll_set() {
     for (size_t i = 1; i < fds_.size(); ++i) {
         const Channel &ch = *fd_chans_[i];
         short ev = POLLIN;
-        if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput())) ev |= POLLOUT;
+        if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput()) || (ch.tls && ch.tls->wants_write()))
+            ev |= POLLOUT;
         fds_[i].events = ev;
         fds_[i].revents = 0;
     }

@@ -7,8 +7,10 @@
 #include "iso/association.h"
 #include "mms/pdu.h"
 #include "model/station.h"
+#include "tls/stream.h"
 
 #include <poll.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -72,7 +74,9 @@ protected:
     void finish(JobCtx &c, int result);
 };
 
-enum class Phase { Idle, TcpConnecting, Associating, Up, Concluding, Releasing };
+// TlsHandshake only for a server with TLS (between the TCP connect and the
+// association).
+enum class Phase { Idle, TcpConnecting, TlsHandshake, Associating, Up, Concluding, Releasing };
 
 struct Channel {
     int srv = 0;
@@ -83,6 +87,7 @@ struct Channel {
 
     Phase phase = Phase::Idle;
     int fd = -1;
+    std::unique_ptr<tls::Stream> tls;     // TLS session on fd (servers with TLS), before assoc
     std::unique_ptr<iso::ClientAssociation> assoc;
     int64_t next_attempt = 0;     // mono ms of the next connect attempt
     int backoff_ms = 0;
@@ -129,6 +134,9 @@ struct ServerCtx {
     // for device, at each association for check; one browse at a time.
     bool described = false;
     bool describing = false;
+    // TLS context of both channels (server->tls.on), made at the first
+    // connect; made again after it failed (a file may have been mended).
+    tls::Context tls_ctx;
     // "server 0 (CMIED)" for log lines.
     std::string label() const;
 };
@@ -196,6 +204,10 @@ private:
     void service_channel(ServerCtx &s, Channel &ch, int64_t now);
     void connect(ServerCtx &s, Channel &ch, int64_t now);
     void on_writable(ServerCtx &s, Channel &ch);
+    void start_tls(ServerCtx &s, Channel &ch);
+    void drive_handshake(ServerCtx &s, Channel &ch);
+    void start_association(ServerCtx &s, Channel &ch);
+    ssize_t receive(Channel &ch, uint8_t *buf, size_t cap, std::string &why);
     void on_readable(ServerCtx &s, Channel &ch);
     void on_events(ServerCtx &s, Channel &ch, std::vector<iso::Event> &events);
     void on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes);

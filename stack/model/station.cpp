@@ -13,6 +13,8 @@
 #include <mutex>
 #include <set>
 
+#include <unistd.h>
+
 namespace zv::model {
 
 namespace {
@@ -67,6 +69,53 @@ bool iso_key(const std::string &key, const std::string &val, IsoAddress &called,
     int64_t v = 0;
     if (!parse_iso_integer(val, v, why)) return false;
     dst.ae_qualifier = v;
+    return true;
+}
+
+// SHA-256 fingerprint of a device certificate: 32 hex octets, colons (or
+// blanks) between octets allowed, as openssl x509 -fingerprint prints it.
+constexpr size_t kFingerprintOctets = 32;
+bool parse_fingerprint(const std::string &text, std::vector<uint8_t> &out) {
+    std::vector<uint8_t> v;
+    int high = -1;
+    for (char c : text) {
+        if ((c == ':' || c == ' ') && high < 0) continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        if (high < 0) {
+            high = d;
+            continue;
+        }
+        if (v.size() == kFingerprintOctets) return false;
+        v.push_back(uint8_t(high << 4 | d));
+        high = -1;
+    }
+    if (high >= 0 || v.size() != kFingerprintOctets) return false;
+    out = std::move(v);
+    return true;
+}
+
+// The TLS settings of one section once it is read whole (keys come in any
+// order): complete, consistent and readable files; a bare host only with TLS.
+bool check_tls(ServerEntry &e, const std::string &path, scl::Diagnostics &diag) {
+    TlsSettings &t = e.tls;
+    const bool any = !t.ca.empty() || !t.cert.empty() || !t.key.empty() || !t.fingerprint.empty();
+    auto fail = [&](int line, const std::string &why) {
+        diag.error(path, line, why);
+        return false;
+    };
+    if (!t.on && any) return fail(e.tls_line, "TLS keys of IED '" + e.name + "' without 'tls = 1'");
+    if (t.on && t.ca.empty())
+        return fail(e.tls_line, "'tls = 1' of IED '" + e.name + "' needs 'tls_ca', the CA certificates that verify the device");
+    if (t.cert.empty() != t.key.empty())
+        return fail(e.tls_line, "'tls_cert' and 'tls_key' of IED '" + e.name + "' go together");
+    for (const std::string *f : {&t.ca, &t.cert, &t.key})
+        if (!f->empty() && ::access(f->c_str(), R_OK) != 0)
+            return fail(e.tls_line, "TLS file '" + *f + "' of IED '" + e.name + "' cannot be read: " + std::strerror(errno));
+    if (!t.on) {
+        if (e.a_given && e.a.port == 0) return fail(e.a_line, "addr_a '" + e.a.host + "' is not host:port (only with tls = 1 may the port be left out)");
+        if (e.b_given && e.b.port == 0) return fail(e.b_line, "addr_b '" + e.b.host + "' is not host:port (only with tls = 1 may the port be left out)");
+    }
     return true;
 }
 
@@ -199,15 +248,16 @@ bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why) 
     return true;
 }
 
-bool parse_address(const std::string &text, NetAddress &out) {
+bool parse_address(const std::string &text, NetAddress &out, bool port_optional) {
     size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
+    if (colon == std::string::npos && port_optional && !text.empty()) colon = text.size();
+    if (colon == std::string::npos || colon == 0 || (colon + 1 >= text.size() && colon != text.size())) return false;
     std::string host = text.substr(0, colon);
     if (host.size() > 255) return false;
     for (char c : host)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')) return false;
     int32_t port = 0;
-    if (!parse_int(text.substr(colon + 1), 1, 65535, port)) return false;
+    if (colon < text.size() && !parse_int(text.substr(colon + 1), 1, 65535, port)) return false;
     out.host = host;
     out.port = uint16_t(port);
     return true;
@@ -335,15 +385,17 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
         };
         bool ok = true;
         if (key == "addr_a") {
-            ok = parse_address(val, e.a);
+            ok = parse_address(val, e.a, true);   // a bare host is checked against tls at the end
             e.a_given = ok;
+            e.a_line = no;
             if (!ok) diag.error(path, no, "addr_a '" + val.substr(0, 80) + "' is not host:port");
         } else if (key == "addr_b") {
             if (val == "none") {
                 e.b_none = true;
             } else {
-                ok = parse_address(val, e.b);
+                ok = parse_address(val, e.b, true);
                 e.b_given = ok;
+                e.b_line = no;
                 if (!ok) diag.error(path, no, "addr_b '" + val.substr(0, 80) + "' is not host:port or none");
             }
         } else if (key == "chnlA_NO") {
@@ -384,12 +436,34 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
                 diag.error(path, no,
                            "'password' of IED '" + e.name + "' must be 1 to " + std::to_string(kMaxPasswordLength) +
                                " characters without control characters");
+        } else if (key == "tls" || key == "tls_ca" || key == "tls_cert" || key == "tls_key" ||
+                   key == "tls_peer_fingerprint") {
+            if (e.tls_line == 0) e.tls_line = no;
+            if (key == "tls") {
+                ST_UCHAR on = 0;
+                ok = flag_key(on);
+                e.tls.on = on != 0;
+            } else if (key == "tls_peer_fingerprint") {
+                ok = parse_fingerprint(val, e.tls.fingerprint);
+                if (!ok)
+                    diag.error(path, no, "'tls_peer_fingerprint' of IED '" + e.name +
+                                             "' must be the 32 octets of a SHA-256 fingerprint in hex, colons allowed");
+            } else if (val.empty()) {
+                diag.error(path, no, "'" + key + "' of IED '" + e.name + "' names no file");
+                ok = false;
+            } else {
+                // The key file's name may be logged, never what it holds.
+                (key == "tls_ca" ? e.tls.ca : key == "tls_cert" ? e.tls.cert : e.tls.key) =
+                    val[0] == '/' ? val : out.dir + "/" + val;
+            }
         } else {
             diag.error(path, no, "unknown key '" + key + "' for IED '" + e.name + "'");
             ok = false;
         }
         if (!ok) return false;
     }
+    for (ServerEntry &e : out.servers)
+        if (!check_tls(e, path, diag)) return false;
     // A station whose IEDs all describe themselves needs no SCL.
     bool all_device = !out.servers.empty();
     for (const ServerEntry &e : out.servers) all_device = all_device && e.source == ModelSource::Device;
@@ -480,11 +554,15 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
             srv->cfg = e.cfg;
             srv->a = e.a;
             if (e.b_given) srv->b = e.b;
+            // Without a port of its own: 102, or 3782 for TLS (IEC 62351-3).
+            for (NetAddress *n : {&srv->a, &srv->b})
+                if (n->present() && n->port == 0) n->port = e.tls.on ? kDefaultTlsPort : kDefaultMmsPort;
             overlay(srv->called_a, e.called);
             overlay(srv->called_b, e.called);
             srv->calling = e.calling;
             srv->password = e.password;
             srv->source = e.source;
+            srv->tls = e.tls;
             srv->model = empty_model(e.name);
             if (!srv->model) {
                 diag.error(sf.path, e.line, "no model could be built for IED '" + e.name + "'");
@@ -509,18 +587,24 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
         const std::vector<scl::Address> *scl_addr = nullptr;
         auto ad = it->second.doc->addresses.find(e.name);
         if (ad != it->second.doc->addresses.end()) scl_addr = &ad->second;
+        // Without a port of its own an address takes the transport's: 102,
+        // or 3782 for TLS (IEC 62351-3).
+        const uint16_t default_port = e.tls.on ? kDefaultTlsPort : kDefaultMmsPort;
         if (e.a_given) {
             srv->a = e.a;
+            if (srv->a.port == 0) srv->a.port = default_port;
         } else if (scl_addr && !scl_addr->empty()) {
-            srv->a = NetAddress{(*scl_addr)[0].ip, kDefaultMmsPort};
+            srv->a = NetAddress{(*scl_addr)[0].ip, default_port};
         } else {
             diag.error(sf.path, e.line, "IED '" + e.name + "' has no network A address (addr_a, or the SCL Communication section)");
             return nullptr;
         }
-        if (e.b_given)
+        if (e.b_given) {
             srv->b = e.b;
-        else if (!e.b_none && scl_addr && scl_addr->size() > 1)
-            srv->b = NetAddress{(*scl_addr)[1].ip, kDefaultMmsPort};
+            if (srv->b.port == 0) srv->b.port = default_port;
+        } else if (!e.b_none && scl_addr && scl_addr->size() > 1) {
+            srv->b = NetAddress{(*scl_addr)[1].ip, default_port};
+        }
         // Each network reaches the access point of its own SCL Address; B
         // without one of its own shares A's.
         if (scl_addr && !scl_addr->empty()) {
@@ -537,6 +621,7 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
         srv->calling = e.calling;
         srv->password = e.password;
         srv->source = e.source;
+        srv->tls = e.tls;
         srv->model = IedModel::build(it->second.doc, ied, diag);
         if (!srv->model) {
             diag.error(sf.path, e.line, "no model could be built for IED '" + e.name + "'");

@@ -21,6 +21,7 @@ constexpr size_t kMaxStationFileBytes = 1u << 20;  // a station file is a few kB
 constexpr size_t kMaxStationLine = 1024;
 constexpr int kMaxServers = 1024;
 constexpr uint16_t kDefaultMmsPort = 102;          // ISO-TSAP over TCP (RFC 1006)
+constexpr uint16_t kDefaultTlsPort = 3782;         // ISO-TSAP over TLS (IEC 62351-3, iso-tsap-s)
 
 // Bounds of ISO addressing values, those of the protocol layers that carry
 // them: TSAP (as the stack's COTP bounds it), SSEL (ISO 8327-1), PSEL (as
@@ -53,7 +54,7 @@ bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why);
 
 struct NetAddress {
     std::string host;  // empty: none
-    uint16_t port = 0;
+    uint16_t port = 0;  // 0 in a station entry: not given (the default of the transport)
     bool present() const { return !host.empty(); }
 };
 
@@ -65,6 +66,17 @@ enum class ModelSource {
 };
 const char *model_source_name(ModelSource s);
 
+// TLS under TPKT (IEC 62351-3/-4) to one device: its certificate is
+// verified against `ca` (chain, validity) and, when given, must have the
+// pinned SHA-256 fingerprint; this client presents `cert`/`key` when given.
+// Paths are resolved from the station file's folder. The key's contents
+// never reach a log.
+struct TlsSettings {
+    bool on = false;
+    std::string ca, cert, key;           // PEM files
+    std::vector<uint8_t> fingerprint;    // empty: no pin
+};
+
 // One [ied NAME] section of the station file.
 struct ServerEntry {
     std::string name;
@@ -75,6 +87,8 @@ struct ServerEntry {
     IsoAddress called, calling;            // station keys (tsel, ..., local_tsel, ...)
     std::optional<std::string> password;   // ACSE password authentication
     ModelSource source = ModelSource::Scl;
+    TlsSettings tls;
+    int a_line = 0, b_line = 0, tls_line = 0;   // where addr_a, addr_b, the first tls* key stand
 };
 
 // The station file as read.
@@ -89,8 +103,9 @@ struct StationFile {
 // Reads a station file; false with an error diagnostic (file, line, reason).
 bool read_station_file(const std::string &path, StationFile &out, scl::Diagnostics &diag);
 
-// Parses "host:port"; false if malformed.
-bool parse_address(const std::string &text, NetAddress &out);
+// Parses "host:port"; false if malformed. With `port_optional` a bare host
+// is taken too (port 0: the transport's default).
+bool parse_address(const std::string &text, NetAddress &out, bool port_optional = false);
 
 // The model of a server. Readers on any thread take the current one; the
 // network thread may install another once (a device's own model arriving).
@@ -119,6 +134,7 @@ struct Server {
     IsoAddress calling;                    // this client: station keys
     std::optional<std::string> password;   // never written to a log
     ModelSource source = ModelSource::Scl;
+    TlsSettings tls;                       // tls.on: both networks run TLS
     // Device: an empty model (the IED without LDs) until the device's own
     // arrives; then that one.
     ModelSlot model;

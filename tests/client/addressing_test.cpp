@@ -11,47 +11,6 @@ using namespace zvt;
 
 namespace {
 
-std::string slurp(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
-// Standard error of this process into a file while it lives, with the
-// stack's diagnostics switched on (the test environment quiets them).
-class StackLog {
-public:
-    explicit StackLog(const std::string &path) : path_(path) {
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::close(fd);
-        const char *q = std::getenv("ZORVAN_QUIET");
-        quiet_ = q != nullptr;
-        ::unsetenv("ZORVAN_QUIET");
-    }
-    ~StackLog() {
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(saved_);
-        if (quiet_) ::setenv("ZORVAN_QUIET", "1", 1);
-    }
-    std::string text() const { return slurp(path_); }
-
-private:
-    std::string path_;
-    int saved_ = -1;
-    bool quiet_ = false;
-};
-
 struct DeviceRow {
     const char *name;
     std::vector<std::string> device;      // iedsim options of the device
@@ -113,7 +72,7 @@ TEST_P(DeviceAddressing, RightKeysAssociateWrongOnesAreRefusedLoggedAndRetried) 
         EXPECT_EQ(read_and_wait(st.id(kTmp)), 0);
         EXPECT_EQ(count(log.text(), line), 1u) << log.text();
     }
-    for (const std::string &text : {slurp(stack_log), slurp(sim_log)}) {   // both runs of the device
+    for (const std::string &text : {file_text(stack_log), file_text(sim_log)}) {   // both runs of the device
         EXPECT_EQ(text.find(kRight), std::string::npos) << text;
         EXPECT_EQ(text.find(kWrong), std::string::npos) << text;
     }
@@ -157,7 +116,7 @@ TEST(DeviceRefusal, IsRetriedWithTheBackOffOfALostConnection) {
     std::vector<int64_t> at;
     ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
     ASSERT_TRUE(eventually([&] {
-        const size_t n = count(slurp(sim_log), accepted);
+        const size_t n = count(file_text(sim_log), accepted);
         while (at.size() < n) at.push_back(now_ms());
         return at.size() >= 5;
     }, 30000));
@@ -167,7 +126,7 @@ TEST(DeviceRefusal, IsRetriedWithTheBackOffOfALostConnection) {
     for (size_t k = 0; k < 4; ++k) EXPECT_GE(at[k + 1] - at[k], minimum[k] - 30) << "gap " << k;
     // Every attempt was refused for its password (the last one may still be on its way).
     EXPECT_TRUE(eventually([&] {
-        const std::string text = slurp(sim_log);
+        const std::string text = file_text(sim_log);
         return count(text, "wrong password (authentication-failure)") == count(text, accepted);
     }));
     EXPECT_EQ(count(log.text(), "authentication-failure"), 1u) << log.text();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -158,6 +159,47 @@ private:
     pid_t pid_ = -1;
     std::string ied_, files_;
     std::vector<std::string> extra_;
+};
+
+inline std::string file_text(const std::string &path) {
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+inline size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+// Standard error of this process into a file while it lives, with the
+// stack's diagnostics switched on (the test environment quiets them).
+class StackLog {
+public:
+    explicit StackLog(const std::string &path) : path_(path) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::close(fd);
+        const char *q = std::getenv("ZORVAN_QUIET");
+        quiet_ = q != nullptr;
+        ::unsetenv("ZORVAN_QUIET");
+    }
+    ~StackLog() {
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        if (quiet_) ::setenv("ZORVAN_QUIET", "1", 1);
+    }
+    std::string text() const { return file_text(path_); }
+
+private:
+    std::string path_;
+    int saved_ = -1;
+    bool quiet_ = false;
 };
 
 // Everything the stack called back, in order.

@@ -167,7 +167,18 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"AeQualifierWord", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ae-qualifier", "x"},
                "not a 32-bit integer"},
         ArgRow{"PasswordEmpty", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--password", ""},
-               "1 to 256 characters"}),
+               "1 to 256 characters"},
+        ArgRow{"TlsWithClientCertificates",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem", "--tls-key", "d.key",
+                "--tls-ca", "ca.pem", "--tls-version", "1.3"},
+               ""},
+        ArgRow{"TlsCertWithoutKey", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem"},
+               "both --tls-cert and --tls-key"},
+        ArgRow{"TlsCaWithoutCert", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-ca", "ca.pem"},
+               "only with them"},
+        ArgRow{"TlsVersionOne", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem",
+                                 "--tls-key", "d.key", "--tls-version", "1.1"},
+               "is not 1.2 or 1.3"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Program, StartsFromTheSampleStationWritesItsPortsAndExitsCleanlyOnSigterm) {
@@ -221,6 +232,22 @@ TEST(Program, RefusesToStartOnANonLoopbackAddress) {
     const int status = pclose(p);
     EXPECT_NE(std::string(buf, n).find("not a loopback address"), std::string::npos);
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+TEST(Program, RefusesToStartWithATlsKeyThatCannotBeLoaded) {
+    const std::string dir = tempDir("tlskey");
+    std::ofstream(dir + "/cert.pem") << "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n";
+    const std::string cmd = std::string(ZV_IEDSIM_EXE) + " --scl " + ZV_SAMPLE_STATION_DIR + "/sample.scd --ied CMIED" +
+                            " --listen 127.0.0.1:0 --tls-cert " + dir + "/cert.pem --tls-key " + dir + "/none.key 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[1024] = {};
+    const size_t n = fread(buf, 1, sizeof buf - 1, p);
+    const int status = pclose(p);
+    EXPECT_NE(std::string(buf, n).find("certificate '" + dir + "/cert.pem' cannot be loaded"), std::string::npos)
+        << std::string(buf, n);
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(Simulation, TheSameSeedMovesValuesTheSameWay) {

@@ -341,6 +341,23 @@ const StationCase kStationCases[] = {
     {"PasswordWithControlCharacter", "[station]\n" + kScl + "[ied CMIED]\npassword = Tab\tInside\n",
      "without control characters", 4},
     {"PasswordTwice", "[station]\n" + kScl + "[ied CMIED]\npassword = Alpha9\npassword = Beta9\n", "given twice", 5},
+    // TLS keys: checked once the section is read, at the first TLS key's line.
+    {"TlsKeysWithoutTls", "[station]\n" + kScl + "[ied CMIED]\ntls_ca = sample.scd\n", "without 'tls = 1'", 4},
+    {"TlsWithoutCa", "[station]\n" + kScl + "[ied CMIED]\nchnlA_NO = 1\ntls = 1\n", "needs 'tls_ca'", 5},
+    {"TlsCertWithoutKey", "[station]\n" + kScl + "[ied CMIED]\ntls = 1\ntls_ca = sample.scd\ntls_cert = sample.scd\n",
+     "go together", 4},
+    {"TlsCaUnreadable", "[station]\n" + kScl + "[ied CMIED]\ntls = 1\ntls_ca = /nonexistent/ca.pem\n",
+     "TLS file '/nonexistent/ca.pem' of IED 'CMIED' cannot be read", 4},
+    {"TlsFlagNotZeroOrOne", "[station]\n" + kScl + "[ied CMIED]\ntls = yes\n", "'tls' must be a number from 0 to 1", 4},
+    {"FingerprintOneOctetShort", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(62, 'a') + "\n",
+     "32 octets of a SHA-256 fingerprint", 4},
+    {"FingerprintOneOctetLong", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(66, 'a') + "\n",
+     "32 octets of a SHA-256 fingerprint", 4},
+    {"FingerprintNotHex", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(62, 'a') + "zz\n",
+     "32 octets of a SHA-256 fingerprint", 4},
+    {"FingerprintColonInsideOctet", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = a:a" + std::string(62, 'a') + "\n",
+     "32 octets of a SHA-256 fingerprint", 4},
+    {"BareHostWithoutTls", "[station]\n" + kScl + "[ied CMIED]\naddr_b = 127.0.0.2\ntls = 0\n", "addr_b '127.0.0.2' is not host:port", 4},
     {"NoFile", "", "no SCL file", 0},
 };
 
@@ -363,6 +380,46 @@ TEST(StationFile, WithoutIedSectionsEveryServerIedIsTakenWithSclAddresses) {
     EXPECT_EQ(st->server(1)->cfg.chnlA_NO, 1);
     EXPECT_STREQ(st->server(1)->cfg.ied_name, "BAYIED");
     std::remove(path.c_str());
+}
+
+// IEC 62351-3: TLS runs on port 3782 unless an address names another; file
+// names are taken from the station file's folder; a fingerprint is read as
+// openssl prints it (colons) or plain.
+TEST(StationFile, TlsKeysGivePathsPinAndTheTlsPort) {
+    const std::string path = temp_path("tls");
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::string pem = dir + "/zv_model_tls.pem";   // only read when connecting
+    std::ofstream(pem) << "-\n";
+    std::ofstream(path) << "[station]\n" << kScl
+                        << "[ied CMIED]\naddr_a = 127.0.0.1\naddr_b = 127.0.0.2:9999\ntls = 1\ntls_ca = zv_model_tls.pem\n"
+                           "tls_cert = " << pem << "\ntls_key = zv_model_tls.pem\ntls_peer_fingerprint = "
+                        << "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF\n"
+                        << "[ied BAYIED]\ntls = 1\ntls_ca = " << pem << "\ntls_peer_fingerprint = " << std::string(64, 'f')
+                        << "\n";
+    StationFile sf;
+    scl::Diagnostics diag(true);
+    const bool read = read_station_file(path, sf, diag);
+    ASSERT_TRUE(read) << (diag.items().empty() ? "" : diag.items().back().reason);
+    auto st = Station::load(sf, diag);
+    std::remove(path.c_str());
+    std::remove(pem.c_str());
+    ASSERT_TRUE(st);
+    const Server &cm = *st->server(0);
+    EXPECT_TRUE(cm.tls.on);
+    EXPECT_EQ(cm.a.port, kDefaultTlsPort);
+    EXPECT_EQ(cm.b.port, 9999);
+    EXPECT_EQ(cm.tls.ca, dir + "/zv_model_tls.pem");
+    EXPECT_EQ(cm.tls.cert, pem);
+    EXPECT_EQ(cm.tls.key, dir + "/zv_model_tls.pem");
+    ASSERT_EQ(cm.tls.fingerprint.size(), 32u);
+    EXPECT_EQ(cm.tls.fingerprint[10], 0xAA);
+    EXPECT_EQ(cm.tls.fingerprint[31], 0xFF);
+    const Server &bay = *st->server(1);   // addresses from the SCL, on the TLS port
+    EXPECT_EQ(bay.a.host, "127.0.0.1");
+    EXPECT_EQ(bay.a.port, kDefaultTlsPort);
+    EXPECT_EQ(bay.b.port, kDefaultTlsPort);
+    EXPECT_TRUE(bay.tls.cert.empty());
+    EXPECT_EQ(bay.tls.fingerprint, std::vector<uint8_t>(32, 0xFF));
 }
 
 TEST(StationFile, ExplicitSectionsChooseOrderAddressesAndSettings) {

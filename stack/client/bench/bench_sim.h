@@ -17,6 +17,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <thread>
 
 namespace zvbench {
@@ -58,15 +59,22 @@ inline std::string ied_name(int i) {
 struct Sim {
     pid_t pid = -1;
     uint16_t a = 0, b = 0, control = 0;
-    bool start(const std::string &files, const std::string &scl, const std::string &ied) {
+    // `extra`: more iedsim options (TLS).
+    bool start(const std::string &files, const std::string &scl, const std::string &ied,
+               const std::vector<std::string> &extra = {}) {
+        std::vector<std::string> args = {ZV_IEDSIM_EXE, "--scl", scl, "--ied", ied, "--listen", "127.0.0.1:0",
+                                         "--listen", "127.0.0.2:0", "--files", files, "--control", "127.0.0.1:0",
+                                         "--sim-period", "0", "--log", "/dev/null"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char *> argv;   // built before the fork (no allocation in the child)
+        for (auto &x : args) argv.push_back(const_cast<char *>(x.c_str()));
+        argv.push_back(nullptr);
         int out[2];
         if (::pipe(out) != 0) return false;
         pid = ::fork();
         if (pid == 0) {
             ::dup2(out[1], 1);
-            ::execl(ZV_IEDSIM_EXE, ZV_IEDSIM_EXE, "--scl", scl.c_str(), "--ied", ied.c_str(), "--listen", "127.0.0.1:0",
-                    "--listen", "127.0.0.2:0", "--files", files.c_str(), "--control", "127.0.0.1:0", "--sim-period", "0",
-                    "--log", "/dev/null", (char *)nullptr);
+            ::execv(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(out[1]);

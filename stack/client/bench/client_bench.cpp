@@ -3,6 +3,8 @@
 //   report values per second written into the model and handed to the
 //   report callback, 1 and 20 servers (iedsim "burst");
 //   report-to-callback latency (value set on the simulator -> callback).
+// Each over plain TCP and over TLS 1.3 with client certificates (IEC
+// 62351-3/-4; certificates made with scripts/make-certs.sh for the run).
 // Prints the figures; run from the build's bin folder.
 #include "zorvan/zorvan_api.h"
 
@@ -57,16 +59,21 @@ void on_report(ST_UCHAR *, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *, AC_REPORT_R
     }
 }
 
-void run(int servers, bool latency) {
+void run(int servers, bool latency, const std::string &certs) {
+    const bool tls = !certs.empty();
+    std::printf("%s\n", tls ? "TLS 1.3, client certificates:" : "plain TCP:");
     char tmpl[] = "/tmp/zvbench_XXXXXX";
     const std::string dir = ::mkdtemp(tmpl);
     const std::string files = dir + "/files";
     ::mkdir(files.c_str(), 0755);
     const std::string scl = make_scl(dir, servers);
+    std::vector<std::string> tls_opts;
+    if (tls)
+        tls_opts = {"--tls-cert", certs + "/device.pem", "--tls-key", certs + "/device.key", "--tls-ca", certs + "/ca.pem"};
     std::vector<std::unique_ptr<Sim>> sims;
     for (int i = 0; i < servers; ++i) {
         sims.push_back(std::make_unique<Sim>());
-        if (!sims.back()->start(files, scl, ied_name(i))) {
+        if (!sims.back()->start(files, scl, ied_name(i), tls_opts)) {
             std::printf("iedsim did not start\n");
             return;
         }
@@ -76,7 +83,10 @@ void run(int servers, bool latency) {
         f << "[station]\nscl = " << scl << "\n";
         for (int i = 0; i < servers; ++i)
             f << "[ied " << ied_name(i) << "]\naddr_a = 127.0.0.1:" << sims[size_t(i)]->a << "\naddr_b = 127.0.0.2:"
-              << sims[size_t(i)]->b << "\n";
+              << sims[size_t(i)]->b << "\n"
+              << (tls ? "tls = 1\ntls_ca = " + certs + "/ca.pem\ntls_cert = " + certs + "/client.pem\ntls_key = " + certs +
+                            "/client.key\n"
+                      : std::string());
     }
     u_chnl_connect_app(on_up);
     u_chnl_disconnect_app(on_down);
@@ -174,7 +184,16 @@ void run(int servers, bool latency) {
 int main() {
     ::setenv("ZORVAN_QUIET", "1", 1);
     std::signal(SIGPIPE, SIG_IGN);
-    run(1, true);
-    run(20, false);
+    char tmpl[] = "/tmp/zvbench_certs_XXXXXX";
+    const std::string certs = ::mkdtemp(tmpl);
+    if (std::system(("bash '" ZV_SOURCE_ROOT "/scripts/make-certs.sh' '" + certs + "' >/dev/null 2>&1").c_str()) != 0) {
+        std::printf("cannot make the TLS certificates (openssl)\n");
+        return 1;
+    }
+    run(1, true, "");
+    run(1, true, certs);
+    run(20, false, "");
+    run(20, false, certs);
+    std::system(("rm -rf '" + certs + "'").c_str());
     return 0;
 }
