@@ -20,13 +20,6 @@ inline std::string run(const std::string &cmd) {
     return out;
 }
 
-inline std::string file_text(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 // tshark capturing the TCP ports given into DIR/NAME.pcapng until stop().
 class Capture {
 public:
