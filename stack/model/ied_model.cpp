@@ -225,11 +225,15 @@ private:
     std::vector<PendingDs> pending_ds_;
 };
 
+// Settings in the edit group (FC SE) are also the active group's values (FC
+// SG, read only): IEC 61850-7-2 setting groups, so an SE attribute has an SG view.
+static bool in_fc(const std::string &da_fc, const std::string &fc) { return da_fc == fc || (fc == "SG" && da_fc == "SE"); }
+
 bool ModelBuilder::do_has_fc(const scl::DoType &dt, const std::string &fc, int depth) {
     if (depth > scl::kMaxTypeDepth) return false;
     for (const scl::DoChild &c : dt.children) {
         if (!c.is_sdo) {
-            if (c.da.fc == fc) return true;
+            if (in_fc(c.da.fc, fc)) return true;
             continue;
         }
         auto it = t_.do_types.find(c.type);
@@ -259,7 +263,7 @@ bool ModelBuilder::emit_do(const std::string &name, const scl::DoType &dt, const
     expanding_.push_back("DO:" + dt.id);
     for (const scl::DoChild &c : dt.children) {
         if (!c.is_sdo) {
-            if (c.da.fc == fc) emit_attr(c.da, ElemKind::Da, fci, depth + 1, out);
+            if (in_fc(c.da.fc, fc)) emit_attr(c.da, ElemKind::Da, fci, depth + 1, out);
             continue;
         }
         auto it = t_.do_types.find(c.type);
@@ -730,13 +734,14 @@ void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_
             if (comps.size() == 1) do_desc[e.path] = e.desc;
         }
         if (e.is_dai && e.has_val) {
-            AI_OBJ_ID id = matches.front();
-            const IedModel::ObjInfo &oi = m_.objs_[size_t(id)];
+            // Every FC that has the attribute takes the value: an SE setting
+            // and its SG view start alike.
+            const IedModel::ObjInfo &oi = m_.objs_[size_t(matches.front())];
             if (L.type->rt[size_t(oi.rt_index)].el_tag != RT_PRIMITIVE) {
                 diag_.warn(doc_.file, e.line, "DAI '" + e.path + "' is not a primitive attribute; value ignored");
                 continue;
             }
-            set_initial(L, oi.rt_index, e.val, e.line, false);
+            for (AI_OBJ_ID id : matches) set_initial(L, m_.objs_[size_t(id)].rt_index, e.val, e.line, false);
             if (comps.size() == 2 && comps[1] == "dU") du_text[std::string(comps[0])] = e.val;
         }
     }
