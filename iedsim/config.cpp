@@ -85,6 +85,7 @@ const char* usageText() {
            "              [--files DIR] [--record-dir SUB] [--control unix:PATH|HOST:PORT]\n"
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
+           "              [--journal-page N] [--ctl-exec-ms MS]\n"
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
            "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
            "              [--held LD/LN$FC$RCB ...]\n"
@@ -158,6 +159,8 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
         } else if (a == "--dir-page") { if (!number(100000, cfg.dirPage)) return false; }
+        else if (a == "--journal-page") { if (!number(100000, cfg.journalPage)) return false; }
+        else if (a == "--ctl-exec-ms") { if (!number(600000, cfg.ctlExecMs)) return false; }
         else if (a == "--profile") {
             // A preset keeps the refusals given before it.
             const bool fixed = cfg.device.fixedSettings, gi = cfg.device.refuseGi;

@@ -31,6 +31,8 @@ struct Config {
     uint32_t initialRecordings = 0;
     uint32_t pduSize = 65000;         // largest MMS PDU we send or accept
     uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
+    uint32_t journalPage = 0;         // most entries per ReadJournal answer (0: as many as fit)
+    uint32_t ctlExecMs = 50;          // from a taken Oper to its execution (and command termination)
     bool verbose = false;             // log every request and report
     DeviceProfile device;             // the kind of device played
     // The device's ISO addressing and authentication: a connect that names

@@ -9,9 +9,12 @@
 #pragma once
 
 #include "config.h"
+#include "controls.h"
 #include "files.h"
+#include "journal.h"
 #include "log.h"
 #include "reports.h"
+#include "settings.h"
 #include "simulate.h"
 
 #include "iso/association.h"
@@ -113,6 +116,9 @@ private:
     std::unique_ptr<model::IedModel> model_;
     std::unique_ptr<ReportEngine> reports_;
     std::unique_ptr<Simulator> sim_;
+    std::unique_ptr<ControlEngine> controls_;
+    std::unique_ptr<SettingGroups> settings_;
+    std::unique_ptr<LogEngine> logs_;
     FileStore store_;
     std::vector<Net> nets_;
     int controlFd_ = -1;
