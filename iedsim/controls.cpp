@@ -479,7 +479,7 @@ bool ControlEngine::describe(const std::string& ref, std::string& out) const {
     if (c == nullptr) return false;
     out = "model=" + std::to_string(ctlModel(*c)) + " selected=" + std::to_string(c->selectedBy) +
           " operated=" + std::to_string(c->operated) + " refused=" + std::to_string(c->refused) +
-          " selects=" + std::to_string(c->selects);
+          " selects=" + std::to_string(c->selects) + " pending=" + (c->pending ? "1" : "0");
     return true;
 }
 

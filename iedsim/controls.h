@@ -74,7 +74,8 @@ public:
     // an AddCause (enhanced security: a negative termination; normal: the
     // Oper is refused with it). False with a reason.
     bool setNext(const std::string& ref, const std::string& what, std::string& why);
-    // Control channel "ctl REF": "model=4 selected=3 operated=2 refused=1".
+    // Control channel "ctl REF": "model=4 selected=3 operated=2 refused=1
+    // selects=2 pending=0".
     bool describe(const std::string& ref, std::string& out) const;
 
     struct Ctl;
