@@ -272,7 +272,7 @@ bool dialog_ctrl::controlValue(AC_CTRL_VALUE *v, QString *why) {
             TimeStamp_TDEF now;
             get_system_curtime_ad(&now);
             // The fraction is 24 bits of a second.
-            const quint64 frac_ms = (quint64(now.fraction) * 1000) >> 24;
+            const quint64 frac_ms = (quint64(now.fraction) * 1000 + (1 << 23)) >> 24;
             const quint64 at = quint64(now.secs) * 1000 + frac_ms + quint64(delay);
             v->operTm.secs = ST_UINT32(at / 1000);
             v->operTm.fraction = ST_UINT32(((at % 1000) << 24) / 1000);

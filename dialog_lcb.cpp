@@ -256,7 +256,8 @@ bool dialog_lcb::entryTime(const QString &text, EntryTime_TDEF *out) const {
     ST_UINT32 secs = 0, fraction = 0, q = 0;
     if (UtcStringToVals_ad == nullptr || UtcStringToVals_ad(text.trimmed().toLatin1().constData(), &secs, &fraction, &q) != 0)
         return false;
-    const qint64 ms = qint64(secs) * 1000 + ((qint64(fraction) * 1000) >> 24);
+    // The fraction is 24 bits of a second; to the nearest millisecond.
+    const qint64 ms = qint64(secs) * 1000 + ((qint64(fraction) * 1000 + (1 << 23)) >> 24);
     const qint64 days = ms / kMsPerDay - kDays1970To1984;
     if (days < 0 || days > 0xFFFF) return false;
     out->btime6_days = ST_INT32(days);

@@ -175,7 +175,9 @@ TEST_P(FormWithoutObject, ClickingEveryButtonChangesNothingAndTablesStayEmpty) {
     dlg->show();
     dlgtest::settle();
     for (auto *t : dlg->findChildren<QTableView *>()) {
-        if (t->model() != nullptr) EXPECT_EQ(t->model()->rowCount(), 0) << t->objectName().toStdString();
+        if (t->model() != nullptr) {
+            EXPECT_EQ(t->model()->rowCount(), 0) << t->objectName().toStdString();
+        }
     }
     const QStringList before = snapshot(dlg.get());
     for (auto *b : dlg->findChildren<QAbstractButton *>())
