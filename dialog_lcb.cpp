@@ -64,8 +64,7 @@ dialog_lcb::dialog_lcb() : QDialog(nullptr) {
     widget.tableView->verticalHeader()->hide();
     widget.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     widget.tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    const int widths[] = {130, 170, 200, 220, 70};
-    for (int c = 0; c < 5; ++c) widget.tableView->setColumnWidth(c, widths[c]);
+    widget.tableView->setTextElideMode(Qt::ElideMiddle);
     connect(widget.tableView, &QTableView::clicked, this, &dialog_lcb::entryClicked);
 }
 
@@ -287,12 +286,19 @@ void dialog_lcb::on_pushButton_11_clicked() { query(true); }
 void dialog_lcb::ShowEntries(AI_OBJ_ID lcb, bool ok, const QVector<Entry> &entries) {
     if (lcb != lcb_id || lcb < 0) return;
     tbmodel->removeRows(0, tbmodel->rowCount());
+    // References within the block's own LD are shown without it; the whole
+    // reference and value are the cells' tool tips.
+    const QByteArray ref = iedobj::ref(iedobj::model(srv_id), lcb_id);
+    const QString ld = QString::fromLatin1(ref.left(ref.indexOf('/') + 1));
     for (const Entry &e : entries) {
         QList<QStandardItem *> row;
-        for (const QString &t : {e.entry_id, e.time, e.ref, e.value, e.reason}) row << new QStandardItem(t);
-        row[ColValue]->setToolTip(e.value);
+        const QString shown_ref = e.ref.startsWith(ld) ? e.ref.mid(ld.size()) : e.ref;
+        for (const QString &t : {e.entry_id, e.time, shown_ref, e.value, e.reason}) row << new QStandardItem(t);
+        row[ColRef]->setToolTip(e.ref);
+        row[ColValue]->setToolTip(e.full_value);
         tbmodel->appendRow(row);
     }
+    widget.tableView->resizeColumnsToContents();
     if (!ok) box(QStringLiteral("warning"), entries.isEmpty() ? tr("查询日志失败") : tr("查询日志未完整完成"));
     if (w != nullptr) w->out_put(tr("查询日志完成,共%1条").arg(entries.size()));
 }
@@ -342,13 +348,25 @@ void dialog_lcb::query_done(AC_REQ_CTRL *req_ctrl) {
         row.time = iedobj::text(time);
         row.ref = e.obj_ref >= 0 ? QString::fromLatin1(iedobj::ref(model, e.obj_ref)) : QStringLiteral("?");
         if (e.obj_num >= 1 && e.obj_vals != nullptr) {
+            // The value proper first: a data object's originator, quality and
+            // time stamp go to the full text only.
             const AI_OBJ_VAL &v = e.obj_vals[0];
-            QStringList parts;
+            QStringList all, proper;
             for (int k = 0; k < v.prim_num; ++k) {
                 const QString text = iedobj::text(v.prim_vals[k]);
-                parts << (v.prim_num == 1 || v.prim_ids == nullptr ? text : nameOf(model, v.prim_ids[k]) + "=" + text);
+                if (v.prim_num == 1 || v.prim_ids == nullptr) {
+                    all << text;
+                    proper << text;
+                    continue;
+                }
+                const QString name = nameOf(model, v.prim_ids[k]);
+                all << name + "=" + text;
+                if (name != QLatin1String("orCat") && name != QLatin1String("orIdent") && name != QLatin1String("q") &&
+                    name != QLatin1String("t") && name != QLatin1String("ctlNum"))
+                    proper << name + "=" + text;
             }
-            row.value = parts.join(QStringLiteral("; "));
+            row.full_value = all.join(QStringLiteral("; "));
+            row.value = proper.isEmpty() ? row.full_value : proper.join(QStringLiteral("; "));
         }
         if (e.obj_num >= 2 && e.obj_vals != nullptr && e.obj_vals[1].prim_num == 1)
             row.reason = reasonText(iedobj::text(e.obj_vals[1].prim_vals[0]));

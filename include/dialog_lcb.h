@@ -11,8 +11,9 @@
 // "QueryLogByTime" queries the entries from StarTm to StopTm (empty: no
 // bound), "QueryLogAfter" those after the entry StartEntry (16 hex digits, with
 // its time in StarTm); times are UTC as "1984-01-01T00:00:00.000000000". The
-// entries fill tableView: EntryID, time of entry, reference, value, reason;
-// a click on a row puts its entry and time into StartEntry and StarTm.
+// entries fill tableView: EntryID, time of entry, reference (without the
+// block's own LD), value (the value proper; every primitive in the tool tip),
+// reason; a click on a row puts its entry and time into StartEntry and StarTm.
 //
 // Completion functions run on a stack thread; they copy what they need and
 // hand it to the GUI thread, which applies it to the dialog dlg_lcb points to.
@@ -46,6 +47,7 @@ public:
     // One logged value of a query answer, as the table shows it.
     struct Entry {
         QString entry_id, time, ref, value, reason;
+        QString full_value;   // every primitive of the value
     };
     enum class Step { ReadBlock, ReadStatus, WriteAttr, WriteBlock };
     // GUI thread: the outcome of a request of this dialog's block.
