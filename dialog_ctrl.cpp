@@ -115,7 +115,7 @@ void dialog_ctrl::InitCtrlInfo() {
     AI_IED_CTRL *model = iedobj::model(srv_id);
     co_id = iedobj::controlObject(model, obj_id);
     if (co_id < 0) {
-        widget.lb_opt->setText(tr("不可控对象"));
+        showState(tr("控制"), tr("不可控对象"));
         return;
     }
     co_ref = iedobj::ref(model, co_id);
@@ -183,12 +183,9 @@ void dialog_ctrl::InitCtrlInfo() {
         else e->setValidator(new QIntValidator(widget.cB_ctrl));
         break;
     }
-    default: widget.lb_opinfo->setText(tr("不支持的控制值类型")); break;
+    default: showState(tr("控制值"), tr("类型不支持")); break;
     }
-    if (co_id >= 0 && widget.lb_opinfo->text().isEmpty()) {
-        widget.lb_opt->setText(tr("控制模型:"));
-        widget.lb_opinfo->setText(modelName(ctlModel_val));
-    }
+    if (co_id >= 0 && widget.lb_opinfo->text().isEmpty()) showState(tr("控制模型"), modelName(ctlModel_val));
     enableButtons();
     // The device's own control model decides (it may differ from the SCL's).
     if (ctl_model_id >= 0 && ac_read_obj_value_ad != nullptr) {
@@ -218,7 +215,7 @@ void dialog_ctrl::enableButtons() {
 void dialog_ctrl::ShowModel(AI_OBJ_ID attr, int model) {
     if (attr != ctl_model_id || attr < 0) return;
     ctlModel_val = model;
-    if (widget.lb_opt->text() == tr("控制模型:")) widget.lb_opinfo->setText(modelName(model));
+    if (widget.lb_opt->text() == tr("控制模型") + ":") showState(tr("控制模型"), modelName(model));
     enableButtons();
 }
 
@@ -286,8 +283,7 @@ void dialog_ctrl::control(bool select) {
     AC_CTRL_VALUE v;
     QString why;
     if (!controlValue(&v, &why)) {
-        widget.lb_opt->setText(select ? tr("带值选择失败") : tr("操作失败"));
-        widget.lb_opinfo->setText(why);
+        showState(select ? tr("带值选择") : tr("操作"), tr("失败:") + why);
         return;
     }
     AC_CTRL_REQ_INFO r;
@@ -296,10 +292,17 @@ void dialog_ctrl::control(bool select) {
     r.ctrl_val = v;
     r.u_ctrl_done = ctrl_done;
     sent_ctl_num = ctl_num;
-    const ST_RET queued = select ? (ac_select_with_val_ad ? ac_select_with_val_ad(srv_id, &r, 30, nullptr) : 1)
-                                 : (ac_operate_ad ? ac_operate_ad(srv_id, &r, 30, nullptr) : 1);
-    widget.lb_opt->setText(queued == 0 ? tr("执行中...") : select ? tr("带值选择失败") : tr("操作失败"));
-    widget.lb_opinfo->setText(queued == 0 ? QString() : tr("请求未能发出"));
+    // An operation at operTm completes (with enhanced security) once it ran:
+    // the time-out runs from then.
+    ST_INT timeout = 30;
+    if (v.operTm.secs != 0 && get_system_curtime_ad != nullptr) {
+        TimeStamp_TDEF now;
+        get_system_curtime_ad(&now);
+        if (v.operTm.secs > now.secs) timeout += ST_INT(v.operTm.secs - now.secs);
+    }
+    const ST_RET queued = select ? (ac_select_with_val_ad ? ac_select_with_val_ad(srv_id, &r, timeout, nullptr) : 1)
+                                 : (ac_operate_ad ? ac_operate_ad(srv_id, &r, timeout, nullptr) : 1);
+    showState(select ? tr("带值选择") : tr("操作"), queued == 0 ? tr("执行中...") : tr("失败:") + tr("请求未能发出"));
 }
 
 void dialog_ctrl::on_pB_sel_clicked() {
@@ -312,8 +315,7 @@ void dialog_ctrl::on_pB_sel_clicked() {
     r.u_read_done = sbo_done;
     sent_ctl_num = ctl_num;
     const bool queued = ac_read_obj_value_ad(srv_id, &r, 30, nullptr) == 0;
-    widget.lb_opt->setText(queued ? tr("执行中...") : tr("选择失败"));
-    widget.lb_opinfo->setText(queued ? QString() : tr("请求未能发出"));
+    showState(tr("选择"), queued ? tr("执行中...") : tr("失败:") + tr("请求未能发出"));
 }
 
 void dialog_ctrl::on_pB_selv_clicked() { control(true); }
@@ -323,8 +325,7 @@ void dialog_ctrl::on_pB_op_clicked() {
     const QString text = tr("确认对装置 %1 的 %2 执行操作?\n操作值: %3")
                              .arg(QString::fromUtf8(ied != nullptr ? ied : "?"), QString::fromLatin1(co_ref), valueText());
     if (!confirm(tr("确认操作"), text)) {
-        widget.lb_opt->setText(tr("操作已取消"));
-        widget.lb_opinfo->clear();
+        showState(tr("操作"), tr("已取消"));
         return;
     }
     control(false);
@@ -336,8 +337,7 @@ void dialog_ctrl::on_pB_revoke_clicked() {
     QString why;
     if (cancel_id < 0 || ai_read_obj_primVals_ad == nullptr || ac_write_obj_value_ad == nullptr) return;
     if (!controlValue(&c, &why)) {
-        widget.lb_opt->setText(tr("撤销失败"));
-        widget.lb_opinfo->setText(why);
+        showState(tr("撤销"), tr("失败:") + why);
         return;
     }
     // The Cancel names the select or operation it ends: its ctlNum.
@@ -353,38 +353,42 @@ void dialog_ctrl::on_pB_revoke_clicked() {
     r.u_write_done = cancel_done;
     const bool queued = ac_write_obj_value_ad(srv_id, &r, 30, nullptr) == 0;
     ai_cleanup_objVals_ad(&v);
-    widget.lb_opt->setText(queued ? tr("执行中...") : tr("撤销失败"));
-    widget.lb_opinfo->setText(queued ? QString() : tr("请求未能发出"));
+    showState(tr("撤销"), queued ? tr("执行中...") : tr("失败:") + tr("请求未能发出"));
 }
 
 void dialog_ctrl::on_pB_quit_clicked() { close(); }
 
+void dialog_ctrl::showState(const QString &op, const QString &outcome) {
+    widget.lb_opt->setText(op + ":");
+    widget.lb_opinfo->setText(outcome);
+    widget.lb_opinfo->setToolTip(outcome);
+}
+
 void dialog_ctrl::ShowOutcome(AI_OBJ_ID subject, Kind kind, bool ok, int cause) {
     if (subject < 0 || (subject != co_id && subject != sbo_id && subject != cancel_id)) return;
-    QString what, info;
+    QString op, why;
     switch (kind) {
     case Kind::Select:
-        what = ok ? tr("选择成功") : tr("选择失败");
-        if (!ok) info = tr("装置拒绝选择");
+        op = tr("选择");
+        why = tr("装置拒绝");
         break;
     case Kind::SelectWithValue:
-        what = ok ? tr("带值选择成功") : tr("带值选择失败");
-        if (!ok) info = iedobj::addCauseText(cause);
+        op = tr("带值选择");
+        why = iedobj::addCauseText(cause);
         break;
     case Kind::Operate:
-        what = ok ? tr("操作成功") : tr("操作失败");
-        if (!ok) info = iedobj::addCauseText(cause);
+        op = tr("操作");
+        why = iedobj::addCauseText(cause);
         ++ctl_num;   // the next select/operate pair
         break;
     case Kind::Cancel:
-        what = ok ? tr("撤销成功") : tr("撤销失败");
-        if (!ok) info = tr("装置拒绝撤销");
+        op = tr("撤销");
+        why = tr("装置拒绝");
         break;
     }
-    widget.lb_opt->setText(what);
-    widget.lb_opinfo->setText(info);
-    widget.lb_opinfo->setToolTip(info);
-    if (w != nullptr) w->out_put(QString::fromLatin1(co_ref) + " " + what + (info.isEmpty() ? QString() : ": " + info));
+    const QString outcome = ok ? tr("成功") : tr("失败:") + why;
+    showState(op, outcome);
+    if (w != nullptr) w->out_put(QString::fromLatin1(co_ref) + " " + op + " " + outcome);
 }
 
 // ---- completion functions (stack threads) ----------------------------------------

@@ -9,8 +9,9 @@
 // buttons the model has: "选择" (sbo-with-normal-security: a read of SBO),
 // "带值选择" (sbo-with-enhanced-security: SBOw), "操作" (Oper, after a
 // confirmation box naming the IED, the object and the value), "撤销" (a write
-// of Cancel, where the object has one). lb_opt and lb_opinfo show the outcome
-// and, for a failure, the device's AddCause in words.
+// of Cancel, where the object has one). lb_opt names the operation and
+// lb_opinfo shows its outcome, for a failure with the device's AddCause in
+// words ("失败:对象未选择").
 //
 // Completion functions run on a stack thread; they copy what they need and
 // hand it to the GUI thread, which applies it to the dialog dlg_ctrl points
@@ -67,6 +68,8 @@ private slots:
     void on_pB_quit_clicked();
 
 private:
+    // lb_opt names the operation ("操作:"), lb_opinfo its outcome.
+    void showState(const QString &op, const QString &outcome);
     void enableButtons();
     bool controlValue(AC_CTRL_VALUE *value, QString *why);
     void control(bool select);

@@ -98,7 +98,7 @@ QString addCauseText(int cause) {
         QT_TRANSLATE_NOOP("iedobj", "无操作权限"),     QT_TRANSLATE_NOOP("iedobj", "越限结束"),
         QT_TRANSLATE_NOOP("iedobj", "偏差中止"),       QT_TRANSLATE_NOOP("iedobj", "通信中断中止"),
         QT_TRANSLATE_NOOP("iedobj", "命令闭锁"),       QT_TRANSLATE_NOOP("iedobj", "无"),
-        QT_TRANSLATE_NOOP("iedobj", "参数不一致"),     QT_TRANSLATE_NOOP("iedobj", "被其他客户端锁定")};
+        QT_TRANSLATE_NOOP("iedobj", "参数不一致"),     QT_TRANSLATE_NOOP("iedobj", "被他方锁定")};
     if (cause < 0) return QCoreApplication::translate("iedobj", "装置未给出原因");
     if (cause >= int(std::size(kCauses))) return QCoreApplication::translate("iedobj", "原因%1").arg(cause);
     return QCoreApplication::translate("iedobj", kCauses[cause]);

@@ -50,8 +50,9 @@ int file_delete(int srv, const AC_DELF_REQ_INFO *info, int timeout_s, AC_REQ_CTR
 // IEC61850_OP_SELVAL writes SBOw, IEC61850_OP_OPER writes Oper of the
 // object info->ctrl_obj names (LD/LN$CO$DO), under the control model the
 // device's CF$ctlModel holds; with enhanced security an Oper completes with
-// its CommandTermination. u.ctrlCtrl.result: the device's AddCause, -1 when
-// it gave none (see AC_CTRL_REQ_INFO).
+// its CommandTermination (an operTm ahead needs a time-out past it).
+// u.ctrlCtrl.result: the device's AddCause, -1 when it gave none (see
+// AC_CTRL_REQ_INFO).
 int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
 // Log queries through ReadJournal, following moreFollows: op
 // IEC61850_OP_QUERYLOGBT (by time) or IEC61850_OP_QUERYLOGA (after an entry).

@@ -364,9 +364,9 @@ public:
 
     void on_end() override {
         if (reported) return;
-        const char *where = step == Step::Termination ? "the command termination" : "an answer";
-        log_line("server " + std::to_string(ctrl.srv_id) + ": " + what() + " of " + co_ref + " failed: no " + where +
-                 " within " + std::to_string(int(ctrl.timeout)) + " s or the connection ended");
+        const char *awaited = step == Step::Termination ? "its command termination" : "the device's answer";
+        log_line("server " + std::to_string(ctrl.srv_id) + ": " + what() + " of " + co_ref + " failed: " + awaited +
+                 " did not come within " + std::to_string(int(ctrl.timeout)) + " s, or the connection ended");
     }
 };
 
@@ -438,6 +438,7 @@ public:
     std::deque<LogRow> rows;
     std::vector<AC_QLOGENTRY_CTRL> recs;
     size_t pages = 0;
+    std::vector<uint8_t> last_entry;   // the last entry of the previous answer
     bool complete = true;    // every entry could be handed over
     bool annotated = false;  // annotation entries seen (they carry no values)
 
@@ -489,6 +490,9 @@ public:
         }
         if (!r->moreFollows) return finish(c, complete ? 0 : 1);
         if (r->entries.empty()) return fail(c, "the device says more entries follow but sent none");
+        if (r->entries.back().entryId == last_entry)
+            return fail(c, "the device answered the entries after the last one with that one again");
+        last_entry = r->entries.back().entryId;
         if (++pages >= kMaxLogPages) return fail(c, "more than " + std::to_string(kMaxLogPages) + " answers");
         // ISO 9506-2: continue after the last entry of this answer.
         mms::ReadJournalRequest next;

@@ -134,7 +134,7 @@ TEST_F(Screenshot, ControlDialogWithARefusalAndItsReason) {
     ASSERT_NE(dlg, nullptr);
     ASSERT_TRUE(waitFor([&] { return dlg->widget.pB_selv->isEnabled(); }));
     dlg->widget.pB_op->click();
-    ASSERT_TRUE(waitFor([&] { return dlg->widget.lb_opinfo->text() == QStringLiteral("对象未选择"); }));
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.lb_opinfo->text() == QStringLiteral("失败:对象未选择"); }));
     save(dlg, "dialog_ctrl.png");
     EXPECT_EQ(clippedCaptions(dlg), QStringList());
 }

@@ -100,10 +100,10 @@ protected:
             if (b->isEnabled()) on.insert(b->text());
         return on;
     }
-    // Clicks a button and waits for the outcome line.
+    // Clicks a button and waits for the operation and its outcome ("操作:成功").
     bool outcome(dialog_ctrl *d, QPushButton *button, const QString &expected) {
         button->click();
-        return waitFor([&] { return d->widget.lb_opt->text() == expected; });
+        return waitFor([&] { return d->widget.lb_opt->text() + d->widget.lb_opinfo->text() == expected; });
     }
     std::string device_value(const char *ref) { return device->ask(std::string("get ") + ref); }
 };
@@ -132,12 +132,12 @@ TEST_P(CtrlModels, ButtonsFollowTheModelAndOperateChangesTheDevice) {
     if (at >= 0) d->widget.cB_ctrl->setCurrentIndex(at);
     else d->widget.cB_ctrl->setEditText(QString::fromUtf8(row.value));
     if (d->widget.pB_sel->isEnabled()) {
-        ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择成功"))) << d->widget.lb_opt->text().toStdString();
+        ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择:成功"))) << d->widget.lb_opt->text().toStdString();
     }
     if (d->widget.pB_selv->isEnabled()) {
-        ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择成功"))) << d->widget.lb_opt->text().toStdString();
+        ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择:成功"))) << d->widget.lb_opt->text().toStdString();
     }
-    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作成功")))
+    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作:成功")))
         << d->widget.lb_opt->text().toStdString() << " " << d->widget.lb_opinfo->text().toStdString();
     ASSERT_EQ(Confirmations::texts().size(), 1u);
     const QString asked = Confirmations::texts()[0];
@@ -170,14 +170,12 @@ TEST_F(CtrlDialog, StatusOnlyObjectOffersNothingButQuit) {
 TEST_F(CtrlDialog, RefusalShowsTheDevicesReasonInWords) {
     dialog_ctrl *d = open("BAYIEDCTRL/CSWI1$ST$Pos");
     ASSERT_TRUE(waitFor([&] { return d->widget.pB_selv->isEnabled(); }));
-    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作失败")));
-    EXPECT_EQ(d->widget.lb_opinfo->text(), QStringLiteral("对象未选择"));
-    EXPECT_TRUE(paneHas(QStringLiteral("BAYIEDCTRL/CSWI1$CO$Pos 操作失败: 对象未选择")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作:失败:对象未选择")));
+    EXPECT_TRUE(paneHas(QStringLiteral("BAYIEDCTRL/CSWI1$CO$Pos 操作 失败:对象未选择")));
     // A negative command termination, with the device's cause.
     ASSERT_EQ(device->ask("ctlnext BAYIEDCTRL/CSWI1$CO$Pos Blocked-by-interlocking"), "");
-    ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择成功")));
-    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作失败")));
-    EXPECT_EQ(d->widget.lb_opinfo->text(), QStringLiteral("联锁闭锁"));
+    ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择:成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作:失败:联锁闭锁")));
     EXPECT_EQ(device_value("BAYIEDCTRL/CSWI1$ST$Pos$stVal"), "00");
 }
 
@@ -186,7 +184,7 @@ TEST_F(CtrlDialog, DeclinedConfirmationSendsNothing) {
     ASSERT_TRUE(waitFor([&] { return d->widget.pB_op->isEnabled(); }));
     Confirmations::answer() = false;
     d->widget.pB_op->click();
-    EXPECT_EQ(d->widget.lb_opt->text(), QStringLiteral("操作已取消"));
+    EXPECT_EQ(d->widget.lb_opt->text() + d->widget.lb_opinfo->text(), QStringLiteral("操作:已取消"));
     dlgtest::idle(200);
     EXPECT_NE(device->ask("ctl BAYIEDCTRL/GGIO1$CO$SPCSO1").find("operated=0 refused=0"), std::string::npos);
 }
@@ -195,16 +193,16 @@ TEST_F(CtrlDialog, CancelEndsTheSelectionAndADelayedOperation) {
     dialog_ctrl *d = open("BAYIEDCTRL/GGIO1$ST$ISCSO1");
     ASSERT_TRUE(waitFor([&] { return d->widget.pB_sel->isEnabled(); }));
     EXPECT_TRUE(d->widget.lE_ts->isEnabled()) << "the Oper has operTm";
-    ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择成功")));
-    ASSERT_TRUE(outcome(d, d->widget.pB_revoke, QStringLiteral("撤销成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择:成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_revoke, QStringLiteral("撤销:成功")));
     EXPECT_NE(device->ask("ctl BAYIEDCTRL/GGIO1$CO$ISCSO1").find("selected=-1"), std::string::npos);
     // Operated to run in 60 s, then cancelled: it never runs.
     d->widget.cB_ctrl->setEditText(QStringLiteral("9"));
     d->widget.lE_ts->setText(QStringLiteral("60"));
-    ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择成功")));
-    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择:成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作:成功")));
     EXPECT_NE(device->ask("ctl BAYIEDCTRL/GGIO1$CO$ISCSO1").find("pending=1"), std::string::npos);
-    ASSERT_TRUE(outcome(d, d->widget.pB_revoke, QStringLiteral("撤销成功")));
+    ASSERT_TRUE(outcome(d, d->widget.pB_revoke, QStringLiteral("撤销:成功")));
     EXPECT_NE(device->ask("ctl BAYIEDCTRL/GGIO1$CO$ISCSO1").find("pending=0"), std::string::npos);
     EXPECT_EQ(device_value("BAYIEDCTRL/GGIO1$ST$ISCSO1$stVal"), "3");
 }
