@@ -86,6 +86,7 @@ const char* usageText() {
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
            "              [--file-times millis|fraction|zulu|offset[+-HHMM]|nozone|none] [--gb18030-names]\n"
+           "              [--journal-page N] [--ctl-exec-ms MS]\n"
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
            "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
            "              [--held LD/LN$FC$RCB ...]\n"
@@ -171,6 +172,8 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
         }
+        else if (a == "--journal-page") { if (!number(100000, cfg.journalPage)) return false; }
+        else if (a == "--ctl-exec-ms") { if (!number(600000, cfg.ctlExecMs)) return false; }
         else if (a == "--profile") {
             // A preset keeps the refusals given before it.
             const bool fixed = cfg.device.fixedSettings, gi = cfg.device.refuseGi;

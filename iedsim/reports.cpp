@@ -317,6 +317,8 @@ void ReportEngine::scan() {
             if (any) changed.emplace_back(w.get(), std::move(reasons));
         }
     }
+    if (dsChanged_)
+        for (auto& c : changed) dsChanged_(c.first->ds, c.second);
     for (auto& c : changed)
         for (auto& r : rcbs_) {
             if (r->watch != c.first) continue;

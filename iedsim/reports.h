@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,9 @@ public:
     // Called for every read of a variable; counts the reads of whole blocks.
     void noteRead(AI_OBJ_ID id);
     uint64_t reportsSent() const { return reportsSent_; }
+    // Called by scan() with every data set whose members changed and their
+    // reasons (TrgBit masks per member, 0: unchanged): the logs record them.
+    void onDataSetChange(std::function<void(AI_OBJ_ID, const std::vector<uint8_t>&)> fn) { dsChanged_ = std::move(fn); }
     uint64_t reportsDropped() const { return reportsDropped_; }
 
     struct Rcb;
@@ -110,6 +114,7 @@ private:
     uint64_t nextEntryId_ = 1;
     uint64_t reportsSent_ = 0;
     uint64_t reportsDropped_ = 0;
+    std::function<void(AI_OBJ_ID, const std::vector<uint8_t>&)> dsChanged_;
 };
 
 }  // namespace zv::iedsim

@@ -156,6 +156,12 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     if (!cfg.tlsCert.empty() && !(s->tls_ = serverContext(cfg, why))) return nullptr;
     s->sim_ = std::make_unique<Simulator>(*s->model_, cfg.seed);
     s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s, cfg.device);
+    s->controls_ = std::make_unique<ControlEngine>(*s->model_, s->log_, *s, cfg.ctlExecMs);
+    s->settings_ = std::make_unique<SettingGroups>(*s->model_, s->log_);
+    s->logs_ = std::make_unique<LogEngine>(*s->model_, s->log_, cfg.journalPage);
+    s->reports_->onDataSetChange([logs = s->logs_.get()](AI_OBJ_ID ds, const std::vector<uint8_t>& reasons) {
+        logs->dataSetChanged(ds, reasons);
+    });
     for (const std::string& h : cfg.device.held)
         if (!s->reports_->holdForOtherClient(h)) {
             why = "--held " + h + ": no report control block of that reference";
@@ -183,7 +189,10 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     s->log_.line("serving IED " + cfg.ied + " of " + cfg.scl + ": " + std::to_string(s->model_->object_count()) +
                  " objects, " + std::to_string(s->reports_->rcbCount()) + " report control blocks, " +
                  std::to_string(s->sim_->analogueCount()) + " analogue and " +
-                 std::to_string(s->sim_->statusCount()) + " status values simulated; device: " + device);
+                 std::to_string(s->sim_->statusCount()) + " status values simulated, " +
+                 std::to_string(s->controls_->count()) + " controllable objects, " +
+                 std::to_string(s->settings_->count()) + " setting group and " + std::to_string(s->logs_->lcbCount()) +
+                 " log control blocks; device: " + device);
     return s;
 }
 
@@ -342,6 +351,8 @@ int Server::run() {
         if (nextRecord_ >= 0) timeout = std::min(timeout, std::max<int64_t>(0, nextRecord_ - now));
         const int64_t rd = reports_->nextDeadlineMs();
         if (rd >= 0) timeout = std::min(timeout, rd);
+        for (const int64_t due : {controls_->nextDeadlineMs(), logs_->nextDeadlineMs()})
+            if (due >= 0) timeout = std::min(timeout, due);
         int n = ::poll(fds.data(), fds.size(), int(timeout));
         if (n < 0 && errno != EINTR) {
             log_.line(errnoText("poll"));
@@ -392,6 +403,8 @@ int Server::run() {
         for (auto& c : conns_)
             if (c.second->obtain && t >= c.second->obtain->due)
                 obtainFailed(*c.second, kFileOther, "the client did not answer in time");
+        controls_->tick();
+        logs_->tick();
         reports_->scan();
         reports_->tick();
         for (auto& c : conns_)
@@ -420,6 +433,8 @@ void Server::reap() {
         if (!c.dead && c.assoc->wantsClose() && !c.assoc->hasOutput()) closeConn(c, "association closed");
         if (c.dead) {
             reports_->connectionClosed(c.id);
+            controls_->connectionClosed(c.id);
+            settings_->connectionClosed(c.id);
             for (auto& f : c.files) ::close(f.second.fd);
             if (c.fd >= 0) ::close(c.fd);
             it = conns_.erase(it);
@@ -642,7 +657,7 @@ void Server::onAssociate(Conn& c, const iso::Bytes& bytes) {
                      mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes,
                      mms::svc::kObtainFile, mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose,
                      mms::svc::kFileDelete, mms::svc::kFileDirectory, mms::svc::kInformationReport,
-                     mms::svc::kConclude})
+                     mms::svc::kConclude, mms::svc::kReadJournal})
         resp.servicesSupported.set(b);
     std::vector<uint8_t> bytesOut = mms::encode(Pdu(resp));
     if (!c.assoc->accept(iso::ByteView(bytesOut.data(), bytesOut.size()))) {
@@ -728,6 +743,7 @@ void Server::answer(Conn& c, const mms::ConfirmedRequest& req) {
         void operator()(const mms::FileCloseRequest& r) { out = s.fileClose(c, id, r); }
         void operator()(const mms::FileDeleteRequest& r) { out = s.fileDelete(c, id, r); }
         void operator()(const mms::ObtainFileRequest& r) { later = s.startObtain(c, id, r, out); }
+        void operator()(const mms::ReadJournalRequest& r) { out = s.logs_->readJournal(id, r, c.maxPdu); }
         void operator()(const mms::OtherService& o) {
             mms::RejectPdu rj;
             rj.invokeId = id;
@@ -843,7 +859,7 @@ Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttrib
 
 // ---- read and write ----------------------------------------------------------------
 
-Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
+Pdu Server::read(Conn& c, uint32_t id, const mms::ReadRequest& r) {
     mms::ReadResponse resp;
     std::shared_lock<std::shared_mutex> lock(model_->value_mutex());
     if (r.access.isListName) {
@@ -862,6 +878,15 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
         for (const mms::VariableRef& v : r.access.variables) {
             const AI_OBJ_ID obj = resolve(v.name);
             Data whole;
+            if (obj >= 0 && v.alternateAccess.empty() && controls_->owns(obj)) {
+                // SBO is a select (it takes the value lock itself).
+                lock.unlock();
+                const bool ok = controls_->read(c.id, obj, whole);
+                lock.lock();
+                resp.results.push_back(ok ? mms::AccessResult::ok(std::move(whole))
+                                          : mms::AccessResult::fail(mms::kObjectNonExistent));
+                continue;
+            }
             if (obj < 0 || !model::object_data(*model_, obj, whole)) {
                 resp.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
                 continue;
@@ -885,6 +910,9 @@ Pdu Server::read(Conn&, uint32_t id, const mms::ReadRequest& r) {
 
 int32_t Server::writeVariable(Conn& c, AI_OBJ_ID obj, const Data& d) {
     if (reports_->owns(obj)) return reports_->write(c.id, obj, d);
+    if (controls_->owns(obj)) return controls_->write(c.id, obj, d);
+    if (settings_->owns(obj)) return settings_->write(c.id, obj, d);
+    if (logs_->owns(obj)) return logs_->write(c.id, obj, d);
     const int fc = model_->fc(obj);
     const AI_OBJ_TYPE t = model_->type(obj);
     // Process values are the device's own (IEC 61850-8-1: MX, ST read only),
@@ -1363,6 +1391,21 @@ std::string Server::command(const std::string& line) {
         return "OK ena=" + std::to_string(int(n.ena)) + " owner=" + std::to_string(n.owner) +
                " reads=" + std::to_string(n.reads) + " ena-writes=" + std::to_string(n.enaWrites) +
                " gi-writes=" + std::to_string(n.giWrites);
+    }
+    if (cmd == "ctlnext" || cmd == "ctl") {
+        std::string ref, what, text;
+        in >> ref >> what;
+        if (cmd == "ctl") return controls_->describe(ref, text) ? "OK " + text : "ERR no controllable object '" + ref + "'";
+        if (ref.empty() || what.empty()) return "ERR usage: ctlnext REF ok|silent|ADDCAUSE";
+        if (!controls_->setNext(ref, what, text)) return "ERR " + text;
+        log_.line("control: next operation of " + ref + ": " + what);
+        return "OK";
+    }
+    if (cmd == "journal") {
+        std::string ref;
+        in >> ref;
+        const long n = logs_->entries(ref);
+        return n < 0 ? "ERR no journal '" + ref + "'" : "OK " + std::to_string(n);
     }
     if (cmd == "status") {
         std::string s = "OK ied=" + cfg_.ied;

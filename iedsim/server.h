@@ -9,9 +9,12 @@
 #pragma once
 
 #include "config.h"
+#include "controls.h"
 #include "files.h"
+#include "journal.h"
 #include "log.h"
 #include "reports.h"
+#include "settings.h"
 #include "simulate.h"
 
 #include "tls/stream.h"
@@ -116,6 +119,9 @@ private:
     std::unique_ptr<model::IedModel> model_;
     std::unique_ptr<ReportEngine> reports_;
     std::unique_ptr<Simulator> sim_;
+    std::unique_ptr<ControlEngine> controls_;
+    std::unique_ptr<SettingGroups> settings_;
+    std::unique_ptr<LogEngine> logs_;
     FileStore store_;
     std::vector<Net> nets_;
     tls::Context tls_;   // set: every listener serves TLS

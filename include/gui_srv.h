@@ -19,6 +19,9 @@ class QAction;
 class DataDeal;
 class dialog_rcb;
 class dialog_filetran;
+class dialog_ctrl;
+class dialog_lcb;
+class dialog_sg;
 
 // Item data roles of the object tree: the server index and the object id.
 constexpr int ROLE_SRV_ID = 100;
@@ -149,6 +152,11 @@ extern QStringList rptlst;             // report control blocks of this client
 extern QMutex rptlst_mutex;            // guards rptlst (GUI, checker, completions)
 extern dialog_rcb *dlg_rcb;
 extern dialog_filetran *dlg_filetran;
+// The control, log and setting group dialogs the context menu opened last
+// (GUI thread only; null until then and after they are closed).
+extern dialog_ctrl *dlg_ctrl;
+extern dialog_lcb *dlg_lcb;
+extern dialog_sg *dlg_sg;
 extern ST_THREAD_HANDLE gs_client_thread_handle;
 extern ST_THREAD_ID gs_client_thread_id;
 extern int log_num;

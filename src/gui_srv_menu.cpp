@@ -6,8 +6,12 @@
 #include "model/device_doc.h"
 #include "scl/scl_writer.h"
 
+#include "dialog_ctrl.h"
+#include "dialog_lcb.h"
 #include "dialog_rcb.h"
+#include "dialog_sg.h"
 #include "gui_srv.h"
+#include "ied_objects.h"
 #include "zv_ops.h"
 
 void gui_srv::ShowContextMenu(const QPoint &pos) {
@@ -35,18 +39,28 @@ void gui_srv::ShowContextMenu(const QPoint &pos) {
     QStringList list;
     switch (type) {
     case OBJECT_TYPE_IED: list << "conn" << "directory" << "exportScl"; break;
-    case OBJECT_TYPE_LD: list << "fixedValue" << "directory"; break;
+    case OBJECT_TYPE_LD:
+        list << "fixedValue" << "directory";
+        if (iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
+        break;
     case OBJECT_TYPE_LN: list << "read" << "write" << "directory"; break;
     case OBJECT_TYPE_DS: list << "read" << "directory"; break;
     case OBJECT_TYPE_FCN: {
         list << "read" << "write" << "directory";
         const QString text = model->itemFromIndex(index) ? model->itemFromIndex(index)->text().toLower() : QString();
         if (text == QLatin1String("rp") || text == QLatin1String("br")) list << "report";
+        if (text == QLatin1String("lg") && iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
         break;
     }
     case OBJECT_TYPE_FCD:
-    case OBJECT_TYPE_FCDA:
-    case OBJECT_TYPE_CB: list << "read" << "write" << "directory"; break;
+        list << "read" << "write" << "directory";
+        if (iedobj::controlObject(ied, obj_id) >= 0) list << "control";
+        break;
+    case OBJECT_TYPE_FCDA: list << "read" << "write" << "directory"; break;
+    case OBJECT_TYPE_CB:
+        list << "read" << "write" << "directory";
+        if (iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
+        break;
     default: break;
     }
     SetControlState(list);
@@ -92,11 +106,45 @@ void gui_srv::act_report_clicked() {
     w->out_put("tBtn_read");
 }
 
-void gui_srv::act_log_clicked() { w->out_put("tBtn_read"); }
+// The log, control and setting group dialogs: one of each at a time, made on
+// first use and gone when closed.
+void gui_srv::act_log_clicked() {
+    if (dlg_lcb == nullptr) {
+        dlg_lcb = new dialog_lcb();
+        dlg_lcb->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    dlg_lcb->SetIds(srv_id_s, obj_id_s);
+    dlg_lcb->setWindowModality(Qt::ApplicationModal);
+    dlg_lcb->show();
+    w->out_put("tBtn_read");
+}
 
-void gui_srv::act_control_clicked() { w->out_put("tBtn_read"); }
+void gui_srv::act_control_clicked() {
+    if (dlg_ctrl == nullptr) {
+        dlg_ctrl = new dialog_ctrl();
+        dlg_ctrl->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    dlg_ctrl->SetIds(srv_id_s, obj_id_s);
+    dlg_ctrl->InitCtrlInfo();
+    dlg_ctrl->setWindowModality(Qt::ApplicationModal);
+    dlg_ctrl->show();
+    w->out_put("tBtn_read");
+}
 
-void gui_srv::act_fixedValue_clicked() {}
+void gui_srv::act_fixedValue_clicked() {
+    AI_IED_CTRL *ied = iedobj::model(srv_id_s);
+    if (iedobj::sgcbOf(ied, obj_id_s) < 0) {
+        w->out_put(tr("%1 没有定值控制块").arg(QString::fromLatin1(iedobj::ref(ied, obj_id_s))));
+        return;
+    }
+    if (dlg_sg == nullptr) {
+        dlg_sg = new dialog_sg();
+        dlg_sg->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    dlg_sg->SetIds(srv_id_s, obj_id_s);
+    dlg_sg->setWindowModality(Qt::ApplicationModal);
+    dlg_sg->show();
+}
 
 namespace {
 void toggleKeep(int srv_id, AC_CHANNEL chnl) {

@@ -51,8 +51,17 @@ int file_dir(int srv, const AC_GETFAV_REQ_INFO *info, int timeout_s, AC_REQ_CTRL
 int file_get(int srv, const AC_GETF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
 int file_set(int srv, const AC_SETF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
 int file_delete(int srv, const AC_DELF_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out);
-// Control services are not offered: the request completes with result 1.
+// Controls (IEC 61850-7-2 clause 20 as 8-1 clause 20 maps them): op
+// IEC61850_OP_SELVAL writes SBOw, IEC61850_OP_OPER writes Oper of the
+// object info->ctrl_obj names (LD/LN$CO$DO), under the control model the
+// device's CF$ctlModel holds; with enhanced security an Oper completes with
+// its CommandTermination (an operTm ahead needs a time-out past it).
+// u.ctrlCtrl.result: the device's AddCause, -1 when it gave none (see
+// AC_CTRL_REQ_INFO).
 int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
+// Log queries through ReadJournal, following moreFollows: op
+// IEC61850_OP_QUERYLOGBT (by time) or IEC61850_OP_QUERYLOGA (after an entry).
+int query_log(int srv, const AC_QLOG_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
 
 // The outcome of the last check (model = check) of the server whose SCL
 // model is `m`, in one line, or null before the first; the text stays valid
@@ -68,5 +77,7 @@ constexpr int32_t kMaxObjectsPerRequest = 4096;
 constexpr size_t kMaxDirectoryEntries = 100000;
 constexpr uint64_t kMaxFileBytes = 1ull << 30;      // 1 GiB per fetched file
 constexpr int kDefaultTimeoutS = 30;
+constexpr size_t kMaxLogRows = 100000;              // logged values one query hands over
+constexpr size_t kMaxLogPages = 10000;              // ReadJournal answers one query follows
 
 }  // namespace zv::client

@@ -776,6 +776,10 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
         return;
     }
     if (auto *rep = std::get_if<mms::InformationReport>(&p)) {
+        for (Job *j : ch.running) {
+            JobCtx c{*this, s, ch, *s.server->model};
+            if (j->on_information(c, *rep)) return;
+        }
         on_report(s, ch, *rep);
         return;
     }

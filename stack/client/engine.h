@@ -63,6 +63,9 @@ public:
     virtual void on_answer(JobCtx &c, const mms::Pdu &pdu) = 0;
     // A confirmed request of the server (ObtainFile pulls); true if answered.
     virtual bool on_server_request(JobCtx &, const mms::ConfirmedRequest &) { return false; }
+    // An InformationReport that may belong to the job (LastApplError, command
+    // terminations); true if taken. The job may finish only when it takes it.
+    virtual bool on_information(JobCtx &, const mms::InformationReport &) { return false; }
     // Last chance to tidy up on the network thread when the job ends (files).
     virtual void on_end() {}
     // Frees what the request control points to, after the completion ran.

@@ -1,4 +1,5 @@
-// The request jobs: read, write, report enabling, file services.
+// The request jobs: read, write, report enabling, file services (controls
+// and log queries: control_jobs.cpp).
 #include "codec.h"
 #include "engine.h"
 #include "client/file_names.h"
@@ -1076,12 +1077,6 @@ public:
     }
 };
 
-class ControlJob : public Job {
-public:
-    void start(JobCtx &c) override { finish(c, 1); }
-    void on_answer(JobCtx &c, const mms::Pdu &) override { finish(c, 1); }
-};
-
 model::IedModel *model_of(Engine &e, int srv) {
     ServerCtx *s = e.server(srv);
     return s && s->server && s->server->model ? s->server->model.get() : nullptr;
@@ -1166,18 +1161,6 @@ int file_delete(int srv, const AC_DELF_REQ_INFO *info, int timeout_s, AC_REQ_CTR
     if (!e || !info || !take_name(info->file_name, j->name)) return 1;
     j->ctrl.op = IEC61850_OP_DELFILE;
     j->ctrl.u_ac_req_done = info->u_getf_done;
-    return e->submit(srv, std::move(j), timeout_s, out);
-}
-
-int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op) {
-    auto e = current_engine();
-    if (!e || !info) return 1;
-    auto j = std::make_unique<ControlJob>();
-    j->ctrl.op = op;
-    j->ctrl.u.ctrlCtrl.ctrl_obj = info->ctrl_obj;
-    j->ctrl.u.ctrlCtrl.ctrl_val = info->ctrl_val;
-    j->ctrl.u.ctrlCtrl.result = 1;
-    j->ctrl.u_ac_req_done = info->u_ctrl_done;
     return e->submit(srv, std::move(j), timeout_s, out);
 }
 

@@ -41,6 +41,12 @@ ZV_EXPORT ST_RET ac_set_file(ST_INT srv, AC_SETF_REQ_INFO *info, ST_INT timeout,
 ZV_EXPORT ST_RET ac_delete_file(ST_INT srv, AC_DELF_REQ_INFO *info, ST_INT timeout, AC_REQ_CTRL **out) {
     return zc::file_delete(srv, info, timeout, out);
 }
+ZV_EXPORT ST_RET ac_query_log_by_time(ST_INT srv, AC_QLOG_REQ_INFO *info, ST_INT timeout, AC_REQ_CTRL **out) {
+    return zc::query_log(srv, info, timeout, out, IEC61850_OP_QUERYLOGBT);
+}
+ZV_EXPORT ST_RET ac_query_log_after(ST_INT srv, AC_QLOG_REQ_INFO *info, ST_INT timeout, AC_REQ_CTRL **out) {
+    return zc::query_log(srv, info, timeout, out, IEC61850_OP_QUERYLOGA);
+}
 #else
 ZV_EXPORT ST_RET ac_read_obj_value(ST_INT, AC_READ_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
 ZV_EXPORT ST_RET ac_read_obj_value_chnl(ST_INT, AC_READ_REQ_INFO *, ST_INT, AC_REQ_CTRL **, AC_CHANNEL) { return 1; }
@@ -53,6 +59,8 @@ ZV_EXPORT ST_RET ac_get_file_attr(ST_INT, AC_GETFAV_REQ_INFO *, ST_INT, AC_REQ_C
 ZV_EXPORT ST_RET ac_get_file(ST_INT, AC_GETF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
 ZV_EXPORT ST_RET ac_set_file(ST_INT, AC_SETF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
 ZV_EXPORT ST_RET ac_delete_file(ST_INT, AC_DELF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
+ZV_EXPORT ST_RET ac_query_log_by_time(ST_INT, AC_QLOG_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
+ZV_EXPORT ST_RET ac_query_log_after(ST_INT, AC_QLOG_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
 #endif
 
 // Request controls belong to the stack and end after their completion.

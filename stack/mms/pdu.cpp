@@ -32,7 +32,8 @@ namespace {
 // Confirmed service tags (ISO 9506-2 ConfirmedServiceRequest/-Response).
 enum ServiceTag : uint32_t {
     kGetNameList = 1, kIdentify = 2, kRead = 4, kWrite = 5, kGetVarAttr = 6, kGetNvlAttr = 12,
-    kObtainFile = 46, kFileOpen = 72, kFileRead = 73, kFileClose = 74, kFileDelete = 76, kFileDirectory = 77
+    kObtainFile = 46, kReadJournal = 65, kFileOpen = 72, kFileRead = 73, kFileClose = 74, kFileDelete = 76,
+    kFileDirectory = 77
 };
 
 // ---- encoders ---------------------------------------------------------------------
@@ -136,6 +137,49 @@ void putServiceError(Writer& w, const ServiceError& e) {
     if (e.additionalDescription) w.string(ctx(2), *e.additionalDescription);
 }
 
+// TimeOfDay: the octets of a binary-time (4, or 6 with the day).
+void putTimeOfDay(Writer& w, Tag tag, const BinaryTime& t) {
+    uint8_t b[6] = {uint8_t(t.msOfDay >> 24), uint8_t(t.msOfDay >> 16), uint8_t(t.msOfDay >> 8), uint8_t(t.msOfDay),
+                    0, 0};
+    if (t.days) {
+        b[4] = uint8_t(*t.days >> 8);
+        b[5] = uint8_t(*t.days);
+    }
+    w.primitive(tag, ByteView(b, t.days ? 6 : 4));
+}
+
+void putJournalEntry(Writer& w, const JournalEntry& e) {
+    w.begin(tags::kSequence);
+    w.octetString(ctx(0), e.entryId);
+    w.begin(ctxC(1));
+    w.begin(tags::kSequence);   // ApplicationReference
+    w.raw(e.originatingApplication);
+    w.end();
+    w.end();
+    w.begin(ctxC(2));
+    putTimeOfDay(w, ctx(0), e.occurrenceTime);
+    if (e.annotation) {
+        w.string(ctx(3), *e.annotation);
+    } else {
+        w.begin(ctxC(2));
+        if (!e.variables.empty()) {
+            w.begin(ctxC(1));
+            for (const JournalVariable& v : e.variables) {
+                w.begin(tags::kSequence);
+                w.string(ctx(0), v.tag);
+                w.begin(ctxC(1));
+                encodeData(w, v.value);
+                w.end();
+                w.end();
+            }
+            w.end();
+        }
+        w.end();
+    }
+    w.end();
+    w.end();
+}
+
 struct RequestEncoder {
     Writer& w;
     void operator()(const IdentifyRequest&) { w.null(ctx(kIdentify)); }
@@ -200,6 +244,36 @@ struct RequestEncoder {
         w.begin(ctxC(kObtainFile));
         putFileName(w, ctxC(1), r.source);
         putFileName(w, ctxC(2), r.destination);
+        w.end();
+    }
+    void operator()(const ReadJournalRequest& r) {
+        w.begin(ctxC(kReadJournal));
+        w.begin(ctxC(0));
+        encodeObjectName(w, r.journal);
+        w.end();
+        if (r.rangeStart) {
+            w.begin(ctxC(1));
+            if (r.rangeStart->byEntry) w.octetString(ctx(1), r.rangeStart->entry);
+            else putTimeOfDay(w, ctx(0), r.rangeStart->time);
+            w.end();
+        }
+        if (r.rangeStop) {
+            w.begin(ctxC(2));
+            if (r.rangeStop->byCount) w.integer(ctx(1), r.rangeStop->count);
+            else putTimeOfDay(w, ctx(0), r.rangeStop->time);
+            w.end();
+        }
+        if (!r.listOfVariables.empty()) {
+            w.begin(ctxC(4));
+            for (const std::string& v : r.listOfVariables) w.string(tags::kVisibleString, v);
+            w.end();
+        }
+        if (r.startAfter) {
+            w.begin(ctxC(5));
+            putTimeOfDay(w, ctx(0), r.startAfter->time);
+            w.octetString(ctx(1), r.startAfter->entry);
+            w.end();
+        }
         w.end();
     }
     void operator()(const OtherService& s) { w.raw(s.encoded); }
@@ -290,6 +364,14 @@ struct ResponseEncoder {
     void operator()(const FileCloseResponse&) { w.null(ctx(kFileClose)); }
     void operator()(const FileDeleteResponse&) { w.null(ctx(kFileDelete)); }
     void operator()(const ObtainFileResponse&) { w.null(ctx(kObtainFile)); }
+    void operator()(const ReadJournalResponse& r) {
+        w.begin(ctxC(kReadJournal));
+        w.begin(ctxC(0));
+        for (const JournalEntry& e : r.entries) putJournalEntry(w, e);
+        w.end();
+        if (r.moreFollows) w.boolean(ctx(1), true);
+        w.end();
+    }
     void operator()(const OtherService& s) { w.raw(s.encoded); }
 };
 
@@ -553,6 +635,128 @@ Status readServiceError(Reader& r, ServiceError& e) {
     return {};
 }
 
+Result<BinaryTime> decodeTimeOfDay(const Tlv& t, const char* what) {
+    if (t.tag.constructed) return makeError(t.offset, std::string(what) + ": constructed TimeOfDay");
+    const ByteView& v = t.value;
+    if (v.size != 4 && v.size != 6)
+        return makeError(t.offset, std::string(what) + ": TimeOfDay of " + std::to_string(v.size) +
+                                       " bytes, expected 4 or 6");
+    BinaryTime b;
+    b.msOfDay = uint32_t(v[0]) << 24 | uint32_t(v[1]) << 16 | uint32_t(v[2]) << 8 | v[3];
+    if (v.size == 6) b.days = static_cast<uint16_t>(v[4] << 8 | v[5]);
+    return b;
+}
+
+Result<ReadJournalRequest> readJournalRequest(Reader& r) {
+    ReadJournalRequest q;
+    ZV_TRY(q.journal, readWrappedObjectName(r, ctxC(0), "journalName"));
+    if (r.nextIs(ctxC(1))) {
+        ZV_TRY(Reader c, r.enter(ctxC(1)));
+        ZV_TRY(Tlv t, c.read());
+        JournalRangeStart s;
+        if (t.tag == ctx(0)) {
+            ZV_TRY(s.time, decodeTimeOfDay(t, "startingTime"));
+        } else if (t.tag == ctx(1)) {
+            s.byEntry = true;
+            ZV_TRY(s.entry, ber::decodeOctetString(t));
+        } else {
+            return makeError(t.offset, "rangeStartSpecification: unexpected tag " + t.tag.text());
+        }
+        ZV_CHECK(c.expectEnd("rangeStartSpecification"));
+        q.rangeStart = std::move(s);
+    }
+    if (r.nextIs(ctxC(2))) {
+        ZV_TRY(Reader c, r.enter(ctxC(2)));
+        ZV_TRY(Tlv t, c.read());
+        JournalRangeStop s;
+        if (t.tag == ctx(0)) {
+            ZV_TRY(s.time, decodeTimeOfDay(t, "endingTime"));
+        } else if (t.tag == ctx(1)) {
+            s.byCount = true;
+            ZV_TRY(s.count, ber::decodeIntegerAs<int32_t>(t));
+        } else {
+            return makeError(t.offset, "rangeStopSpecification: unexpected tag " + t.tag.text());
+        }
+        ZV_CHECK(c.expectEnd("rangeStopSpecification"));
+        q.rangeStop = s;
+    }
+    if (r.nextIs(ctxC(4))) {
+        ZV_TRY(Reader list, r.enter(ctxC(4)));
+        while (!list.atEnd()) {
+            ZV_TRY(std::string v, list.readVisibleString(tags::kVisibleString));
+            q.listOfVariables.push_back(std::move(v));
+        }
+        if (q.listOfVariables.empty()) return makeError(r.offset(), "ReadJournal: empty listOfVariables");
+    }
+    if (r.nextIs(ctxC(5))) {
+        ZV_TRY(Reader a, r.enter(ctxC(5)));
+        JournalStartAfter s;
+        ZV_TRY(Tlv t, a.read(ctx(0)));
+        ZV_TRY(s.time, decodeTimeOfDay(t, "timeSpecification"));
+        ZV_TRY(s.entry, a.readOctetString(ctx(1)));
+        ZV_CHECK(a.expectEnd("entryToStartAfter"));
+        q.startAfter = std::move(s);
+    }
+    ZV_CHECK(r.expectEnd("ReadJournal request"));
+    return q;
+}
+
+Result<JournalEntry> readJournalEntry(Reader& list) {
+    JournalEntry e;
+    ZV_TRY(Reader r, list.enter(tags::kSequence));
+    ZV_TRY(e.entryId, r.readOctetString(ctx(0)));
+    {
+        ZV_TRY(Reader app, r.enter(ctxC(1)));
+        ZV_TRY(Tlv ref, app.read(tags::kSequence));
+        ZV_CHECK(app.expectEnd("originatingApplication"));
+        e.originatingApplication.assign(ref.value.data, ref.value.data + ref.value.size);
+        ZV_TRY(Reader fields, app.enter(ref));
+        int last = -1;
+        while (!fields.atEnd()) {   // ApplicationReference: [0]..[3], each at most once, in order
+            ZV_TRY(Tlv f, fields.read());
+            if (f.tag.cls != ber::TagClass::Context || f.tag.number > 3 || int(f.tag.number) <= last)
+                return makeError(f.offset, "ApplicationReference: unexpected tag " + f.tag.text());
+            last = int(f.tag.number);
+        }
+    }
+    ZV_TRY(Reader content, r.enter(ctxC(2)));
+    ZV_TRY(Tlv when, content.read(ctx(0)));
+    ZV_TRY(e.occurrenceTime, decodeTimeOfDay(when, "occurrenceTime"));
+    if (content.nextIs(ctxC(1)) || content.nextIs(ctx(1)))
+        return makeError(content.offset(), "EntryContent additionalDetail not supported");
+    ZV_TRY(Tlv form, content.read());
+    if (form.tag == ctx(3)) {
+        ZV_TRY(e.annotation, ber::decodeUtf8String(form));
+    } else if (form.tag == ctxC(2)) {
+        ZV_TRY(Reader data, content.enter(form));
+        if (data.nextIs(ctxC(0))) return makeError(data.offset(), "JournalEntry event not supported");
+        if (data.nextIs(ctxC(1))) {
+            ZV_TRY(Reader vars, data.enter(ctxC(1)));
+            while (!vars.atEnd()) {
+                ZV_TRY(Reader v, vars.enter(tags::kSequence));
+                JournalVariable jv;
+                ZV_TRY(Tlv tag, v.read(ctx(0)));
+                ZV_TRY(jv.tag, ber::decodeUtf8String(tag));
+                if (jv.tag.size() > kMaxJournalTagLength)
+                    return makeError(tag.offset, "variableTag of " + std::to_string(jv.tag.size()) +
+                                                     " bytes exceeds " + std::to_string(kMaxJournalTagLength));
+                ZV_TRY(Reader value, v.enter(ctxC(1)));
+                ZV_TRY(Tlv d, value.read());
+                ZV_TRY(jv.value, decodeData(d));
+                ZV_CHECK(value.expectEnd("valueSpecification"));
+                ZV_CHECK(v.expectEnd("Journal-Variable"));
+                e.variables.push_back(std::move(jv));
+            }
+        }
+        ZV_CHECK(data.expectEnd("entryForm data"));
+    } else {
+        return makeError(form.offset, "entryForm: unexpected tag " + form.tag.text());
+    }
+    ZV_CHECK(content.expectEnd("EntryContent"));
+    ZV_CHECK(r.expectEnd("JournalEntry"));
+    return e;
+}
+
 // A [n] service TLV opens the same way in requests and responses: context
 // class, and a reader over its contents when it is constructed.
 Status openService(const Tlv& t, Reader& r) {
@@ -685,6 +889,11 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
         ZV_TRY(q.source, readFileName(r, ctxC(1)));
         ZV_TRY(q.destination, readFileName(r, ctxC(2)));
         ZV_CHECK(r.expectEnd("ObtainFile request"));
+        return ConfirmedRequestService(std::move(q));
+    }
+    case kReadJournal: {
+        ZV_CHECK(form(true));
+        ZV_TRY(ReadJournalRequest q, readJournalRequest(r));
         return ConfirmedRequestService(std::move(q));
     }
     }
@@ -822,6 +1031,20 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
     case kObtainFile:
         ZV_CHECK(ber::decodeNull(t));
         return ConfirmedResponseService(ObtainFileResponse{});
+    case kReadJournal: {
+        ZV_CHECK(form(true));
+        ReadJournalResponse a;
+        ZV_TRY(Reader list, r.enter(ctxC(0)));
+        while (!list.atEnd()) {
+            ZV_TRY(JournalEntry e, readJournalEntry(list));
+            a.entries.push_back(std::move(e));
+        }
+        if (r.nextIs(ctx(1))) {
+            ZV_TRY(a.moreFollows, r.readBoolean(ctx(1)));
+        }
+        ZV_CHECK(r.expectEnd("ReadJournal response"));
+        return ConfirmedResponseService(std::move(a));
+    }
     }
     return ConfirmedResponseService(OtherService{t.tag.number, {}});
 }
@@ -991,7 +1214,7 @@ Result<Pdu> decode(ByteView bytes) {
 namespace {
 const char* const kRequestNames[] = {"identify", "getNameList", "read", "write", "getVariableAccessAttributes",
                                      "getNamedVariableListAttributes", "fileDirectory", "fileOpen", "fileRead",
-                                     "fileClose", "fileDelete", "obtainFile", "other"};
+                                     "fileClose", "fileDelete", "obtainFile", "readJournal", "other"};
 }
 
 std::string describe(const Pdu& pdu) {

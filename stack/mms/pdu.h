@@ -16,7 +16,7 @@
 // Service tags inside confirmed request/response (both directions alike):
 //   [1] getNameList  [2] identify  [4] read  [5] write  [6] getVariableAccessAttributes
 //   [12] getNamedVariableListAttributes  [46] obtainFile  [72] fileOpen  [73] fileRead
-//   [74] fileClose  [76] fileDelete  [77] fileDirectory
+//   [74] fileClose  [76] fileDelete  [77] fileDirectory  [65] readJournal
 // Other services decode as OtherService (raw bytes kept) so that a server can
 // still answer the invoke id with a reject.
 //
@@ -223,6 +223,72 @@ struct ObtainFileRequest {
 };
 struct ObtainFileResponse {};                     // [46] NULL
 
+// ---- journals (ISO 9506-2 clause 17; IEC 61850-8-1 17.3.3 maps logs onto them) ----
+//
+// TimeOfDay ::= OCTET STRING (SIZE (4 | 6)), the binary-time of Data:
+//   +--------------+------------+
+//   | ms of day u32| [days u16] |   days since 1984-01-01
+//   +--------------+------------+
+//
+// ReadJournal-Request ::= SEQUENCE {
+//   [0] journalName ObjectName,
+//   [1] rangeStartSpecification CHOICE { [0] startingTime TimeOfDay, [1] startingEntry OCTET STRING } OPT,
+//   [2] rangeStopSpecification  CHOICE { [0] endingTime TimeOfDay, [1] numberOfEntries Integer32 } OPT,
+//   [4] listOfVariables SEQUENCE OF VisibleString OPT,
+//   [5] entryToStartAfter SEQUENCE { [0] timeSpecification TimeOfDay,
+//                                    [1] entrySpecification OCTET STRING } OPT }
+struct JournalRangeStart {
+    bool byEntry = false;          // startingEntry, else startingTime
+    BinaryTime time;
+    std::vector<uint8_t> entry;
+};
+struct JournalRangeStop {
+    bool byCount = false;          // numberOfEntries, else endingTime
+    BinaryTime time;
+    int32_t count = 0;
+};
+struct JournalStartAfter {
+    BinaryTime time;
+    std::vector<uint8_t> entry;
+};
+struct ReadJournalRequest {
+    ObjectName journal;
+    std::optional<JournalRangeStart> rangeStart;
+    std::optional<JournalRangeStop> rangeStop;
+    std::vector<std::string> listOfVariables;   // empty: absent
+    std::optional<JournalStartAfter> startAfter;
+};
+
+// ReadJournal-Response ::= SEQUENCE { [0] listOfJournalEntry SEQUENCE OF JournalEntry,
+//                                    [1] moreFollows BOOLEAN DEFAULT FALSE }
+// JournalEntry ::= SEQUENCE { [0] entryIdentifier OCTET STRING,
+//                             [1] originatingApplication ApplicationReference (a SEQUENCE),
+//                             [2] entryContent EntryContent }
+// EntryContent ::= SEQUENCE { [0] occurrenceTime TimeOfDay,
+//                             [1] additionalDetail OPT (not modelled: refused),
+//                             CHOICE { [2] data SEQUENCE { [0] event OPT (not modelled: refused),
+//                                                          [1] listOfVariables SEQUENCE OF Journal-Variable OPT },
+//                                      [3] annotation MMSString } }
+// Journal-Variable ::= SEQUENCE { [0] variableTag MMS255String, [1] valueSpecification Data }
+constexpr std::size_t kMaxJournalTagLength = 255;   // MMS255String
+struct JournalVariable {
+    std::string tag;
+    Data value;
+};
+struct JournalEntry {
+    std::vector<uint8_t> entryId;
+    // The contents of originatingApplication as received (the fields of an
+    // ApplicationReference); empty: none given.
+    std::vector<uint8_t> originatingApplication;
+    BinaryTime occurrenceTime;
+    std::optional<std::string> annotation;   // the annotation form; else `variables`
+    std::vector<JournalVariable> variables;
+};
+struct ReadJournalResponse {
+    std::vector<JournalEntry> entries;
+    bool moreFollows = false;
+};
+
 // A service this codec does not model: its tag and its whole encoding.
 struct OtherService {
     uint32_t tag = 0;
@@ -232,12 +298,12 @@ struct OtherService {
 using ConfirmedRequestService =
     std::variant<IdentifyRequest, GetNameListRequest, ReadRequest, WriteRequest, GetVariableAccessAttributesRequest,
                  GetNamedVariableListAttributesRequest, FileDirectoryRequest, FileOpenRequest, FileReadRequest,
-                 FileCloseRequest, FileDeleteRequest, ObtainFileRequest, OtherService>;
+                 FileCloseRequest, FileDeleteRequest, ObtainFileRequest, ReadJournalRequest, OtherService>;
 using ConfirmedResponseService =
     std::variant<IdentifyResponse, GetNameListResponse, ReadResponse, WriteResponse,
                  GetVariableAccessAttributesResponse, GetNamedVariableListAttributesResponse, FileDirectoryResponse,
                  FileOpenResponse, FileReadResponse, FileCloseResponse, FileDeleteResponse, ObtainFileResponse,
-                 OtherService>;
+                 ReadJournalResponse, OtherService>;
 
 struct ConfirmedRequest {
     uint32_t invokeId = 0;
@@ -297,7 +363,7 @@ constexpr std::size_t kStatus = 0, kGetNameList = 1, kIdentify = 2, kRead = 4, k
                       kGetVariableAccessAttributes = 6, kDefineNamedVariableList = 11,
                       kGetNamedVariableListAttributes = 12, kDeleteNamedVariableList = 13, kObtainFile = 46,
                       kFileOpen = 72, kFileRead = 73, kFileClose = 74, kFileRename = 75, kFileDelete = 76,
-                      kFileDirectory = 77, kUnsolicitedStatus = 78, kInformationReport = 79, kConclude = 83,
+                      kFileDirectory = 77, kUnsolicitedStatus = 78, kReadJournal = 65, kInformationReport = 79, kConclude = 83,
                       kCancel = 84, kCount = 85;
 }
 struct InitiateParams {

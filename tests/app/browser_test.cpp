@@ -325,6 +325,18 @@ TEST_F(Browser, MenuEnablesEntriesByObjectType) {
     EXPECT_EQ(menuFor(win, findItem(ld, {"LLN0", "BR"})), QStringList({"读服务", "写服务", "目录服务", "报告服务"}));
     EXPECT_EQ(menuFor(win, findItem(ld, {"dsTemp"})), QStringList({"读服务", "目录服务"}));
     EXPECT_EQ(menuFor(win, findItem(ld, {"STMP1", "MX", "Tmp", "mag"})), QStringList({"读服务", "写服务", "目录服务"}));
+    // The bay: logs, setting groups and controls where the device has them.
+    QStandardItem *bay = findItem(serverItem(1), {"BAYIEDCTRL"});
+    ASSERT_NE(bay, nullptr);
+    EXPECT_EQ(menuFor(win, bay), QStringList({"目录服务", "日志服务", "定值服务"}));
+    EXPECT_EQ(menuFor(win, findItem(serverItem(1), {"BAYIEDMEAS"})), QStringList({"目录服务", "定值服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"LLN0", "LG"})), QStringList({"读服务", "写服务", "目录服务", "日志服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"LLN0", "LG", "lcbStatus"})),
+              QStringList({"读服务", "写服务", "目录服务", "日志服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos"})), QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "CF", "Pos"})), QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"XCBR1", "ST", "OpCnt"})), QStringList({"读服务", "写服务", "目录服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos", "stVal"})), QStringList({"读服务", "写服务", "目录服务"}));
     // Nothing connected: both network entries offer to connect.
     EXPECT_EQ(win->act_connA->text(), QString::fromUtf8("连接A网"));
     EXPECT_EQ(win->act_connB->text(), QString::fromUtf8("连接B网"));

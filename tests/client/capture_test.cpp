@@ -2,6 +2,9 @@
 // ISO/MMS dissectors without malformed frames or expert errors.
 #include "capture.h"
 
+#include <atomic>
+#include <functional>
+
 using namespace zvt;
 
 namespace {
@@ -204,6 +207,115 @@ TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTs
     const std::string expert = cap.read("-q -z expert,error");
     EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
     sims.clear();
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+std::atomic<int> g_ctl_done{0}, g_ctl_result{-9}, g_ctl_cause{-9}, g_log_rows{-1};
+void ctl_done(AC_REQ_CTRL *c) {
+    g_ctl_result = c->result;
+    g_ctl_cause = c->u.ctrlCtrl.result;
+    ++g_ctl_done;
+}
+void log_done(AC_REQ_CTRL *c) { g_log_rows = c->result == 0 ? c->u.qlogCtrl.entry_num : -1; }
+
+// Controls (select with value, operate with its command terminations, a
+// refusal with LastApplError), setting group changes and log queries over
+// several ReadJournal answers decode cleanly in tshark as well.
+TEST(CaptureTest, ControlsSettingGroupsAndLogQueriesDecodeCleanlyInTshark) {
+    ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
+    const std::string dir = temp_dir("capctl");
+    const std::string files = dir + "/files";
+    ::mkdir(files.c_str(), 0755);
+    Sim bay("BAYIED", 0, 0, files, {"--journal-page", "2", "--ctl-exec-ms", "10"});
+    ASSERT_NE(bay.control_port, 0);
+    const std::string pcap = dir + "/ctl.pcapng";
+    const std::string log = dir + "/tshark.log";
+    const std::string port = std::to_string(bay.port_a);
+    pid_t cap = ::fork();
+    if (cap == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 2);
+        ::dup2(fd, 1);
+        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
+        ::_exit(127);
+    }
+    const bool capturing = eventually([&] {
+        std::ifstream f(log);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str().find("Capture started") != std::string::npos;
+    }, 15000);
+    if (!capturing) {
+        ::kill(cap, SIGKILL);
+        ::waitpid(cap, nullptr, 0);
+        FAIL() << "no capture on lo is possible here (needs root)";
+    }
+    {
+        Stack st(dir, {{"BAYIED", bay.port_a, bay.port_b}});
+        ASSERT_TRUE(st.ok);
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        auto control = [&](const char *co, bool select, const std::function<void(AC_CTRL_VALUE &)> &set) {
+            AC_CTRL_REQ_INFO r{};
+            r.ctrl_obj = st.id(co);
+            set(r.ctrl_val);
+            r.ctrl_val.ctlNum = 1;
+            r.ctrl_val.origin.orCat = 2;
+            r.u_ctrl_done = ctl_done;
+            const int before = g_ctl_done;
+            EXPECT_EQ(select ? ac_select_with_val(0, &r, 15, nullptr) : ac_operate(0, &r, 15, nullptr), 0);
+            EXPECT_TRUE(eventually([&] { return g_ctl_done > before; }));
+            return std::make_pair(int(g_ctl_result), int(g_ctl_cause));
+        };
+        auto on = [](AC_CTRL_VALUE &v) { v.val.bVal = 1; };
+        EXPECT_EQ(control("BAYIEDCTRL/CSWI1$CO$Pos", true, on), std::make_pair(0, 0));
+        EXPECT_EQ(control("BAYIEDCTRL/CSWI1$CO$Pos", false, on), std::make_pair(0, 0));
+        EXPECT_EQ(control("BAYIEDCTRL/GGIO1$CO$ISCSO1", false, [](AC_CTRL_VALUE &v) { v.val.iVal32 = 2; }),
+                  std::make_pair(1, 18)) << "Object-not-selected";
+        EXPECT_EQ(bay.ask("ctlnext BAYIEDCTRL/GGIO1$CO$AnOut1 Time-limit-over"), "OK");
+        EXPECT_EQ(control("BAYIEDCTRL/GGIO1$CO$AnOut1", false, [](AC_CTRL_VALUE &v) { v.val.setMag.fVal = 1.5f; }),
+                  std::make_pair(1, 16));
+        auto write = [&](const char *ref, const char *text) {
+            AI_OBJ_VAL v{};
+            EXPECT_EQ(ai_read_obj_primVals(st.id(ref), st.model(), &v), 0);
+            EXPECT_EQ(ai_prim_str_to_value(v.prim_vals[0].type, text, v.prim_vals[0].data), 0);
+            Done::get().clear();
+            AC_WRITE_REQ_INFO w{&v, 1, done_plain};
+            EXPECT_EQ(ac_write_obj_value(0, &w, 15, nullptr), 0);
+            ai_cleanup_objVals(&v);
+            EXPECT_TRUE(eventually([] { return Done::get().size() == 1; }));
+            return Done::get().results[0].second;
+        };
+        EXPECT_EQ(write("BAYIEDCTRL/LLN0$SP$SGCB$ActSG", "2"), 0);
+        EXPECT_EQ(write("BAYIEDCTRL/LLN0$SP$SGCB$EditSG", "3"), 0);
+        EXPECT_EQ(write("BAYIEDCTRL/PTOC1$SE$OpDlTmms$setVal", "450"), 0);
+        EXPECT_EQ(write("BAYIEDCTRL/LLN0$SP$SGCB$CnfEdit", "true"), 0);
+        EXPECT_EQ(read_and_wait(st.id("BAYIEDCTRL/PTOC1$SG")), 0);
+        for (const char *v : {"10", "01", "10", "01"})
+            EXPECT_EQ(bay.ask(std::string("set BAYIEDCTRL/XCBR1$ST$Pos$stVal ") + v), "OK");
+        AC_QLOG_REQ_INFO q{};
+        q.lcb_id = st.id("BAYIEDCTRL/LLN0$LG$lcbStatus");
+        q.u_qlog_done = log_done;
+        g_log_rows = -2;
+        ASSERT_EQ(ac_query_log_by_time(0, &q, 15, nullptr), 0);
+        EXPECT_TRUE(eventually([] { return g_log_rows != -2; }));
+        EXPECT_GE(g_log_rows, 5) << "the breaker's four changes and the control of CSWI1";
+        ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
+    ::kill(cap, SIGINT);
+    ::waitpid(cap, nullptr, 0);
+    const std::string ports = " -d tcp.port==" + port + ",tpkt";
+    const std::string decoded = run("tshark -r '" + pcap + "'" + ports + " -V 2>&1");
+    EXPECT_NE(decoded.find("readJournal"), std::string::npos);
+    EXPECT_NE(decoded.find("moreFollows: True"), std::string::npos) << "several ReadJournal answers";
+    EXPECT_NE(decoded.find("LastApplError"), std::string::npos);
+    EXPECT_NE(decoded.find("CSWI1$CO$Pos$SBOw"), std::string::npos);
+    EXPECT_NE(decoded.find("entryToStartAfter"), std::string::npos);
+    EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
+    const std::string expert = run("tshark -r '" + pcap + "'" + ports + " -q -z expert,error 2>&1");
+    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

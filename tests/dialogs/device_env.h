@@ -1,5 +1,5 @@
 // Shared set-up of the dialog tests against a device: one iedsim process
-// serving CMIED of the sample station on loopback, the stack library loaded
+// serving CMIED (or BAYIED) of the sample station on loopback, the stack library loaded
 // by path on a station file naming it, channel A connected. The main window
 // stays bare (no library in its working directory), so nothing but the
 // dialogs talks to the device.
@@ -60,15 +60,17 @@ struct Reports {
     }
 };
 
-// One CMIED device. Its file store is `files`; extra iedsim options go to
-// `extra` (e.g. {"--recordings", "2"}).
+// One device, CMIED unless `ied` names BAYIED (server 1 of the station).
+// Its file store is `files`; extra iedsim options go to `extra` (e.g.
+// {"--recordings", "2"}).
 class Device {
 public:
-    explicit Device(std::vector<std::string> extra = {}) {
+    explicit Device(std::vector<std::string> extra = {}, const std::string &ied = "CMIED")
+        : srv(ied == "BAYIED" ? 1 : 0) {
         if (qEnvironmentVariableIsSet("DLG_KEEP")) root.setAutoRemove(false);
         files = root.filePath(QStringLiteral("files"));
         QDir().mkpath(files);
-        sim = std::make_unique<zvt::Sim>("CMIED", 0, 0, files.toStdString(), std::move(extra));
+        sim = std::make_unique<zvt::Sim>(ied, 0, 0, files.toStdString(), std::move(extra));
     }
     // The stack goes before the device, so that it sees no loss.
     ~Device() {
@@ -77,8 +79,8 @@ public:
         sim.reset();
     }
 
-    // Starts the stack on a station file with CMIED at the device's network A
-    // (BAYIED at an address nobody listens on) and waits for the channel.
+    // Starts the stack on a station file with the device's IED at its network
+    // A (the other IED at an address nobody listens on) and waits for the channel.
     bool start() {
         if (sim->control_port == 0) return fail("iedsim did not start");
         if (!loadStack() || ai_init_envir_ad == nullptr || ac_init_srvm_ad == nullptr)
@@ -87,9 +89,9 @@ public:
         QFile f(ini);
         if (!f.open(QIODevice::WriteOnly)) return fail("cannot write " + ini);
         QByteArray text = "[station]\nscl = " + QByteArray(ZV_SAMPLE_STATION) + "/sample.scd\n";
-        text += "[ied CMIED]\naddr_a = 127.0.0.1:" + QByteArray::number(sim->port_a) +
-                "\naddr_b = none\n";
-        text += "[ied BAYIED]\naddr_a = 127.0.0.1:9\naddr_b = none\n";
+        const QByteArray here = "127.0.0.1:" + QByteArray::number(sim->port_a), nowhere = "127.0.0.1:9";
+        text += "[ied CMIED]\naddr_a = " + (srv == 0 ? here : nowhere) + "\naddr_b = none\n";
+        text += "[ied BAYIED]\naddr_a = " + (srv == 1 ? here : nowhere) + "\naddr_b = none\n";
         f.write(text);
         f.close();
         qputenv("ZORVAN_STATION", ini.toLocal8Bit());
@@ -99,11 +101,11 @@ public:
         if (u_ai_c_rpt_app_ad != nullptr) u_ai_c_rpt_app_ad(Reports::onReport);
         // The application's receive checker asks for the channel; here we do.
         if (ac_set_srvm_chnlKeepCon_ad == nullptr) return fail("no ac_set_srvm_chnlKeepCon");
-        ac_set_srvm_chnlKeepCon_ad(0, 1, AC_CHANNEL_A);
+        ac_set_srvm_chnlKeepCon_ad(srv, 1, AC_CHANNEL_A);
         CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
         AC_CHANNEL active = AC_CHANNEL_UNKNOWN;
         if (!waitFor([&] {
-                return ac_get_srvm_chnlState_ad != nullptr && ac_get_srvm_chnlState_ad(0, &a, &b, &active) == 0 &&
+                return ac_get_srvm_chnlState_ad != nullptr && ac_get_srvm_chnlState_ad(srv, &a, &b, &active) == 0 &&
                        a == CHNL_STATE_CONNECTED;
             }))
             return fail("channel A not connected (state " + QString::number(int(a)) + ")");
@@ -136,6 +138,7 @@ public:
     QString file(const QString &name) const { return QDir(files).filePath(name); }
 
     QTemporaryDir root;
+    const int srv;   // the device's server index in the station
     QString files;
     std::unique_ptr<zvt::Sim> sim;
 };

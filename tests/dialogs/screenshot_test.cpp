@@ -1,6 +1,8 @@
 // Screenshots of the working dialogs: the report dialog with a block read
-// from iedsim, the file dialog with a listing of its store. Every caption
-// fits its widget. The pictures go to $TARNMON_SCREENSHOT_DIR when it is set
+// from iedsim, the file dialog with a listing of its store, the control
+// dialog with a refusal and its reason, the setting group dialog with the
+// active group's settings, the log dialog with a query's entries. Every
+// caption fits its widget. The pictures go to $TARNMON_SCREENSHOT_DIR when it is set
 // (screenshots.sh, under Xvfb), else to a temporary directory.
 #include <gtest/gtest.h>
 
@@ -14,8 +16,11 @@
 #include <QTableView>
 
 #include "device_env.h"
+#include "dialog_ctrl.h"
 #include "dialog_filetran.h"
+#include "dialog_lcb.h"
 #include "dialog_rcb.h"
+#include "dialog_sg.h"
 
 namespace {
 
@@ -65,9 +70,25 @@ void save(QWidget *dialog, const char *name) {
 class Screenshot : public ::testing::Test {
 protected:
     void TearDown() override {
+        for (QDialog *d : {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
+            if (d != nullptr) d->close();
+        dlgtest::settle();
         device.reset();
         dialog_rcb::box_hook = nullptr;
         dialog_filetran::box_hook = nullptr;
+        dialog_ctrl::confirm_hook = nullptr;
+        dialog_lcb::box_hook = nullptr;
+        dialog_sg::box_hook = nullptr;
+    }
+    // The bay device, and the context menu's entry on `ref` picked.
+    void bay(const char *ref, QAction *action, const char *keyword) {
+        device = std::make_unique<dlgtest::Device>(std::vector<std::string>{"--ctl-exec-ms", "20"}, "BAYIED");
+        ASSERT_TRUE(device->start()) << device->error.toStdString();
+        w->srv_id_s = 1;
+        w->obj_id_s = ai_obj_ref_to_id_ad(ac_get_srvm_ied_ad(1), ref);
+        w->SetControlState({QString::fromLatin1(keyword)});
+        action->trigger();
+        dlgtest::settle();
     }
     dlgtest::MainWindowPane pane;
     std::unique_ptr<dlgtest::Device> device;
@@ -104,6 +125,50 @@ TEST_F(Screenshot, FileDialogWithAListingOfTheDevice) {
     dlg.widget.lE_filename->setText(QStringLiteral("rec001.dat"));
     save(&dlg, "dialog_filetran.png");
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
+}
+
+TEST_F(Screenshot, ControlDialogWithARefusalAndItsReason) {
+    dialog_ctrl::confirm_hook = [](const QString &, const QString &) { return true; };
+    bay("BAYIEDCTRL/CSWI1$ST$Pos", w->act_control, "control");
+    dialog_ctrl *dlg = dlg_ctrl;
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.pB_selv->isEnabled(); }));
+    dlg->widget.pB_op->click();
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.lb_opinfo->text() == QStringLiteral("失败:对象未选择"); }));
+    save(dlg, "dialog_ctrl.png");
+    EXPECT_EQ(clippedCaptions(dlg), QStringList());
+}
+
+TEST_F(Screenshot, SettingGroupDialogWithTheActiveGroupsSettings) {
+    dialog_sg::box_hook = dlgtest::recordBox;
+    bay("BAYIEDCTRL", w->act_fixedValue, "fixedValue");
+    dialog_sg *dlg = dlg_sg;
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.cB_OPSGNo->count() == 4; }));
+    dlg->widget.cB_OPSGNo->setCurrentIndex(1);
+    dlg->widget.pB_CHGACTSGNo->click();
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.lE_ACTSGNo->text() == QLatin1String("2"); }));
+    dlg->widget.pB_ReadSG->click();
+    ASSERT_TRUE(waitFor([&] { return dlg->tbmodel->rowCount() == 3; }));
+    save(dlg, "dialog_sg.png");
+    EXPECT_EQ(clippedCaptions(dlg), QStringList());
+}
+
+TEST_F(Screenshot, LogDialogWithTheEntriesOfAQuery) {
+    dialog_lcb::box_hook = dlgtest::recordBox;
+    bay("BAYIEDCTRL/LLN0$LG$lcbStatus", w->act_log, "log");
+    dialog_lcb *dlg = dlg_lcb;
+    ASSERT_NE(dlg, nullptr);
+    for (const char *v : {"10", "01", "10", "01"}) ASSERT_TRUE(device->set("BAYIEDCTRL/XCBR1$ST$Pos$stVal", v));
+    ASSERT_TRUE(device->set("BAYIEDCTRL/XCBR1$ST$OpCnt$stVal", "13"));
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.lineEdit_5->text() == QLatin1String("BAYIEDCTRL/BayLog"); }));
+    dlg->widget.pushButton_9->click();
+    ASSERT_TRUE(waitFor([&] { return !dlg->widget.lineEdit_9->text().isEmpty(); }));
+    dlg->widget.pushButton_10->click();
+    ASSERT_TRUE(waitFor([&] { return dlg->tbmodel->rowCount() == 5; }));
+    dlg->widget.tableView->clicked(dlg->tbmodel->index(1, 0));
+    save(dlg, "dialog_lcb.png");
+    EXPECT_EQ(clippedCaptions(dlg), QStringList());
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST_F(StackApi, ReferencesNamesTypesAndParents) {
     EXPECT_NE(o.ai_obj_id_to_name(m, 1 << 20, name), 0);
     EXPECT_EQ(o.ai_get_obj_type(m, -1), OBJECT_TYPE_UNKNOWN);
     EXPECT_EQ(o.ai_get_ld_num(m), 2);
-    EXPECT_EQ(o.ai_get_ln_num(m), 6);
+    EXPECT_EQ(o.ai_get_ln_num(m), 8);
     EXPECT_EQ(o.ai_get_ds_num(m), 3);
 }
 

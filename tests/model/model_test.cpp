@@ -229,7 +229,7 @@ TEST(ControlBlocks, SettingsFromTheScl) {
     EXPECT_EQ(text_of(m, "CMIEDMON/LLN0$BR$brcbTemp02$TrgOps"), "011011");
     EXPECT_EQ(text_of(m, "CMIEDMON/LLN0$BR$brcbTemp02$RptEna"), "false");
     IedModel &b = *sample().bay;
-    EXPECT_EQ(text_of(b, "BAYIEDCTRL/LLN0$SP$SGCB$NumOfSG"), "2");
+    EXPECT_EQ(text_of(b, "BAYIEDCTRL/LLN0$SP$SGCB$NumOfSG"), "4");
     EXPECT_EQ(text_of(b, "BAYIEDCTRL/LLN0$LG$lcbStatus$DatSet"), "BAYIEDCTRL/LLN0$dsStatus");
     EXPECT_EQ(text_of(b, "BAYIEDCTRL/LLN0$GO$gcbStatus$GoID"), "BAYIED_GOOSE1");
     EXPECT_EQ(child_names(b, "BAYIEDCTRL/LLN0$GO$gcbStatus$DstAddress"), (Names{"Addr", "PRIORITY", "VID", "APPID"}));
@@ -318,7 +318,7 @@ TEST(Values, InitialValuesComeFromTemplatesAndInstances) {
     EXPECT_EQ(text_of(m, "CMIEDMON/STMP1$MX$Tmp$q"), "0000000000000");
     IedModel &b = *sample().bay;
     EXPECT_EQ(text_of(b, "BAYIEDCTRL/XCBR1$ST$Pos$stVal"), "01");
-    EXPECT_EQ(text_of(b, "BAYIEDCTRL/CSWI1$CF$Pos$ctlModel"), "1");
+    EXPECT_EQ(text_of(b, "BAYIEDCTRL/CSWI1$CF$Pos$ctlModel"), "4");
     EXPECT_EQ(text_of(b, "BAYIEDMEAS/MMXU1$MX$Hz$mag$f"), "50");
 }
 

@@ -172,6 +172,25 @@ TEST(DataLimits, DeepDataInsideReadResponseStaysWithinBerDepth) {
     EXPECT_TRUE(d.ok()) << d.error().text();
 }
 
+// MMS255String: a journal variable's tag of 255 bytes decodes, 256 does not.
+TEST(JournalLimits, VariableTagOfMaxLengthIsAcceptedAndOneMoreRejected) {
+    auto withTag = [](size_t n) {
+        ReadJournalResponse r;
+        JournalEntry e;
+        e.entryId = {1, 2, 3, 4, 5, 6, 7, 8};
+        e.variables.push_back({std::string(n, 'x'), Data::boolean(true)});
+        r.entries.push_back(e);
+        return decode(encode(ConfirmedResponse{5, r}));
+    };
+    auto ok = withTag(kMaxJournalTagLength);
+    ASSERT_TRUE(ok.ok()) << ok.error().text();
+    const auto& r = std::get<ReadJournalResponse>(std::get<ConfirmedResponse>(*ok).service);
+    EXPECT_EQ(r.entries.at(0).variables.at(0).tag.size(), kMaxJournalTagLength);
+    auto bad = withTag(kMaxJournalTagLength + 1);
+    ASSERT_FALSE(bad.ok());
+    EXPECT_NE(bad.error().reason.find("variableTag of 256 bytes exceeds 255"), std::string::npos) << bad.error().text();
+}
+
 TEST(IdentifierLimits, IdentifierOfMaxLengthIsAcceptedAndOneMoreRejected) {
     const std::string atLimit(kMaxIdentifierLength, 'A');
     auto ok = decode(encode(confirmedRequest(GetNamedVariableListAttributesRequest{ObjectName::vmd(atLimit)})));
@@ -351,7 +370,34 @@ INSTANTIATE_TEST_SUITE_P(
         BadPdu{"FileOpenPositionNegative", "a0 0f 02 01 01 bf 48 09 a0 04 19 02 41 42 81 01 ff", "negative INTEGER"},
         BadPdu{"TypeDescriptionUnknown", "a1 0c 02 01 01 a6 07 80 01 00 a2 02 88 00",
                "TypeDescription alternative [context 8] not supported"},
-        BadPdu{"ArrayTypeWithoutElement", "a1 0f 02 01 01 a6 0a 80 01 00 a2 05 a1 03 81 01 01", "end of data"}),
+        BadPdu{"ArrayTypeWithoutElement", "a1 0f 02 01 01 a6 0a 80 01 00 a2 05 a1 03 81 01 01", "end of data"},
+        BadPdu{"JournalRangeStartUnknownChoice",
+               "a0 1b 02 01 01 bf 41 15 a0 09 a1 07 1a 02 4c 44 1a 01 4c a1 08 82 06 00 00 00 01 3b c4",
+               "rangeStartSpecification: unexpected tag [context 2]"},
+        BadPdu{"JournalStartAfterWithoutEntry",
+               "a0 1b 02 01 01 bf 41 15 a0 09 a1 07 1a 02 4c 44 1a 01 4c a5 08 80 06 00 00 00 01 3b c4", "end of data"},
+        BadPdu{"JournalTimeOfFiveBytes",
+               "a0 1a 02 01 01 bf 41 14 a0 09 a1 07 1a 02 4c 44 1a 01 4c a1 07 80 05 00 00 00 01 3b",
+               "startingTime: TimeOfDay of 5 bytes, expected 4 or 6"},
+        BadPdu{"JournalEntryEventForm",
+               "a1 26 02 01 01 bf 41 20 a0 1e 30 1c 80 08 00 00 00 00 00 00 00 00 a1 02 30 00 a2 0c 80 06 00 00 00 01 "
+               "3b c4 a2 02 a0 00",
+               "JournalEntry event not supported"},
+        BadPdu{"JournalEntryAdditionalDetail",
+               "a1 26 02 01 01 bf 41 20 a0 1e 30 1c 80 08 00 00 00 00 00 00 00 00 a1 02 30 00 a2 0c 80 06 00 00 00 01 "
+               "3b c4 a1 00 a2 00",
+               "additionalDetail not supported"},
+        BadPdu{"JournalEntryWithoutIdentifier",
+               "a1 1a 02 01 01 bf 41 14 a0 12 30 10 a1 02 30 00 a2 0a 80 06 00 00 00 01 3b c4 a2 00",
+               "expected [context 0] but found [context 1 constructed]"},
+        BadPdu{"JournalApplicationReferenceOutOfOrder",
+               "a1 2a 02 01 01 bf 41 24 a0 22 30 20 80 08 00 00 00 00 00 00 00 00 a1 08 30 06 82 01 01 80 01 01 a2 0a "
+               "80 06 00 00 00 01 3b c4 a2 00",
+               "ApplicationReference: unexpected tag [context 0]"},
+        BadPdu{"JournalVariableWithTwoValues",
+               "a1 33 02 01 01 bf 41 2d a0 2b 30 29 80 08 00 00 00 00 00 00 00 00 a1 02 30 00 a2 19 80 06 00 00 00 01 "
+               "3b c4 a2 0f a1 0d 30 0b 80 01 58 a1 06 83 01 01 83 01 00",
+               "3 trailing bytes in valueSpecification"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A TypeDescription nested deeper than the limit is refused, not recursed into.

@@ -176,6 +176,49 @@ const std::vector<PduRow>& pduSamples() {
     {"FileDeleteResponse", [] { return confirmedResponse(FileDeleteResponse{}); }},
     {"ObtainFileRequest", [] { return confirmedRequest(ObtainFileRequest{{"local.txt"}, {"remote.txt"}}); }},
     {"ObtainFileResponse", [] { return confirmedResponse(ObtainFileResponse{}); }},
+    {"ReadJournalByTime", [] {
+         ReadJournalRequest q;
+         q.journal = ObjectName::dom("BAYIEDCTRL", "BayLog");
+         q.rangeStart = JournalRangeStart{false, BinaryTime{3600000, 15300}, {}};
+         q.rangeStop = JournalRangeStop{false, BinaryTime{7200000, 15300}, 0};
+         return confirmedRequest(q);
+     }},
+    {"ReadJournalAfterEntryWithCountAndVariables", [] {
+         ReadJournalRequest q;
+         q.journal = ObjectName::dom("BAYIEDCTRL", "BayLog");
+         q.rangeStop = JournalRangeStop{true, {}, 50};
+         q.listOfVariables = {"XCBR1$ST$Pos"};
+         q.startAfter = JournalStartAfter{BinaryTime{3600000, 15300}, {0, 0, 0, 0, 0, 0, 0, 7}};
+         return confirmedRequest(q);
+     }},
+    {"ReadJournalFromEntry", [] {
+         ReadJournalRequest q;
+         q.journal = ObjectName::dom("LD0", "Log");
+         q.rangeStart = JournalRangeStart{true, {}, {1, 2, 3, 4, 5, 6, 7, 8}};
+         return confirmedRequest(q);
+     }},
+    {"ReadJournalResponse", [] {
+         ReadJournalResponse r;
+         JournalEntry e;
+         e.entryId = {0, 0, 0, 0, 0, 0, 0, 1};
+         e.occurrenceTime = BinaryTime{43200000, 15300};
+         e.variables.push_back({"BAYIEDCTRL/XCBR1$ST$Pos", reportMember(1.5f)});
+         e.variables.push_back({"ReasonCode", Data::bitString(BitString::fromText("010000"))});
+         r.entries.push_back(e);
+         JournalEntry a;
+         a.entryId = {0, 0, 0, 0, 0, 0, 0, 2};
+         a.occurrenceTime = BinaryTime{43200500, 15300};
+         a.annotation = "log overflow";
+         r.entries.push_back(a);
+         JournalEntry empty;
+         empty.entryId = {0, 0, 0, 0, 0, 0, 0, 3};
+         empty.originatingApplication = {0xa2, 0x03, 0x02, 0x01, 0x21};   // ae-qualifier 33
+         empty.occurrenceTime = BinaryTime{43201000, std::nullopt};
+         r.entries.push_back(empty);
+         r.moreFollows = true;
+         return confirmedResponse(r);
+     }},
+    {"ReadJournalResponseEmpty", [] { return confirmedResponse(ReadJournalResponse{}); }},
     {"InformationReportListOfVariables", [] {
          return Pdu(InformationReport{twoVariables(), {AccessResult::ok(Data::mmsString("Grüße"))}});
      }},

@@ -62,11 +62,35 @@ typedef struct ac_ctrl_value {
     ST_UCHAR Test;
 } AC_CTRL_VALUE;
 
+/* Control request: ctrl_obj is the controllable data object under CO
+ * (LD/LN$CO$DO); ctrl_val.val holds ctlVal in the member of its type
+ * (BOOLEAN bVal, INT32 iVal32, INT8 and enumerations iVal8, INT8U iUVal8,
+ * Dbpos/Tcmd cdVal 0..3, AnalogueValue setMag). operTm all zero: none;
+ * T all zero: the time of sending. The completion's u.ctrlCtrl.result is the
+ * device's AddCause (IEC 61850-7-2) when a control failed with one, -1 when
+ * it failed without (time-out, refusal without LastApplError). */
 typedef struct ac_ctrl_req_info {
     AI_OBJ_ID ctrl_obj;
     AC_CTRL_VALUE ctrl_val;
     U_AC_REQ_DONE u_ctrl_done;
 } AC_CTRL_REQ_INFO;
+
+/* Log query (IEC 61850-7-2 QueryLogByTime / QueryLogAfter) of the log of a
+ * log control block. By time: entries from start_time to stop_time (all zero:
+ * from the oldest / up to the newest). After: the entries after the one
+ * with startEntryID and start_time. The completion's u.qlogCtrl lists one
+ * AC_QLOGENTRY_CTRL per logged value (entries holding several values give
+ * several, with the same EntryID): obj_ref the object of the value (-1 when
+ * the model has none), obj_vals[0] its value, obj_vals[1] when the device
+ * gave one its ReasonCode (one VAL_TYPE_TRGC primitive, obj_id -1), obj_num
+ * 1 or 2, result 0 or 1 when the value did not fit the model. */
+typedef struct ac_qlog_req_info {
+    AI_OBJ_ID lcb_id;
+    EntryTime_TDEF start_time;
+    EntryTime_TDEF stop_time;
+    EntryID_TDEF startEntryID;
+    U_AC_REQ_DONE u_qlog_done;
+} AC_QLOG_REQ_INFO;
 
 typedef struct ac_getfav_req_info {
     const char *file_name;       /* directory or file to list */
@@ -303,6 +327,9 @@ ZV_OFF(AC_CTRL_VALUE, ctlNum, 76); ZV_OFF(AC_CTRL_VALUE, operTm, 80); ZV_OFF(AC_
 ZV_OFF(AC_CTRL_VALUE, check, 104); ZV_OFF(AC_CTRL_VALUE, Test, 108);
 ZV_SIZE(AC_CTRL_REQ_INFO, 120);
 ZV_OFF(AC_CTRL_REQ_INFO, ctrl_obj, 0); ZV_OFF(AC_CTRL_REQ_INFO, ctrl_val, 4); ZV_OFF(AC_CTRL_REQ_INFO, u_ctrl_done, 116);
+ZV_SIZE(AC_QLOG_REQ_INFO, 32);
+ZV_OFF(AC_QLOG_REQ_INFO, lcb_id, 0); ZV_OFF(AC_QLOG_REQ_INFO, start_time, 4); ZV_OFF(AC_QLOG_REQ_INFO, stop_time, 12);
+ZV_OFF(AC_QLOG_REQ_INFO, startEntryID, 20); ZV_OFF(AC_QLOG_REQ_INFO, u_qlog_done, 28);
 ZV_SIZE(AC_GETFAV_REQ_INFO, 8);
 ZV_OFF(AC_GETFAV_REQ_INFO, file_name, 0); ZV_OFF(AC_GETFAV_REQ_INFO, u_getf_done, 4);
 ZV_SIZE(AC_GETF_REQ_INFO, 12);

@@ -82,6 +82,10 @@ ST_RET ac_get_file(ST_INT srv, AC_GETF_REQ_INFO *req, ST_INT timeout, AC_REQ_CTR
 ST_RET ac_set_file(ST_INT srv, AC_SETF_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
 ST_RET ac_delete_file(ST_INT srv, AC_DELF_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
 void ac_destroy_reqCtrl(AC_REQ_CTRL *req_ctrl);
+/* Log queries through MMS ReadJournal (IEC 61850-8-1 17.3.3); op
+ * IEC61850_OP_QUERYLOGBT and IEC61850_OP_QUERYLOGA. */
+ST_RET ac_query_log_by_time(ST_INT srv, AC_QLOG_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
+ST_RET ac_query_log_after(ST_INT srv, AC_QLOG_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
 
 /* callbacks and logging */
 ST_RET u_ai_c_rpt_app(U_AI_C_RPT_FUN fn);
@@ -112,6 +116,6 @@ void user_log_put(const char *text);
     X(ac_get_srvm_chnlKeepCon) X(ac_write_obj_value) X(ai_prim_str_to_value) X(ac_rpt_enable) \
     X(ac_get_file_attr) X(_convert_str_to_val_timestamp) X(UtcStringToVals) X(ac_get_srvm_chnlState) \
     X(ai_get_ied_config) X(ac_destroy_reqCtrl) X(UtcValsToString) X(ac_delete_file) X(ac_get_file) \
-    X(ac_set_file)
+    X(ac_set_file) X(ac_query_log_by_time) X(ac_query_log_after)
 
 #endif /* ZORVAN_API_H */
