@@ -18,6 +18,8 @@ class QAction;
 class DataDeal;
 class dialog_rcb;
 class dialog_filetran;
+class dialog_livetrend;
+class dialog_recordings;
 
 // Item data roles of the object tree: the server index and the object id.
 constexpr int ROLE_SRV_ID = 100;
@@ -85,6 +87,9 @@ public:
     QAction *act_fixedValue = nullptr;
     QAction *act_connA = nullptr;
     QAction *act_connB = nullptr;
+    int tb_srv_id = 0;  // server of the objects in the value table
+    // The live trend window (made on first use; the main window owns it).
+    dialog_livetrend *livetrend();
 
 signals:
     void out_put_signal(QString text);
@@ -118,12 +123,19 @@ private slots:
     void act_connA_clicked();
     void act_connB_clicked();
     void t_ftp_filetran(QString sor, QString dev, int trantype);
+    void on_action_wave_triggered();
+    void on_action_recordings_triggered();
+    void on_action_trend_triggered();
+    void on_action_livetrend_triggered();
+    void ShowTableMenu(const QPoint &pos);
 
 private:
     void createActions();
     void createMenus();
     void shutdown();
 
+    dialog_livetrend *m_livetrend = nullptr;
+    dialog_recordings *m_recordings = nullptr;
     bool m_library_ready = false;  // library loaded and its environment initialised
     bool m_shut_down = false;
 };
