@@ -148,8 +148,8 @@ void dialog_wave::showRecording(std::shared_ptr<const ct::Recording> recording) 
                                 .arg(c.analog.size())
                                 .arg(c.digital.size())
                                 .arg(sampling, text(c.start.text()), text(c.trigger.text())));
-    ui->text_hdr->setPlainText(text(r.header));
-    ui->text_inf->setPlainText(text(r.info));
+    ui->text_hdr->setPlainText(text(r.header).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ui->text_inf->setPlainText(text(r.info).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_hdr), !r.header.empty());
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_inf), !r.info.empty());
 

@@ -727,6 +727,7 @@ std::vector<Point> envelope(const Recording& r, std::size_t ch, double t0, doubl
     std::size_t i0 = r.indexAt(t0);
     if (i0 > 0) --i0;  // one point before the range, so the line enters it
     std::size_t i1 = r.indexAt(t1);
+    while (i1 < n && !(r.time(i1) > t1)) ++i1;
     if (i1 < n) ++i1;  // and one after
     const std::size_t count = i1 - i0;
     if (count <= 2 * buckets) {
