@@ -14,6 +14,7 @@
 #include <QSqlRecord>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -233,6 +234,18 @@ void dialog_trend::showResult(const QString &table, const QStringList &columns, 
     m_chart->addAxis(y, Qt::AlignLeft);
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     const std::size_t n = r.times.size();
+    // Rows the worker did not write (it was stopped, the device silent) are a
+    // gap too: a step more than three times the usual one between rows.
+    std::vector<bool> gapBefore(n, false);
+    if (n > 2) {
+        std::vector<qint64> steps;
+        steps.reserve(n - 1);
+        for (std::size_t i = 1; i < n; ++i) steps.push_back(r.times[i] - r.times[i - 1]);
+        std::nth_element(steps.begin(), steps.begin() + std::ptrdiff_t(steps.size() / 2), steps.end());
+        const qint64 usual = steps[steps.size() / 2];
+        for (std::size_t i = 1; i < n; ++i)
+            if (usual > 0 && r.times[i] - r.times[i - 1] > 3 * usual) gapBefore[i] = true;
+    }
     // Rows are reduced to each span's minimum and maximum when there are
     // more than the chart can show; NULL values split a line.
     const std::size_t per = n > std::size_t(kMaxPoints) ? (n + kMaxPoints / 2 - 1) / (kMaxPoints / 2) : 1;
@@ -244,6 +257,7 @@ void dialog_trend::showResult(const QString &table, const QStringList &columns, 
             std::size_t a = to, b = to;
             bool gap = false;
             for (std::size_t i = from; i < to; ++i) {
+                if (gapBefore[i]) gap = true;
                 if (std::isnan(v[i])) {
                     gap = true;
                     continue;
@@ -277,7 +291,8 @@ void dialog_trend::showResult(const QString &table, const QStringList &columns, 
             }
         }
     }
-    if (n > 0) x->setRange(QDateTime::fromMSecsSinceEpoch(r.times.front()), QDateTime::fromMSecsSinceEpoch(std::max(r.times.back(), r.times.front() + 60000)));
+    // The time axis spans what was asked for, so that its ticks fall on round times.
+    x->setRange(ui.time_from->dateTime(), std::max(ui.time_to->dateTime(), ui.time_from->dateTime().addSecs(60)));
     if (lo <= hi) {
         const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.1);
         y->setRange(lo - pad, hi + pad);

@@ -153,11 +153,6 @@ void dialog_wave::showRecording(std::shared_ptr<const ct::Recording> recording) 
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_hdr), !r.header.empty());
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_inf), !r.info.empty());
 
-    // Where each digital channel changes, once; step traces draw from these.
-    m_changes.assign(c.digital.size(), {});
-    for (std::size_t ch = 0; ch < c.digital.size(); ++ch)
-        for (std::size_t i = 1; i < r.samples(); ++i)
-            if (r.digital(ch, i) != r.digital(ch, i - 1)) m_changes[ch].push_back(std::uint32_t(i));
 
     // The channel boxes.
     m_building = true;
@@ -177,7 +172,10 @@ void dialog_wave::showRecording(std::shared_ptr<const ct::Recording> recording) 
         auto *item = new QTreeWidgetItem(digital, {QStringLiteral("%1 %2").arg(ch + 1).arg(text(c.digital[ch].id))});
         item->setData(0, Qt::UserRole, int(c.analog.size() + ch));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        const bool show = !m_changes[ch].empty() && shown < kInitialDigital;
+        bool changes = false;  // shown at first when it changes at all
+        for (std::size_t i = 1; i < r.samples() && !changes && shown < kInitialDigital; ++i)
+            changes = r.digital(ch, i) != r.digital(ch, i - 1);
+        const bool show = changes && shown < kInitialDigital;
         shown += show;
         item->setCheckState(0, show ? Qt::Checked : Qt::Unchecked);
     }
@@ -290,9 +288,12 @@ void dialog_wave::setRange(double t0, double t1) {
     const double step = raw / mag < 2 ? 2 * mag : raw / mag < 5 ? 5 * mag : 10 * mag;
     const int decimals = std::max(0, int(-std::floor(std::log10(step))));
     for (QValueAxis *a : {m_axisTime, m_axisTimeDigital}) {
-        a->setRange(toAxis(m_t0), toAxis(m_t1));
+        // The interval first: the new range with the old interval could ask
+        // for millions of ticks.
         a->setTickType(QValueAxis::TicksDynamic);
         a->setTickAnchor(0);
+        a->setTickInterval(std::max(step, a->tickInterval()));
+        a->setRange(toAxis(m_t0), toAxis(m_t1));
         a->setTickInterval(step);
         a->setLabelFormat(QStringLiteral("%.") + QString::number(std::min(decimals, 6)) + QStringLiteral("f"));
     }
@@ -377,28 +378,31 @@ void dialog_wave::drawDigital() {
         QList<QPointF> pts;
         if (first < last) {
             auto y = [&](bool v) { return base + (v ? 1.0 : 0.0); };
+            // Per pixel column of samples: a step where the state changes
+            // once, a bar from low to high where it changes more often.
+            const double per = std::max(1.0, double(last - first) / double(buckets));
             bool v = r.digital(ch, first);
             pts.append(QPointF(toAxis(r.time(first)), y(v)));
-            const auto &changes = m_changes[ch];
-            auto it = std::upper_bound(changes.begin(), changes.end(), std::uint32_t(first));
-            const auto end = std::lower_bound(changes.begin(), changes.end(), std::uint32_t(last));
-            const std::size_t count = std::size_t(end - it);
-            if (count > std::size_t(4 * buckets)) {
-                // More changes than pixels: a band between low and high.
-                const double per = double(count) / double(buckets);
-                for (int b = 0; b < buckets; ++b) {
-                    const double t = r.time(*(it + std::ptrdiff_t(double(b) * per)));
-                    pts.append(QPointF(toAxis(t), y(false)));
-                    pts.append(QPointF(toAxis(t), y(true)));
-                }
-                v = r.digital(ch, last - 1);
-            } else {
-                for (; it != end; ++it) {
-                    const double t = toAxis(r.time(*it));
+            for (std::size_t from = first + 1; from < last;) {
+                const std::size_t to = std::min(last, std::max(from + 1, first + std::size_t(double(from - first) + per)));
+                std::size_t changes = 0, at = from;
+                for (std::size_t i = from; i < to; ++i)
+                    if (r.digital(ch, i) != r.digital(ch, i - 1)) {
+                        if (changes++ == 0) at = i;
+                    }
+                if (changes == 1) {
+                    const double t = toAxis(r.time(at));
                     pts.append(QPointF(t, y(v)));
                     v = !v;
                     pts.append(QPointF(t, y(v)));
+                } else if (changes > 1) {
+                    const double t = toAxis(r.time(at));
+                    pts.append(QPointF(t, y(v)));
+                    pts.append(QPointF(t, y(!v)));
+                    v = r.digital(ch, to - 1);
+                    pts.append(QPointF(t, y(v)));
                 }
+                from = to;
             }
             pts.append(QPointF(toAxis(r.time(last - 1)), y(v)));
         }

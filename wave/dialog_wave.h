@@ -92,7 +92,6 @@ private:
     std::map<QString, QValueAxis *> m_unitAxes;
     std::vector<Trace> m_traces;                         // per analog channel
     std::vector<QLineSeries *> m_steps;                  // per digital channel (null when not drawn)
-    std::vector<std::vector<std::uint32_t>> m_changes;   // per digital channel: samples where it changes
     QLineSeries *m_cursorA = nullptr, *m_cursorD = nullptr, *m_triggerA = nullptr, *m_triggerD = nullptr;
     double m_t0 = 0, m_t1 = 1, m_cursor = 0;
     bool m_dragging = false;

@@ -155,6 +155,41 @@ void Column::push(double v) {
     f64_.push_back(v);
 }
 
+namespace {
+
+template <class T, class Missing>
+void extremesOf(const std::vector<T>& v, std::size_t from, std::size_t to, Missing missing, std::size_t& lo, std::size_t& hi,
+                bool& gap) {
+    lo = hi = to;
+    gap = false;
+    T min{}, max{};
+    for (std::size_t i = from; i < to; ++i) {
+        const T x = v[i];
+        if (missing(x)) {
+            gap = true;
+            continue;
+        }
+        if (lo == to) {
+            lo = hi = i;
+            min = max = x;
+            continue;
+        }
+        if (x < min) min = x, lo = i;
+        if (x > max) max = x, hi = i;
+    }
+}
+
+}  // namespace
+
+void Column::extremes(std::size_t from, std::size_t to, std::size_t& lo, std::size_t& hi, bool& gap) const {
+    switch (kind_) {
+    case Kind::I16: extremesOf(i16_, from, to, [](std::int16_t x) { return x == kMissing16; }, lo, hi, gap); break;
+    case Kind::I32: extremesOf(i32_, from, to, [](std::int32_t x) { return x == kMissing32; }, lo, hi, gap); break;
+    case Kind::F32: extremesOf(f32_, from, to, [](float x) { return std::isnan(x); }, lo, hi, gap); break;
+    case Kind::F64: extremesOf(f64_, from, to, [](double x) { return std::isnan(x); }, lo, hi, gap); break;
+    }
+}
+
 std::size_t Column::bytes() const {
     return i16_.capacity() * 2 + i32_.capacity() * 4 + f32_.capacity() * 4 + f64_.capacity() * 8;
 }
@@ -741,17 +776,9 @@ std::vector<Point> envelope(const Recording& r, std::size_t ch, double t0, doubl
         const std::size_t from = i0 + std::size_t(double(b) * per);
         const std::size_t to = std::min(i1, i0 + std::size_t(double(b + 1) * per));
         if (from >= to) continue;
-        std::size_t lo = to, hi = to;
-        bool gap = false;
-        for (std::size_t i = from; i < to; ++i) {
-            if (r.missing(ch, i)) {
-                gap = true;
-                continue;
-            }
-            const double raw = r.column(ch).raw(i);
-            if (lo == to || raw < r.column(ch).raw(lo)) lo = i;
-            if (hi == to || raw > r.column(ch).raw(hi)) hi = i;
-        }
+        std::size_t lo, hi;
+        bool gap;
+        r.column(ch).extremes(from, to, lo, hi, gap);
         if (gap) out.push_back({r.time(from), std::nan("")});
         if (lo == to) continue;
         // The raw minimum is the primary minimum unless a is negative: order by time.

@@ -29,7 +29,7 @@ TEST(Screenshot, TrendOfArchivedTemperatures) {
         if (m >= 800 && m < 830) continue;  // the worker was stopped for half an hour
         const double h = m / 60.0;
         const double env = 27 + 6 * std::sin(2 * M_PI * (h - 9) / 24);
-        const double top = env + 28 + 7 * std::sin(2 * M_PI * (h - 12) / 24) + 0.4 * std::sin(m * 0.7);
+        const double top = env + 28 + 7 * std::sin(2 * M_PI * (h - 12) / 24) + 0.6 * std::sin(m * 0.05) * std::sin(m * 0.011);
         rows += QStringLiteral("%1(1,'%2',%3,%4,%5)")
                     .arg(rows.isEmpty() ? "" : ",")
                     .arg(start.addSecs(m * 60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))

@@ -104,6 +104,15 @@ TEST_F(TrendWindow, DrawsOneLinePerColumnOfOneEquipmentWithNullsAsGaps) {
     EXPECT_EQ(l.at(QStringLiteral("wdgtmp"))[0].size(), 10);
     EXPECT_EQ(l.at(QStringLiteral("wdgtmp"))[1].size(), 15);
     EXPECT_DOUBLE_EQ(l.at(QStringLiteral("wdgtmp"))[1].first().y(), 25);
+
+    // Rows missing for ten minutes split the line as NULL values do.
+    sql(QStringLiteral("DELETE FROM data_etp_h WHERE eqmid = 1 AND d_time >= '2024-05-03 10:15:00' AND d_time < '2024-05-03 10:25:00'"));
+    t.ui.btn_query->click();
+    ASSERT_TRUE(viewtest::waitFor([&] { return done.count() == 2; }));
+    const auto m = lines(t);
+    ASSERT_EQ(m.at(QStringLiteral("toptmp")).size(), 2u);
+    EXPECT_EQ(m.at(QStringLiteral("toptmp"))[0].size(), 15);
+    EXPECT_EQ(m.at(QStringLiteral("toptmp"))[1].size(), 5);
 }
 
 TEST_F(TrendWindow, OffersOnlyMeasurementTablesWithPlainNames) {

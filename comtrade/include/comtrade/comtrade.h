@@ -144,6 +144,9 @@ public:
     void pushI32(std::int32_t v) { i32_.push_back(v); }
     void pushF32(float v) { f32_.push_back(v); }
     std::size_t bytes() const;
+    // Over samples [from, to): the index of the smallest and of the largest
+    // present raw value (`to` when none) and whether a sample is missing.
+    void extremes(std::size_t from, std::size_t to, std::size_t& lo, std::size_t& hi, bool& gap) const;
 
 private:
     Kind kind_;
