@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "comtrade/comtrade.h"
 #include "internal.h"
@@ -81,29 +82,37 @@ void civilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
     y = int(std::int64_t(yoe) + era * 400 + (m <= 2));
 }
 
+// The lines of a text, read one after the other without a table of them
+// (a text of nothing but line ends must not cost more than itself).
 class Lines {
 public:
-    explicit Lines(const std::string& text) {
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t nl = text.find('\n', start);
-            if (nl == std::string::npos) nl = text.size();
-            lines_.push_back(std::string_view(text).substr(start, nl - start));
-            start = nl + 1;
-        }
+    explicit Lines(std::string_view text) : text_(text) {
         // Trailing blank lines and the end-of-file character some writers add.
-        while (!lines_.empty() && (trim(lines_.back()).empty() || trim(lines_.back()) == "\x1A")) lines_.pop_back();
+        while (!text_.empty() && std::strchr(" \t\r\n\x1A", text_.back()) != nullptr) text_.remove_suffix(1);
     }
-    bool atEnd() const { return pos_ >= lines_.size(); }
-    std::size_t number() const { return pos_ + 1; }  // of the next line
-    std::string_view peek() const { return lines_[pos_]; }
-    std::string_view next() { return lines_[pos_++]; }
-    std::size_t count() const { return lines_.size(); }
-    std::size_t left() const { return lines_.size() - pos_; }
+    bool atEnd() const { return pos_ >= text_.size(); }
+    std::size_t number() const { return read_ + 1; }  // of the next line
+    std::string_view peek() const { return text_.substr(pos_, lineEnd() - pos_); }
+    std::string_view next() {
+        const std::size_t end = lineEnd();
+        const std::string_view l = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        ++read_;
+        return l;
+    }
+    std::size_t left() const {
+        return atEnd() ? 0 : std::size_t(std::count(text_.begin() + std::ptrdiff_t(pos_), text_.end(), '\n')) + 1;
+    }
+    std::size_t count() const { return read_ + left(); }
 
 private:
-    std::vector<std::string_view> lines_;
+    std::size_t lineEnd() const {
+        const std::size_t nl = text_.find('\n', pos_);
+        return nl == std::string_view::npos ? text_.size() : nl;
+    }
+    std::string_view text_;
     std::size_t pos_ = 0;
+    std::size_t read_ = 0;
 };
 
 struct Parser {
