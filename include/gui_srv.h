@@ -22,6 +22,8 @@ class dialog_filetran;
 class dialog_ctrl;
 class dialog_lcb;
 class dialog_sg;
+class dialog_livetrend;
+class dialog_recordings;
 
 // Item data roles of the object tree: the server index and the object id.
 constexpr int ROLE_SRV_ID = 100;
@@ -97,6 +99,9 @@ public:
     QAction *act_connA = nullptr;
     QAction *act_connB = nullptr;
     QAction *act_exportScl = nullptr;
+    int tb_srv_id = 0;  // server of the objects in the value table
+    // The live trend window (made on first use; the main window owns it).
+    dialog_livetrend *livetrend();
 
 signals:
     void out_put_signal(QString text);
@@ -133,6 +138,11 @@ private slots:
     void act_exportScl_clicked();
     void t_srvRefreshed(ST_INT srv_id);
     void t_ftp_filetran(QString sor, QString dev, int trantype);
+    void on_action_wave_triggered();
+    void on_action_recordings_triggered();
+    void on_action_trend_triggered();
+    void on_action_livetrend_triggered();
+    void ShowTableMenu(const QPoint &pos);
 
 private:
     void createActions();
@@ -140,6 +150,8 @@ private:
     void shutdown();
 
     QHash<int, AI_IED_CTRL *> m_tree_ied;  // the model each server's branch shows (GUI thread)
+    dialog_livetrend *m_livetrend = nullptr;
+    dialog_recordings *m_recordings = nullptr;
     bool m_library_ready = false;  // library loaded and its environment initialised
     bool m_shut_down = false;
 };

@@ -50,6 +50,8 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     connect(ui.treeView, SIGNAL(clicked(QModelIndex)), this, SLOT(treeViewclicked(QModelIndex)));
     connect(ui.treeView, SIGNAL(customContextMenuRequested(const QPoint &)), this,
             SLOT(ShowContextMenu(const QPoint &)));
+    ui.tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui.tableView, &QWidget::customContextMenuRequested, this, &gui_srv::ShowTableMenu);
     connect(this, SIGNAL(out_put_signal(QString)), this, SLOT(print_log(QString)), Qt::QueuedConnection);
     connect(this, SIGNAL(s_connectedToChnl(ST_INT, AC_CHANNEL)), this, SLOT(t_connectedToChnl(ST_INT, AC_CHANNEL)),
             Qt::QueuedConnection);

@@ -103,6 +103,7 @@ void gui_srv::tb_recreatecolumn_data() {
 void gui_srv::treeViewclicked(QModelIndex qmindex) {
     if (!qmindex.isValid()) return;
     const int srv_id = qmindex.data(ROLE_SRV_ID).toInt();
+    tb_srv_id = srv_id;
     AI_IED_CTRL *ied = iedOf(srv_id);
     const QVariant obj = qmindex.data(ROLE_OBJ_ID);
     if (!obj.isValid()) {
