@@ -60,6 +60,37 @@ private:
     std::map<std::string, int> count_;
 };
 
+// The order of names that several sequences each keep (the data objects of
+// an LN under each FC): every sequence's order holds, ties go by first
+// appearance. A device lists each FC in its type's order, so the type's own
+// order comes back; a contradiction falls back to first appearance.
+std::vector<std::string> merged_order(const std::vector<std::vector<std::string>> &sequences) {
+    std::vector<std::string> first;
+    std::map<std::string, size_t> index;
+    for (const auto &seq : sequences)
+        for (const std::string &n : seq)
+            if (index.emplace(n, first.size()).second) first.push_back(n);
+    std::vector<std::set<size_t>> next(first.size());
+    std::vector<size_t> preds(first.size(), 0);
+    for (const auto &seq : sequences)
+        for (size_t k = 1; k < seq.size(); ++k) {
+            const size_t a = index[seq[k - 1]], b = index[seq[k]];
+            if (a != b && next[a].insert(b).second) ++preds[b];
+        }
+    std::vector<std::string> out;
+    std::set<size_t> ready;
+    for (size_t i = 0; i < first.size(); ++i)
+        if (preds[i] == 0) ready.insert(i);
+    while (!ready.empty()) {
+        const size_t i = *ready.begin();
+        ready.erase(ready.begin());
+        out.push_back(first[i]);
+        for (size_t j : next[i])
+            if (--preds[j] == 0) ready.insert(j);
+    }
+    return out.size() == first.size() ? out : first;
+}
+
 class DocBuilder {
 public:
     DocBuilder(scl::Document &doc, const std::string &origin, scl::Diagnostics &diag)
@@ -112,9 +143,19 @@ public:
         std::vector<std::string> sdo_order;
         std::map<std::string, std::vector<std::pair<std::string, const DevNode *>>> sdo_parts;
         std::vector<std::pair<std::string, scl::DoChild>> order;   // "" key: DA in place
+        // A setting under both SG and SE is one attribute of the edit group:
+        // the model gives every SE attribute its SG view.
+        std::set<std::string> in_se;
+        for (const auto &p : parts)
+            if (p.first == "SE")
+                for (const DevNode &k : p.second->kids)
+                    if (!k.is_do) in_se.insert(k.name);
+        std::vector<std::vector<std::string>> sdo_sequences;
         for (const auto &p : parts) {
+            sdo_sequences.emplace_back();
             for (const DevNode &k : p.second->kids) {
                 if (k.is_do) {
+                    sdo_sequences.back().push_back(k.name);
                     if (!sdo_parts.count(k.name)) {
                         sdo_order.push_back(k.name);
                         order.push_back({k.name, scl::DoChild{}});
@@ -122,6 +163,7 @@ public:
                     sdo_parts[k.name].push_back({p.first, &k});
                     continue;
                 }
+                if (p.first == "SG" && in_se.count(k.name)) continue;
                 scl::DoChild c;
                 if (!attr(k, depth + 1, c.da)) continue;
                 c.da.fc = p.first;
@@ -129,6 +171,11 @@ public:
                 order.push_back({std::string(), std::move(c)});
             }
         }
+        // SDOs in the order every FC keeps.
+        const std::vector<std::string> sdo_merged = merged_order(sdo_sequences);
+        size_t sdo_k = 0;
+        for (auto &o : order)
+            if (!o.first.empty() && sdo_k < sdo_merged.size()) o.first = sdo_merged[sdo_k++];
         for (auto &o : order) {
             scl::DoChild c = std::move(o.second);
             if (!o.first.empty()) {
@@ -158,17 +205,20 @@ public:
     }
 
     std::string ln_type(const DevLn &ln, const std::string &ln_class) {
-        std::vector<std::string> order;
+        std::vector<std::vector<std::string>> sequences;
         std::map<std::string, std::vector<std::pair<std::string, const DevNode *>>> parts;
-        for (const DevFc &f : ln.fcs)
+        for (const DevFc &f : ln.fcs) {
+            sequences.emplace_back();
             for (const DevNode &d : f.dos) {
                 if (!d.is_do || d.count > 0 || !d.btype.empty()) {
                     warn("'" + d.name + "' under " + ln.name + "$" + f.fc + " is no data object; skipped");
                     continue;
                 }
-                if (!parts.count(d.name)) order.push_back(d.name);
+                sequences.back().push_back(d.name);
                 parts[d.name].push_back({f.fc, &d});
             }
+        }
+        const std::vector<std::string> order = merged_order(sequences);
         scl::LNodeType lt;
         lt.ln_class = ln_class;
         std::string sig = "LN:" + ln_class;

@@ -24,14 +24,15 @@ std::string text_of(const QString &path) {
 class TarnmonProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        QDir(dir.path()).mkpath("files");
+        ASSERT_TRUE(dir.isValid()) << dir.errorString().toStdString();
+        ASSERT_TRUE(QDir(dir.path()).mkpath("files"));
         sim = std::make_unique<zvt::Sim>("CMIED", 0, 0, dir.filePath("files").toStdString());
         ASSERT_NE(sim->control_port, 0);
         // Beside its working files, as the program is installed in the field.
-        ASSERT_TRUE(QFile::copy(QStringLiteral(ZV_LIB_PATH), dir.filePath("libzorvan_ld.so")));
+        QFile lib(QStringLiteral(ZV_LIB_PATH));
+        ASSERT_TRUE(lib.copy(dir.filePath("libzorvan_ld.so"))) << lib.errorString().toStdString();
         QFile ini(dir.filePath("station.ini"));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly)) << ini.errorString().toStdString();
         ini.write("[station]\nscl = " ZV_SAMPLE_STATION "/sample.scd\n[ied CMIED]\naddr_a = 127.0.0.1:" +
                   QByteArray::number(sim->port_a) + "\naddr_b = 127.0.0.2:" + QByteArray::number(sim->port_b) + "\n");
     }
