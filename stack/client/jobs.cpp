@@ -480,7 +480,10 @@ public:
         }
         // An enabled block takes no configuration: disable it first and
         // enable it again at the end when it is to stay enabled.
-        const AI_OBJ_ID ena = model->child(cb, "RptEna") >= 0 ? model->child(cb, "RptEna") : -1;
+        // The block's enable: RptEna, LogEna, GoEna or SvEna.
+        AI_OBJ_ID ena = -1;
+        for (int32_t k = 0; k < nk && ena < 0; ++k)
+            if (rank(model->name(kids[k])) == 200) ena = kids[k];
         if (ena >= 0 && enabled_now && config) {
             plan.erase(std::remove_if(plan.begin(), plan.end(), [&](const Planned &p) { return p.attr == ena; }),
                        plan.end());

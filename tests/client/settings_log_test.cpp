@@ -288,6 +288,28 @@ TEST_F(Logs, QueriesReturnExactlyTheLoggedChangesAcrossSeveralAnswers) {
     EXPECT_EQ(stack->value(kLcb + "$NewEntr"), all.back().entry);
 }
 
+// The log dialog writes the whole block: an enabled log takes no new
+// settings, so the stack disables it, writes IntgPd and enables it again.
+TEST_F(Logs, WholeBlockWriteOfAnEnabledLogReconfiguresIt) {
+    ASSERT_EQ(read_and_wait(stack->id(kLcb)), 0);
+    ASSERT_EQ(stack->value(kLcb + "$LogEna"), "true");
+    AI_OBJ_VAL v{};
+    ASSERT_EQ(ai_read_obj_primVals(stack->id(kLcb), stack->model(), &v), 0);
+    int intg = -1;
+    for (int32_t k = 0; k < v.prim_num; ++k)
+        if (v.prim_ids[k] == stack->id(kLcb + "$IntgPd")) intg = k;
+    ASSERT_GE(intg, 0);
+    ASSERT_EQ(ai_prim_str_to_value(v.prim_vals[intg].type, "4500", v.prim_vals[intg].data), 0);
+    Done::get().clear();
+    AC_WRITE_REQ_INFO w{&v, 1, done_plain};
+    ASSERT_EQ(ac_write_obj_value(0, &w, 15, nullptr), 0);
+    ai_cleanup_objVals(&v);
+    ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
+    EXPECT_EQ(Done::get().results[0].second, 0);
+    EXPECT_EQ(read(kLcb + "$IntgPd"), "4500");
+    EXPECT_EQ(read(kLcb + "$LogEna"), "true");
+}
+
 TEST_F(Logs, DisabledLogRecordsNothingAndItsDataSetCanChange) {
     ASSERT_EQ(write(kLcb + "$DatSet", "BAYIEDCTRL/LLN0$dsGoose"), 1) << "not while the log is enabled";
     ASSERT_EQ(write(kLcb + "$LogEna", "false"), 0);
