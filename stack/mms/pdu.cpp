@@ -660,9 +660,9 @@ Result<ReadJournalRequest> readJournalRequest(Reader& r) {
             s.byEntry = true;
             ZV_TRY(s.entry, ber::decodeOctetString(t));
         } else {
-            return makeError(t.offset, "rangeStartSpecification: unexpected tag " + t.tag.text());
+            return makeError(t.offset, "rangeStartSpec: unexpected tag " + t.tag.text());
         }
-        ZV_CHECK(c.expectEnd("rangeStartSpecification"));
+        ZV_CHECK(c.expectEnd("rangeStartSpec"));
         q.rangeStart = std::move(s);
     }
     if (r.nextIs(ctxC(2))) {
@@ -675,9 +675,9 @@ Result<ReadJournalRequest> readJournalRequest(Reader& r) {
             s.byCount = true;
             ZV_TRY(s.count, ber::decodeIntegerAs<int32_t>(t));
         } else {
-            return makeError(t.offset, "rangeStopSpecification: unexpected tag " + t.tag.text());
+            return makeError(t.offset, "rangeStopSpec: unexpected tag " + t.tag.text());
         }
-        ZV_CHECK(c.expectEnd("rangeStopSpecification"));
+        ZV_CHECK(c.expectEnd("rangeStopSpec"));
         q.rangeStop = s;
     }
     if (r.nextIs(ctxC(4))) {
@@ -692,7 +692,7 @@ Result<ReadJournalRequest> readJournalRequest(Reader& r) {
         ZV_TRY(Reader a, r.enter(ctxC(5)));
         JournalStartAfter s;
         ZV_TRY(Tlv t, a.read(ctx(0)));
-        ZV_TRY(s.time, decodeTimeOfDay(t, "timeSpecification"));
+        ZV_TRY(s.time, decodeTimeOfDay(t, "timeSpec"));
         ZV_TRY(s.entry, a.readOctetString(ctx(1)));
         ZV_CHECK(a.expectEnd("entryToStartAfter"));
         q.startAfter = std::move(s);
@@ -743,7 +743,7 @@ Result<JournalEntry> readJournalEntry(Reader& list) {
                 ZV_TRY(Reader value, v.enter(ctxC(1)));
                 ZV_TRY(Tlv d, value.read());
                 ZV_TRY(jv.value, decodeData(d));
-                ZV_CHECK(value.expectEnd("valueSpecification"));
+                ZV_CHECK(value.expectEnd("valueSpec"));
                 ZV_CHECK(v.expectEnd("Journal-Variable"));
                 e.variables.push_back(std::move(jv));
             }

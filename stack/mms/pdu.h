@@ -232,11 +232,11 @@ struct ObtainFileResponse {};                     // [46] NULL
 //
 // ReadJournal-Request ::= SEQUENCE {
 //   [0] journalName ObjectName,
-//   [1] rangeStartSpecification CHOICE { [0] startingTime TimeOfDay, [1] startingEntry OCTET STRING } OPT,
-//   [2] rangeStopSpecification  CHOICE { [0] endingTime TimeOfDay, [1] numberOfEntries Integer32 } OPT,
+//   [1] rangeStartSpec CHOICE { [0] startingTime TimeOfDay, [1] startingEntry OCTET STRING } OPT,
+//   [2] rangeStopSpec  CHOICE { [0] endingTime TimeOfDay, [1] numberOfEntries Integer32 } OPT,
 //   [4] listOfVariables SEQUENCE OF VisibleString OPT,
-//   [5] entryToStartAfter SEQUENCE { [0] timeSpecification TimeOfDay,
-//                                    [1] entrySpecification OCTET STRING } OPT }
+//   [5] entryToStartAfter SEQUENCE { [0] timeSpec TimeOfDay,
+//                                    [1] entrySpec OCTET STRING } OPT }
 struct JournalRangeStart {
     bool byEntry = false;          // startingEntry, else startingTime
     BinaryTime time;
@@ -269,7 +269,7 @@ struct ReadJournalRequest {
 //                             CHOICE { [2] data SEQUENCE { [0] event OPT (not modelled: refused),
 //                                                          [1] listOfVariables SEQUENCE OF Journal-Variable OPT },
 //                                      [3] annotation MMSString } }
-// Journal-Variable ::= SEQUENCE { [0] variableTag MMS255String, [1] valueSpecification Data }
+// Journal-Variable ::= SEQUENCE { [0] variableTag MMS255String, [1] valueSpec Data }
 constexpr std::size_t kMaxJournalTagLength = 255;   // MMS255String
 struct JournalVariable {
     std::string tag;

@@ -373,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPdu{"ArrayTypeWithoutElement", "a1 0f 02 01 01 a6 0a 80 01 00 a2 05 a1 03 81 01 01", "end of data"},
         BadPdu{"JournalRangeStartUnknownChoice",
                "a0 1b 02 01 01 bf 41 15 a0 09 a1 07 1a 02 4c 44 1a 01 4c a1 08 82 06 00 00 00 01 3b c4",
-               "rangeStartSpecification: unexpected tag [context 2]"},
+               "rangeStartSpec: unexpected tag [context 2]"},
         BadPdu{"JournalStartAfterWithoutEntry",
                "a0 1b 02 01 01 bf 41 15 a0 09 a1 07 1a 02 4c 44 1a 01 4c a5 08 80 06 00 00 00 01 3b c4", "end of data"},
         BadPdu{"JournalTimeOfFiveBytes",
@@ -397,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPdu{"JournalVariableWithTwoValues",
                "a1 33 02 01 01 bf 41 2d a0 2b 30 29 80 08 00 00 00 00 00 00 00 00 a1 02 30 00 a2 19 80 06 00 00 00 01 "
                "3b c4 a2 0f a1 0d 30 0b 80 01 58 a1 06 83 01 01 83 01 00",
-               "3 trailing bytes in valueSpecification"}),
+               "3 trailing bytes in valueSpec"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A TypeDescription nested deeper than the limit is refused, not recursed into.
