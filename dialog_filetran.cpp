@@ -1,10 +1,21 @@
 #include "dialog_filetran.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
+#include <QLocale>
 #include <QMessageBox>
+#include <QSet>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -49,6 +60,71 @@ void refreshOpenDialog() {
     });
 }
 
+// Every dialog alive (GUI thread): the end of a transfer goes to the one
+// that started it, which need not be the newest.
+std::vector<dialog_filetran *> &liveDialogs() {
+    static std::vector<dialog_filetran *> dialogs;
+    return dialogs;
+}
+
+QByteArray nameOf(const char *buf) { return QByteArray(buf, static_cast<int>(qstrnlen(buf, AC_FILE_NAME_LEN))); }
+
+// Tells the dialogs on the GUI thread that a transfer ended.
+void endTransfer(bool fetch, const char *src, const char *dest, bool ok) {
+    onGuiThread([fetch, src = nameOf(src), dest = nameOf(dest), ok] {
+        for (dialog_filetran *d : liveDialogs())
+            if (d->transferEnded(fetch, src, dest, ok)) break;
+    });
+}
+
+// Steps of the progress bar: its value is an int, files are not.
+constexpr int kProgressSteps = 1000;
+constexpr int kProgressTickMs = 100;
+
+// The read position of each open file of this process whose path is one of
+// `paths` (Linux: /proc/self/fd and /proc/self/fdinfo). Files open more than
+// once give their furthest position; without /proc nothing is found.
+QHash<QByteArray, qint64> readPositions(const QSet<QByteArray> &paths) {
+    QHash<QByteArray, qint64> out;
+    if (paths.isEmpty()) return out;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return out;
+    while (dirent *e = ::readdir(dir)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        char target[PATH_MAX];
+        const QByteArray link = QByteArray("/proc/self/fd/") + e->d_name;
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+        if (n <= 0 || n >= static_cast<ssize_t>(sizeof target)) continue;
+        const QByteArray path(target, static_cast<int>(n));
+        if (!paths.contains(path)) continue;
+        // fdinfo begins "pos:\t<offset>\n".
+        const QByteArray info = QByteArray("/proc/self/fdinfo/") + e->d_name;
+        const int fd = ::open(info.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char text[128];
+        ssize_t got;
+        do got = ::read(fd, text, sizeof text - 1);
+        while (got < 0 && errno == EINTR);
+        ::close(fd);
+        if (got <= 0) continue;
+        const QByteArray head = QByteArray(text, static_cast<int>(got)).split('\n').value(0);
+        bool ok = false;
+        const qint64 pos = head.startsWith("pos:") ? head.mid(4).trimmed().toLongLong(&ok) : -1;
+        if (ok && pos >= 0) out[path] = std::max(out.value(path, 0), pos);
+    }
+    ::closedir(dir);
+    return out;
+}
+
+QString bytesText(qint64 bytes) { return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat); }
+
+// Elapsed time as m:ss (h:mm:ss from an hour on).
+QString clockText(qint64 ms) {
+    const qint64 s = ms / 1000;
+    if (s < 3600) return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
 
 dialog_filetran::dialog_filetran(QWidget *parent) : QDialog(parent) {
@@ -70,9 +146,15 @@ dialog_filetran::dialog_filetran(QWidget *parent) : QDialog(parent) {
         const char *name = ac_get_srvm_name_ad != nullptr ? ac_get_srvm_name_ad(i) : nullptr;
         widget.cB_server->insertItem(i, QString::fromUtf8(name), i);
     }
+
+    m_progressTimer.setInterval(kProgressTickMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &dialog_filetran::onProgressTick);
+    liveDialogs().push_back(this);
 }
 
 dialog_filetran::~dialog_filetran() {
+    auto &live = liveDialogs();
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
     if (dlg_filetran == this) dlg_filetran = nullptr;
     delete tbmodel;
 }
@@ -170,6 +252,18 @@ void dialog_filetran::on_pB_fileupload_clicked() {
         req.u_getf_done = _get_handle;
         queued = ac_get_file_ad(srv, &req, 300, &reqctl) == 0;
     }
+    if (queued) {
+        // The listing's size, when it gave one, is what the fetch should reach.
+        Transfer t;
+        t.fetch = true;
+        t.src = name;
+        t.dest = local;
+        t.watched = local + ".part";
+        bool sized = false;
+        const qint64 listed = tbmodel->index(widget.tV_file->currentIndex().row(), 1).data().toString().toLongLong(&sized);
+        t.size = sized && listed > 0 ? listed : -1;
+        startTransfer(std::move(t));
+    }
     box(title, queued ? tr("上载文件成功!") : tr("上载文件失败!"));
 }
 
@@ -187,13 +281,27 @@ void dialog_filetran::on_pB_filedown_clicked() {
     char dest[NAME_BUF];
     AC_REQ_CTRL *reqctl = nullptr;
     bool queued = false;
-    if (toNameBuffer(widget.lE_downfilename->text().toLatin1(), src) &&
-        toNameBuffer(widget.lE_filename->text().toLatin1(), dest) && ac_set_file_ad != nullptr) {
+    // The local path in the file system's encoding (a folder may have a
+    // Chinese name); the device's name as typed.
+    const QString path = widget.lE_downfilename->text();
+    const QByteArray local = QFile::encodeName(path);
+    const QByteArray remote = widget.lE_filename->text().toLatin1();
+    if (toNameBuffer(local, src) && toNameBuffer(remote, dest) && ac_set_file_ad != nullptr) {
         AC_SETF_REQ_INFO req;
         req.src_fname = src;
         req.dest_fname = dest;
         req.u_setf_done = _set_handle;
         queued = ac_set_file_ad(srv, &req, 300, &reqctl) == 0;
+    }
+    if (queued) {
+        const QFileInfo info(path);
+        Transfer t;
+        t.fetch = false;
+        t.src = local;
+        t.dest = remote;
+        t.watched = QFile::encodeName(info.canonicalFilePath());
+        t.size = info.size() > 0 ? info.size() : -1;
+        startTransfer(std::move(t));
     }
     box(tr("下装文件"), queued ? tr("下装文件成功!") : tr("下装文件失败!"));
 }
@@ -214,6 +322,80 @@ void dialog_filetran::on_pB_filedel_clicked() {
         queued = ac_delete_file_ad(srv, &req, 30, &reqctl) == 0;
     }
     if (!queued) box(QStringLiteral("warning"), tr("删除文件失败!"));
+}
+
+// ---- progress of fetches and sends --------------------------------------------------
+
+void dialog_filetran::startTransfer(Transfer transfer) {
+    transfer.clock.start();
+    m_transfers.push_back(std::move(transfer));
+    if (!m_progressTimer.isActive()) m_progressTimer.start();
+    onProgressTick();
+}
+
+void dialog_filetran::onProgressTick() {
+    QSet<QByteArray> sent;
+    for (const Transfer &t : m_transfers)
+        if (!t.fetch) sent.insert(t.watched);
+    const QHash<QByteArray, qint64> positions = readPositions(sent);
+    for (Transfer &t : m_transfers) {
+        // Bytes only grow: a closed file, or a ".part" renamed, keeps its last count.
+        const qint64 now = t.fetch ? QFileInfo(QFile::decodeName(t.watched)).size() : positions.value(t.watched, 0);
+        t.done = std::max(t.done, now);
+    }
+    showProgress();
+}
+
+void dialog_filetran::showProgress() {
+    if (m_transfers.empty()) return;
+    const Transfer &t = m_transfers.front();
+    QProgressBar *bar = widget.prB_transfer;
+    bar->setTextVisible(true);
+    if (t.size > 0 && t.done <= t.size) {
+        bar->setRange(0, kProgressSteps);
+        bar->setValue(static_cast<int>(t.done * kProgressSteps / t.size));
+        bar->setFormat(tr("%p% (%1 / %2)").arg(bytesText(t.done), bytesText(t.size)));
+    } else {
+        // No size, or more than the listing said: it runs, how far is unknown.
+        bar->setRange(0, 0);
+        bar->setFormat(bytesText(t.done));
+    }
+    widget.lb_transfer->setText((t.fetch ? tr("上载 %1") : tr("下装 %1")).arg(clockText(t.clock.elapsed())));
+    QStringList running;
+    for (const Transfer &r : m_transfers)
+        running << (r.fetch ? tr("上载 %1: %2") : tr("下装 %1: %2"))
+                       .arg(devfile::shown(r.fetch ? r.src : r.dest), bytesText(r.done));
+    bar->setToolTip(running.join(QLatin1Char('\n')));
+}
+
+bool dialog_filetran::transferEnded(bool fetch, const QByteArray &src, const QByteArray &dest, bool ok) {
+    auto it = std::find_if(m_transfers.begin(), m_transfers.end(),
+                           [&](const Transfer &t) { return t.fetch == fetch && t.src == src && t.dest == dest; });
+    if (it == m_transfers.end()) return false;
+    Transfer ended = std::move(*it);
+    m_transfers.erase(it);
+    if (!m_transfers.empty()) {
+        onProgressTick();
+        return true;
+    }
+    m_progressTimer.stop();
+    QProgressBar *bar = widget.prB_transfer;
+    if (ok) {
+        // The whole file: a fetch as it now lies in the working directory.
+        if (fetch) ended.done = QFileInfo(QFile::decodeName(ended.dest)).size();
+        else if (ended.size > 0) ended.done = ended.size;
+        bar->setRange(0, kProgressSteps);
+        bar->setValue(kProgressSteps);
+        bar->setFormat(tr("%p% (%1)").arg(bytesText(ended.done)));
+        widget.lb_transfer->setText(fetch ? tr("上载完成") : tr("下装完成"));
+    } else {
+        // Left where it stopped; a bar that showed no end shows none.
+        if (bar->maximum() == 0) bar->setRange(0, kProgressSteps);
+        bar->setFormat(tr("%1 后失败").arg(bytesText(ended.done)));
+        widget.lb_transfer->setText(fetch ? tr("上载失败") : tr("下装失败"));
+    }
+    bar->setToolTip(tr("用时 %1").arg(clockText(ended.clock.elapsed())));
+    return true;
 }
 
 // ---- completion functions (stack threads) ----------------------------------------
@@ -239,11 +421,13 @@ void _getf_handle(AC_REQ_CTRL *req_ctrl) {
 
 void _get_handle(AC_REQ_CTRL *req_ctrl) {
     if (req_ctrl == nullptr) return;
+    endTransfer(true, req_ctrl->u.getfCtrl.src_fname, req_ctrl->u.getfCtrl.dest_fname, req_ctrl->result == 0);
     pane(req_ctrl->result == 0 ? "文件上载成功!!!" : "文件上载失败!!!");
 }
 
 void _set_handle(AC_REQ_CTRL *req_ctrl) {
     if (req_ctrl == nullptr) return;
+    endTransfer(false, req_ctrl->u.setfCtrl.src_fname, req_ctrl->u.setfCtrl.dest_fname, req_ctrl->result == 0);
     if (req_ctrl->result != 0) {
         pane("下装文件失败!!!");
         return;

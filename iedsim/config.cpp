@@ -86,7 +86,7 @@ const char* usageText() {
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
            "              [--file-times millis|fraction|zulu|offset[+-HHMM]|nozone|none] [--gb18030-names]\n"
-           "              [--journal-page N] [--ctl-exec-ms MS]\n"
+           "              [--record-parts cfg,dat,hdr,inf] [--journal-page N] [--ctl-exec-ms MS]\n"
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
            "              [--owner yes|no] [--resv-tms yes|no] [--fixed-report-settings] [--refuse-gi]\n"
            "              [--held LD/LN$FC$RCB ...]\n"
@@ -169,6 +169,12 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
             if (!parseFileTimes(v, cfg.fileTimes)) {
                 why = "option --file-times: '" + v + "' is not millis, fraction, zulu, offset, offset+HHMM, "
                       "offset-HHMM, nozone or none";
+                return false;
+            }
+        }
+        else if (a == "--record-parts") {
+            if (!parseRecordParts(v, cfg.recordParts, why)) {
+                why = "option --record-parts: " + why;
                 return false;
             }
         }

@@ -34,6 +34,7 @@ struct Config {
     uint32_t dirPage = 0;             // most entries per FileDirectory answer (0: as many as fit)
     FileTimes fileTimes;              // how file times are written
     bool gb18030Names = false;        // recordings named in GB18030 (<IED>故障录波_<time>)
+    std::vector<std::string> recordParts = {"cfg", "dat"};   // files of a recording (parseRecordParts)
     uint32_t journalPage = 0;         // most entries per ReadJournal answer (0: as many as fit)
     uint32_t ctlExecMs = 50;          // from a taken Oper to its execution (and command termination)
     bool verbose = false;             // log every request and report

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -257,8 +259,42 @@ bool FileStore::write(const std::string& rel, const std::vector<uint8_t>& data, 
     return true;
 }
 
+bool parseRecordParts(const std::string& text, std::vector<std::string>& parts, std::string& why) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        const std::string part = text.substr(start, comma - start);
+        std::string lower = part;
+        for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        const bool oneCase = part == lower || std::all_of(part.begin(), part.end(), [](char ch) {
+                                 return std::isupper(static_cast<unsigned char>(ch)) != 0;
+                             });
+        if ((lower != "cfg" && lower != "dat" && lower != "hdr" && lower != "inf") || !oneCase) {
+            why = "'" + part + "' is not cfg, dat, hdr or inf (in lower or upper case)";
+            return false;
+        }
+        for (const std::string& had : out) {
+            if (strcasecmp(had.c_str(), part.c_str()) == 0) {
+                why = "'" + part + "' is named twice";
+                return false;
+            }
+        }
+        out.push_back(part);
+        start = comma + 1;
+    }
+    if (std::none_of(out.begin(), out.end(), [](const std::string& p) { return strcasecmp(p.c_str(), "dat") == 0; })) {
+        why = "a recording needs its dat file";
+        return false;
+    }
+    parts = std::move(out);
+    return true;
+}
+
 bool FileStore::addRecording(const std::string& recordDir, const std::string& ied, const std::string& series,
-                             int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why) const {
+                             int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why,
+                             const std::vector<std::string>& parts) const {
     const std::string folder = recordDir.empty() ? std::string() : recordDir + "/";
     // A recording at the same millisecond as an existing one moves on by one.
     std::string base;
@@ -271,7 +307,8 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
                       u.tm_hour, u.tm_min, u.tm_sec, int(epochMs % 1000));
         base = folder + series + "_" + stamp;
         FileEntry fe;
-        if (!stat(base + ".cfg", fe) && !stat(base + ".dat", fe)) break;
+        if (std::none_of(parts.begin(), parts.end(), [&](const std::string& p) { return stat(base + "." + p, fe); }))
+            break;
     }
     const time_t secs = time_t(epochMs / 1000);
     // COMTRADE 1999 times: "dd/mm/yyyy,hh:mm:ss.ssssss"; the first sample is
@@ -310,14 +347,23 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
                       i >= 80 ? 1 : 0);
         dat += line;
     }
-    names = {base + ".cfg", base + ".dat"};
-    const std::string* bodies[2] = {&cfg, &dat};
-    for (int k = 0; k < 2; ++k) {
-        if (!write(names[size_t(k)], std::vector<uint8_t>(bodies[k]->begin(), bodies[k]->end()), why)) return false;
+    // The header and information files are free text (IEEE C37.111-1999
+    // clauses 5 and 8); devices write a line or two about the event.
+    const std::string hdr = "Disturbance recording " + std::to_string(seq) + " of " + ied + ", triggered " +
+                            comtradeTime(epochMs) + " UTC\r\n";
+    const std::string inf = "[Public Record_Information]\r\nSource=" + ied + "\r\nRecord_Information=" +
+                            std::to_string(seq) + "\r\n";
+    names.clear();
+    for (const std::string& part : parts) {
+        const char kind = char(std::tolower(static_cast<unsigned char>(part[0])));
+        const std::string& body = kind == 'c' ? cfg : kind == 'd' ? dat : kind == 'h' ? hdr : inf;
+        const std::string name = base + "." + part;
+        if (!write(name, std::vector<uint8_t>(body.begin(), body.end()), why)) return false;
         timespec times[2];
         times[0].tv_sec = times[1].tv_sec = secs;
         times[0].tv_nsec = times[1].tv_nsec = long(epochMs % 1000) * 1000000L;
-        ::utimensat(AT_FDCWD, fullPath(names[size_t(k)]).c_str(), times, 0);
+        ::utimensat(AT_FDCWD, fullPath(name).c_str(), times, 0);
+        names.push_back(name);
     }
     return true;
 }

@@ -6,9 +6,9 @@
 // names over kMaxFileName bytes are refused (filename-syntax-error).
 //
 // Recordings: <record dir>/<IED>_<yyyymmddhhmmssmmm>.cfg and .dat (COMTRADE
-// 1999, ASCII). The part before the last "_" names the series (the IED), the
-// part after it is the trigger time (UTC); the files' modification time is
-// the trigger time too.
+// 1999, ASCII), and the .hdr / .inf texts when asked for. The part before the
+// last "_" names the series (the IED), the part after it is the trigger time
+// (UTC); the files' modification time is the trigger time too.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,11 @@ std::optional<std::string> fileTimeText(const FileEntry& e, const FileTimes& how
 // with GB18030 names are <IED>故障录波_<time>.cfg|.dat.
 constexpr const char* kGb18030RecordingTag = "\xB9\xCA\xD5\xCF\xC2\xBC\xB2\xA8";
 
+// The files a recording is made of, from a list such as "cfg,dat,hdr": each
+// of cfg, dat, hdr, inf at most once, in lower or upper case (the extension
+// is written as given), dat among them. False with a reason otherwise.
+bool parseRecordParts(const std::string& text, std::vector<std::string>& parts, std::string& why);
+
 class FileStore {
 public:
     // `root` must exist or be creatable.
@@ -76,10 +81,14 @@ public:
     // Writes a whole file (creating folders); false with a reason.
     bool write(const std::string& rel, const std::vector<uint8_t>& data, std::string& why) const;
 
-    // Writes a COMTRADE .cfg/.dat pair triggered at `epochMs` and named
-    // <series>_<time>; returns both relative names. `seq` varies the waveform.
+    // Writes a COMTRADE recording triggered at `epochMs` and named
+    // <series>_<time>.<part>, one file per entry of `parts` (extensions as
+    // given: cfg, dat, hdr, inf in either case; see parseRecordParts);
+    // returns the relative names in the order of `parts`. `seq` varies the
+    // waveform.
     bool addRecording(const std::string& recordDir, const std::string& ied, const std::string& series,
-                      int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why) const;
+                      int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why,
+                      const std::vector<std::string>& parts = {"cfg", "dat"}) const;
 
 private:
     std::string root_;

@@ -299,10 +299,14 @@ void Server::record() {
     std::string why;
     const std::string series = cfg_.gb18030Names ? cfg_.ied + kGb18030RecordingTag : cfg_.ied;
     if (store_.addRecording(cfg_.recordDir, cfg_.ied, series, int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000,
-                            ++recordings_, names, why))
-        log_.line("recording " + names[0] + " and " + names[1] + " written");
-    else
+                            ++recordings_, names, why, cfg_.recordParts)) {
+        std::string list;
+        for (const std::string& n : names) list += (list.empty() ? "" : " ") + n;
+        log_.line("recording " + list + " written");
+        lastRecording_ = names;
+    } else {
         log_.line("recording failed: " + why);
+    }
 }
 
 // ---- the loop -------------------------------------------------------------------
@@ -1340,11 +1344,12 @@ std::string Server::command(const std::string& line) {
     }
     if (cmd == "record") {
         const uint64_t before = recordings_;
+        lastRecording_.clear();
         record();
-        if (recordings_ == before) return "ERR recording failed";
-        std::vector<FileEntry> all;
-        store_.list(cfg_.recordDir, all);
-        return all.size() >= 2 ? "OK " + all[all.size() - 2].name + " " + all.back().name : "OK";
+        if (recordings_ == before || lastRecording_.empty()) return "ERR recording failed";
+        std::string answer = "OK";
+        for (const std::string& n : lastRecording_) answer += " " + n;
+        return answer;
     }
     if (cmd == "drop" || cmd == "refuse" || cmd == "accept" || cmd == "conns") {
         std::string name;

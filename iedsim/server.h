@@ -134,6 +134,7 @@ private:
     std::vector<std::unique_ptr<Ctl>> ctls_;
     int nextConnId_ = 1;
     uint64_t recordings_ = 0;
+    std::vector<std::string> lastRecording_;   // names written by the latest record()
     int64_t nextSim_ = 0, nextRecord_ = 0;
 };
 

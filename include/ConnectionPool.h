@@ -48,6 +48,10 @@ public:
     static QString getcomtradftppsw();
     static QString getcomtradfilepath();
     static int getcomtradftpport();
+    // comtradcompanions: 0 when the recorder collection leaves the companion
+    // files (.cfg, .hdr, .inf) of the data files on the devices; 1 (also
+    // when the key is absent or empty) when it fetches and uploads them.
+    static int getcomtradcompanions();
     static int gettempmeasureinterval();
     static int getsf6interval();
     static int getpdinterval();
@@ -93,6 +97,7 @@ private:
     QString comtradftppsw;
     QString comtradfilepath;
     int comtradftpport;
+    int comtradcompanions;
     int tempmeasureinterval;
     int sf6interval;
     int pdinterval;

@@ -75,6 +75,15 @@ public:
     // the device's bytes; the local name is their UTF-8 or GB18030 reading
     // when that is a safe file name (devfile::localName), else the file is
     // left on the device with one log line.
+    // A recording's companion files (same base name, .cfg, .hdr, .inf in the
+    // case the device lists them) are fetched once its data file is, kept
+    // and uploaded beside it; they get no comtradrd row and never hold a
+    // series back. A companion whose fetch failed is asked again at the next
+    // collection while the device lists it; a data file fetched without a
+    // configuration file in its listing has that file fetched once the
+    // device lists it (with companions then listed that were not fetched).
+    // Both are kept in kCompanionFile across restarts. The syscfg.ini key
+    // comtradcompanions = 0 switches companions off.
 
     // Newest recorded time per server and series from comtradrd (at start).
     // Merges into what is remembered already; never moves a time back.
@@ -101,8 +110,12 @@ public:
     // Fetched files not yet confirmed by the FTP server are kept in this file
     // of the working directory, so that a restart uploads them too.
     static constexpr const char *kUploadQueueFile = "ftpqueue.lst";
-    // Takes the files of the upload queue file back into the queue (worker
-    // start); entries whose file is gone or malformed are left out.
+    // Companion fetches still due (failed ones, and configuration files not
+    // listed yet) are kept in this file of the working directory.
+    static constexpr const char *kCompanionFile = "companions.lst";
+    // Takes the files of the upload queue file back into the queue, and the
+    // companion fetches of kCompanionFile (worker start); entries whose file
+    // is gone or malformed are left out.
     void loadUploadQueue();
 
     // A fetch asked for by FileListParse ended (stack completion thread).
@@ -154,6 +167,7 @@ public:
     QStringList downfilelst;
     QStringList srvdownstatelst;
     QString comtradfilepath;
+    std::atomic<bool> comtradcompanions{true};  // fetch and upload companion files (syscfg.ini)
     int tempmeasureinterval = 0;
     int sf6interval = 0;
     int pdinterval = 0;
@@ -215,6 +229,18 @@ private:
         State state = Fetching;
         bool recorded = false;  // comtradrd has its row
         bool seen = true;       // in the server's latest listing
+        bool companion = false;  // a companion file: no row, no series
+        // Data file being fetched: the companions listed with it (listed
+        // name, time), asked for once it is here.
+        std::vector<std::pair<QByteArray, qint64>> companions;
+    };
+    // A data file fetched while its listing held no configuration file.
+    struct Wanted {
+        int srv = 0;
+        QByteArray listed;    // the data file as the device listed it
+        QString local;
+        qint64 time = 0;
+        QSet<QByteArray> asked;  // companions asked for already (listed names)
     };
     // A fetched file whose comtradrd row is due.
     struct RowToWrite {
@@ -230,6 +256,7 @@ private:
         QString prefix;
         qint64 time;  // 0: listed without a time
         QString key;  // of m_files
+        QByteArray base;  // the name in its folder without its extension
     };
     enum class Choice { Skip, Fetch, AskDatabase };
     // What a listing's file needs. `found`: the names comtradrd has for the
@@ -252,8 +279,14 @@ private:
     // is kept for the next call.
     void writeRows(std::vector<RowToWrite> rows);
     // Rewrites the upload queue file from the files fetched and not yet on
-    // the FTP server. filelst_mutex held.
+    // the FTP server, and kCompanionFile. filelst_mutex held.
     void saveUploadQueueLocked();
+    // Queues companion `listed` of server `srv` for a fetch (state Fetching),
+    // or for the next collection when another server's file of that local
+    // name waits for the FTP server. False when nothing is to be asked now.
+    // filelst_mutex held.
+    bool queueCompanionLocked(int srv, const QByteArray &listed, qint64 time);
+    void loadCompanions();
     bool sleepMs(int ms);
 
     std::map<QString, RecorderFile> m_files;       // by server "," listed name; filelst_mutex
@@ -263,6 +296,7 @@ private:
     // once); both only as long as the device lists them. filelst_mutex
     QHash<int, QSet<QByteArray>> m_done;
     QHash<int, QSet<QByteArray>> m_refused;
+    QHash<QString, Wanted> m_wanted;  // by server "," listed data name; filelst_mutex
     std::vector<RowToWrite> m_unwritten;  // rows the database refused; filelst_mutex
     std::atomic<int> m_listing_pause_ms{2000};
     std::atomic<int> m_upload_pause_ms{5000};

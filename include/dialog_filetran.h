@@ -3,12 +3,24 @@
 // A new dialog is made each time the menu action fires; dlg_filetran points to
 // the newest. The completion functions below run on a stack thread: they copy
 // what they need and let the GUI thread work on the dialog dlg_filetran points
-// to when the work arrives there.
+// to when the work arrives there (the end of a fetch or send goes to the
+// dialog that started it).
+//
+// Fetches and sends show their progress below the table. The stack tells
+// nothing while a transfer runs, so the dialog watches the files: a fetch by
+// the size of the ".part" file the stack writes against the size the listing
+// gave, a send by the position in the local file the stack has read for the
+// device (the process's open files, /proc/self/fdinfo) against its size.
+// Where neither can be seen the bar only shows that the transfer runs.
 #pragma once
 
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QStandardItemModel>
+#include <QTimer>
+
+#include <vector>
 
 #include "ui_dialog_filetran.h"
 #include "zorvan/zorvan_api.h"
@@ -22,6 +34,10 @@ public:
 
     // Fills the table from a directory result (GUI thread).
     void OnGetFileListParse(AC_GETFAV_REQ_CTRL *result);
+    // A fetch (`fetch`) or send of the request names `src` and `dest` ended
+    // (GUI thread): its progress ends, at the end when `ok`. False when this
+    // dialog did not start it.
+    bool transferEnded(bool fetch, const QByteArray &src, const QByteArray &dest, bool ok);
     // Lists the directory again, as the get-file-list button does.
     void OnFreshfiledirectory();
 
@@ -51,6 +67,25 @@ private slots:
     void on_pB_filedown_clicked();
 
 private:
+    // One fetch or send under way.
+    struct Transfer {
+        bool fetch = true;
+        QByteArray src, dest;  // as handed to the stack
+        // Fetch: the ".part" file the stack writes. Send: the local file's
+        // canonical path, as /proc/self/fd names it.
+        QByteArray watched;
+        qint64 size = -1;  // bytes expected; -1 unknown
+        qint64 done = 0;   // bytes seen moved
+        QElapsedTimer clock;
+    };
+    void startTransfer(Transfer transfer);
+    // Looks at the watched files and shows the oldest transfer.
+    void onProgressTick();
+    void showProgress();
+
+    std::vector<Transfer> m_transfers;  // under way, oldest first
+    QTimer m_progressTimer;             // runs while m_transfers has any
+
     // The listed name of the current row; false after the box when there is none.
     bool selectedName(const QString &title, const char *no_row, const QString &empty_title, const char *empty,
                       QByteArray *name);

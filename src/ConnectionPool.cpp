@@ -88,6 +88,16 @@ ConnectionPool::ConnectionPool()
     comtradftppsw = readText(settings, "mysqlcfg/comtradftppsw");
     comtradfilepath = readText(settings, "mysqlcfg/comtradfilepath");
     comtradftpport = readNumber(settings, "mysqlcfg/comtradftpport");
+    // Absent from the files of stations older than the companions: they are
+    // collected unless switched off.
+    const QString companions = readText(settings, "mysqlcfg/comtradcompanions").trimmed();
+    bool companionsOk = false;
+    comtradcompanions = companions.isEmpty() ? 1 : companions.toInt(&companionsOk, 10);
+    if (!companions.isEmpty() && !companionsOk) {
+        qWarning("syscfg.ini: comtradcompanions=%s is not a number, companion files are collected",
+                 companions.toUtf8().constData());
+        comtradcompanions = 1;
+    }
     tempmeasureinterval = readNumber(settings, "mysqlcfg/tempmeasureinterval");
     sf6interval = readNumber(settings, "mysqlcfg/sf6interval");
     pdinterval = readNumber(settings, "mysqlcfg/pdinterval");
@@ -252,6 +262,7 @@ QString ConnectionPool::getcomtradftpuid() { return getInstance().comtradftpuid;
 QString ConnectionPool::getcomtradftppsw() { return getInstance().comtradftppsw; }
 QString ConnectionPool::getcomtradfilepath() { return getInstance().comtradfilepath; }
 int ConnectionPool::getcomtradftpport() { return getInstance().comtradftpport; }
+int ConnectionPool::getcomtradcompanions() { return getInstance().comtradcompanions; }
 int ConnectionPool::gettempmeasureinterval() { return getInstance().tempmeasureinterval; }
 int ConnectionPool::getsf6interval() { return getInstance().sf6interval; }
 int ConnectionPool::getpdinterval() { return getInstance().pdinterval; }

@@ -175,6 +175,7 @@ void DataDeal::loadSettings() {
     dlginterval = ConnectionPool::getdlginterval();
     jdwinterval = ConnectionPool::getjdwinterval();
     comtradfilepath = ConnectionPool::getcomtradfilepath();
+    comtradcompanions = ConnectionPool::getcomtradcompanions() != 0;
 }
 
 bool DataDeal::collectionDue(const QDateTime &now) const {

@@ -1,6 +1,7 @@
 // Recorder files: the archiving worker's collection of COMTRADE data files
-// from the IEDs into the working directory, their rows in comtradrd, and
-// their upload to the central FTP server.
+// and their companion files from the IEDs into the working directory, the
+// data files' rows in comtradrd, and the upload of both to the central FTP
+// server.
 //
 // Three threads meet here: the worker asks for listings and hands fetched
 // files to the FTP transfer; the stack's completion thread selects the files
@@ -15,6 +16,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -30,6 +32,14 @@ constexpr int kNameBuffer = AC_FILE_NAME_LEN;  // 256 bytes with the terminator
 // Files handed to the FTP transfer in one pass (with the pause after each):
 // a long queue does not hold the values' archiving back for long.
 constexpr int kMaxUploadsPerPass = 10;
+// Companion files handed over in one pass, without the pause: they are small
+// and follow their data file.
+constexpr int kMaxCompanionUploadsPerPass = 30;
+// Recordings remembered as waiting for their configuration file: one device
+// that never writes one does not grow the list for ever.
+constexpr int kMaxWanted = 10000;
+// Lines of the upload queue and companion files taken at start.
+constexpr int kMaxQueueEntries = 100000;
 const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
 
 const char kInsertFile[] =
@@ -74,6 +84,48 @@ QByteArray nameInDirectory(const QByteArray &listed, QByteArray dir) {
 }
 
 bool isDataFile(const QByteArray &name) { return name.endsWith(".dat") || name.endsWith(".DAT"); }
+
+// A recording's companion files beside its data file: the configuration
+// (.cfg), header (.hdr) and information (.inf) files, the extension in
+// whatever case the device writes it.
+bool isCompanionFile(const QByteArray &name) {
+    if (name.size() < 5) return false;
+    const QByteArray ext = name.right(4).toLower();
+    return ext == ".cfg" || ext == ".hdr" || ext == ".inf";
+}
+bool isConfigFile(const QByteArray &name) { return name.size() >= 5 && name.right(4).toLower() == ".cfg"; }
+
+// The name without its extension of four bytes (".dat", ".cfg", ...). The
+// bytes compare as they are: "." is no byte of a multi-byte character in
+// UTF-8 or GB18030, so an extension never splits one.
+QByteArray recordingBase(const QByteArray &bare) { return bare.left(bare.size() - 4); }
+
+// Series of a local name: up to its last "_" (all of it without one).
+QString seriesOf(const QString &local) {
+    const int cut = local.lastIndexOf(QLatin1Char('_'));
+    return cut < 0 ? local : local.left(cut);
+}
+
+QString fileKey(int srv, const QByteArray &listed) {
+    return QString::number(srv) + QLatin1Char(',') + QString::fromLatin1(listed);
+}
+
+// A listed name kept in kCompanionFile as hex: the device's bytes exactly.
+bool fromHexName(const QByteArray &hex, QByteArray *name) {
+    if (hex.isEmpty() || hex.size() % 2 != 0 || hex.size() >= 2 * kNameBuffer) return false;
+    for (const char c : hex)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    *name = QByteArray::fromHex(hex);
+    return !name->contains('\0');
+}
+
+// A companion file of one listing.
+struct ListedCompanion {
+    QByteArray listed;
+    QByteArray base;
+    qint64 time;
+    QString key;
+};
 
 bool asciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
@@ -252,7 +304,10 @@ bool DataDeal::fetchedAlready(int srv, const QStringList &names, QSet<QString> *
 void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
     if (getfav == nullptr) return;
     const int count = getfav->file_attrs != nullptr ? std::max(0, static_cast<int>(getfav->file_num)) : 0;
+    const bool with_companions = comtradcompanions;
     std::vector<ListedFile> listing;
+    std::vector<ListedCompanion> companions;
+    QSet<QByteArray> listed_now;  // data files
     QStringList ask;
     std::vector<RowToWrite> rows;
     {
@@ -262,15 +317,16 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             if (file.srv == srv_id) file.seen = false;
 
         const QByteArray dir = remotefilepath.toLatin1();
-        QSet<QByteArray> listed_now;
         QSet<QByteArray> &refused = m_refused[srv_id];
         QSet<QByteArray> refused_now;
         for (int i = 0; i < count; ++i) {
             const AC_FILE_ATTR &attr = getfav->file_attrs[i];
             const QByteArray listed(attr.file_name, static_cast<int>(qstrnlen(attr.file_name, sizeof attr.file_name)));
             const QByteArray bare = nameInDirectory(listed, dir);
-            if (bare.isEmpty() || !isDataFile(bare)) continue;
-            listed_now.insert(listed);
+            if (bare.isEmpty()) continue;
+            const bool companion = with_companions && isCompanionFile(bare);
+            if (!companion && !isDataFile(bare)) continue;
+            if (!companion) listed_now.insert(listed);
             QString why;
             const QString local = devfile::localName(bare, &why);
             if (local.isEmpty()) {
@@ -280,10 +336,12 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
                 refused_now.insert(listed);
                 continue;
             }
-            const int cut = local.lastIndexOf(QLatin1Char('_'));
-            const QString key = QString::number(srv_id) + QLatin1Char(',') + QString::fromLatin1(listed);
-            listing.push_back(ListedFile{listed, local, cut < 0 ? local : local.left(cut),
-                                         static_cast<qint64>(attr.last_modified.secs), key});
+            const QString key = fileKey(srv_id, listed);
+            const qint64 time = attr.last_modified.secs;
+            if (companion)
+                companions.push_back(ListedCompanion{listed, recordingBase(bare), time, key});
+            else
+                listing.push_back(ListedFile{listed, local, seriesOf(local), time, key, recordingBase(bare)});
         }
         refused = refused_now;
         // What the device no longer lists will not be listed again.
@@ -298,6 +356,10 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             if (it != m_files.end()) it->second.seen = true;
             if (chooseLocked(srv_id, file, nullptr, false) == Choice::AskDatabase) ask << file.local;
         }
+        for (const ListedCompanion &c : companions) {
+            auto it = m_files.find(c.key);
+            if (it != m_files.end()) it->second.seen = true;
+        }
     }
 
     // Fetched already? comtradrd knows, across restarts.
@@ -308,8 +370,15 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
                            << "without a time of their own wait for the next collection";
 
     std::vector<QByteArray> to_fetch;
+    bool companions_changed = false;
     {
         QMutexLocker lock(&filelst_mutex);
+        // A data file's companions are the listed ones of its base name.
+        QHash<QByteArray, std::vector<std::pair<QByteArray, qint64>>> companions_of;
+        for (const ListedCompanion &c : companions) companions_of[c.base].push_back({c.listed, c.time});
+        QHash<QByteArray, QString> data_key;  // by base name
+        for (const ListedFile &file : listing) data_key.insert(file.base, file.key);
+
         for (const ListedFile &file : listing) {
             if (chooseLocked(srv_id, file, &found, asked_ok) != Choice::Fetch) continue;
             // Two servers with one file name would share the local file:
@@ -319,11 +388,46 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             });
             if (clash) continue;
 
-            m_files[file.key] =
-                RecorderFile{srv_id, file.listed, file.local, file.prefix, file.time, RecorderFile::Fetching, false, true};
+            m_files[file.key] = RecorderFile{srv_id,      file.listed, file.local,
+                                             file.prefix, file.time,   RecorderFile::Fetching,
+                                             false,       true,        false,
+                                             companions_of.value(file.base)};
             const QString queued = QString::number(srv_id) + QLatin1Char(',') + file.local;
             if (!downfilelst.contains(queued)) downfilelst.append(queued);
             to_fetch.push_back(file.listed);
+        }
+
+        // Companions asked again: those whose fetch failed, and those of a
+        // recording that was collected while its configuration file was
+        // not listed (the ones not asked for with it).
+        for (const ListedCompanion &c : companions) {
+            auto it = m_files.find(c.key);
+            bool due = it != m_files.end() && it->second.companion && it->second.state == RecorderFile::FetchFailed;
+            if (it == m_files.end()) {
+                auto wanted = m_wanted.find(data_key.value(c.base));
+                if (wanted != m_wanted.end() && !wanted->asked.contains(c.listed)) {
+                    wanted->asked.insert(c.listed);
+                    companions_changed = true;
+                    due = true;
+                }
+            }
+            if (due && queueCompanionLocked(srv_id, c.listed, c.time)) to_fetch.push_back(c.listed);
+        }
+        for (auto it = m_wanted.begin(); it != m_wanted.end();) {
+            if (it->srv != srv_id) {
+                ++it;
+                continue;
+            }
+            const bool config = std::any_of(it->asked.begin(), it->asked.end(), isConfigFile);
+            if (!config && !listed_now.contains(it->listed))
+                qDebug().noquote() << "configuration file of recorder file" << it->local
+                                   << "never listed, given up: the device no longer lists the data file";
+            if (config || !listed_now.contains(it->listed) || !with_companions) {
+                it = m_wanted.erase(it);
+                companions_changed = true;
+            } else {
+                ++it;
+            }
         }
 
         // A file whose fetch failed and that the device no longer lists
@@ -332,15 +436,21 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
         for (auto it = m_files.begin(); it != m_files.end();) {
             RecorderFile &file = it->second;
             if (file.srv == srv_id && !file.seen && file.state == RecorderFile::FetchFailed) {
-                qDebug().noquote() << "recorder file no longer on the device, given up:" << file.local;
+                if (file.companion) {
+                    qDebug().noquote() << "recorder companion file no longer on the device, given up:" << file.local;
+                    companions_changed = true;
+                } else {
+                    qDebug().noquote() << "recorder file no longer on the device, given up:" << file.local;
+                    series.insert(file.prefix);
+                }
                 downfilelst.removeAll(QString::number(srv_id) + QLatin1Char(',') + file.local);
-                series.insert(file.prefix);
                 it = m_files.erase(it);
             } else {
                 ++it;
             }
         }
         for (const QString &prefix : series) advanceSeriesLocked(srv_id, prefix, &rows);
+        if (companions_changed) saveUploadQueueLocked();
     }
     writeRows(rows);
 
@@ -375,21 +485,77 @@ bool DataDeal::fileupload(int srv_id, QString /*localfilepath*/, char *filename)
 
 void DataDeal::fileFetched(int srv_id, const QByteArray &listed_name, bool ok) {
     std::vector<RowToWrite> rows;
+    std::vector<QByteArray> companions_now;
     {
         QMutexLocker lock(&filelst_mutex);
         setServerStateLocked(srv_id, ok);
-        auto it = m_files.find(QString::number(srv_id) + QLatin1Char(',') + QString::fromLatin1(listed_name));
+        const QString key = fileKey(srv_id, listed_name);
+        auto it = m_files.find(key);
         if (it == m_files.end() || it->second.state != RecorderFile::Fetching) return;
-        it->second.state = ok ? RecorderFile::Fetched : RecorderFile::FetchFailed;
-        if (!ok) qDebug().noquote() << "recorder file not fetched, asked again at the next collection:" << it->second.local;
-        advanceSeriesLocked(srv_id, it->second.prefix, &rows);
+        RecorderFile &file = it->second;
+        file.state = ok ? RecorderFile::Fetched : RecorderFile::FetchFailed;
+        if (file.companion) {
+            if (!ok)
+                qDebug().noquote() << "recorder companion file not fetched, asked again at the next collection:"
+                                   << file.local;
+            saveUploadQueueLocked();
+            return;
+        }
+        if (!ok) qDebug().noquote() << "recorder file not fetched, asked again at the next collection:" << file.local;
+        // The recording is here: its companions follow.
+        if (ok && comtradcompanions) {
+            bool config = false;
+            for (const auto &[listed, time] : file.companions) {
+                config = config || isConfigFile(listed);
+                auto known = m_files.find(fileKey(srv_id, listed));
+                if (known != m_files.end() && known->second.state != RecorderFile::FetchFailed) continue;
+                if (queueCompanionLocked(srv_id, listed, time)) companions_now.push_back(listed);
+            }
+            m_wanted.remove(key);
+            if (!config && !file.listed.isEmpty()) {
+                if (m_wanted.size() < kMaxWanted) {
+                    Wanted wanted{srv_id, file.listed, file.local, file.time, {}};
+                    for (const auto &[listed, time] : file.companions) wanted.asked.insert(listed);
+                    m_wanted.insert(key, wanted);
+                    qDebug().noquote() << "configuration file of recorder file" << file.local
+                                       << "not listed, fetched once the device lists it";
+                } else {
+                    qDebug().noquote() << "configuration file of recorder file" << file.local << "not listed and not"
+                                       << "waited for (" << kMaxWanted << "recordings wait already)";
+                }
+            }
+        }
+        file.companions.clear();
+        advanceSeriesLocked(srv_id, file.prefix, &rows);
         if (ok) saveUploadQueueLocked();
     }
     writeRows(rows);
+    for (QByteArray &listed : companions_now)
+        if (!fileupload(srv_id, localfilepath, listed.data())) fileFetched(srv_id, listed, false);
+}
+
+bool DataDeal::queueCompanionLocked(int srv, const QByteArray &listed, qint64 time) {
+    const QString local = devfile::localName(listed, nullptr);
+    if (local.isEmpty()) return false;
+    const QString key = fileKey(srv, listed);
+    // The same file waiting for the FTP server already (from the queue file
+    // of the last run) is not asked again; another server's file of that
+    // name makes this one wait for a later collection.
+    bool later = false;
+    for (const auto &[k, f] : m_files) {
+        if (k == key || f.local != local || f.state == RecorderFile::Uploaded) continue;
+        if (f.srv == srv) return false;
+        later = true;
+    }
+    m_files[key] = RecorderFile{srv, listed, local, seriesOf(local), time,
+                                later ? RecorderFile::FetchFailed : RecorderFile::Fetching, true, true, true, {}};
+    const QString queued = QString::number(srv) + QLatin1Char(',') + local;
+    if (!downfilelst.contains(queued)) downfilelst.append(queued);
+    return !later;
 }
 
 void DataDeal::advanceSeriesLocked(int srv, QString prefix, std::vector<RowToWrite> *rows) {
-    auto inSeries = [&](const RecorderFile &f) { return f.srv == srv && f.prefix == prefix; };
+    auto inSeries = [&](const RecorderFile &f) { return f.srv == srv && f.prefix == prefix && !f.companion; };
     auto missing = [](const RecorderFile &f) {
         return f.state == RecorderFile::Fetching || f.state == RecorderFile::FetchFailed;
     };
@@ -484,9 +650,12 @@ void DataDeal::PutFileToFtp() {
     if (w == nullptr) return;
     // After a failed upload one file probes the server; the others follow
     // once it is back, instead of each failing in turn with its pause.
-    int allowed = m_upload_failed.exchange(false) ? 1 : kMaxUploadsPerPass;
-    for (; allowed > 0; --allowed) {
+    const bool probe = m_upload_failed.exchange(false);
+    int data_left = probe ? 1 : kMaxUploadsPerPass;
+    int companions_left = probe ? 1 : kMaxCompanionUploadsPerPass;
+    while (data_left > 0) {
         QString local;
+        bool companion = false;
         {
             QMutexLocker lock(&filelst_mutex);
             // The oldest queued file that is fetched and not under way.
@@ -498,14 +667,21 @@ void DataDeal::PutFileToFtp() {
                     return kv.second.srv == srv && kv.second.local == name;
                 });
                 if (it == m_files.end() || it->second.state != RecorderFile::Fetched) continue;
+                if (it->second.companion && companions_left == 0) continue;
                 it->second.state = RecorderFile::Uploading;
                 local = name;
+                companion = it->second.companion;
                 break;
             }
         }
         if (local.isEmpty()) return;
         w->ftp_filetran(local, comtradfilepath + local, 1);
-        if (!sleepMs(m_upload_pause_ms)) return;
+        if (!probe && companion) {
+            --companions_left;
+            continue;
+        }
+        --data_left;
+        if (!sleepMs(m_upload_pause_ms) || probe) return;
     }
 }
 
@@ -528,8 +704,10 @@ void DataDeal::fileUploaded(const QString &local, const QString &remote, bool ok
         }
         file.state = RecorderFile::Uploaded;
         downfilelst.removeAll(QString::number(file.srv) + QLatin1Char(',') + local);
-        // Forgets the file once its series' time is past it.
-        advanceSeriesLocked(file.srv, file.prefix, &rows);
+        if (file.companion)
+            m_files.erase(it);  // nothing waits for it
+        else
+            advanceSeriesLocked(file.srv, file.prefix, &rows);  // forgets the file once its series' time is past it
         saveUploadQueueLocked();
     }
     writeRows(rows);
@@ -539,24 +717,51 @@ void DataDeal::saveUploadQueueLocked() {
     // One line a file: server, seconds, name (the name last, as it may hold
     // ",").
     QSaveFile out(QString::fromLatin1(kUploadQueueFile));
-    if (!out.open(QIODevice::WriteOnly)) return;
-    for (const auto &[key, f] : m_files) {
-        if (f.state != RecorderFile::Fetched && f.state != RecorderFile::Uploading) continue;
-        out.write((QString::number(f.srv) + QLatin1Char(',') + QString::number(f.time) + QLatin1Char(',') + f.local +
-                   QLatin1Char('\n'))
-                      .toUtf8());
+    if (out.open(QIODevice::WriteOnly)) {
+        for (const auto &[key, f] : m_files) {
+            if (f.state != RecorderFile::Fetched && f.state != RecorderFile::Uploading) continue;
+            out.write((QString::number(f.srv) + QLatin1Char(',') + QString::number(f.time) + QLatin1Char(',') +
+                       f.local + QLatin1Char('\n'))
+                          .toUtf8());
+        }
+        if (!out.commit()) qDebug().noquote() << "upload queue not saved:" << out.errorString();
     }
-    if (!out.commit()) qDebug().noquote() << "upload queue not saved:" << out.errorString();
+
+    // Companion fetches still due: "fetch,server,seconds,name" for a
+    // companion asked for or to be asked again, "want,server,seconds,name
+    // [,name...]" for a data file whose configuration file was not listed,
+    // with the companions asked for already. Names are the listed bytes in
+    // hex.
+    QByteArray due;
+    for (const auto &[key, f] : m_files) {
+        if (!f.companion || (f.state != RecorderFile::Fetching && f.state != RecorderFile::FetchFailed)) continue;
+        due += "fetch," + QByteArray::number(f.srv) + ',' + QByteArray::number(f.time) + ',' + f.listed.toHex() + '\n';
+    }
+    for (const Wanted &wanted : m_wanted) {
+        due += "want," + QByteArray::number(wanted.srv) + ',' + QByteArray::number(wanted.time) + ',' +
+               wanted.listed.toHex();
+        for (const QByteArray &asked : wanted.asked) due += ',' + asked.toHex();
+        due += '\n';
+    }
+    const QString name = QString::fromLatin1(kCompanionFile);
+    if (due.isEmpty() && !QFile::exists(name)) return;
+    QSaveFile companions(name);
+    if (!companions.open(QIODevice::WriteOnly)) {
+        qDebug().noquote() << "companion fetches not saved:" << companions.errorString();
+        return;
+    }
+    companions.write(due);
+    if (!companions.commit()) qDebug().noquote() << "companion fetches not saved:" << companions.errorString();
 }
 
 void DataDeal::loadUploadQueue() {
+    loadCompanions();
     QFile in(QString::fromLatin1(kUploadQueueFile));
     if (!in.open(QIODevice::ReadOnly)) return;
     constexpr int kMaxLine = 1024;
-    constexpr int kMaxEntries = 100000;
     int taken = 0;
     QMutexLocker lock(&filelst_mutex);
-    while (!in.atEnd() && taken < kMaxEntries) {
+    while (!in.atEnd() && taken < kMaxQueueEntries) {
         const QString line = QString::fromUtf8(in.readLine(kMaxLine)).trimmed();
         const QStringList f = line.split(QLatin1Char(','));
         if (f.size() < 3) continue;
@@ -565,19 +770,58 @@ void DataDeal::loadUploadQueue() {
         const int srv = f[0].toInt(&srv_ok);
         const qint64 time = f[1].toLongLong(&time_ok);
         const QString local = f.mid(2).join(QLatin1Char(','));
-        const int cut = local.lastIndexOf(QLatin1Char('_'));
-        const QString prefix = cut < 0 ? local : local.left(cut);
-        // Only a plain data file name of the working directory.
+        const QString prefix = seriesOf(local);
+        const bool companion = isCompanionFile(local.toUtf8());
+        // Only a plain data or companion file name of the working directory.
         if (!srv_ok || srv < 0 || !time_ok || local.contains(QLatin1Char('/')) || local.startsWith(QLatin1Char('.')) ||
-            !isDataFile(local.toUtf8()) || !QFile::exists(local))
+            !(companion || isDataFile(local.toUtf8())) || !QFile::exists(local))
             continue;
         const QString key = QString::number(srv) + QLatin1String(",\n") + local;  // not a listed name
-        m_files[key] = RecorderFile{srv, QByteArray(), local, prefix, time, RecorderFile::Fetched, true, true};
+        m_files[key] = RecorderFile{srv, QByteArray(), local, prefix, time, RecorderFile::Fetched, true, true, companion, {}};
         const QString queued = QString::number(srv) + QLatin1Char(',') + local;
         if (!downfilelst.contains(queued)) downfilelst.append(queued);
         ++taken;
     }
     if (taken > 0) qDebug().noquote() << taken << "recorder files from the last run wait for the FTP server";
+}
+
+void DataDeal::loadCompanions() {
+    if (!comtradcompanions) return;
+    QFile in(QString::fromLatin1(kCompanionFile));
+    if (!in.open(QIODevice::ReadOnly)) return;
+    // A want line holds a few names of at most 255 bytes, twice as many hex digits.
+    constexpr int kMaxLine = 16 * 1024;
+    int taken = 0;
+    QMutexLocker lock(&filelst_mutex);
+    while (!in.atEnd() && taken < kMaxQueueEntries) {
+        const QList<QByteArray> f = in.readLine(kMaxLine).trimmed().split(',');
+        if (f.size() < 4) continue;
+        bool srv_ok = false;
+        bool time_ok = false;
+        const int srv = f[1].toInt(&srv_ok);
+        const qint64 time = f[2].toLongLong(&time_ok);
+        QByteArray listed;
+        if (!srv_ok || srv < 0 || !time_ok || !fromHexName(f[3], &listed)) continue;
+        const QString local = devfile::localName(listed, nullptr);
+        if (local.isEmpty()) continue;
+        const QString key = fileKey(srv, listed);
+        if (f[0] == "fetch" && f.size() == 4 && isCompanionFile(local.toUtf8())) {
+            // Asked again when the device lists it; given up when it does not.
+            m_files[key] = RecorderFile{srv, listed, local, seriesOf(local), time, RecorderFile::FetchFailed,
+                                        true, false, true, {}};
+            const QString queued = QString::number(srv) + QLatin1Char(',') + local;
+            if (!downfilelst.contains(queued)) downfilelst.append(queued);
+            ++taken;
+        } else if (f[0] == "want" && isDataFile(local.toUtf8())) {
+            Wanted wanted{srv, listed, local, time, {}};
+            QByteArray asked;
+            for (int i = 4; i < f.size(); ++i)
+                if (fromHexName(f[i], &asked)) wanted.asked.insert(asked);
+            m_wanted.insert(key, wanted);
+            ++taken;
+        }
+    }
+    if (taken > 0) qDebug().noquote() << taken << "recorder companion files from the last run are still to be fetched";
 }
 
 bool DataDeal::recorderSettled() {

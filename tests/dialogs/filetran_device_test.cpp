@@ -1,19 +1,23 @@
 // The file transfer dialog against iedsim, through its widgets: listings of
 // the device's file store as the device names its files, fetching a listed
 // file into the working directory byte for byte, sending a local file (the
-// listing follows), deleting it, the device's refusals, and a listing that
-// replaces the one before.
+// listing follows), deleting it, the device's refusals, a listing that
+// replaces the one before, and the progress of long fetches and sends.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
 #include <QTableView>
 
+#include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "device_env.h"
@@ -229,6 +233,7 @@ TEST_F(FileDevice, SendUnderANameTheDeviceHasFailsAndLeavesItsFile) {
     EXPECT_EQ(boxes(), std::vector<Box>({{"下装文件", "下装文件成功!"}}));  // queued
     ASSERT_TRUE(waitFor([&] { return paneHas("下装文件成功!!!") || paneHas("下装文件失败!!!"); }));
     EXPECT_TRUE(paneHas("下装文件失败!!!")) << pane.lines().join('|').toStdString();
+    EXPECT_EQ(dlg->widget.lb_transfer->text(), QStringLiteral("下装失败"));
     EXPECT_EQ(dlgtest::contents(device->file("notes.txt")), before);
     dlgtest::idle(200);
     EXPECT_FALSE(paneHas("获取文件列表成功!!!"));  // no listing after a failure
@@ -246,6 +251,7 @@ TEST_F(FileDevice, FileGoneFromTheDeviceFailsToFetchAndToDeleteAndLeavesNothing)
     EXPECT_EQ(boxes(), std::vector<Box>({{"上载文件", "上载文件成功!"}}));  // queued
     ASSERT_TRUE(waitFor([&] { return paneHas("文件上载成功!!!") || paneHas("文件上载失败!!!"); }));
     EXPECT_TRUE(paneHas("文件上载失败!!!"));
+    EXPECT_EQ(dlg->widget.lb_transfer->text(), QStringLiteral("上载失败"));
     const QString local = QDir::current().filePath(QFileInfo(gone).fileName());
     EXPECT_FALSE(QFile::exists(local));
     EXPECT_FALSE(QFile::exists(local + ".part"));
@@ -302,5 +308,74 @@ TEST_F(Gb18030FileDevice, ShowsTheNameDecodedFetchesItUnderThatNameAndDeletesItB
     EXPECT_EQ(onDevice(listed), "<missing>");
     ASSERT_TRUE(waitFor([&] { return dlg->tbmodel->rowCount() == 0; }));
 }
+
+// ---- progress of long transfers ---------------------------------------------------------
+
+struct Direction {
+    const char *name;
+    bool fetch;
+};
+void PrintTo(const Direction &d, std::ostream *os) { *os << d.name; }
+
+class TransferProgress : public FileDevice, public ::testing::WithParamInterface<Direction> {
+protected:
+    // The smallest PDU the device takes: 8 MiB move in about 40,000 requests
+    // (a second or more on loopback), ten ticks of the bar at least.
+    std::vector<std::string> deviceOptions() const override { return {"--pdu-size", "256"}; }
+};
+
+TEST_P(TransferProgress, BarMovesWhileTheFileMovesAndEndsFull) {
+    const bool fetch = GetParam().fetch;
+    QByteArray bytes(8 << 20, '\0');
+    for (int i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 13 % 251);
+    QTemporaryDir here;
+    // A send comes from a folder with a Chinese name.
+    const QString path = fetch ? device->file("big.bin") : here.filePath(QStringLiteral("录波/big.bin"));
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+
+    QProgressBar *bar = dlg->widget.prB_transfer;
+    std::vector<int> values;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
+    const char *done = fetch ? "文件上载成功!!!" : "下装文件成功!!!";
+    const char *failed = fetch ? "文件上载失败!!!" : "下装文件失败!!!";
+    if (fetch) {
+        list(QString());
+        select(QStringLiteral("big.bin"));
+        dlg->widget.pB_fileupload->click();
+    } else {
+        dlg->widget.lE_downfilename->setText(path);
+        dlg->widget.lE_filename->setText(QStringLiteral("COMTRADE/big.bin"));
+        dlg->widget.pB_filedown->click();
+    }
+    // The button returns at once; the transfer runs on.
+    EXPECT_FALSE(paneHas(done));
+    EXPECT_TRUE(dlg->widget.lb_transfer->text().startsWith(fetch ? "上载 " : "下装 "))
+        << dlg->widget.lb_transfer->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return paneHas(done) || paneHas(failed); }, 120000));
+    ASSERT_TRUE(paneHas(done)) << pane.lines().join('|').toStdString();
+
+    // Through the middle in steps, never back, to the end.
+    std::set<int> middle;
+    for (int v : values)
+        if (v > 0 && v < bar->maximum()) middle.insert(v);
+    std::string seen;
+    for (int v : values) seen += std::to_string(v) + " ";
+    EXPECT_GE(middle.size(), 2u) << seen;
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << seen;
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(bar->text().startsWith(QLatin1String("100%"))) << bar->text().toStdString();
+    EXPECT_EQ(dlg->widget.lb_transfer->text(), fetch ? QStringLiteral("上载完成") : QStringLiteral("下装完成"));
+    EXPECT_EQ(dlgtest::contents(fetch ? QDir::current().filePath(QStringLiteral("big.bin"))
+                                      : device->file(QStringLiteral("COMTRADE/big.bin"))),
+              bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Device, TransferProgress,
+                         ::testing::Values(Direction{"Fetch", true}, Direction{"Send", false}),
+                         [](const ::testing::TestParamInfo<Direction> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Screenshots of the working dialogs: the report dialog with a block read
-// from iedsim, the file dialog with a listing of its store, the control
+// from iedsim, the file dialog with a listing of its store and during a
+// fetch, the control
 // dialog with a refusal and its reason, the setting group dialog with the
 // active group's settings, the log dialog with a query's entries. Every
 // caption fits its widget. The pictures go to $TARNMON_SCREENSHOT_DIR when it is set
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -125,6 +127,40 @@ TEST_F(Screenshot, FileDialogWithAListingOfTheDevice) {
     dlg.widget.lE_filename->setText(QStringLiteral("rec001.dat"));
     save(&dlg, "dialog_filetran.png");
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
+}
+
+TEST_F(Screenshot, FileDialogDuringALongFetch) {
+    dialog_filetran::box_hook = dlgtest::recordBox;
+    // The smallest PDU: the fetch of 8 MiB takes about 40,000 requests.
+    device = std::make_unique<dlgtest::Device>(std::vector<std::string>{"--recordings", "2", "--pdu-size", "256"});
+    const QString big = device->file(QStringLiteral("COMTRADE/CMIED_20261207081500123_long.dat"));
+    QDir().mkpath(QFileInfo(big).path());
+    QFile f(big);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8 << 20, '7'));
+    f.close();
+    ASSERT_TRUE(device->start()) << device->error.toStdString();
+    dialog_filetran dlg;
+    dlg_filetran = &dlg;
+    dlg.widget.lE_path->setText(QStringLiteral("COMTRADE"));
+    dlg.widget.pB_getfilelist->click();
+    ASSERT_TRUE(waitFor([&] { return dlg.tbmodel->rowCount() == 5; }));
+    const auto rows = dlg.tbmodel->match(dlg.tbmodel->index(0, 0), Qt::DisplayRole, QStringLiteral("COMTRADE/") +
+                                                                               QFileInfo(big).fileName());
+    ASSERT_EQ(rows.size(), 1);
+    dlg.widget.tV_file->setCurrentIndex(rows[0]);
+    dlg.show();
+    dlgtest::idle(300);  // mapped and painted
+    dlg.widget.pB_fileupload->click();
+    QProgressBar *bar = dlg.widget.prB_transfer;
+    ASSERT_TRUE(waitFor([&] { return bar->value() >= bar->maximum() / 4; }, 120000));
+    const QPixmap shot = dlg.grab();  // as it is drawn now, the fetch running on
+    EXPECT_LT(bar->value(), bar->maximum()) << "the fetch ended before the picture";
+    ASSERT_TRUE(shot.save(shotPath("dialog_filetran_progress.png"), "PNG"));
+    EXPECT_EQ(clippedCaptions(&dlg), QStringList());
+    ASSERT_TRUE(waitFor([&] { return dlg.widget.lb_transfer->text() == QStringLiteral("上载完成"); }, 120000));
+    EXPECT_EQ(clippedCaptions(&dlg), QStringList());
+    QFile::remove(QDir::current().filePath(QFileInfo(big).fileName()));
 }
 
 TEST_F(Screenshot, ControlDialogWithARefusalAndItsReason) {

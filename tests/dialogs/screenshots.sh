@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the screenshots of the working dialogs under Xvfb (xcb platform) into
 # docs/screenshots: dialog_rcb.png (a block read from iedsim),
-# dialog_filetran.png (a listing of iedsim's store), dialog_ctrl.png (a
+# dialog_filetran.png (a listing of iedsim's store),
+# dialog_filetran_progress.png (a long fetch under way), dialog_ctrl.png (a
 # refused operate with its reason), dialog_sg.png (the active group's
 # settings) and dialog_lcb.png (the entries of a log query).
 # Usage: tests/dialogs/screenshots.sh [build dir]   (default: build)
@@ -13,5 +14,6 @@ mkdir -p docs/screenshots
 TARNMON_SCREENSHOT_DIR="$PWD/docs/screenshots" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$BUILD_DIR/bin/dialog_device_tests" --gtest_filter='Screenshot.*'
-ls -l docs/screenshots/dialog_rcb.png docs/screenshots/dialog_filetran.png docs/screenshots/dialog_ctrl.png \
+ls -l docs/screenshots/dialog_rcb.png docs/screenshots/dialog_filetran.png \
+  docs/screenshots/dialog_filetran_progress.png docs/screenshots/dialog_ctrl.png \
   docs/screenshots/dialog_sg.png docs/screenshots/dialog_lcb.png

@@ -68,6 +68,51 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     removeTree(dir);
 }
 
+struct PartsRow {
+    const char* name;
+    const char* text;
+    std::vector<std::string> parts;  // empty: refused
+};
+class RecordParts : public ::testing::TestWithParam<PartsRow> {};
+
+// A recording of the parts asked for writes exactly those files, the
+// extensions as given; lists without the data file, with a part twice or
+// with unknown parts are refused.
+TEST_P(RecordParts, WritesTheFilesNamedAndRefusesOthers) {
+    std::vector<std::string> parts;
+    std::string why;
+    const bool ok = parseRecordParts(GetParam().text, parts, why);
+    ASSERT_EQ(ok, !GetParam().parts.empty()) << why;
+    if (!ok) {
+        EXPECT_FALSE(why.empty());
+        return;
+    }
+    EXPECT_EQ(parts, GetParam().parts);
+    const std::string dir = tempDir("parts");
+    FileStore fs;
+    ASSERT_TRUE(fs.open(dir, why)) << why;
+    std::vector<std::string> names;
+    ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 1, names, why, parts)) << why;
+    std::vector<FileEntry> listed;
+    ASSERT_TRUE(fs.list("COMTRADE", listed));
+    ASSERT_EQ(names.size(), parts.size());
+    ASSERT_EQ(listed.size(), parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(names[i], "COMTRADE/CMIED_20261207081500123." + parts[i]);
+        EXPECT_FALSE(slurp(dir + "/" + names[i]).empty()) << names[i];
+    }
+    removeTree(dir);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecordParts,
+    ::testing::Values(PartsRow{"Pair", "cfg,dat", {"cfg", "dat"}},
+                      PartsRow{"WithHeaderUpperCase", "DAT,CFG,HDR", {"DAT", "CFG", "HDR"}},
+                      PartsRow{"WithoutConfiguration", "dat,hdr,inf", {"dat", "hdr", "inf"}},
+                      PartsRow{"DataAlone", "dat", {"dat"}}, PartsRow{"NoData", "cfg,hdr", {}},
+                      PartsRow{"Twice", "dat,cfg,CFG", {}}, PartsRow{"Unknown", "dat,txt", {}},
+                      PartsRow{"MixedCase", "dat,Cfg", {}}, PartsRow{"EmptyPart", "dat,", {}}),
+    [](const auto& i) { return std::string(i.param.name); });
+
 class Files : public ::testing::Test {
 protected:
     SimServer sim{[](Config& c) { c.initialRecordings = 2; }};

@@ -23,6 +23,7 @@
 #include <memory>
 #include <sstream>
 
+#include "ConnectionPool.h"
 #include "DataDeal.h"
 #include "archive_support.h"
 #include "devicefilename.h"
@@ -245,9 +246,9 @@ TEST_F(Recorder, SeriesIsFetchedOnceAndItsTimeRemembered) {
     list(0);
     EXPECT_EQ(readFile(dir + "/rec_1.dat"), "first recording\n");
     EXPECT_EQ(readFile(dir + "/rec_2.dat"), "second recording\n");
-    EXPECT_FALSE(QFile::exists(dir + "/rec_2.cfg"));
+    EXPECT_EQ(readFile(dir + "/rec_2.cfg"), "config\n");  // its companion, with no row
     EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 200)}));
-    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.dat", "0,rec_2.dat"}));
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.dat", "0,rec_2.dat", "0,rec_2.cfg"}));
     EXPECT_EQ(lists(&DataDeal::srvdownstatelst), QStringList({"0_true"}));
     EXPECT_EQ(rows(), QStringList({"rec_1.dat|0|rec|" + timeText(T0 + 100) + "|1",
                                    "rec_2.dat|0|rec|" + timeText(T0 + 200) + "|1"}));
@@ -258,7 +259,7 @@ TEST_F(Recorder, SeriesIsFetchedOnceAndItsTimeRemembered) {
     list(0);
     EXPECT_FALSE(QFile::exists(dir + "/rec_1.dat"));
     EXPECT_FALSE(QFile::exists(dir + "/rec_2.dat"));
-    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 2);
+    EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 3);
 
     // A new recording of the series is fetched; it alone.
     putFile(served("cm", "rec_3.dat"), "third\n", T0 + 300);
@@ -494,10 +495,11 @@ TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
         const QString dat = QString::fromStdString(answer).section(' ', 2, 2);
         return dat.mid(dat.lastIndexOf('/') + 1);
     };
+    // The data file and its configuration file.
     auto allOnFtp = [&](const QStringList &names) {
         return waitFor([&] {
             for (const QString &n : names)
-                if (!QFile::exists(onFtp(n))) return false;
+                if (!QFile::exists(onFtp(n)) || !QFile::exists(onFtp(n.chopped(4) + ".cfg"))) return false;
             return lists(&DataDeal::downfilelst).isEmpty();
         }, 120000);
     };
@@ -512,6 +514,9 @@ TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
         EXPECT_EQ(readFile(onFtp(names[i])), readFile(served(ied, names[i]))) << names[i].toStdString();
         EXPECT_FALSE(readFile(onFtp(names[i])).isEmpty());
         EXPECT_EQ(ftpd->stored(names[i]), 1) << names[i].toStdString();
+        const QString cfg = names[i].chopped(4) + ".cfg";
+        EXPECT_EQ(readFile(onFtp(cfg)), readFile(served(ied, cfg))) << cfg.toStdString();
+        EXPECT_EQ(ftpd->stored(cfg), 1) << cfg.toStdString();
         EXPECT_EQ(db->rows("select srvid from comtradrd where filename='" + names[i] + "'"),
                   QStringList({(i == 1 || i == 3) ? "1" : "0"}));
     }
@@ -550,21 +555,32 @@ protected:
     std::vector<std::string> simOptions() const override { return GetParam().options; }
 
     // A recording made now; the name of its data file as the device lists it
-    // (the device's bytes) and as it is stored here (UTF-8).
+    // (the device's bytes) and as it is stored here (UTF-8), and the same of
+    // its companion files.
     struct Made {
         QByteArray listed;
         QString local;
         const char *ied;
+        std::vector<std::pair<QByteArray, QString>> companions;
     };
     Made record(zvt::Sim &sim, const char *ied) {
         const std::string answer = sim.ask("record");
         EXPECT_EQ(answer.rfind("OK ", 0), 0u) << answer;
-        // "OK COMTRADE/X.cfg COMTRADE/X.dat"
-        const QByteArray dat = QByteArray::fromStdString(answer).split(' ').value(2);
-        const QByteArray bare = dat.mid(dat.lastIndexOf('/') + 1);
-        QString local;
-        EXPECT_TRUE(devfile::decode(bare, &local)) << answer;
-        return Made{bare, local, ied};
+        // "OK COMTRADE/X.cfg COMTRADE/X.dat ...", the files the device wrote
+        Made made{{}, {}, ied, {}};
+        for (const QByteArray &name : QByteArray::fromStdString(answer).split(' ').mid(1)) {
+            const QByteArray bare = name.mid(name.lastIndexOf('/') + 1);
+            QString local;
+            EXPECT_TRUE(devfile::decode(bare, &local)) << answer;
+            if (bare.toLower().endsWith(".dat")) {
+                made.listed = bare;
+                made.local = local;
+            } else {
+                made.companions.push_back({bare, local});
+            }
+        }
+        EXPECT_FALSE(made.listed.isEmpty()) << answer;
+        return made;
     }
     // A collection of both servers and the uploads of what it fetched.
     void collect() {
@@ -573,27 +589,42 @@ protected:
         upload();
         upload();
     }
+    QByteArray onDevice(const Made &m, const QByteArray &listed) const {
+        return readBytes(QFile::encodeName(dir) + "/" + m.ied + "/COMTRADE/" + listed);
+    }
     // Each recording is on the FTP server once, byte for byte the device's
-    // file, and has its row; no local copy is left from a later fetch.
+    // file, and has its row; so are its companions, without rows; no local
+    // copy is left from a later fetch.
     void expectCollectedOnce(const std::vector<Made> &made) {
         for (const Made &m : made) {
             SCOPED_TRACE(m.local.toStdString());
-            const QByteArray on_device = readBytes(QFile::encodeName(dir) + "/" + m.ied + "/COMTRADE/" + m.listed);
+            const QByteArray on_device = onDevice(m, m.listed);
             EXPECT_GT(on_device.size(), 1000);
             EXPECT_EQ(readFile(onFtp(m.local)), on_device);
             EXPECT_EQ(ftpd->stored(m.local), 1);
             EXPECT_EQ(db->rows("select srvid from comtradrd where filename='" + m.local + "'"),
                       QStringList({QString::number(m.ied == std::string("bay") ? 1 : 0)}));
+            for (const auto &[listed, local] : m.companions) {
+                EXPECT_FALSE(onDevice(m, listed).isEmpty()) << local.toStdString();
+                EXPECT_EQ(readFile(onFtp(local)), onDevice(m, listed)) << local.toStdString();
+                EXPECT_EQ(ftpd->stored(local), 1) << local.toStdString();
+            }
         }
         EXPECT_EQ(rows().size(), static_cast<int>(made.size())) << rows().join(' ').toStdString();
         EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
     }
     // Removes the local copies, so that a second fetch would show.
     void clearLocal(const std::vector<Made> &made) {
-        for (const Made &m : made) QFile::remove(dir + "/" + m.local);
+        for (const Made &m : made) {
+            QFile::remove(dir + "/" + m.local);
+            for (const auto &c : m.companions) QFile::remove(dir + "/" + c.second);
+        }
     }
     void expectNoLocalCopy(const std::vector<Made> &made) {
-        for (const Made &m : made) EXPECT_FALSE(QFile::exists(dir + "/" + m.local)) << m.local.toStdString();
+        for (const Made &m : made) {
+            EXPECT_FALSE(QFile::exists(dir + "/" + m.local)) << m.local.toStdString();
+            for (const auto &c : m.companions) EXPECT_FALSE(QFile::exists(dir + "/" + c.second)) << c.second.toStdString();
+        }
     }
 };
 
@@ -641,7 +672,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Device{"Times", {}, true}, Device{"NoTimes", {"--file-times", "none"}, false},
                       Device{"OffsetTimes", {"--file-times", "offset-0130"}, true},
                       Device{"Gb18030Names", {"--gb18030-names", "--file-times", "fraction"}, true},
-                      Device{"Gb18030NamesNoTimes", {"--gb18030-names", "--file-times", "none"}, false}),
+                      Device{"Gb18030NamesNoTimes", {"--gb18030-names", "--file-times", "none"}, false},
+                      Device{"UpperCaseWithHeader", {"--record-parts", "DAT,CFG,HDR"}, true},
+                      Device{"NoConfigurationFile", {"--record-parts", "dat,hdr,inf", "--file-times", "none"}, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A file without a time whose fetch failed is fetched once the device has it
@@ -732,6 +765,166 @@ TEST_F(Recorder, RowsAndQuestionsWaitUntilTheTableIsBack) {
     upload();
     EXPECT_EQ(ftpd->stored("rec_1.dat"), 1);
     EXPECT_EQ(ftpd->stored("u_1.dat"), 1);
+}
+
+// ---- companion files ------------------------------------------------------------------
+
+// The files of the working directory with these extensions, sorted.
+QStringList localFiles(const QString &dir) {
+    QStringList names = QDir(dir).entryList(
+        {"*.dat", "*.DAT", "*.Dat", "*.cfg", "*.CFG", "*.hdr", "*.HDR", "*.inf", "*.INF", "*.txt"}, QDir::Files);
+    names.sort();
+    return names;
+}
+
+TEST_F(Recorder, CompanionsFollowTheirDataFileOnceInTheCaseTheDeviceListsThem) {
+    const std::vector<std::pair<QString, QByteArray>> files = {
+        {"rec_1.dat", "data one"},    {"rec_1.cfg", "cfg one"},  {"rec_1.hdr", "hdr one"},
+        {"rec_1.inf", "inf one"},     {"rec_2.DAT", "DATA TWO"}, {"rec_2.CFG", "CFG TWO"},
+        {"rec_3.DAT", "data three"},  {"rec_3.cfg", "cfg three"},
+        {"rec_4.cfg", "no data"},     {"rec_5.Dat", "not data"}, {"rec_5.cfg", "cfg of no data"},
+        {"rec_7.dat", "data seven"},  {"rec_7.txt", "not a companion"},
+        {"sub/rec_8.dat", "deeper"},  {"sub/rec_8.cfg", "deeper"}};
+    for (const auto &[name, data] : files) putFile(served("cm", name), data, T0 + 10);
+    putFile(served("cm", "rec_9.dat"), "data nine", T0 + 5);
+    putFile(served("cm", "rec_9.cfg"), "cfg nine, older than its data", T0 + 1);
+    startWindow(false);
+
+    list(0);
+    const QStringList collected = {"rec_1.cfg", "rec_1.dat", "rec_1.hdr", "rec_1.inf", "rec_2.CFG", "rec_2.DAT",
+                                   "rec_3.DAT", "rec_3.cfg", "rec_7.dat", "rec_9.cfg", "rec_9.dat"};
+    EXPECT_EQ(localFiles(dir), collected);
+    upload();
+    upload();
+    EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty()) << lists(&DataDeal::downfilelst).join(' ').toStdString();
+    for (const QString &name : collected) {
+        EXPECT_EQ(readFile(onFtp(name)), readFile(served("cm", name))) << name.toStdString();
+        EXPECT_EQ(ftpd->stored(name), 1) << name.toStdString();
+    }
+    // Rows for the data files only; the series' time is the data files'.
+    QStringList names = db->rows("select filename from comtradrd");
+    names.sort();
+    EXPECT_EQ(names, QStringList({"rec_1.dat", "rec_2.DAT", "rec_3.DAT", "rec_7.dat", "rec_9.dat"}));
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 10)}));
+
+    // Further collections, and one after a restart, fetch none of them again.
+    for (const QString &name : collected) QFile::remove(dir + "/" + name);
+    list(0);
+    {
+        Restarted restarted;
+        list(0);
+        upload();
+    }
+    EXPECT_EQ(localFiles(dir), QStringList());
+    for (const QString &name : collected) EXPECT_EQ(ftpd->stored(name), 1) << name.toStdString();
+    EXPECT_EQ(rows().size(), 5);
+}
+
+// A companion whose fetch fails is asked again at the next collection, also
+// after a restart, without its data file; meanwhile the series goes on.
+TEST_F(Recorder, FailedCompanionIsAskedAgainWithoutHoldingItsSeriesBack) {
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
+    putFile(served("cm", "rec_2.cfg"), "cfg two", T0 + 2);
+    startWindow(false);
+    // The listing names rec_1.cfg, which is gone when it is asked for.
+    std::vector<AC_FILE_ATTR> attrs(4);
+    const char *names[] = {"/COMTRADE/rec_1.dat", "/COMTRADE/rec_1.cfg", "/COMTRADE/rec_2.dat", "/COMTRADE/rec_2.cfg"};
+    for (int i = 0; i < 4; ++i) {
+        qstrcpy(attrs[i].file_name, names[i]);
+        attrs[i].last_modified.secs = T0 + 1 + i / 2;
+    }
+    AC_GETFAV_REQ_CTRL listing{};
+    listing.file_num = 4;
+    listing.file_attrs = attrs.data();
+    datedeal->FileListParse(0, &listing);
+    settled();
+    upload();
+    upload();
+    EXPECT_EQ(localFiles(dir), QStringList({"rec_1.dat", "rec_2.cfg", "rec_2.dat"}));
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 2)}));
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.cfg"}));
+    EXPECT_TRUE(datedeal->recorderFiles().contains(QString("0,rec_1.cfg,fetch-failed,%1").arg(T0 + 1)))
+        << datedeal->recorderFiles().join(' ').toStdString();
+    for (const char *name : {"rec_1.dat", "rec_2.dat", "rec_2.cfg"}) EXPECT_EQ(ftpd->stored(name), 1) << name;
+
+    // The device has it again; the program starts anew and collects.
+    putFile(served("cm", "rec_1.cfg"), "cfg one", T0 + 1);
+    QFile::remove(dir + "/rec_1.dat");
+    Restarted restarted;
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_1.cfg"}));
+    list(0);
+    upload();
+    EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
+    EXPECT_EQ(localFiles(dir), QStringList({"rec_1.cfg", "rec_2.cfg", "rec_2.dat"}));
+    EXPECT_EQ(readFile(onFtp("rec_1.cfg")), "cfg one");
+    for (const char *name : {"rec_1.dat", "rec_1.cfg", "rec_2.dat", "rec_2.cfg"}) EXPECT_EQ(ftpd->stored(name), 1) << name;
+    EXPECT_EQ(rows().size(), 2);
+
+    // A failed companion the device stops listing is given up.
+    qstrcpy(attrs[0].file_name, "/COMTRADE/rec_3.dat");
+    qstrcpy(attrs[1].file_name, "/COMTRADE/rec_3.cfg");
+    attrs[0].last_modified.secs = attrs[1].last_modified.secs = T0 + 3;
+    putFile(served("cm", "rec_3.dat"), "three", T0 + 3);
+    listing.file_num = 2;
+    datedeal->FileListParse(0, &listing);
+    settled();
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_3.dat", "0,rec_3.cfg"}));
+    EXPECT_NE(readFile(dir + "/" + DataDeal::kCompanionFile), "");
+    list(0);
+    EXPECT_EQ(lists(&DataDeal::downfilelst), QStringList({"0,rec_3.dat"}));
+    EXPECT_EQ(readFile(dir + "/" + DataDeal::kCompanionFile), "");
+}
+
+// A data file listed without its configuration file is collected; the
+// configuration file (and what else is listed then) follows once the device
+// lists it, across a restart, and nothing twice.
+TEST_F(Recorder, ConfigurationFileListedLaterIsFetchedThen) {
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    putFile(served("cm", "rec_1.hdr"), "hdr one", T0 + 1);
+    startWindow(false);
+    list(0);
+    upload();
+    upload();
+    EXPECT_EQ(lists(&DataDeal::filelst), QStringList({"0,rec," + timeText(T0 + 1)}));
+    EXPECT_EQ(rows().size(), 1);
+    list(0);  // still without it
+    EXPECT_EQ(localFiles(dir), QStringList({"rec_1.dat", "rec_1.hdr"}));
+
+    putFile(served("cm", "rec_1.cfg"), "cfg one", T0 + 1);
+    putFile(served("cm", "rec_1.inf"), "inf one", T0 + 1);
+    QFile::remove(dir + "/rec_1.dat");
+    QFile::remove(dir + "/rec_1.hdr");
+    {
+        Restarted restarted;
+        list(0);
+        upload();
+        list(0);
+        upload();
+    }
+    EXPECT_EQ(localFiles(dir), QStringList({"rec_1.cfg", "rec_1.inf"}));
+    for (const char *name : {"rec_1.dat", "rec_1.hdr", "rec_1.cfg", "rec_1.inf"}) {
+        EXPECT_EQ(ftpd->stored(name), 1) << name;
+        EXPECT_EQ(readFile(onFtp(name)), readFile(served("cm", name))) << name;
+    }
+    EXPECT_EQ(readFile(dir + "/" + DataDeal::kCompanionFile), "");
+    EXPECT_EQ(rows().size(), 1);
+}
+
+TEST_F(Recorder, CompanionsSwitchedOffStayOnTheDevice) {
+    QSettings(dir + "/syscfg.ini", QSettings::IniFormat).setValue("mysqlcfg/comtradcompanions", 0);
+    ConnectionPool::release();  // read the file again
+    putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
+    putFile(served("cm", "rec_1.cfg"), "cfg one", T0 + 1);
+    startWindow(false);
+    list(0);
+    upload();
+    list(0);
+    EXPECT_EQ(localFiles(dir), QStringList({"rec_1.dat"}));
+    EXPECT_EQ(ftpd->stored("rec_1.dat"), 1);
+    EXPECT_FALSE(QFile::exists(onFtp("rec_1.cfg")));
+    EXPECT_FALSE(QFile::exists(dir + "/" + DataDeal::kCompanionFile));
 }
 
 }  // namespace
