@@ -8,6 +8,7 @@
 #include "outputmessage.h"
 #include "quitsignals.h"
 #include "trace.h"
+#include "uilanguage.h"
 
 int main(int argc, char *argv[]) {
     // Trace lines go out whole as they are written: a killed process loses none.
@@ -20,6 +21,7 @@ int main(int argc, char *argv[]) {
     // From here on every diagnostic message goes to the daily log file.
     qInstallMessageHandler(outputMessage);
     // Qt 6 reads sources, byte strings and the locale as UTF-8 already.
+    uilang::apply(uilang::requested());
 
     gui_srv *win = new gui_srv(nullptr, Qt::WindowFlags());
     w = win;
