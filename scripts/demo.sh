@@ -164,9 +164,11 @@ if [ -n "${DISPLAY:-}" ]; then
   wait "$TM" || true
 else
   DURATION=${DEMO_DURATION:-600}
+  # No window manager under Xvfb: tarnmon fills the screen itself (--fullscreen),
+  # as a maximized window would on a desktop.
   say "no display: tarnmon runs under Xvfb for $DURATION s; screenshots go to $RUN/screenshot.png"
   xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
-    "$1" >"$2/tarnmon.out" 2>&1 &
+    "$1" --fullscreen >"$2/tarnmon.out" 2>&1 &
     tm=$!
     end=$((SECONDS + $3))
     while kill -0 $tm 2>/dev/null && [ $SECONDS -lt $end ]; do
