@@ -30,7 +30,8 @@
 #                       the tls keys (with the devices' fingerprint pinned)
 #   ZV_SKIP_INSTALL=1   skip the package check
 #   DEMO_BIN_DIR        use the programs already built there (no install, no
-#                       build; the tests do this)
+#                       build; the tests do this), or installed there: /usr/bin
+#                       after installing the Debian package (scripts/package.sh)
 #   DEMO_AFTER          a shell command run when tarnmon has ended, before
 #                       everything is stopped, with RUN, DB_* and FTP_* set
 set -euo pipefail

@@ -16,6 +16,7 @@ PKGS=(
   xvfb xauth imagemagick
   fonts-arphic-ukai fonts-noto-cjk
   procps iproute2 psmisc
+  dpkg-dev file
 )
 
 missing=()
