@@ -3,8 +3,9 @@
 # (scripts/package.sh), installs it with apt, checks where things went, runs
 # the demo station against the installed programs (DEMO_BIN_DIR=/usr/bin:
 # tarnmon headless under Xvfb against iedsim, the stack library found in its
-# private folder) until tarnmon has connected both channels of both IEDs,
-# purges the package and checks that none of its files is left.
+# private folder) for a bounded time, checks that tarnmon connected both
+# channels of both IEDs, purges the package and checks that none of its files
+# is left.
 #
 #   bash tests/package/install_test.sh BUILD_DIR
 #
