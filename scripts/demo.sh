@@ -168,7 +168,9 @@ else
   # No window manager under Xvfb: tarnmon fills the screen itself (--fullscreen),
   # as a maximized window would on a desktop.
   say "no display: tarnmon runs under Xvfb for $DURATION s; screenshots go to $RUN/screenshot.png"
-  xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+  # On the X server: a QT_QPA_PLATFORM=offscreen of the caller (the tests'
+  # environment) would draw nowhere and leave the screenshots black.
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
     "$1" --fullscreen >"$2/tarnmon.out" 2>&1 &
     tm=$!
     end=$((SECONDS + $3))

@@ -78,6 +78,9 @@ for s in 0 1; do
 done
 check "report control blocks enabled" "[ -n '$log' ] && grep -q '使能成功!!!' '$log'"
 check "screenshot saved" "[ -s '$RUN/screenshot.png' ]"
+# The window fills the screen: the screenshot's corner is not the black root window.
+corner=$(convert "$RUN/screenshot.png" -gravity SouthEast -crop 8x8+0+0 +repage -format '%[fx:mean]' info: 2>/dev/null)
+check "main window fills the screen (corner brightness $corner)" "awk 'BEGIN { exit !(\"$corner\" + 0 > 0.2) }'"
 
 $SUDO dpkg --purge tarnmon >"$WORK/purge.out" 2>&1 || { cat "$WORK/purge.out"; fail=1; }
 trap - EXIT
