@@ -366,29 +366,30 @@ void dialog_ctrl::showState(const QString &op, const QString &outcome) {
 
 void dialog_ctrl::ShowOutcome(AI_OBJ_ID subject, Kind kind, bool ok, int cause) {
     if (subject < 0 || (subject != co_id && subject != sbo_id && subject != cancel_id)) return;
-    QString op, why;
+    // The form shows the outcome in the interface language, the message pane
+    // in the source texts.
+    const char *op = nullptr;
+    const char *refused = QT_TR_NOOP("装置拒绝");
+    bool cause_given = false;
     switch (kind) {
-    case Kind::Select:
-        op = tr("选择");
-        why = tr("装置拒绝");
-        break;
+    case Kind::Select: op = QT_TR_NOOP("选择"); break;
     case Kind::SelectWithValue:
-        op = tr("带值选择");
-        why = iedobj::addCauseText(cause);
+        op = QT_TR_NOOP("带值选择");
+        cause_given = true;
         break;
     case Kind::Operate:
-        op = tr("操作");
-        why = iedobj::addCauseText(cause);
+        op = QT_TR_NOOP("操作");
+        cause_given = true;
         ++ctl_num;   // the next select/operate pair
         break;
-    case Kind::Cancel:
-        op = tr("撤销");
-        why = tr("装置拒绝");
-        break;
+    case Kind::Cancel: op = QT_TR_NOOP("撤销"); break;
     }
-    const QString outcome = ok ? tr("成功") : tr("失败:") + why;
-    showState(op, outcome);
-    if (w != nullptr) w->out_put(QString::fromLatin1(co_ref) + " " + op + " " + outcome);
+    const char *success = QT_TR_NOOP("成功"), *failure = QT_TR_NOOP("失败:");
+    const QString why = cause_given ? iedobj::addCauseText(cause) : tr(refused);
+    const QString why_src = cause_given ? iedobj::addCauseText(cause, false) : QString::fromUtf8(refused);
+    showState(tr(op), ok ? tr(success) : tr(failure) + why);
+    const QString outcome = ok ? QString::fromUtf8(success) : QString::fromUtf8(failure) + why_src;
+    if (w != nullptr) w->out_put(QString::fromLatin1(co_ref) + " " + QString::fromUtf8(op) + " " + outcome);
 }
 
 // ---- completion functions (stack threads) ----------------------------------------

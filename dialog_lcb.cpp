@@ -228,7 +228,7 @@ void dialog_lcb::Done(AI_OBJ_ID lcb, Step step, bool ok) {
     case Step::ReadBlock:
         if (!ok) return box(QStringLiteral("warning"), tr("读日志控制块失败"));
         showBlock();
-        if (w != nullptr) w->out_put(tr("读日志控制块成功"));
+        if (w != nullptr) w->out_put(QStringLiteral("读日志控制块成功"));
         return;
     case Step::ReadStatus:
         if (!ok) return box(QStringLiteral("warning"), tr("读日志状态失败"));
@@ -300,7 +300,7 @@ void dialog_lcb::ShowEntries(AI_OBJ_ID lcb, bool ok, const QVector<Entry> &entri
     }
     widget.tableView->resizeColumnsToContents();
     if (!ok) box(QStringLiteral("warning"), entries.isEmpty() ? tr("查询日志失败") : tr("查询日志未完整完成"));
-    if (w != nullptr) w->out_put(tr("查询日志完成,共%1条").arg(entries.size()));
+    if (w != nullptr) w->out_put(QStringLiteral("查询日志完成,共%1条").arg(entries.size()));
 }
 
 void dialog_lcb::entryClicked(const QModelIndex &index) {

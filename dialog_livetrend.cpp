@@ -107,11 +107,11 @@ bool dialog_livetrend::addAttribute(int srv_id, AI_OBJ_ID obj_id, QString *why) 
     double v;
     bool numeric;
     if (!readNumber(srv_id, obj_id, &v, &numeric)) {
-        if (why) *why = tr("%1 不是数值属性").arg(ref);
+        if (why) *why = QStringLiteral("%1 不是数值属性").arg(ref);
         return false;
     }
     if (int(m_items.size()) >= kMaxAttributes) {
-        if (why) *why = tr("实时趋势最多显示 %1 个属性").arg(kMaxAttributes);
+        if (why) *why = QStringLiteral("实时趋势最多显示 %1 个属性").arg(kMaxAttributes);
         return false;
     }
     auto *s = new QLineSeries();

@@ -274,17 +274,17 @@ void dialog_sg::Done(int srv, Step step, bool ok) {
     case Step::ReadSettings:
         if (!ok) return box(QStringLiteral("warning"), tr("读定值失败"));
         showSettings();
-        pane(tr("读定值成功"));
+        pane(QStringLiteral("读定值成功"));
         return;
     case Step::Active:
         if (!ok) return box(QStringLiteral("warning"), tr("切换激活区失败"));
-        pane(tr("切换激活区成功"));
+        pane(QStringLiteral("切换激活区成功"));
         on_pB_ReadSGBlock_clicked();
         if (!editing_shown && tbmodel->rowCount() > 0) readSettings(false);
         return;
     case Step::Edit:
         if (!ok) return box(QStringLiteral("warning"), tr("切换编辑区失败"));
-        pane(tr("切换编辑区成功"));
+        pane(QStringLiteral("切换编辑区成功"));
         on_pB_ReadSGBlock_clicked();
         readSettings(true);
         return;

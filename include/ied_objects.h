@@ -32,7 +32,8 @@ QString text(const AI_PRIM_VAL &value);
 // Description of an object: its own, else that of the data object above it.
 QString description(AI_IED_CTRL *model, AI_OBJ_ID id);
 // An IEC 61850-7-2 AddCause in words (the device's reason for refusing or
-// ending a control); -1: the device gave none.
-QString addCauseText(int cause);
+// ending a control); -1: the device gave none. In the interface language, or
+// with `translated` false in the source texts (for the message pane).
+QString addCauseText(int cause, bool translated = true);
 
 }  // namespace iedobj

@@ -30,7 +30,8 @@
 #                       the tls keys (with the devices' fingerprint pinned)
 #   ZV_SKIP_INSTALL=1   skip the package check
 #   DEMO_BIN_DIR        use the programs already built there (no install, no
-#                       build; the tests do this)
+#                       build; the tests do this), or installed there: /usr/bin
+#                       after installing the Debian package (scripts/package.sh)
 #   DEMO_AFTER          a shell command run when tarnmon has ended, before
 #                       everything is stopped, with RUN, DB_* and FTP_* set
 set -euo pipefail
@@ -164,9 +165,13 @@ if [ -n "${DISPLAY:-}" ]; then
   wait "$TM" || true
 else
   DURATION=${DEMO_DURATION:-600}
+  # No window manager under Xvfb: tarnmon fills the screen itself (--fullscreen),
+  # as a maximized window would on a desktop.
   say "no display: tarnmon runs under Xvfb for $DURATION s; screenshots go to $RUN/screenshot.png"
-  xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
-    "$1" >"$2/tarnmon.out" 2>&1 &
+  # On the X server: a QT_QPA_PLATFORM=offscreen of the caller (the tests'
+  # environment) would draw nowhere and leave the screenshots black.
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+    "$1" --fullscreen >"$2/tarnmon.out" 2>&1 &
     tm=$!
     end=$((SECONDS + $3))
     while kill -0 $tm 2>/dev/null && [ $SECONDS -lt $end ]; do

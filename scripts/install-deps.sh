@@ -7,7 +7,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config g++-multilib
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql libgl-dev
-  qt6-charts-dev libqt6opengl6-dev
+  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools
   libcurl4-openssl-dev libpugixml-dev libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   mariadb-server mariadb-client
@@ -16,6 +16,7 @@ PKGS=(
   xvfb xauth imagemagick
   fonts-arphic-ukai fonts-noto-cjk
   procps iproute2 psmisc
+  dpkg-dev file
 )
 
 missing=()

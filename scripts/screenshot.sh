@@ -2,6 +2,7 @@
 # A picture of the main window on the sample station (docs/screenshots/tarnmon.png).
 #
 #   bash scripts/screenshot.sh [OUT.png]
+#   TARNMON_LANG=en bash scripts/screenshot.sh   (English: docs/screenshots/tarnmon_en.png)
 #
 # Builds the stack, iedsim and tarnmon_screenshot (tests/app/screenshot_main.cpp)
 # in SHOT_BUILD_DIR (default build-shot), unless SHOT_BIN_DIR names a folder
@@ -15,7 +16,11 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-OUT=${1:-$ROOT/docs/screenshots/tarnmon.png}
+if [ -n "${TARNMON_LANG:-}" ] && [ "${TARNMON_LANG%%[_.-]*}" != zh ]; then
+  OUT=${1:-$ROOT/docs/screenshots/tarnmon_${TARNMON_LANG%%[_.-]*}.png}
+else
+  OUT=${1:-$ROOT/docs/screenshots/tarnmon.png}
+fi
 BUILD=${SHOT_BUILD_DIR:-$ROOT/build-shot}
 
 say() { echo "screenshot: $*"; }

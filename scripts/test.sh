@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
 #   bash scripts/test.sh            (build folder: build/)
-# Environment: BUILD_DIR to build elsewhere, ZV_SKIP_INSTALL=1 to skip apt.
+# Environment: BUILD_DIR to build elsewhere, ZV_SKIP_INSTALL=1 to skip apt,
+# ZV_SKIP_PACKAGE_TEST=1 to leave out installing the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -25,4 +26,10 @@ status=0
 (cd "$BUILD_DIR" && ctest --output-on-failure -j "$JOBS" --timeout 600) || status=1
 (cd "$ASAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS" --timeout 900 -LE no_asan) || status=1
 (cd "$TSAN_DIR" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$JOBS" --timeout 600 -L client) || status=1
+# The Debian package, from the normal build folder (no second build):
+# installed, the demo run against the installed programs, purged. It installs
+# into this machine (root or sudo); ZV_SKIP_PACKAGE_TEST=1 leaves it out.
+if [ "${ZV_SKIP_PACKAGE_TEST:-0}" != 1 ]; then
+  bash tests/package/install_test.sh "$BUILD_DIR" || status=1
+fi
 exit $status

@@ -37,7 +37,8 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
 
     model->setHorizontalHeaderItem(0, new QStandardItem(tr("目录")));
     ui.treeView->setColumnWidth(0, 150);
-    const char *headers[] = {"ID", "路径", "名称", "类型", "数值", "描述"};
+    const char *headers[] = {QT_TR_NOOP("ID"),   QT_TR_NOOP("路径"), QT_TR_NOOP("名称"),
+                             QT_TR_NOOP("类型"), QT_TR_NOOP("数值"), QT_TR_NOOP("描述")};
     const int widths[] = {50, 400, 150, 80, 80, 250};
     for (int c = 0; c < 6; ++c) {
         tbmodel->setHorizontalHeaderItem(c, new QStandardItem(tr(headers[c])));
@@ -157,7 +158,9 @@ void gui_srv::init_fun() {
     zv_lookup_operations(dp);
 }
 
-void gui_srv::out_put(const QString &text) { emit out_put_signal(tr(text.toUtf8().constData())); }
+// The pane's lines stay as they are written, in every interface language:
+// operators and scripts read them (the texts are the source texts, not tr()).
+void gui_srv::out_put(const QString &text) { emit out_put_signal(text); }
 
 void gui_srv::print_log(QString text) {
     // The pane keeps at most 1000 lines: the 1001st clears it and stands alone.
@@ -188,16 +191,16 @@ void gui_srv::createActions() {
         const char *slot;
     };
     const Entry entries[] = {
-        {&act_read, "读服务", SLOT(act_read_clicked())},
-        {&act_write, "写服务", SLOT(act_write_clicked())},
-        {&act_directory, "目录服务", SLOT(act_directory_clicked())},
-        {&act_report, "报告服务", SLOT(act_report_clicked())},
-        {&act_log, "日志服务", SLOT(act_log_clicked())},
-        {&act_control, "控制服务", SLOT(act_control_clicked())},
-        {&act_fixedValue, "定值服务", SLOT(act_fixedValue_clicked())},
-        {&act_connA, "连接A网", SLOT(act_connA_clicked())},
-        {&act_connB, "连接B网", SLOT(act_connB_clicked())},
-        {&act_exportScl, "导出SCL模型", SLOT(act_exportScl_clicked())},
+        {&act_read, QT_TR_NOOP("读服务"), SLOT(act_read_clicked())},
+        {&act_write, QT_TR_NOOP("写服务"), SLOT(act_write_clicked())},
+        {&act_directory, QT_TR_NOOP("目录服务"), SLOT(act_directory_clicked())},
+        {&act_report, QT_TR_NOOP("报告服务"), SLOT(act_report_clicked())},
+        {&act_log, QT_TR_NOOP("日志服务"), SLOT(act_log_clicked())},
+        {&act_control, QT_TR_NOOP("控制服务"), SLOT(act_control_clicked())},
+        {&act_fixedValue, QT_TR_NOOP("定值服务"), SLOT(act_fixedValue_clicked())},
+        {&act_connA, QT_TR_NOOP("连接A网"), SLOT(act_connA_clicked())},
+        {&act_connB, QT_TR_NOOP("连接B网"), SLOT(act_connB_clicked())},
+        {&act_exportScl, QT_TR_NOOP("导出SCL模型"), SLOT(act_exportScl_clicked())},
     };
     for (const Entry &e : entries) {
         *e.action = new QAction(tr(e.caption), this);

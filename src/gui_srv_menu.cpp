@@ -134,7 +134,7 @@ void gui_srv::act_control_clicked() {
 void gui_srv::act_fixedValue_clicked() {
     AI_IED_CTRL *ied = iedobj::model(srv_id_s);
     if (iedobj::sgcbOf(ied, obj_id_s) < 0) {
-        w->out_put(tr("%1 没有定值控制块").arg(QString::fromLatin1(iedobj::ref(ied, obj_id_s))));
+        w->out_put(QStringLiteral("%1 没有定值控制块").arg(QString::fromLatin1(iedobj::ref(ied, obj_id_s))));
         return;
     }
     if (dlg_sg == nullptr) {
@@ -167,15 +167,15 @@ void gui_srv::act_exportScl_clicked() {
     if (path.isEmpty()) return;
     QString why;
     if (ExportServerScl(srv_id, path, &why))
-        out_put(tr("服务器%1的模型已导出为SCL文件：%2").arg(srv, path));
+        out_put(QStringLiteral("服务器%1的模型已导出为SCL文件：%2").arg(srv, path));
     else
-        out_put(tr("服务器%1的模型导出失败：%2").arg(srv, why));
+        out_put(QStringLiteral("服务器%1的模型导出失败：%2").arg(srv, why));
 }
 
 bool gui_srv::ExportServerScl(int srv_id, const QString &path, QString *why) {
     AI_IED_CTRL *ied = ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(srv_id) : nullptr;
     if (ied == nullptr || ied->num_ld == 0) {
-        if (why) *why = tr("没有模型（装置的模型在首次连接后取得）");
+        if (why) *why = QStringLiteral("没有模型（装置的模型在首次连接后取得）");
         return false;
     }
     const zv::model::RecordOps ops{mvl_type_ctrl_find_ad, ai_read_obj_primVals_ad, ai_cleanup_objVals_ad,

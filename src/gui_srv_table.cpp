@@ -82,7 +82,7 @@ AI_IED_CTRL *iedOf(int srv_id) { return ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(
 
 void gui_srv::tb_recreatecolumn() {
     tbmodel->clear();
-    const char *headers[] = {"ID", "路径", "名称", "描述"};
+    const char *headers[] = {QT_TR_NOOP("ID"), QT_TR_NOOP("路径"), QT_TR_NOOP("名称"), QT_TR_NOOP("描述")};
     const int widths[] = {50, 400, 150, 250};
     for (int c = 0; c < 4; ++c) {
         tbmodel->setHorizontalHeaderItem(c, new QStandardItem(tr(headers[c])));
@@ -92,7 +92,8 @@ void gui_srv::tb_recreatecolumn() {
 
 void gui_srv::tb_recreatecolumn_data() {
     tbmodel->clear();
-    const char *headers[] = {"ID", "路径", "名称", "类型", "数值", "描述"};
+    const char *headers[] = {QT_TR_NOOP("ID"),   QT_TR_NOOP("路径"), QT_TR_NOOP("名称"),
+                             QT_TR_NOOP("类型"), QT_TR_NOOP("数值"), QT_TR_NOOP("描述")};
     const int widths[] = {50, 400, 150, 80, 80, 250};
     for (int c = 0; c < 6; ++c) {
         tbmodel->setHorizontalHeaderItem(c, new QStandardItem(tr(headers[c])));

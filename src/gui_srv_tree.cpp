@@ -158,11 +158,11 @@ void gui_srv::t_srvRefreshed(ST_INT srv_id) {
     if (ied != nullptr && m_tree_ied.value(srv_id) == ied) {
         // The same model: the device was checked against its SCL.
         const char *summary = ai_get_obj_desc_ad ? ai_get_obj_desc_ad(ied, 0, "?check") : nullptr;
-        if (summary != nullptr) out_put(tr("装置模型与SCL核对：%1").arg(QString::fromUtf8(summary)));
+        if (summary != nullptr) out_put(QStringLiteral("装置模型与SCL核对：%1").arg(QString::fromUtf8(summary)));
         return;
     }
     RefillServer(srv_id);
-    out_put(tr("已从装置取得服务器%1的模型").arg(srv));
+    out_put(QStringLiteral("已从装置取得服务器%1的模型").arg(srv));
     // Registered now, enabled now: the channel is up (the browse ran on it).
     CHNL_STATE a = CHNL_STATE_UNCONNECTED, b = CHNL_STATE_UNCONNECTED;
     AC_CHANNEL active = AC_CHANNEL_UNKNOWN;

@@ -83,7 +83,7 @@ QString description(AI_IED_CTRL *model, AI_OBJ_ID obj) {
     return {};
 }
 
-QString addCauseText(int cause) {
+QString addCauseText(int cause, bool translated) {
     static const char *const kCauses[] = {
         QT_TRANSLATE_NOOP("iedobj", "未知原因"),       QT_TRANSLATE_NOOP("iedobj", "不支持"),
         QT_TRANSLATE_NOOP("iedobj", "切换层级闭锁"),   QT_TRANSLATE_NOOP("iedobj", "选择失败"),
@@ -99,9 +99,12 @@ QString addCauseText(int cause) {
         QT_TRANSLATE_NOOP("iedobj", "偏差中止"),       QT_TRANSLATE_NOOP("iedobj", "通信中断中止"),
         QT_TRANSLATE_NOOP("iedobj", "命令闭锁"),       QT_TRANSLATE_NOOP("iedobj", "无"),
         QT_TRANSLATE_NOOP("iedobj", "参数不一致"),     QT_TRANSLATE_NOOP("iedobj", "被他方锁定")};
-    if (cause < 0) return QCoreApplication::translate("iedobj", "装置未给出原因");
-    if (cause >= int(std::size(kCauses))) return QCoreApplication::translate("iedobj", "原因%1").arg(cause);
-    return QCoreApplication::translate("iedobj", kCauses[cause]);
+    const auto text = [translated](const char *source) {
+        return translated ? QCoreApplication::translate("iedobj", source) : QString::fromUtf8(source);
+    };
+    if (cause < 0) return text(QT_TRANSLATE_NOOP("iedobj", "装置未给出原因"));
+    if (cause >= int(std::size(kCauses))) return text(QT_TRANSLATE_NOOP("iedobj", "原因%1")).arg(cause);
+    return text(kCauses[cause]);
 }
 
 }  // namespace iedobj

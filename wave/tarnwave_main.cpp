@@ -16,6 +16,7 @@
 
 #include "dialog_wave.h"
 #include "summary.h"
+#include "uilanguage.h"
 
 namespace ct = zv::comtrade;
 
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication app(argc, argv);
+    uilang::apply(uilang::requested());
     dialog_wave::encoding = encoding;
     dialog_wave window;
     window.show();

@@ -25,6 +25,7 @@
 
 #include "gui_srv.h"
 #include "outputmessage.h"
+#include "uilanguage.h"
 #include "zv_ops.h"
 
 namespace {
@@ -95,6 +96,7 @@ int main(int argc, char *argv[]) {
     const int settle_ms = argc > 3 ? std::atoi(argv[3]) * 1000 : 5000;
 
     QApplication app(argc, argv);
+    uilang::apply(uilang::requested());  // TARNMON_LANG or syscfg.ini, as tarnmon
     qInstallMessageHandler(outputMessage);
     auto *win = new gui_srv(nullptr, Qt::WindowFlags());
     w = win;

@@ -63,6 +63,11 @@ for f in $uploaded; do
 done
 check "uploaded recordings identical to the devices' files, one row each" '[ $same = 1 ]'
 check "screenshot saved" '[ -s "$RUN/screenshot.png" ]'
+# No window manager under Xvfb: tarnmon fills the screen itself, so the
+# bottom right corner is the window, not the black root window (mean
+# brightness of its last 8x8 pixels, 0..1).
+corner=$(convert "$RUN/screenshot.png" -gravity SouthEast -crop 8x8+0+0 +repage -format '%[fx:mean]' info: 2>/dev/null)
+check "main window fills the screen (corner brightness $corner)" "awk 'BEGIN { exit !(\"$corner\" + 0 > 0.2) }'"
 # Everything the demo starts names a path inside the run folder.
 left() { pgrep -f -- "$RUN/" >/dev/null; }
 for _ in $(seq 20); do left || break; sleep 0.5; done

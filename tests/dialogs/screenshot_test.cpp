@@ -4,7 +4,8 @@
 // dialog with a refusal and its reason, the setting group dialog with the
 // active group's settings, the log dialog with a query's entries. Every
 // caption fits its widget. The pictures go to $TARNMON_SCREENSHOT_DIR when it is set
-// (screenshots.sh, under Xvfb), else to a temporary directory.
+// (screenshots.sh, under Xvfb), else to a temporary directory. With
+// TARNMON_LANG=en the dialogs are in English and the pictures are *_en.png.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -23,15 +24,21 @@
 #include "dialog_lcb.h"
 #include "dialog_rcb.h"
 #include "dialog_sg.h"
+#include "uilanguage.h"
 
 namespace {
 
 using dlgtest::waitFor;
 
+// The interface language of the pictures: TARNMON_LANG, Chinese by default.
+QString language() { return uilang::requested(QString()); }
+
 QString shotPath(const char *name) {
     static QTemporaryDir fallback;
     const QString dir = qEnvironmentVariable("TARNMON_SCREENSHOT_DIR");
-    return QDir(dir.isEmpty() ? fallback.path() : dir).filePath(QLatin1String(name));
+    QString file = QLatin1String(name);
+    if (language() != QLatin1String("zh")) file.replace(QLatin1String(".png"), "_" + language() + ".png");
+    return QDir(dir.isEmpty() ? fallback.path() : dir).filePath(file);
 }
 
 // Captions wider than the room their widget gives them.
@@ -49,6 +56,14 @@ QStringList clippedCaptions(QWidget *dialog) {
         } else if (auto *l = qobject_cast<QLabel *>(child)) {
             text = l->text();
             room = l->contentsRect().width();
+            // A word-wrapped label must hold its lines in its height.
+            const int high = l->heightForWidth(room);
+            if (l->wordWrap() && !text.isEmpty() && high > l->contentsRect().height())
+                clipped << QStringLiteral("%1 \"%2\" needs %3 high has %4")
+                               .arg(child->objectName(), text)
+                               .arg(high)
+                               .arg(l->contentsRect().height());
+            if (l->wordWrap()) continue;
         } else {
             continue;
         }
@@ -71,6 +86,8 @@ void save(QWidget *dialog, const char *name) {
 
 class Screenshot : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(uilang::apply(language())); }
+    static void TearDownTestSuite() { uilang::apply(QStringLiteral("zh")); }
     void TearDown() override {
         for (QDialog *d : {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
             if (d != nullptr) d->close();
@@ -170,7 +187,9 @@ TEST_F(Screenshot, ControlDialogWithARefusalAndItsReason) {
     ASSERT_NE(dlg, nullptr);
     ASSERT_TRUE(waitFor([&] { return dlg->widget.pB_selv->isEnabled(); }));
     dlg->widget.pB_op->click();
-    ASSERT_TRUE(waitFor([&] { return dlg->widget.lb_opinfo->text() == QStringLiteral("失败:对象未选择"); }));
+    const QString refused = QCoreApplication::translate("dialog_ctrl", "失败:") +
+                            QCoreApplication::translate("iedobj", "对象未选择");
+    ASSERT_TRUE(waitFor([&] { return dlg->widget.lb_opinfo->text() == refused; }));
     save(dlg, "dialog_ctrl.png");
     EXPECT_EQ(clippedCaptions(dlg), QStringList());
 }

@@ -6,6 +6,7 @@
 # refused operate with its reason), dialog_sg.png (the active group's
 # settings) and dialog_lcb.png (the entries of a log query).
 # Usage: tests/dialogs/screenshots.sh [build dir]   (default: build)
+# TARNMON_LANG=en: the same dialogs in English, as dialog_*_en.png.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD_DIR="${1:-build}"
@@ -14,6 +15,4 @@ mkdir -p docs/screenshots
 TARNMON_SCREENSHOT_DIR="$PWD/docs/screenshots" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$BUILD_DIR/bin/dialog_device_tests" --gtest_filter='Screenshot.*'
-ls -l docs/screenshots/dialog_rcb.png docs/screenshots/dialog_filetran.png \
-  docs/screenshots/dialog_filetran_progress.png docs/screenshots/dialog_ctrl.png \
-  docs/screenshots/dialog_sg.png docs/screenshots/dialog_lcb.png
+ls -lt docs/screenshots/dialog_*.png
