@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
+
+#include <unistd.h>
 
 namespace zv {
 // The application's callbacks as the library keeps them (no application here).
@@ -197,7 +200,7 @@ struct StationRow {
 };
 class ModelKey : public ::testing::TestWithParam<StationRow> {};
 TEST_P(ModelKey, StationFilesWithDeviceModelsNeedNoScl) {
-    const std::string path = ::testing::TempDir() + "model_key_" + GetParam().name + ".ini";
+    const std::string path = ::testing::TempDir() + "model_key_" + GetParam().name + "_" + std::to_string(getpid()) + ".ini";
     std::ofstream(path) << GetParam().text;
     zv::model::StationFile sf;
     zv::scl::Diagnostics diag(true);

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "model/ied_model.h"
 #include "model/station.h"
 
@@ -271,7 +273,7 @@ std::ostream &operator<<(std::ostream &os, const StationCase &c) { return os << 
 class MalformedStation : public ::testing::TestWithParam<StationCase> {};
 
 std::string temp_path(const std::string &name) {
-    return ::testing::TempDir() + "/zv_model_" + name + ".ini";
+    return ::testing::TempDir() + "/zv_model_" + name + "_" + std::to_string(getpid()) + ".ini";
 }
 
 TEST_P(MalformedStation, IsRefusedWithLineAndReason) {
@@ -460,7 +462,7 @@ std::string scd_with_osi(const std::string &net_a_osi, const std::string &net_b_
 }
 
 TEST(StationFile, IsoAddressingComesFromSclPerNetworkAndStationKeysOverrideIt) {
-    const std::string scd = ::testing::TempDir() + "/zv_model_osi.scd";
+    const std::string scd = ::testing::TempDir() + "/zv_model_osi_" + std::to_string(getpid()) + ".scd";
     std::ofstream(scd) << scd_with_osi(
         "<P type=\"OSI-AP-Title\">1,3,9999,33</P><P type=\"OSI-AE-Qualifier\">33</P>"
         "<P type=\"OSI-PSEL\">00000001</P><P type=\"OSI-SSEL\">0001</P><P type=\"OSI-TSEL\">0001</P>"
@@ -499,7 +501,7 @@ TEST(StationFile, IsoAddressingComesFromSclPerNetworkAndStationKeysOverrideIt) {
 }
 
 TEST(StationFile, MalformedSclOsiParameterFailsAtItsLine) {
-    const std::string scd = ::testing::TempDir() + "/zv_model_osi_bad.scd";
+    const std::string scd = ::testing::TempDir() + "/zv_model_osi_bad_" + std::to_string(getpid()) + ".scd";
     const std::string text = scd_with_osi("<P type=\"OSI-PSEL\">0000G001</P>", "");
     std::ofstream(scd) << text;
     const std::string path = temp_path("osi_bad");

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 namespace zv::iso {
 namespace {
 
@@ -97,7 +99,7 @@ TEST(Tshark, DissectsOurWholeExchangeWithoutMalformedFrames) {
     ASSERT_EQ(client.state(), AssociationState::Closed);
     pcap.close();
 
-    const std::string path = ::testing::TempDir() + "zv_iso_exchange.pcap";
+    const std::string path = ::testing::TempDir() + "zv_iso_exchange_" + std::to_string(getpid()) + ".pcap";
     ASSERT_TRUE(pcap.save(path));
     const std::string out = run("tshark -r '" + path + "' -d tcp.port==" + std::to_string(kServerPort) +
                                 ",tpkt -V 2>&1");
@@ -176,7 +178,7 @@ TEST_P(TsharkExchange, DissectsWithoutMalformedFrames) {
     }
     EXPECT_TRUE(client.wantsClose());
     pcap.close();
-    const std::string path = ::testing::TempDir() + "zv_iso_" + row.name + ".pcap";
+    const std::string path = ::testing::TempDir() + "zv_iso_" + row.name + "_" + std::to_string(getpid()) + ".pcap";
     ASSERT_TRUE(pcap.save(path));
     const std::string out = run("tshark -r '" + path + "' -d tcp.port==" + std::to_string(kServerPort) +
                                 ",tpkt -V 2>&1");
