@@ -23,13 +23,24 @@ cmake -S . -B "$TSAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TES
 cmake --build "$TSAN_DIR" -j "$JOBS" --target client_tests
 export QT_QPA_PLATFORM=offscreen
 status=0
-(cd "$BUILD_DIR" && ctest --output-on-failure -j "$JOBS" --timeout 600) || status=1
-(cd "$ASAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS" --timeout 900 -LE no_asan) || status=1
-(cd "$TSAN_DIR" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$JOBS" --timeout 600 -L client) || status=1
+failed=()   # the runs that failed, for the summary at the very end
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$JOBS" --timeout 600) || { status=1; failed+=("$BUILD_DIR"); }
+(cd "$ASAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS" --timeout 900 -LE no_asan) ||
+  { status=1; failed+=("$ASAN_DIR"); }
+(cd "$TSAN_DIR" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j "$JOBS" --timeout 600 -L client) ||
+  { status=1; failed+=("$TSAN_DIR"); }
 # The Debian package, from the normal build folder (no second build):
 # installed, the demo run against the installed programs, purged. It installs
 # into this machine (root or sudo); ZV_SKIP_PACKAGE_TEST=1 leaves it out.
 if [ "${ZV_SKIP_PACKAGE_TEST:-0}" != 1 ]; then
-  bash tests/package/install_test.sh "$BUILD_DIR" || status=1
+  bash tests/package/install_test.sh "$BUILD_DIR" || { status=1; failed+=("package"); }
 fi
+# Whoever reads only the end of a long log still sees what failed.
+for run in "${failed[@]}"; do
+  echo "FAILED in $run:"
+  if [ -f "$run/Testing/Temporary/LastTestsFailed.log" ]; then
+    sed 's/^/  /' "$run/Testing/Temporary/LastTestsFailed.log"
+  fi
+done
+if [ $status -eq 0 ]; then echo "all tests passed"; fi
 exit $status
