@@ -362,7 +362,12 @@ void Engine::job_finished(ServerCtx &s, Job *job) {
 
 bool Engine::send_pdu(Channel &ch, const mms::Pdu &pdu) {
     if (!ch.assoc) return false;
-    const std::vector<uint8_t> b = mms::encode(pdu);
+    // Encoded into the storage of the previous PDU (the association copies
+    // it into its output as it frames it).
+    ber::Writer w(std::move(pdu_buf_));
+    mms::encode(w, pdu);
+    pdu_buf_ = w.take();
+    const std::vector<uint8_t> &b = pdu_buf_;
     if (b.size() > ch.max_pdu) {
         log_line("PDU of " + std::to_string(b.size()) + " octets exceeds the negotiated size " + std::to_string(ch.max_pdu));
         return false;

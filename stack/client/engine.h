@@ -264,6 +264,7 @@ private:
     std::vector<Channel *> fd_chans_;
     std::vector<ServerCtx *> fd_owners_;
     bool fds_dirty_ = true;
+    std::vector<uint8_t> pdu_buf_;   // guarded by mu_: send_pdu's encoding
     int64_t next_walk_ = 0;       // guarded by mu_: next look at every channel and deadline
     int64_t stop_deadline_ = 0;   // guarded by mu_
 
