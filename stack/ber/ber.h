@@ -220,7 +220,13 @@ private:
 // bytes, once per constructed value). No allocation per byte.
 class Writer {
 public:
-    Writer() { open_.reserve(kMaxDepth); }
+    // Room for a typical PDU, so that it grows once at most.
+    static constexpr std::size_t kInitialCapacity = 256;
+
+    Writer() {
+        buf_.reserve(kInitialCapacity);
+        open_.reserve(kMaxDepth);
+    }
     explicit Writer(std::vector<uint8_t> reuse) : buf_(std::move(reuse)) {
         buf_.clear();
         open_.reserve(kMaxDepth);

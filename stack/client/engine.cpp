@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -187,25 +188,31 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
     // The network side free (its owner in poll() or in a callback): start
     // the job here, so the request leaves without a thread hop.
     std::unique_lock<std::mutex> net(mu_, std::try_to_lock);
+    std::vector<std::pair<int, std::unique_ptr<Job>>> earlier;
     {
         // Under the lock that stop() takes to set stopping_: a request is
         // either refused here or answered by stop().
         std::lock_guard<std::mutex> lock(sub_mutex_);
         if (stopping_) return 1;
         if (!net.owns_lock()) submissions_.emplace_back(srv, std::move(job));
+        else if (!submissions_.empty()) earlier.swap(submissions_);
     }
     if (out) *out = ctrl;
     if (!net.owns_lock()) {
         wake();
         return 0;
     }
-    drain_submissions();   // earlier requests first
-    servers_[size_t(srv)]->waiting.push_back(std::move(job));
+    // Requests queued before this one go first; only their servers and this
+    // one have new work (the owner schedules the others at its next pass).
     bool owner_needed = false;
-    for (auto &sp : servers_) {
-        schedule(*sp, now);
-        for (Channel &ch : sp->ch) owner_needed = owner_needed || (ch.assoc && ch.assoc->hasOutput());   // POLLOUT
-    }
+    auto start_waiting = [&](ServerCtx &s) {
+        schedule(s, now);
+        for (Channel &ch : s.ch) owner_needed = owner_needed || (ch.assoc && ch.assoc->hasOutput());   // POLLOUT
+    };
+    for (auto &p : earlier) servers_[size_t(p.first)]->waiting.push_back(std::move(p.second));
+    for (auto &p : earlier) start_waiting(*servers_[size_t(p.first)]);
+    servers_[size_t(srv)]->waiting.push_back(std::move(job));
+    start_waiting(*servers_[size_t(srv)]);
     // A job that ended at once has its completion queued: the owner delivers it.
     owner_needed = owner_needed || (!cbq_.empty() && deliverer_ < 0);
     net.unlock();
@@ -325,8 +332,9 @@ void Engine::deliver(std::unique_lock<std::mutex> &lk, int me) {
 void Engine::job_finished(ServerCtx &s, Job *job) {
     job->finished = true;
     if (Channel *ch = job->channel) {
-        if (job->pending_invoke) ch->inflight.erase(job->pending_invoke);
-        ch->running.remove(job);
+        if (job->pending_invoke) ch->drop_inflight(job->pending_invoke);
+        auto r = std::find(ch->running.begin(), ch->running.end(), job);
+        if (r != ch->running.end()) ch->running.erase(r);
         job->ctrl.chnl = ch->which;
     }
     job->pending_invoke = 0;
@@ -354,7 +362,12 @@ void Engine::job_finished(ServerCtx &s, Job *job) {
 
 bool Engine::send_pdu(Channel &ch, const mms::Pdu &pdu) {
     if (!ch.assoc) return false;
-    const std::vector<uint8_t> b = mms::encode(pdu);
+    // Encoded into the storage of the previous PDU (the association copies
+    // it into its output as it frames it).
+    ber::Writer w(std::move(pdu_buf_));
+    mms::encode(w, pdu);
+    pdu_buf_ = w.take();
+    const std::vector<uint8_t> &b = pdu_buf_;
     if (b.size() > ch.max_pdu) {
         log_line("PDU of " + std::to_string(b.size()) + " octets exceeds the negotiated size " + std::to_string(ch.max_pdu));
         return false;
@@ -369,7 +382,7 @@ uint32_t Engine::send_request(Channel &ch, Job *job, mms::ConfirmedRequestServic
     uint32_t id = ch.next_invoke++;
     if (ch.next_invoke == 0 || ch.next_invoke > 0x7FFFFFFF) ch.next_invoke = 1;
     if (!send_pdu(ch, mms::Pdu(mms::ConfirmedRequest{id, std::move(svc)}))) return 0;
-    ch.inflight[id] = job;
+    ch.inflight.emplace_back(id, job);
     return id;
 }
 
@@ -763,10 +776,10 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     if (answer) {
         if (invoke == ch.probe_invoke && invoke != 0) {
             ch.probe_invoke = 0;
-            ch.inflight.erase(invoke);
+            ch.drop_inflight(invoke);
             return;
         }
-        auto it = ch.inflight.find(invoke);
+        auto it = ch.find_inflight(invoke);
         if (it == ch.inflight.end() || it->second == nullptr) return;   // late answer of a finished job
         Job *job = it->second;
         ch.inflight.erase(it);

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,8 +95,12 @@ struct Channel {
     int backoff_ms = 0;
     int64_t phase_deadline = 0;   // connecting / releasing give up at this time
     uint32_t next_invoke = 1;
-    std::map<uint32_t, Job *> inflight;   // invoke id -> job (null: our probe)
-    std::list<Job *> running;             // jobs started on this channel
+    // Confirmed requests in flight: invoke id -> job (null: our probe). At
+    // most max_outstanding and the probe, so a short list searched in
+    // place; like `running`, it keeps its storage from one request to the
+    // next.
+    std::vector<std::pair<uint32_t, Job *>> inflight;
+    std::vector<Job *> running;           // jobs started on this channel, in start order
     int max_outstanding = 1;
     size_t max_pdu = 65000;
     int64_t last_rx = 0;
@@ -113,6 +116,17 @@ struct Channel {
     std::set<AI_OBJ_ID> reserved;
     std::vector<uint8_t> local_ip;
     std::string last_refusal;   // the association failure last logged; cleared when up
+
+    // The entry of invoke id `id` in `inflight`, or inflight.end().
+    std::vector<std::pair<uint32_t, Job *>>::iterator find_inflight(uint32_t id) {
+        auto it = inflight.begin();
+        while (it != inflight.end() && it->first != id) ++it;
+        return it;
+    }
+    void drop_inflight(uint32_t id) {
+        auto it = find_inflight(id);
+        if (it != inflight.end()) inflight.erase(it);
+    }
 };
 
 // Buffered report control blocks: where to resume, and entries already seen.
@@ -250,6 +264,7 @@ private:
     std::vector<Channel *> fd_chans_;
     std::vector<ServerCtx *> fd_owners_;
     bool fds_dirty_ = true;
+    std::vector<uint8_t> pdu_buf_;   // guarded by mu_: send_pdu's encoding
     int64_t next_walk_ = 0;       // guarded by mu_: next look at every channel and deadline
     int64_t stop_deadline_ = 0;   // guarded by mu_
 

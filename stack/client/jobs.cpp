@@ -221,16 +221,16 @@ class ReadJob : public TypedJob {
 public:
     std::vector<AI_OBJ_ID> ids;
     std::vector<int32_t> results;
-    std::vector<AI_OBJ_VAL> vals;
-    std::vector<bool> filled;
-    std::vector<std::vector<size_t>> steps;   // objects per read request
-    std::vector<bool> step_is_list;           // a data set read by its list name
+    std::vector<AI_OBJ_VAL> vals;   // filled at the end (zero: nothing to release)
+    // The read requests, in order: the objects that are variables in one
+    // request (`vars`, when there are any), then each data set by its list
+    // name (`lists`). Indexes into ids.
+    std::vector<size_t> vars, lists;
     size_t step = 0;
 
     void prepare() {
         results.assign(ids.size(), 1);
         vals.assign(ids.size(), AI_OBJ_VAL{});
-        filled.assign(ids.size(), false);
         ctrl.op = IEC61850_OP_READ;
         ctrl.u.rdCtrl.obj_ids = ids.data();
         ctrl.u.rdCtrl.obj_type = model->type(ids[0]);
@@ -240,39 +240,37 @@ public:
     }
 
     void start(JobCtx &c) override {
-        std::vector<size_t> vars;
         for (size_t i = 0; i < ids.size(); ++i) {
             const AI_OBJ_TYPE t = model->type(ids[i]);
             if (t == OBJECT_TYPE_DS) {
-                steps.push_back({i});
-                step_is_list.push_back(true);
+                lists.push_back(i);
             } else if (t == OBJECT_TYPE_LN || t == OBJECT_TYPE_FCN || t == OBJECT_TYPE_FCD ||
                        t == OBJECT_TYPE_FCDA || t == OBJECT_TYPE_CB) {
                 vars.push_back(i);
+                if (holds_cb(*model, ids[i])) need_types.push_back(ids[i]);
             }   // IED, LD, unknown: no MMS variable, stays a failure
         }
-        if (!vars.empty()) {
-            steps.insert(steps.begin(), vars);
-            step_is_list.insert(step_is_list.begin(), false);
-        }
-        for (size_t i : vars)
-            if (holds_cb(*model, ids[i])) need_types.push_back(ids[i]);
         if (ask_types(c)) return;
         next(c);
     }
 
+    static constexpr size_t kVariables = ~size_t(0);
+    size_t steps() const { return (vars.empty() ? 0 : 1) + lists.size(); }
+    // The data set that step `s` reads (an index into ids), or kVariables.
+    size_t list_of(size_t s) const { return vars.empty() ? lists[s] : s == 0 ? kVariables : lists[s - 1]; }
+
     void next(JobCtx &c) {
-        while (step < steps.size()) {
+        while (step < steps()) {
             mms::ReadRequest r;
             bool ok = true;
-            if (step_is_list[step]) {
+            const size_t list = list_of(step);
+            if (list != kVariables) {
                 mms::ObjectName n;
-                ok = object_name(model->reference(ids[steps[step][0]]), n);
+                ok = object_name(model->reference(ids[list]), n);
                 r.access = mms::VariableAccess::named(n);
             } else {
-                std::vector<mms::VariableRef> v;
-                for (size_t i : steps[step]) v.push_back(spec_of(*model, ids[i], ok));
-                r.access = mms::VariableAccess::list(std::move(v));
+                r.access.variables.reserve(vars.size());
+                for (size_t i : vars) r.access.variables.push_back(spec_of(*model, ids[i], ok));
             }
             if (ok) {
                 send(c, std::move(r));
@@ -291,12 +289,12 @@ public:
             return;
         }
         const auto *rr = service_of<mms::ReadResponse>(p);
-        const std::vector<size_t> &objs = steps[step];
+        const size_t list = list_of(step);
+        const size_t first = list != kVariables ? list : vars[0];
         if (!rr) {
-            log_line(c.server.label() + ": read of " + model->reference(ids[objs[0]]) + " failed: " + describe_failure(p));
-        } else if (step_is_list[step]) {
-            const size_t i = objs[0];
-            AI_DS_CTRL *ds = model->data_set(ids[i]);
+            log_line(c.server.label() + ": read of " + model->reference(ids[first]) + " failed: " + describe_failure(p));
+        } else if (list != kVariables) {
+            AI_DS_CTRL *ds = model->data_set(ids[list]);
             if (ds && rr->results.size() == size_t(ds->mb_num)) {
                 // A member that failed does not keep the ones after it from
                 // being stored.
@@ -306,33 +304,32 @@ public:
                         rr->results[k].success && store_object(*model, ds->mb_ids[k], rr->results[k].data) == 0;
                     all = all && stored;
                 }
-                results[i] = all ? 0 : 1;
+                results[list] = all ? 0 : 1;
             }
-        } else if (rr->results.size() == objs.size()) {
-            for (size_t k = 0; k < objs.size(); ++k) {
+        } else if (rr->results.size() == vars.size()) {
+            for (size_t k = 0; k < vars.size(); ++k) {
                 const mms::AccessResult &a = rr->results[k];
-                const AI_OBJ_ID id = ids[objs[k]];
+                const AI_OBJ_ID id = ids[vars[k]];
                 int32_t e = a.success ? store(c, id, a.data) : a.failure;
-                results[objs[k]] = e == 0 ? 0 : 1;
+                results[vars[k]] = e == 0 ? 0 : 1;
                 if (e != 0)
                     log_line(c.server.label() + ": read of " + model->reference(id) + " failed: " +
                              (a.success ? "the value does not fit the model (" + mms::dataAccessErrorName(e) + ")"
                                         : mms::dataAccessErrorName(e)));
             }
         } else {
-            log_line(c.server.label() + ": read of " + model->reference(ids[objs[0]]) + " answered " +
-                     std::to_string(rr->results.size()) + " results for " + std::to_string(objs.size()) + " objects");
+            log_line(c.server.label() + ": read of " + model->reference(ids[first]) + " answered " +
+                     std::to_string(rr->results.size()) + " results for " + std::to_string(vars.size()) + " objects");
         }
         ++step;
         next(c);
     }
 
     void on_end() override {
-        for (size_t i = 0; i < ids.size(); ++i) filled[i] = model->read(ids[i], &vals[i]) == 0;
+        for (size_t i = 0; i < ids.size(); ++i) model->read(ids[i], &vals[i]);
     }
     void release() override {
-        for (size_t i = 0; i < vals.size(); ++i)
-            if (filled[i]) model::IedModel::release_values(&vals[i]);
+        for (AI_OBJ_VAL &v : vals) model::IedModel::release_values(&v);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "iso/association.h"
 
+#include <cstring>
+
 namespace zv::iso {
 
 namespace {
@@ -178,12 +180,15 @@ void AssociationBase::queueTsdu(const Bytes& tsdu) {
 Status AssociationBase::sendData(ByteView mmsPdu) {
     if (state_ != AssociationState::Associated)
         return makeError(std::string("cannot send data in state ") + stateName(state_));
-    Bytes ppdu;
-    presentationAppendUserData(ppdu, mmsContextId_, mmsPdu);
-    Bytes tsdu;
-    tsdu.reserve(ppdu.size() + 4);
-    sessionAppendData(tsdu, ppdu);
-    queueTsdu(tsdu);
+    // Session GIVE TOKENS + DATA TRANSFER and the presentation user data
+    // header go in front of the PDU as the TSDU is framed: no copies of it.
+    uint8_t head[kSessionDataHeaderSize + kMaxUserDataHeaderSize];
+    std::memcpy(head, kSessionDataHeader, kSessionDataHeaderSize);
+    const std::size_t n =
+        kSessionDataHeaderSize + presentationUserDataHeader(head + kSessionDataHeaderSize, mmsContextId_, mmsPdu.size);
+    compactOutput();
+    // tpduSize() is 128..8192, always room for data.
+    (void)cotpAppendTsdu(out_, ByteView(head, n), mmsPdu, tpduSize());
     return {};
 }
 
@@ -291,18 +296,16 @@ void AssociationBase::handleData(const Spdu& s, std::vector<Event>& ev) {
 
 std::vector<Event> AssociationBase::onBytes(ByteView bytes) {
     std::vector<Event> ev;
-    if (state_ == AssociationState::Closed) return ev;
-    std::vector<Bytes> tpdus;
-    const Status framing = reader_.feed(bytes, tpdus);
-    for (const Bytes& raw : tpdus) {
-        if (state_ == AssociationState::Closed) break;
+    std::size_t pos = 0;
+    ByteView raw;
+    while (state_ != AssociationState::Closed && reader_.next(bytes, pos, raw)) {
         auto t = cotpDecode(raw);
         if (!t.ok()) {
             // ISO 8073 6.22: an invalid TPDU is answered with ER where a
             // transport connection exists.
             if (state_ != AssociationState::AwaitCr && state_ != AssociationState::AwaitCc) {
                 Bytes er;
-                cotpAppendError(er, remoteRef_, kErNotSpecified, ByteView(raw.data(), raw.size() < 8 ? raw.size() : 8));
+                cotpAppendError(er, remoteRef_, kErNotSpecified, ByteView(raw.data, raw.size < 8 ? raw.size : 8));
                 queueTpdu(er);
             }
             state_ = AssociationState::Closed;
@@ -326,13 +329,20 @@ std::vector<Event> AssociationBase::onBytes(ByteView bytes) {
                                           stateName(state_) + ")");
                     break;
                 }
-                auto done = tsdu_.add(t->data, t->eot);
-                if (!done.ok()) {
-                    protocolError(ev, done.error().reason);
-                    break;
+                // A TSDU in one DT (the usual case) is decoded where it
+                // lies; segments are joined by the assembler first.
+                ByteView tsdu = t->data;
+                Bytes joined;
+                if (!t->eot || tsdu_.pending() != 0 || t->data.size > tsdu_.maxTsdu()) {
+                    auto done = tsdu_.add(t->data, t->eot);
+                    if (!done.ok()) {
+                        protocolError(ev, done.error().reason);
+                        break;
+                    }
+                    if (!*done) break;
+                    joined = tsdu_.take();
+                    tsdu = joined;
                 }
-                if (!*done) break;
-                const Bytes tsdu = tsdu_.take();
                 auto spdu = sessionDecode(tsdu);
                 if (!spdu.ok()) {
                     protocolError(ev, spdu.error().reason);
@@ -343,10 +353,10 @@ std::vector<Event> AssociationBase::onBytes(ByteView bytes) {
             }
         }
     }
-    if (!framing.ok() && state_ != AssociationState::Closed) {
+    if (reader_.failed() && state_ != AssociationState::Closed) {
         // The stream cannot be resynchronised: nothing more can be sent.
         state_ = AssociationState::Closed;
-        ev.push_back(Event{EventKind::ProtocolError, {}, framing.error().reason});
+        ev.push_back(Event{EventKind::ProtocolError, {}, reader_.error().reason});
     }
     return ev;
 }

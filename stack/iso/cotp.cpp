@@ -223,22 +223,37 @@ void cotpAppendError(Bytes& out, uint16_t dstRef, uint8_t cause, ByteView invali
 }
 
 Status cotpAppendTsdu(Bytes& out, ByteView tsdu, std::size_t tpduSize) {
+    return cotpAppendTsdu(out, tsdu, ByteView(), tpduSize);
+}
+
+Status cotpAppendTsdu(Bytes& out, ByteView head, ByteView body, std::size_t tpduSize) {
     if (tpduSize <= kCotpDtHeaderSize || tpduSize > kTpktMaxLength - kTpktHeaderSize)
         return makeError("COTP DT: TPDU size " + std::to_string(tpduSize) + " cannot carry data");
     const std::size_t chunk = tpduSize - kCotpDtHeaderSize;
+    const std::size_t total = head.size + body.size;
+    out.reserve(out.size() + total + (total / chunk + 1) * (kTpktHeaderSize + kCotpDtHeaderSize));
+    // Octets [from, to) of head + body.
+    auto append = [&](std::size_t from, std::size_t to) {
+        if (from < head.size) {
+            const std::size_t end = to < head.size ? to : head.size;
+            out.insert(out.end(), head.data + from, head.data + end);
+            from = end;
+        }
+        if (from < to) out.insert(out.end(), body.data + (from - head.size), body.data + (to - head.size));
+    };
     std::size_t pos = 0;
     do {
-        const std::size_t n = tsdu.size - pos < chunk ? tsdu.size - pos : chunk;
-        const bool eot = pos + n == tsdu.size;
+        const std::size_t n = total - pos < chunk ? total - pos : chunk;
+        const bool eot = pos + n == total;
         const std::size_t len = kTpktHeaderSize + kCotpDtHeaderSize + n;
         out.push_back(kTpktVersion);
         out.push_back(0);
         out.push_back(static_cast<uint8_t>(len >> 8));
         out.push_back(static_cast<uint8_t>(len));
         cotpAppendDtHeader(out, eot);
-        out.insert(out.end(), tsdu.data + pos, tsdu.data + pos + n);
+        append(pos, pos + n);
         pos += n;
-    } while (pos < tsdu.size);
+    } while (pos < total);
     return {};
 }
 

@@ -96,6 +96,9 @@ void cotpAppendError(Bytes& out, uint16_t dstRef, uint8_t cause, ByteView invali
 // and frames each in a TPKT, appending everything to `out`. An empty TSDU
 // still yields one DT with EOT.
 Status cotpAppendTsdu(Bytes& out, ByteView tsdu, std::size_t tpduSize);
+// The same for the TSDU `head` followed by `body` (headers of the upper
+// layers in front of a PDU that is not copied first).
+Status cotpAppendTsdu(Bytes& out, ByteView head, ByteView body, std::size_t tpduSize);
 
 // Rebuilds TSDUs from DT TPDUs. Bounded: a TSDU beyond maxTsdu octets fails.
 class TsduAssembler {
@@ -106,6 +109,7 @@ public:
     Result<bool> add(ByteView data, bool eot);
     Bytes take();
     std::size_t pending() const { return buf_.size(); }
+    std::size_t maxTsdu() const { return max_; }
 
 private:
     std::size_t max_;

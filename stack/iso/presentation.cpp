@@ -253,7 +253,54 @@ void presentationAppendUserData(Bytes& out, const std::vector<Pdv>& pdvs) {
 }
 
 void presentationAppendUserData(Bytes& out, int64_t contextId, ByteView data) {
-    presentationAppendUserData(out, std::vector<Pdv>{Pdv{contextId, data}});
+    uint8_t head[kMaxUserDataHeaderSize];
+    const std::size_t n = presentationUserDataHeader(head, contextId, data.size);
+    out.reserve(out.size() + n + data.size);
+    out.insert(out.end(), head, head + n);
+    out.insert(out.end(), data.begin(), data.end());
+}
+
+namespace {
+
+// Minimal BER length (X.690 8.1.3.3-5) of `len` at `out`; returns its size.
+std::size_t putLength(uint8_t* out, std::size_t len) {
+    if (len < 0x80) {
+        out[0] = static_cast<uint8_t>(len);
+        return 1;
+    }
+    std::size_t nb = 0;
+    for (std::size_t l = len; l; l >>= 8) ++nb;
+    out[0] = static_cast<uint8_t>(0x80 | nb);
+    for (std::size_t k = 0; k < nb; ++k) out[1 + k] = static_cast<uint8_t>(len >> (8 * (nb - 1 - k)));
+    return 1 + nb;
+}
+
+std::size_t lengthSize(std::size_t len) {
+    uint8_t tmp[9];
+    return putLength(tmp, len);
+}
+
+}  // namespace
+
+std::size_t presentationUserDataHeader(uint8_t* out, int64_t contextId, std::size_t size) {
+    // The same octets as writePdvs for one PDV, written from the sizes
+    // inwards: fully-encoded-data { PDV-list { context-id, [0] data } }.
+    uint8_t id[8];
+    const std::size_t idSize = ber::encodeIntegerContents(contextId, id);
+    const std::size_t value = 1 + lengthSize(size) + size;   // [0] single-ASN1-type
+    const std::size_t pdv = 2 + idSize + value;              // INTEGER context-id, then the value
+    const std::size_t list = 1 + lengthSize(pdv) + pdv;      // PDV-list SEQUENCE
+    std::size_t n = 0;
+    out[n++] = 0x61;   // [APPLICATION 1] constructed
+    n += putLength(out + n, list);
+    out[n++] = 0x30;   // SEQUENCE
+    n += putLength(out + n, pdv);
+    out[n++] = 0x02;   // INTEGER
+    out[n++] = static_cast<uint8_t>(idSize);
+    for (std::size_t k = 0; k < idSize; ++k) out[n++] = id[k];
+    out[n++] = 0xA0;   // [0] constructed
+    n += putLength(out + n, size);
+    return n;
 }
 
 void presentationAppendAbort(Bytes& out, const AbortPpdu& ab) {

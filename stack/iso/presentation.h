@@ -121,6 +121,14 @@ Status presentationAppendRefuse(Bytes& out, const RefusePpdu& cpr);
 void presentationAppendUserData(Bytes& out, const std::vector<Pdv>& pdvs);
 void presentationAppendUserData(Bytes& out, int64_t contextId, ByteView data);
 void presentationAppendAbort(Bytes& out, const AbortPpdu& ab);
+// The octets that precede `size` octets of one PDV of context `contextId`
+// sent as user data (what presentationAppendUserData(out, contextId, data)
+// writes in front of data): written to `out`, which holds at least
+// kMaxUserDataHeaderSize octets; returns their count. Lets a sender frame
+// a PDU without copying it.
+//   61 L1  30 L2  02 01 ctx  a0 L3  <size octets>
+constexpr std::size_t kMaxUserDataHeaderSize = 2 * (1 + 9) + (2 + 8) + (1 + 9);
+std::size_t presentationUserDataHeader(uint8_t* out, int64_t contextId, std::size_t size);
 
 // Decoders: the ByteViews in the result point into `in`.
 Result<ConnectPpdu> presentationDecodeConnect(ByteView in);

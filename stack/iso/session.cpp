@@ -280,8 +280,7 @@ Status sessionAppendAbort(Bytes& out, uint8_t transportDisconnect, ByteView user
 }
 
 void sessionAppendData(Bytes& out, ByteView userData) {
-    const uint8_t hdr[4] = {1, 0, 1, 0};
-    out.insert(out.end(), hdr, hdr + 4);
+    out.insert(out.end(), kSessionDataHeader, kSessionDataHeader + kSessionDataHeaderSize);
     out.insert(out.end(), userData.begin(), userData.end());
 }
 

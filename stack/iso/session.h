@@ -88,5 +88,9 @@ Status sessionAppendDisconnect(Bytes& out, ByteView userData);
 Status sessionAppendAbort(Bytes& out, uint8_t transportDisconnect, ByteView userData);
 // "01 00 01 00" + user information.
 void sessionAppendData(Bytes& out, ByteView userData);
+// The octets sessionAppendData puts in front of the user information
+// (GIVE TOKENS and DATA TRANSFER, both without parameters).
+constexpr std::size_t kSessionDataHeaderSize = 4;
+constexpr uint8_t kSessionDataHeader[kSessionDataHeaderSize] = {1, 0, 1, 0};
 
 }  // namespace zv::iso

@@ -36,14 +36,22 @@ public:
     // Appends whole TPDUs found in `chunk` to `tpdus`. Fails (and stays
     // failed) on version != 3, length < 7 or length > the configured maximum.
     Status feed(ByteView chunk, std::vector<Bytes>& tpdus);
+    // The same one TPDU at a time, without copies: the next whole TPDU of
+    // `chunk` from `pos` on, as a view into `chunk` (or into the reader for
+    // a packet begun in an earlier chunk) valid until the next call. False
+    // once the chunk is used up (the start of a packet kept) or when the
+    // stream is bad (failed(), error()).
+    bool next(ByteView chunk, std::size_t& pos, ByteView& tpdu);
+    const Error& error() const { return error_; }
     // Bytes of an incomplete packet held back for the next feed.
-    std::size_t buffered() const { return buf_.size(); }
+    std::size_t buffered() const { return handed_ ? 0 : buf_.size(); }
     bool failed() const { return failed_; }
     std::size_t maxLength() const { return max_; }
 
 private:
     std::size_t max_;
     Bytes buf_;
+    bool handed_ = false;   // next() handed out the packet in buf_
     bool failed_ = false;
     Error error_;
 };

@@ -1,5 +1,6 @@
 #include "mms/data.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -359,7 +360,10 @@ Result<Data> decodeData(const Tlv& tlv, unsigned depth) {
         if (depth >= kMaxDataDepth)
             return makeError(tlv.offset, "Data nesting exceeds " + std::to_string(kMaxDataDepth));
         ZV_TRY(Reader r, Reader().enter(tlv));
+        // Each component takes two octets at least: room for a small
+        // structure at once, larger ones grow as they are read.
         std::vector<Data> items;
+        items.reserve(std::min<std::size_t>(tlv.value.size / 2, 8));
         while (!r.atEnd()) {
             ZV_TRY(Tlv c, r.read());
             ZV_TRY(Data item, decodeData(c, depth + 1));

@@ -1576,6 +1576,7 @@ int IedModel::read(AI_OBJ_ID id, AI_OBJ_VAL *out) const {
     if (!out) return 1;
     *out = AI_OBJ_VAL{id, nullptr, nullptr, 0};
     std::vector<Primitive> prims;
+    prims.reserve(kTypicalPrimitives);
     if (!primitives(id, prims)) return 1;
     // One block: identifiers, records, then the values, each value 8-aligned.
     size_t n = prims.size();

@@ -180,6 +180,10 @@ public:
     // Primitives of any object in component order (data sets: their members,
     // LN/LD/IED: everything below). Appends to out; false for unknown ids.
     bool primitives(AI_OBJ_ID id, std::vector<Primitive> &out) const;
+    // Room worth reserving for the primitives of one data attribute or data
+    // object (a measured value: magnitude, quality, time), so that collecting
+    // them allocates once.
+    static constexpr size_t kTypicalPrimitives = 8;
     // Locked copy of an object's primitives; release with release_values (or
     // ai_cleanup_objVals). 0 on success.
     int read(AI_OBJ_ID id, AI_OBJ_VAL *out) const;

@@ -369,6 +369,7 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
     const RUNTIME_TYPE *first = nullptr;
     int32_t num = 0;
     std::vector<Primitive> prims;
+    prims.reserve(IedModel::kTypicalPrimitives);
     if (from == ValueSource::Write) {
         if (!m.type_of(id, first, num) || first == nullptr) return mms::kObjectNonExistent;
         m.primitives(id, prims);
@@ -378,13 +379,22 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
 
     // Converted values side by side, each in its primitive's stored size; the
     // tail leaves room for the largest stored form.
+    // An object of a few primitives (the usual case) converts on the stack.
     size_t total = 0;
     for (const Primitive &p : prims) total += size_t(p.size);
-    std::vector<uint8_t> buf(total + AI_SIZE_UNISTRING255);
+    uint8_t local[1024];
+    std::vector<uint8_t> heap;
+    uint8_t *buf = local;
+    if (total + AI_SIZE_UNISTRING255 > sizeof local) {
+        heap.resize(total + AI_SIZE_UNISTRING255);
+        buf = heap.data();
+    } else {
+        std::memset(local, 0, total + AI_SIZE_UNISTRING255);
+    }
     size_t k = 0, off = 0;
     auto convert = [&](AI_VAL_TYPE type, int16_t el_len, const Data &leaf) -> int32_t {
         if (k >= prims.size()) return mms::kTypeInconsistent;
-        if (int32_t e = stored_from_data(type, el_len, leaf, buf.data() + off, from)) return e;
+        if (int32_t e = stored_from_data(type, el_len, leaf, buf + off, from)) return e;
         off += size_t(prims[k++].size);
         return 0;
     };
@@ -393,6 +403,7 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
         if (int32_t e = shaped_leaves(first, d, leaf, 0)) return e;
     } else {
         std::vector<const Data *> ls;
+        ls.reserve(prims.size());
         if (!leaves(d, ls, 0) || ls.size() != prims.size()) return mms::kTypeInconsistent;
         for (size_t i = 0; i < ls.size(); ++i)
             if (int32_t e = convert(prims[i].type, prims[i].rt ? prims[i].rt->u.p.el_len : 0, *ls[i])) return e;
@@ -402,7 +413,7 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
     std::unique_lock<std::shared_mutex> lock(m.value_mutex());
     off = 0;
     for (const Primitive &p : prims) {
-        std::memcpy(p.data, buf.data() + off, size_t(p.size));
+        std::memcpy(p.data, buf + off, size_t(p.size));
         off += size_t(p.size);
     }
     return 0;

@@ -214,6 +214,28 @@ TEST_F(Objects, AValueWithOneBadPrimitiveStoresNothing) {
     EXPECT_EQ(current(), shaped(3.5f, "0100000000000", 7));
 }
 
+// A whole logical node is too large to convert in the small buffer an
+// attribute's value uses: its value comes back all the same.
+TEST_F(Objects, ALogicalNodesValueIsStoredWhole) {
+    const AI_OBJ_ID ln = m->find("CMIEDMON/STMP1");
+    ASSERT_GE(ln, 0);
+    std::vector<zv::model::Primitive> prims;
+    ASSERT_TRUE(m->primitives(ln, prims));
+    size_t total = 0;
+    for (const auto &p : prims) total += size_t(p.size);
+    ASSERT_GT(total + AI_SIZE_UNISTRING255, 1024u) << "the node is not larger than the small buffer";
+
+    ASSERT_EQ(store_object(*m, tmp, shaped(1.5f, "0000000000001", 11), ValueSource::Write), 0);
+    Data whole;
+    ASSERT_TRUE(object_data(*m, ln, whole));
+    ASSERT_EQ(store_object(*m, tmp, shaped(8.25f, "0100000000000", 12), ValueSource::Write), 0);
+    EXPECT_EQ(store_object(*m, ln, whole, ValueSource::Device), 0);
+    EXPECT_EQ(current(), shaped(1.5f, "0000000000001", 11));
+    Data again;
+    ASSERT_TRUE(object_data(*m, ln, again));
+    EXPECT_EQ(again, whole);
+}
+
 TEST_F(Objects, ObjectsWithoutValuesAreNotThere) {
     Data d;
     for (ValueSource from : {ValueSource::Device, ValueSource::Write})

@@ -18,6 +18,13 @@
 // system calls come from one extra round each (the tracepoint slows every
 // system call down, so it stays out of the timed rounds).
 //   read_latency_bench [rounds=5] [ms per round=1000] [floor|stack|chain: only that one]
+//
+// A fixed number of reads instead, for instruction counts that do not
+// depend on the machine's load:
+//   valgrind --tool=callgrind read_latency_bench --reads N [floor|stack|chain]
+// Each path warms up, then runs N reads between CALLGRIND_ZERO_STATS and a
+// dump named after it ("floor", "stack", "chain"): the dump's total over N is
+// the instructions per read of the client process (every thread).
 #include "iso/association.h"
 #include "mms/pdu.h"
 #include "zorvan/zorvan_api.h"
@@ -32,6 +39,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(x)
+#endif
 
 #include <atomic>
 #include <csignal>
@@ -274,14 +288,32 @@ void stack_read(AI_OBJ_ID id) {
 // the stack's worker), for `ms`.
 std::atomic<bool> g_chain_stop{false};
 std::atomic<int64_t> g_chain_reads{0};
+int64_t g_chain_limit = 0;   // > 0: the chain ends after this many reads
 AI_OBJ_ID g_chain_id = -1;
 
 void on_chained(AC_REQ_CTRL *c) {
     if (c->result != 0) ++g_failed;
-    ++g_chain_reads;
+    const int64_t n = ++g_chain_reads;
     AI_OBJ_ID ids[1] = {g_chain_id};
     AC_READ_REQ_INFO r{ids, 1, on_chained};
-    if (g_chain_stop || ac_read_obj_value(0, &r, 30, nullptr) != 0) ::sem_post(&g_done);
+    if (g_chain_stop || (g_chain_limit > 0 && n >= g_chain_limit) || ac_read_obj_value(0, &r, 30, nullptr) != 0)
+        ::sem_post(&g_done);
+}
+
+// `n` chained reads (fixed-count mode).
+void chain_reads(int64_t n) {
+    g_chain_stop = false;
+    g_chain_reads = 0;
+    g_chain_limit = n;
+    AI_OBJ_ID ids[1] = {g_chain_id};
+    AC_READ_REQ_INFO r{ids, 1, on_chained};
+    if (ac_read_obj_value(0, &r, 30, nullptr) != 0) {
+        std::printf("stack: read not queued\n");
+        std::exit(1);
+    }
+    while (::sem_wait(&g_done) != 0) {
+    }
+    g_chain_limit = 0;
 }
 
 void chain_round(int ms, const std::vector<pid_t> *tids, Totals &t) {
@@ -308,6 +340,18 @@ void chain_round(int ms, const std::vector<pid_t> *tids, Totals &t) {
     else t.add(g_chain_reads, t1 - t0, u0, u1);
 }
 
+// Fixed-count mode: warm-up reads, then `n` reads by `reads(n)` between
+// zeroed and dumped callgrind counters (no-ops outside valgrind).
+template <class F>
+void fixed_count(const char *name, F reads, int64_t n) {
+    reads(100);
+    const int64_t t0 = now_us();
+    CALLGRIND_ZERO_STATS;
+    reads(n);
+    CALLGRIND_DUMP_STATS_AT(name);
+    std::printf("  %-6s %lld reads in %.3f s\n", name, static_cast<long long>(n), double(now_us() - t0) / 1e6);
+}
+
 void print(const char *what, const Totals &t) {
     char sc[32] = "n/a";
     if (t.syscalls_ok && t.counted_reads > 0) std::snprintf(sc, sizeof sc, "%.2f", double(t.syscalls) / double(t.counted_reads));
@@ -320,8 +364,11 @@ void print(const char *what, const Totals &t) {
 int main(int argc, char **argv) {
     ::setenv("ZORVAN_QUIET", "1", 1);
     std::signal(SIGPIPE, SIG_IGN);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const int ms = argc > 2 ? std::max(50, std::atoi(argv[2])) : 1000;
+    // --reads N [only]: fixed-count mode (see the top).
+    const bool counted = argc > 2 && std::string(argv[1]) == "--reads";
+    const int64_t count = counted ? std::max<int64_t>(1, std::atoll(argv[2])) : 0;
+    const int rounds = !counted && argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int ms = !counted && argc > 2 ? std::max(50, std::atoi(argv[2])) : 1000;
     const std::string only = argc > 3 ? argv[3] : "";
     ::sem_init(&g_done, 0, 0);
 
@@ -357,38 +404,50 @@ int main(int argc, char **argv) {
         const std::vector<pid_t> floor_threads{me};
         auto fr = [&] { floor_read(floor); };
         auto sr = [&] { stack_read(id); };
-        // Warm up both paths, then alternate timed rounds (getrusage only:
-        // the floor's thread, the stack's whole process), then one round
-        // each counting system calls.
         g_chain_id = id;
-        Totals ignore, fl, st, ch;
         const bool floor_on = only.empty() || only == "floor";
         const bool stack_on = only.empty() || only == "stack";
         const bool chain_on = only.empty() || only == "chain";
-        if (floor_on) round(fr, 200, RUSAGE_THREAD, nullptr, ignore);
-        if (stack_on) round(sr, 200, RUSAGE_SELF, nullptr, ignore);
-        if (chain_on) chain_round(200, nullptr, ignore);
-        for (int r = 0; r < rounds; ++r) {
-            if (floor_on) round(fr, ms, RUSAGE_THREAD, nullptr, fl);
-            if (stack_on) round(sr, ms, RUSAGE_SELF, nullptr, st);
-            if (chain_on) chain_round(ms, nullptr, ch);
-        }
-        const std::vector<pid_t> all = threads_of_process();
-        if (floor_on) round(fr, 300, RUSAGE_THREAD, &floor_threads, fl);
-        if (stack_on) round(sr, 300, RUSAGE_SELF, &all, st);
-        if (chain_on) chain_round(300, &all, ch);
-        ai_uninit_envir();
-        std::printf("one read at a time, 1 server, %d rounds of %d ms each; per read:\n", rounds, ms);
-        if (floor_on) print("floor (1 thread, blocking socket)", fl);
-        if (stack_on) print("stack, caller waits for completion", st);
-        if (chain_on) print("stack, next read from completion", ch);
-        if (only.empty()) {
-            std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read (caller waits)\n",
-                        100.0 * st.rate() / std::max(1.0, fl.rate()),
-                        st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
-            std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
-                        100.0 * ch.rate() / std::max(1.0, fl.rate()),
-                        ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+        if (counted) {
+            auto reads = [](auto one) {
+                return [one](int64_t n) {
+                    for (int64_t k = 0; k < n; ++k) one();
+                };
+            };
+            if (floor_on) fixed_count("floor", reads(fr), count);
+            if (stack_on) fixed_count("stack", reads(sr), count);
+            if (chain_on) fixed_count("chain", chain_reads, count);
+            ai_uninit_envir();
+        } else {
+            // Warm up both paths, then alternate timed rounds (getrusage only:
+            // the floor's thread, the stack's whole process), then one round
+            // each counting system calls.
+            Totals ignore, fl, st, ch;
+            if (floor_on) round(fr, 200, RUSAGE_THREAD, nullptr, ignore);
+            if (stack_on) round(sr, 200, RUSAGE_SELF, nullptr, ignore);
+            if (chain_on) chain_round(200, nullptr, ignore);
+            for (int r = 0; r < rounds; ++r) {
+                if (floor_on) round(fr, ms, RUSAGE_THREAD, nullptr, fl);
+                if (stack_on) round(sr, ms, RUSAGE_SELF, nullptr, st);
+                if (chain_on) chain_round(ms, nullptr, ch);
+            }
+            const std::vector<pid_t> all = threads_of_process();
+            if (floor_on) round(fr, 300, RUSAGE_THREAD, &floor_threads, fl);
+            if (stack_on) round(sr, 300, RUSAGE_SELF, &all, st);
+            if (chain_on) chain_round(300, &all, ch);
+            ai_uninit_envir();
+            std::printf("one read at a time, 1 server, %d rounds of %d ms each; per read:\n", rounds, ms);
+            if (floor_on) print("floor (1 thread, blocking socket)", fl);
+            if (stack_on) print("stack, caller waits for completion", st);
+            if (chain_on) print("stack, next read from completion", ch);
+            if (only.empty()) {
+                std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read (caller waits)\n",
+                            100.0 * st.rate() / std::max(1.0, fl.rate()),
+                            st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+                std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
+                            100.0 * ch.rate() / std::max(1.0, fl.rate()),
+                            ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+            }
         }
         if (g_failed) {
             std::printf("  %d reads failed\n", g_failed.load());

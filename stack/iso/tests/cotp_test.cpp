@@ -171,6 +171,16 @@ TEST_P(CotpSegmentation, SplitsByTpduSizeAndReassembles) {
         EXPECT_EQ(*done, i + 1 == tpdus.size());
     }
     EXPECT_EQ(as.take(), tsdu);
+    // Headers framed in front of a PDU that stays where it is: the same stream
+    // wherever the TSDU is split into head and body.
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), tsdu.size() / 2, tsdu.size()}) {
+        if (cut > tsdu.size()) continue;
+        Bytes split;
+        ASSERT_TRUE(cotpAppendTsdu(split, ByteView(tsdu.data(), cut), ByteView(tsdu.data() + cut, tsdu.size() - cut),
+                                   row.tpduSize)
+                        .ok());
+        EXPECT_EQ(split, stream) << "head of " << cut << " octets";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CotpSegmentation,

@@ -71,6 +71,27 @@ TEST(Presentation, RefuseRoundTripsProviderReason) {
     EXPECT_TRUE(d->userData.empty());
 }
 
+// The header written in front of a PDU that is not copied matches the
+// general encoder at every length form of each field.
+TEST(Presentation, UserDataHeaderMatchesTheEncoderAtEveryLengthForm) {
+    for (int64_t ctx : {int64_t(1), int64_t(3), int64_t(127), int64_t(128), int64_t(300)}) {
+        for (std::size_t size : {0u, 1u, 117u, 118u, 127u, 128u, 245u, 255u, 256u, 65535u, 65536u}) {
+            Bytes data(size);
+            for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i);
+            Bytes general;
+            presentationAppendUserData(general, std::vector<Pdv>{Pdv{ctx, data}});
+            uint8_t head[kMaxUserDataHeaderSize];
+            const std::size_t n = presentationUserDataHeader(head, ctx, size);
+            Bytes framed(head, head + n);
+            framed.insert(framed.end(), data.begin(), data.end());
+            EXPECT_EQ(framed, general) << "context " << ctx << ", " << size << " octets";
+            Bytes single;
+            presentationAppendUserData(single, ctx, data);
+            EXPECT_EQ(single, general) << "context " << ctx << ", " << size << " octets";
+        }
+    }
+}
+
 TEST(Presentation, UserDataCarriesSeveralValuesAndOctetAligned) {
     const Bytes a = hex("8b 00"), b = hex("8c 00");
     Bytes out;
