@@ -260,6 +260,54 @@ Value: %3</translation>
         <source>删除文件失败!</source>
         <translation>Deleting the file failed!</translation>
     </message>
+    <message>
+        <source>%p% (%1 / %2)</source>
+        <translation>%p% (%1 / %2)</translation>
+    </message>
+    <message>
+        <source>上载 %1</source>
+        <translation>Fetching %1</translation>
+    </message>
+    <message>
+        <source>下装 %1</source>
+        <translation>Sending %1</translation>
+    </message>
+    <message>
+        <source>上载 %1: %2</source>
+        <translation>Fetching %1: %2</translation>
+    </message>
+    <message>
+        <source>下装 %1: %2</source>
+        <translation>Sending %1: %2</translation>
+    </message>
+    <message>
+        <source>%p% (%1)</source>
+        <translation>%p% (%1)</translation>
+    </message>
+    <message>
+        <source>上载完成</source>
+        <translation>Fetched</translation>
+    </message>
+    <message>
+        <source>下装完成</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source>%1 后失败</source>
+        <translation>Failed after %1</translation>
+    </message>
+    <message>
+        <source>上载失败</source>
+        <translation>Fetch failed</translation>
+    </message>
+    <message>
+        <source>下装失败</source>
+        <translation>Send failed</translation>
+    </message>
+    <message>
+        <source>用时 %1</source>
+        <translation>Took %1</translation>
+    </message>
 </context>
 <context>
     <name>dialog_lcb</name>
