@@ -175,7 +175,8 @@ TEST_F(Screenshot, FileDialogDuringALongFetch) {
     EXPECT_LT(bar->value(), bar->maximum()) << "the fetch ended before the picture";
     ASSERT_TRUE(shot.save(shotPath("dialog_filetran_progress.png"), "PNG"));
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
-    ASSERT_TRUE(waitFor([&] { return dlg.widget.lb_transfer->text() == QStringLiteral("上载完成"); }, 120000));
+    ASSERT_TRUE(waitFor([&] { return dlg.widget.lb_transfer->text() == QCoreApplication::translate("dialog_filetran", "上载完成");
+    }, 120000));
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
     QFile::remove(QDir::current().filePath(QFileInfo(big).fileName()));
 }
