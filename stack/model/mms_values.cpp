@@ -365,10 +365,11 @@ bool object_data(const IedModel &m, AI_OBJ_ID id, Data &out) {
         out);
 }
 
-int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from) {
+int32_t prepare_object(const IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from, PreparedValue &out) {
     const RUNTIME_TYPE *first = nullptr;
     int32_t num = 0;
-    std::vector<Primitive> prims;
+    std::vector<Primitive> &prims = out.prims;
+    prims.clear();
     if (from == ValueSource::Write) {
         if (!m.type_of(id, first, num) || first == nullptr) return mms::kObjectNonExistent;
         m.primitives(id, prims);
@@ -380,7 +381,8 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
     // tail leaves room for the largest stored form.
     size_t total = 0;
     for (const Primitive &p : prims) total += size_t(p.size);
-    std::vector<uint8_t> buf(total + AI_SIZE_UNISTRING255);
+    std::vector<uint8_t> &buf = out.bytes;
+    buf.assign(total + AI_SIZE_UNISTRING255, 0);
     size_t k = 0, off = 0;
     auto convert = [&](AI_VAL_TYPE type, int16_t el_len, const Data &leaf) -> int32_t {
         if (k >= prims.size()) return mms::kTypeInconsistent;
@@ -398,13 +400,24 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
             if (int32_t e = convert(prims[i].type, prims[i].rt ? prims[i].rt->u.p.el_len : 0, *ls[i])) return e;
     }
     if (k != prims.size()) return mms::kTypeInconsistent;
+    return 0;
+}
 
+void store_prepared(IedModel &m, const PreparedValue *values, size_t n) {
     std::unique_lock<std::shared_mutex> lock(m.value_mutex());
-    off = 0;
-    for (const Primitive &p : prims) {
-        std::memcpy(p.data, buf.data() + off, size_t(p.size));
-        off += size_t(p.size);
+    for (size_t i = 0; i < n; ++i) {
+        size_t off = 0;
+        for (const Primitive &p : values[i].prims) {
+            std::memcpy(p.data, values[i].bytes.data() + off, size_t(p.size));
+            off += size_t(p.size);
+        }
     }
+}
+
+int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from) {
+    PreparedValue v;
+    if (int32_t e = prepare_object(m, id, d, from, v)) return e;
+    store_prepared(m, &v, 1);
     return 0;
 }
 
