@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 using namespace zvt;
 
 namespace {
@@ -184,5 +186,66 @@ INSTANTIATE_TEST_SUITE_P(Blocks, BufferedResume,
                          ::testing::Values(Resume{"ReportsWithoutDataSet", kOptFldsNoDataSet, kTrgOps},
                                            Resume{"NoGeneralInterrogation", kOptFlds, kTrgOpsNoGi}),
                          [](const ::testing::TestParamInfo<Resume> &i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A buffered entry too large for the negotiated PDU size comes in segments
+// (8-1 17.2.3.3) sharing its EntryID: each segment's values are taken once,
+// and the entry counts as delivered after its last one, so that a resume
+// after it asks for nothing again.
+TEST(SegmentedEntry, EverySegmentIsTakenOnceAndTheEntryOnceAcrossAResume) {
+    const std::string dir = temp_dir("segments");
+    const std::string files = dir + "/files";
+    ::mkdir(files.c_str(), 0755);
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
+    } cleanup{dir};
+    Sim sim("CMIED", 0, 0, files, {"--pdu-size", "256"});
+    ASSERT_NE(sim.control_port, 0);
+    Stack st(dir, {{"CMIED", sim.port_a, sim.port_b}});
+    ASSERT_TRUE(st.ok);
+    const std::string ins = "CMIEDMON/InsGGIO1$MX$", loss = ins + "DieLoss$mag$f", cap = ins + "CapVal$mag$f";
+    ASSERT_EQ(sim.ask("set " + loss + " 11.5"), "OK");
+    ASSERT_EQ(sim.ask("set " + cap + " 22.5"), "OK");
+    ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+    ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+    // With data references the general interrogation's entry of the five
+    // members of dsIns does not fit 256 octets.
+    const char *brcb = "CMIEDMON/LLN0$BR$brcbIns01";
+    constexpr int kWithDataRef = kOptFlds | 0x04;
+    ASSERT_EQ(enable(st, brcb, kWithDataRef), 0);
+    auto gi_members = [] {
+        std::vector<AI_OBJ_ID> ids;
+        std::lock_guard<std::mutex> l(Events::get().m);
+        for (auto &r : Events::get().reports)
+            for (size_t k = 0; k < r.ids.size(); ++k)
+                if (r.reasons[k] == RPT_REASON_GI) ids.push_back(r.ids[k]);
+        return ids;
+    };
+    ASSERT_TRUE(eventually([&] { return gi_members().size() >= 5; }));
+    EXPECT_GT(Events::get().report_count(), 1u) << "the entry was not segmented";
+    std::vector<AI_OBJ_ID> got = gi_members();
+    std::sort(got.begin(), got.end());
+    std::vector<AI_OBJ_ID> want = {st.id(ins + "DieLoss$mag$f"), st.id(ins + "DieLoss$q"), st.id(ins + "DieLoss$t"),
+                                   st.id(ins + "CapVal"), st.id(ins + "LeakA")};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(st.value(loss), "11.5");
+    EXPECT_EQ(st.value(cap), "22.5");
+
+    // Away and back: the block resumes after the segmented entry.
+    const size_t before = Events::get().report_count();
+    ASSERT_EQ(sim.ask("drop A"), "OK 1");
+    ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 2; }));
+    ASSERT_EQ(enable(st, brcb, kWithDataRef, kTrgOpsNoGi), 0);
+    ASSERT_EQ(sim.ask("set " + loss + " 44.5"), "OK");
+    ASSERT_TRUE(eventually([&] { return st.value(loss) == "44.5"; }));
+    ASSERT_TRUE(eventually([&] { return Events::get().report_count() == before + 1; }))
+        << Events::get().report_count() - before << " reports after the resume";
+    EXPECT_EQ(gi_members().size(), 5u) << "the segmented entry came again";
+}
 
 }  // namespace
