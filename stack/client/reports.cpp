@@ -11,8 +11,9 @@
 // the block it names, the member count its Inclusion gives against the
 // values that follow, each value against its member's type, the EntryID
 // against the entries already delivered) before the first value reaches the
-// model. A refused report is logged ("server N report dropped: why") and
-// the association goes on; the next report is judged on its own.
+// model. A refused report is logged ("server N (IED) report dropped: RptID
+// 'X': why") and the association goes on; the next report is judged on its
+// own.
 #include "codec.h"
 #include "engine.h"
 
@@ -156,10 +157,11 @@ private:
 void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &rep) {
     if (!rep.access.isListName || rep.access.listName.item != "RPT") return;   // not a report of an RCB
     model::IedModel &m = *s.server->model;
+    std::string named;   // the RptID, once read: the block a refusal is about
     auto drop = [&](const std::string &why) {
         RefusedReports &r = s.refused_reports;
         const int64_t now = mono_ms();
-        const std::string who = "server " + std::to_string(s.index) + " report dropped: ";
+        const std::string who = s.label() + " report dropped: ";
         if (now - r.window_start >= kRefusalWindowMs) {
             if (r.unlogged)
                 log_line(who + std::to_string(r.unlogged) + " more in the " + std::to_string(kRefusalWindowMs / 1000) +
@@ -170,7 +172,7 @@ void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &
         }
         if (r.logged < kRefusalLinesPerWindow) {
             ++r.logged;
-            log_line(who + why);
+            log_line(who + (named.empty() || why.rfind("RptID '", 0) == 0 ? "" : "RptID '" + named + "': ") + why);
         } else {
             ++r.unlogged;
         }
@@ -182,6 +184,7 @@ void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &
     if (!is_text(d)) return drop("no RptID");
     const std::string rpt_id = d->asString();
     if (rpt_id.size() > kMaxRptIdChars) return drop("RptID of " + std::to_string(rpt_id.size()) + " characters");
+    named = rpt_id;
     d = cur.next();
     if (!d || d->kind() != K::BitString) return drop("no OptFlds");
     const mms::BitString opt = d->asBits();
