@@ -114,6 +114,9 @@ bool seen_before(const RcbTrack &t, const std::array<uint8_t, 9> &key) {
 
 void remember(RcbTrack &t, const std::vector<uint8_t> &id) {
     const auto key = entry_key(id);
+    // The whole ring at once: it fills over a day of entries, and a memory
+    // that grows that long looks like a leak.
+    if (t.seen.empty()) t.seen.reserve(kSeenEntries);
     if (t.seen.size() < kSeenEntries) {
         t.seen.push_back(key);
     } else {
