@@ -85,6 +85,7 @@ const char* usageText() {
            "              [--files DIR] [--record-dir SUB] [--control unix:PATH|HOST:PORT]\n"
            "              [--port-file FILE] [--seed N] [--sim-period MS] [--record-every S]\n"
            "              [--recordings N] [--pdu-size N] [--dir-page N] [--log FILE] [--verbose]\n"
+           "              [--entry-log FILE]\n"
            "              [--file-times millis|fraction|zulu|offset[+-HHMM]|nozone|none] [--gb18030-names]\n"
            "              [--record-parts cfg,dat,hdr,inf] [--journal-page N] [--ctl-exec-ms MS]\n"
            "              [--profile scl|ed1|ed2|ed2-owner|ed2-resvtms|ed2-full|fixed] [--edition 1|2]\n"
@@ -154,6 +155,7 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
             cfg.control = v;
         } else if (a == "--port-file") cfg.portFile = v;
         else if (a == "--log") cfg.logFile = v;
+        else if (a == "--entry-log") cfg.entryLog = v;
         else if (a == "--seed") { if (!number(UINT64_MAX, cfg.seed)) return false; }
         else if (a == "--sim-period") { if (!number(3600000, cfg.simPeriodMs)) return false; }
         else if (a == "--record-every") { if (!number(86400, cfg.recordEverySec)) return false; }

@@ -26,6 +26,7 @@ struct Config {
     std::string control;              // "unix:/path", "HOST:PORT" or empty
     std::string portFile;             // written once every listener is bound
     std::string logFile;              // empty: standard error
+    std::string entryLog;             // every buffered entry's way, one line each (empty: none)
     uint64_t seed = 1;
     uint32_t simPeriodMs = 1000;      // 0: values only change on command
     uint32_t recordEverySec = 0;      // 0: only on command

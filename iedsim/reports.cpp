@@ -4,6 +4,7 @@
 #include "model/values.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -122,10 +123,62 @@ struct ReportEngine::Rcb {
     uint64_t reads = 0, enaWrites = 0, giWrites = 0;
 };
 
+namespace {
+
+// One report of entry `e` (8-1 17.2.3): the members included[from..to), a
+// segment of the entry when `segmented`.
+mms::InformationReport reportPdu(const ReportEngine::Rcb& r, const Entry& e, const std::vector<size_t>& included,
+                                 size_t from, size_t to, bool segmented, uint32_t subSeq, bool more, uint32_t sq,
+                                 bool ovfl) {
+    mms::InformationReport rep;
+    rep.access = mms::VariableAccess::named(mms::ObjectName::vmd("RPT"));
+    auto add = [&](Data d) { rep.results.push_back(mms::AccessResult::ok(std::move(d))); };
+    const uint32_t opt = (r.optFlds & ~(1u << kOptSegmentation) & ~1u) | (segmented ? 1u << kOptSegmentation : 0);
+    const bool buf = r.buffered;
+    uint32_t sent = opt;
+    if (!buf) sent &= ~((1u << kOptBufOvfl) | (1u << kOptEntryId));
+    add(Data::visibleString(r.rptId));
+    add(Data::bitString(maskBits(sent, 10)));
+    if (opt & (1u << kOptSeqNum)) add(Data::unsignedInt(sq));
+    if (opt & (1u << kOptTimeStamp)) add(Data::binaryTime(entryTime(e.timeMs)));
+    if (opt & (1u << kOptDataSet)) add(Data::visibleString(r.datSet));
+    if (buf && (opt & (1u << kOptBufOvfl))) add(Data::boolean(ovfl));
+    if (buf && (opt & (1u << kOptEntryId))) add(Data::octetString(entryIdBytes(e.id)));
+    if (opt & (1u << kOptConfRev)) add(Data::unsignedInt(r.confRev));
+    if (segmented) {
+        add(Data::unsignedInt(subSeq));
+        add(Data::boolean(more));
+    }
+    mms::BitString inc(e.reasons.size());
+    for (size_t i = from; i < to; ++i) inc.set(included[i]);
+    add(Data::bitString(inc));
+    if (opt & (1u << kOptDataRef))
+        for (size_t i = from; i < to; ++i) add(Data::visibleString(r.watch->members[included[i]].ref));
+    for (size_t i = from; i < to; ++i) {
+        const size_t k = included[i];
+        if (r.watch->members[k].id < 0)
+            rep.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
+        else
+            add(e.values[k]);
+    }
+    if (opt & (1u << kOptReason))
+        for (size_t i = from; i < to; ++i) add(Data::bitString(maskBits(e.reasons[included[i]], kReasonBits)));
+    return rep;
+}
+
+std::string idHex(uint64_t id) {
+    char b[17];
+    std::snprintf(b, sizeof b, "%016llx", static_cast<unsigned long long>(id));
+    return b;
+}
+
+}  // namespace
+
 ReportEngine::ReportEngine(model::IedModel& m, Log& log, ReportSink& sink, const DeviceProfile& device)
     : m_(m), log_(log), sink_(sink), device_(device) {
-    // Entry identifiers keep growing across restarts: start from the clock.
-    nextEntryId_ = (uint64_t(systemNow() / 1000) << 20) + 1;
+    // Entry identifiers keep growing across restarts, also two restarts in
+    // one second: start from the clock in milliseconds.
+    nextEntryId_ = (uint64_t(systemNow()) << 20) + 1;
     // Data sets first: every block of the same data set shares one watch.
     std::unordered_map<AI_OBJ_ID, DsWatch*> byDs;
     std::shared_lock<std::shared_mutex> lock(m_.value_mutex());
@@ -360,8 +413,10 @@ void ReportEngine::flushPending(Rcb& r) {
         if (r.ena && r.owner >= 0 && sink_.connected(r.owner)) sendOne(r, e);
         return;
     }
+    noteEntry("gen", r, e.id);
     r.buffer.push_back(std::move(e));
     if (r.buffer.size() > kMaxBufferedEntries) {
+        noteEntry("ovfl", r, r.buffer.front().id);
         r.buffer.pop_front();
         r.overflow = true;
     }
@@ -406,40 +461,7 @@ void ReportEngine::sendOne(Rcb& r, const Entry& e) {
     r.sqNum = r.buffered ? (r.sqNum + 1) & 0xFFFF : (r.sqNum + 1) & 0xFF;
     const bool ovfl = r.overflow;
     auto build = [&](size_t from, size_t to, bool segmented, uint32_t subSeq, bool more) {
-        mms::InformationReport rep;
-        rep.access = mms::VariableAccess::named(mms::ObjectName::vmd("RPT"));
-        auto add = [&](Data d) { rep.results.push_back(mms::AccessResult::ok(std::move(d))); };
-        const uint32_t opt = (r.optFlds & ~(1u << kOptSegmentation) & ~1u) | (segmented ? 1u << kOptSegmentation : 0);
-        const bool buf = r.buffered;
-        uint32_t sent = opt;
-        if (!buf) sent &= ~((1u << kOptBufOvfl) | (1u << kOptEntryId));
-        add(Data::visibleString(r.rptId));
-        add(Data::bitString(maskBits(sent, 10)));
-        if (opt & (1u << kOptSeqNum)) add(Data::unsignedInt(sq));
-        if (opt & (1u << kOptTimeStamp)) add(Data::binaryTime(entryTime(e.timeMs)));
-        if (opt & (1u << kOptDataSet)) add(Data::visibleString(r.datSet));
-        if (buf && (opt & (1u << kOptBufOvfl))) add(Data::boolean(ovfl));
-        if (buf && (opt & (1u << kOptEntryId))) add(Data::octetString(entryIdBytes(e.id)));
-        if (opt & (1u << kOptConfRev)) add(Data::unsignedInt(r.confRev));
-        if (segmented) {
-            add(Data::unsignedInt(subSeq));
-            add(Data::boolean(more));
-        }
-        mms::BitString inc(e.reasons.size());
-        for (size_t i = from; i < to; ++i) inc.set(included[i]);
-        add(Data::bitString(inc));
-        if (opt & (1u << kOptDataRef))
-            for (size_t i = from; i < to; ++i) add(Data::visibleString(r.watch->members[included[i]].ref));
-        for (size_t i = from; i < to; ++i) {
-            const size_t k = included[i];
-            if (r.watch->members[k].id < 0)
-                rep.results.push_back(mms::AccessResult::fail(mms::kObjectNonExistent));
-            else
-                add(e.values[k]);
-        }
-        if (opt & (1u << kOptReason))
-            for (size_t i = from; i < to; ++i) add(Data::bitString(maskBits(e.reasons[included[i]], kReasonBits)));
-        return mms::encode(mms::Pdu(std::move(rep)));
+        return mms::encode(mms::Pdu(reportPdu(r, e, included, from, to, segmented, subSeq, more, sq, ovfl)));
     };
     const size_t limit = sink_.maxPdu(conn);
     std::vector<uint8_t> whole = build(0, included.size(), false, 0, false);
@@ -471,6 +493,7 @@ void ReportEngine::sendOne(Rcb& r, const Entry& e) {
         r.lastSent = e.id;
         r.lastSentTime = e.timeMs;
         r.overflow = false;
+        noteEntry("sent", r, e.id, " " + std::to_string(conn));
     }
     if (log_.verbose()) log_.line("report " + r.ref + " sqNum " + std::to_string(sq) + " to connection " + std::to_string(conn));
     sync(r);
@@ -660,7 +683,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
             r.datSet = ref;
             r.watch = w;
             ++r.confRev;
-            r.buffer.clear();
+            purge(r);
             r.pending = false;
         }
         return 0;
@@ -673,7 +696,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     if (attr == "TrgOps") {
         reserveImplicitly();
         r.trgOps = bitsMask(buf);
-        if (r.buffered) r.buffer.clear();
+        if (r.buffered) purge(r);
         return 0;
     }
     if (attr == "BufTm") {
@@ -688,7 +711,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     }
     if (attr == "PurgeBuf") {
         if (buf[0]) {
-            r.buffer.clear();
+            purge(r);
             r.pending = false;
             r.overflow = false;
             log_.line(r.ref + " buffer purged");
@@ -715,6 +738,82 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     }
     // SqNum, ConfRev, TimeofEntry, Owner: read only.
     return mms::kObjectAccessDenied;
+}
+
+void ReportEngine::noteEntry(const char* what, const Rcb& r, uint64_t id, const std::string& more) {
+    if (entryLog_) entryLog_(std::to_string(now()) + " " + what + " " + r.ref + " " + idHex(id) + more);
+}
+
+void ReportEngine::purge(Rcb& r) {
+    for (const Entry& e : r.buffer) noteEntry("purge", r, e.id);
+    r.buffer.clear();
+}
+
+const char* const ReportEngine::kMalformKinds[] = {"wrong-type", "header-type", "truncated", "oversized",
+                                                   "unknown-rptid", "inclusion", "entryid-back", nullptr};
+
+// A report built like the block's own from the members' current values,
+// then spoilt one way; it is no entry of the buffer (a buffered block's
+// report carries an EntryID never used for an entry, except entryid-back,
+// which repeats the last one sent).
+std::string ReportEngine::malform(AI_OBJ_ID id, const std::string& kind) {
+    Rcb* found = nullptr;
+    for (auto& r : rcbs_)
+        if (r->id == id) found = r.get();
+    if (!found) return "no report control block";
+    Rcb& r = *found;
+    if (!r.ena || r.owner < 0 || !sink_.connected(r.owner) || !r.watch) return "the block is not enabled by a client";
+    Entry e;
+    e.id = nextEntryId_++;
+    e.timeMs = now();
+    e.reasons.assign(r.watch->members.size(), uint8_t(1u << kTrgDchg));
+    e.values.assign(r.watch->members.size(), Data());
+    {
+        std::shared_lock<std::shared_mutex> lock(m_.value_mutex());
+        for (size_t k = 0; k < e.values.size(); ++k)
+            if (r.watch->members[k].id >= 0) model::object_data(m_, r.watch->members[k].id, e.values[k]);
+    }
+    std::vector<size_t> included;
+    for (size_t k = 0; k < e.reasons.size(); ++k) included.push_back(k);
+    if (included.empty()) return "the block's data set is empty";
+    const uint32_t opt = r.optFlds;
+    auto has = [&](int bit) { return (opt & (1u << bit)) != 0; };
+    const bool buf = r.buffered;
+    if (kind == "entryid-back") {
+        if (!buf || !has(kOptEntryId) || r.lastSent == 0) return "entryid-back needs a buffered block with EntryID that sent an entry";
+        e.id = r.lastSent;
+    }
+    mms::InformationReport rep = reportPdu(r, e, included, 0, included.size(), false, 0, false, r.sqNum, false);
+    // Where the values start: after the header fields the options carry,
+    // the inclusion and the data references.
+    const size_t header = 2 + has(kOptSeqNum) + has(kOptTimeStamp) + has(kOptDataSet) + (buf && has(kOptBufOvfl)) +
+                    (buf && has(kOptEntryId)) + has(kOptConfRev);
+    const size_t firstValue = header + 1 + (has(kOptDataRef) ? included.size() : 0);
+    std::vector<uint8_t> bytes;
+    if (kind == "wrong-type") {
+        rep.results[firstValue] = mms::AccessResult::ok(Data::visibleString("not a value of this member"));
+    } else if (kind == "header-type") {
+        rep.results[1] = mms::AccessResult::ok(Data::unsignedInt(opt));   // OptFlds as a number
+    } else if (kind == "truncated") {
+        bytes = mms::encode(mms::Pdu(rep));
+        bytes.resize(bytes.size() / 2);
+    } else if (kind == "oversized") {
+        // One more result, so large that the PDU exceeds the negotiated size.
+        rep.results.push_back(mms::AccessResult::ok(Data::octetString(std::vector<uint8_t>(sink_.maxPdu(r.owner) + 16, 0x55))));
+    } else if (kind == "unknown-rptid") {
+        rep.results[0] = mms::AccessResult::ok(Data::visibleString(r.rptId + "-unknown"));
+    } else if (kind == "inclusion") {
+        // The inclusion names every member; the last value is missing.
+        rep.results.erase(rep.results.begin() + long(firstValue + included.size() - 1));
+    } else if (kind == "entryid-back") {
+        // The last entry's EntryID again, with the values as they are now.
+    } else {
+        return "unknown kind '" + kind + "'";
+    }
+    if (bytes.empty()) bytes = mms::encode(mms::Pdu(std::move(rep)));
+    sink_.sendReport(r.owner, bytes);
+    log_.line("malformed report (" + kind + ") of " + r.ref + " sent to connection " + std::to_string(r.owner));
+    return "";
 }
 
 }  // namespace zv::iedsim

@@ -91,6 +91,19 @@ public:
     // reasons (TrgBit masks per member, 0: unchanged): the logs record them.
     void onDataSetChange(std::function<void(AI_OBJ_ID, const std::vector<uint8_t>&)> fn) { dsChanged_ = std::move(fn); }
     uint64_t reportsDropped() const { return reportsDropped_; }
+    // The way of every buffered entry, one line each (--entry-log):
+    // "MS gen REF ID" (into the buffer), "MS sent REF ID CONN", "MS ovfl REF ID"
+    // (pushed out of a full buffer), "MS purge REF ID" (PurgeBuf, or a
+    // DatSet/TrgOps change); MS the time in ms since the epoch, ID 16 hex digits.
+    void onEntry(std::function<void(const std::string&)> fn) { entryLog_ = std::move(fn); }
+    // Sends the client holding block `id` one malformed report: "" when sent,
+    // else why not. Kinds (kMalformKinds): wrong-type (a value of another
+    // type than its member's), header-type (OptFlds not a bit string),
+    // truncated (the PDU cut in half), oversized (over the negotiated PDU
+    // size), unknown-rptid, inclusion (a value fewer than the inclusion
+    // names), entryid-back (the EntryID of the last entry sent, again).
+    std::string malform(AI_OBJ_ID id, const std::string& kind);
+    static const char* const kMalformKinds[];
 
     struct Rcb;
     struct DsWatch;
@@ -103,6 +116,8 @@ private:
     void sync(Rcb& r);
     void addEvent(Rcb& r, size_t member, uint8_t reasons);
     int32_t writeAttr(int conn, Rcb& r, const std::string& attr, const mms::Data& v, bool local = false);
+    void noteEntry(const char* what, const Rcb& r, uint64_t id, const std::string& more = std::string());
+    void purge(Rcb& r);
 
     model::IedModel& m_;
     Log& log_;
@@ -115,6 +130,7 @@ private:
     uint64_t reportsSent_ = 0;
     uint64_t reportsDropped_ = 0;
     std::function<void(AI_OBJ_ID, const std::vector<uint8_t>&)> dsChanged_;
+    std::function<void(const std::string&)> entryLog_;
 };
 
 }  // namespace zv::iedsim

@@ -93,6 +93,7 @@ struct Server::Conn {
     struct Frsm {
         std::string rel;
         int fd = -1;
+        uint64_t size = 0, read = 0;   // octets of the file, octets handed out
     };
     std::map<int32_t, Frsm> files;
     int32_t nextFrsm = 1;
@@ -156,6 +157,16 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     if (!cfg.tlsCert.empty() && !(s->tls_ = serverContext(cfg, why))) return nullptr;
     s->sim_ = std::make_unique<Simulator>(*s->model_, cfg.seed);
     s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s, cfg.device);
+    if (!cfg.entryLog.empty()) {
+        s->entryLog_ = std::fopen(cfg.entryLog.c_str(), "ae");
+        if (!s->entryLog_) {
+            why = "cannot open entry log '" + cfg.entryLog + "': " + std::strerror(errno);
+            return nullptr;
+        }
+        std::setvbuf(s->entryLog_, nullptr, _IOLBF, 0);   // a killed simulator loses no line
+        std::fprintf(s->entryLog_, "%lld start %d\n", static_cast<long long>(s->reports_->now()), int(::getpid()));
+        s->reports_->onEntry([f = s->entryLog_](const std::string& line) { std::fprintf(f, "%s\n", line.c_str()); });
+    }
     s->controls_ = std::make_unique<ControlEngine>(*s->model_, s->log_, *s, cfg.ctlExecMs);
     s->settings_ = std::make_unique<SettingGroups>(*s->model_, s->log_);
     s->logs_ = std::make_unique<LogEngine>(*s->model_, s->log_, cfg.journalPage);
@@ -208,6 +219,7 @@ Server::~Server() {
     if (!controlPath_.empty()) ::unlink(controlPath_.c_str());
     for (int fd : wake_)
         if (fd >= 0) ::close(fd);
+    if (entryLog_) std::fclose(entryLog_);
 }
 
 bool Server::bindNet(Net& n, std::string& why) {
@@ -1006,7 +1018,7 @@ Pdu Server::fileOpen(Conn& c, uint32_t id, const mms::FileOpenRequest& r) {
         return confirmedError(id, mms::kFile, kFilePositionInvalid);
     }
     const int32_t frsm = c.nextFrsm++;
-    c.files[frsm] = Conn::Frsm{*rel, fd};
+    c.files[frsm] = Conn::Frsm{*rel, fd, fe.size, r.initialPosition};
     log_.line("connection " + std::to_string(c.id) + ": file " + *rel + " opened (FRSM " + std::to_string(frsm) + ")");
     mms::FileOpenResponse resp;
     resp.frsmId = frsm;
@@ -1026,6 +1038,7 @@ Pdu Server::fileRead(Conn& c, uint32_t id, const mms::FileReadRequest& r) {
     while (n < 0 && errno == EINTR);
     if (n < 0) return confirmedError(id, mms::kFile, kFileAccessDenied);
     resp.data.resize(size_t(n));
+    it->second.read += uint64_t(n);
     // More follows unless this read reached the end of the file.
     struct stat st;
     const off_t pos = ::lseek(it->second.fd, 0, SEEK_CUR);
@@ -1036,6 +1049,8 @@ Pdu Server::fileRead(Conn& c, uint32_t id, const mms::FileReadRequest& r) {
 Pdu Server::fileClose(Conn& c, uint32_t id, const mms::FileCloseRequest& r) {
     auto it = c.files.find(r.frsmId);
     if (it == c.files.end()) return confirmedError(id, mms::kFile, kFileOther);
+    log_.line("connection " + std::to_string(c.id) + ": file " + it->second.rel + " closed (" +
+              std::to_string(it->second.read) + " of " + std::to_string(it->second.size) + " octets read)");
     ::close(it->second.fd);
     c.files.erase(it);
     return Pdu(mms::ConfirmedResponse{id, mms::FileCloseResponse{}});
@@ -1404,6 +1419,22 @@ std::string Server::command(const std::string& line) {
         if (ref.empty() || what.empty()) return "ERR usage: ctlnext REF ok|silent|ADDCAUSE";
         if (!controls_->setNext(ref, what, text)) return "ERR " + text;
         log_.line("control: next operation of " + ref + ": " + what);
+        return "OK";
+    }
+    if (cmd == "malform") {
+        std::string ref, kind;
+        in >> ref >> kind;
+        if (ref.empty() || kind.empty()) {
+            std::string kinds;
+            for (const char* const* k = ReportEngine::kMalformKinds; *k; ++k) kinds += std::string(kinds.empty() ? "" : "|") + *k;
+            return "ERR usage: malform REF " + kinds;
+        }
+        const AI_OBJ_ID id = model_->find(ref);
+        if (id < 0) return "ERR no report control block '" + ref + "'";
+        const std::string why = reports_->malform(id, kind);
+        if (!why.empty()) return "ERR " + why;
+        for (auto& c : conns_)
+            if (!c.second->dead) flushConn(*c.second);
         return "OK";
     }
     if (cmd == "journal") {

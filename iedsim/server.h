@@ -116,6 +116,7 @@ private:
 
     Config cfg_;
     Log log_;
+    FILE* entryLog_ = nullptr;   // --entry-log, line-buffered
     std::unique_ptr<model::IedModel> model_;
     std::unique_ptr<ReportEngine> reports_;
     std::unique_ptr<Simulator> sim_;

@@ -755,9 +755,15 @@ void Engine::service_channel(ServerCtx &s, Channel &ch, int64_t now) {
 }
 
 void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
-    auto pdu = mms::decode(ber::ByteView(bytes.data(), bytes.size()));
-    if (!pdu) {
-        log_line(s.label() + ": undecodable MMS PDU: " + pdu.error().text());
+    // ISO 9506-2 8.2.1: neither side sends more than the negotiated size.
+    const bool oversized = bytes.size() > ch.max_pdu;
+    auto pdu = mms::decode(ber::ByteView(bytes.data(), oversized ? 0 : bytes.size()));
+    if (!pdu || oversized) {
+        if (oversized)
+            log_line(s.label() + ": MMS PDU of " + std::to_string(bytes.size()) +
+                     " octets refused: over the negotiated size " + std::to_string(ch.max_pdu));
+        else
+            log_line(s.label() + ": undecodable MMS PDU: " + pdu.error().text());
         mms::RejectPdu rj;
         rj.reasonKind = 5;   // pdu-error
         rj.code = 1;         // invalid-pdu

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -132,7 +133,20 @@ struct Channel {
 // Buffered report control blocks: where to resume, and entries already seen.
 struct RcbTrack {
     std::vector<uint8_t> last_entry;         // empty: none received yet
-    std::deque<std::vector<uint8_t>> seen;   // recent EntryIDs, for duplicates
+    // Recent EntryIDs delivered (a ring, see reports.cpp), for repeats.
+    std::vector<std::array<uint8_t, 9>> seen;
+    size_t seen_next = 0;
+    // A segmented entry under way: its EntryID and the SubSeqNum expected next.
+    std::vector<uint8_t> partial;
+    uint64_t next_segment = 0;
+};
+
+// Refused reports of a server: lines logged in the current window, and those
+// only counted once the window had its share (reports.cpp).
+struct RefusedReports {
+    int64_t window_start = 0;
+    int logged = 0;
+    uint64_t unlogged = 0;
 };
 
 struct ServerCtx {
@@ -144,6 +158,7 @@ struct ServerCtx {
     // Report blocks this client enabled: (channel, RptID) -> block.
     std::map<std::pair<int, std::string>, AI_OBJ_ID> enabled;
     std::map<AI_OBJ_ID, RcbTrack> tracks;
+    RefusedReports refused_reports;
     // Control blocks whose layout on the device differs from the SCL's,
     // already reported once.
     std::set<AI_OBJ_ID> layout_warned;

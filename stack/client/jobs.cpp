@@ -566,6 +566,7 @@ public:
     std::vector<Action> plan;
     size_t next_action = 0;
     bool reading = false;
+    bool registered = false;   // this job put the block's RptID into enabled
 
     AI_OBJ_ID attr(const char *name) const { return model->child(req.rcb_id, name); }
 
@@ -585,6 +586,11 @@ public:
 
     void fail(JobCtx &c, const std::string &why) {
         log_line(c.server.label() + ": report enable " + ref + ": " + why);
+        if (registered) {   // not enabled after all: its reports are not ours
+            for (auto it = c.server.enabled.begin(); it != c.server.enabled.end();)
+                it = it->first.first == int(c.channel.which) && it->second == req.rcb_id ? c.server.enabled.erase(it)
+                                                                                           : std::next(it);
+        }
         finish(c, 1);
     }
 
@@ -698,9 +704,11 @@ public:
             auto t = c.server.tracks.find(req.rcb_id);
             if (buffered && attr("EntryID") >= 0 && t != c.server.tracks.end() && t->second.last_entry.size() == 8)
                 plan.push_back(Action{Kind::Write, attr("EntryID"), Data::octetString(t->second.last_entry), false});
+            // Known before the enable: a device sends the entries it kept
+            // as soon as it takes RptEna, ahead of its answer to the write.
+            plan.push_back(Action{Kind::Register, -1, Data(), false});
             plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(true), true});
             plan.push_back(Action{Kind::ReadBack, attr("RptEna"), Data(), true});
-            plan.push_back(Action{Kind::Register, -1, Data(), false});
         }
         if (attr("GI") >= 0 && device_has(c, req.rcb_id, "GI"))
             plan.push_back(Action{Kind::Write, attr("GI"), Data::boolean(true), false});
@@ -740,6 +748,7 @@ public:
         if (rpt.empty()) rpt = model->reference(req.rcb_id);   // 7-2 17.2.2.1: empty RptID is the block's reference
         c.server.enabled[{int(c.channel.which), rpt}] = req.rcb_id;
         c.server.tracks[req.rcb_id];
+        registered = true;
     }
 
     void on_answer(JobCtx &c, const mms::Pdu &p) override {

@@ -365,10 +365,11 @@ bool object_data(const IedModel &m, AI_OBJ_ID id, Data &out) {
         out);
 }
 
-int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from) {
+int32_t prepare_object(const IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from, PreparedValue &out) {
     const RUNTIME_TYPE *first = nullptr;
     int32_t num = 0;
-    std::vector<Primitive> prims;
+    std::vector<Primitive> &prims = out.prims;
+    prims.clear();
     prims.reserve(IedModel::kTypicalPrimitives);
     if (from == ValueSource::Write) {
         if (!m.type_of(id, first, num) || first == nullptr) return mms::kObjectNonExistent;
@@ -379,22 +380,14 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
 
     // Converted values side by side, each in its primitive's stored size; the
     // tail leaves room for the largest stored form.
-    // An object of a few primitives (the usual case) converts on the stack.
     size_t total = 0;
     for (const Primitive &p : prims) total += size_t(p.size);
-    uint8_t local[1024];
-    std::vector<uint8_t> heap;
-    uint8_t *buf = local;
-    if (total + AI_SIZE_UNISTRING255 > sizeof local) {
-        heap.resize(total + AI_SIZE_UNISTRING255);
-        buf = heap.data();
-    } else {
-        std::memset(local, 0, total + AI_SIZE_UNISTRING255);
-    }
+    std::vector<uint8_t> &buf = out.bytes;
+    buf.assign(total + AI_SIZE_UNISTRING255, 0);
     size_t k = 0, off = 0;
     auto convert = [&](AI_VAL_TYPE type, int16_t el_len, const Data &leaf) -> int32_t {
         if (k >= prims.size()) return mms::kTypeInconsistent;
-        if (int32_t e = stored_from_data(type, el_len, leaf, buf + off, from)) return e;
+        if (int32_t e = stored_from_data(type, el_len, leaf, buf.data() + off, from)) return e;
         off += size_t(prims[k++].size);
         return 0;
     };
@@ -409,13 +402,25 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from)
             if (int32_t e = convert(prims[i].type, prims[i].rt ? prims[i].rt->u.p.el_len : 0, *ls[i])) return e;
     }
     if (k != prims.size()) return mms::kTypeInconsistent;
+    return 0;
+}
 
+void store_prepared(IedModel &m, const PreparedValue *values, size_t n) {
     std::unique_lock<std::shared_mutex> lock(m.value_mutex());
-    off = 0;
-    for (const Primitive &p : prims) {
-        std::memcpy(p.data, buf + off, size_t(p.size));
-        off += size_t(p.size);
+    for (size_t i = 0; i < n; ++i) {
+        size_t off = 0;
+        for (const Primitive &p : values[i].prims) {
+            std::memcpy(p.data, values[i].bytes.data() + off, size_t(p.size));
+            off += size_t(p.size);
+        }
     }
+}
+
+int32_t store_object(IedModel &m, AI_OBJ_ID id, const Data &d, ValueSource from) {
+    // Kept per thread: a read's value is converted without a fresh allocation.
+    thread_local PreparedValue v;
+    if (int32_t e = prepare_object(m, id, d, from, v)) return e;
+    store_prepared(m, &v, 1);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace zv::model {
 
@@ -64,6 +65,18 @@ bool object_data(const IedModel &m, AI_OBJ_ID id, mms::Data &out);
 // kTypeInconsistent when the Data's shape does not match, else the first
 // failure of stored_from_data.
 int32_t store_object(IedModel &m, AI_OBJ_ID id, const mms::Data &d, ValueSource from);
+
+// A value converted for the primitives of one object, not stored yet.
+struct PreparedValue {
+    std::vector<Primitive> prims;
+    std::vector<uint8_t> bytes;   // the stored forms side by side, in prims order
+};
+// The conversion half of store_object: the same checks and results, with
+// nothing stored. Lets a caller check several values before it stores any.
+int32_t prepare_object(const IedModel &m, AI_OBJ_ID id, const mms::Data &d, ValueSource from, PreparedValue &out);
+// Stores prepared values, all of them under one exclusive value_mutex() (the
+// caller holds none).
+void store_prepared(IedModel &m, const PreparedValue *values, size_t n);
 
 // Stores a device's value over object `id` by the device's own description
 // of its type (GetVariableAccessAttributes): structure components are

@@ -3,6 +3,11 @@
 // resumption, purge and segmentation.
 #include "fixture.h"
 
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
 namespace zv::iedsim::test {
 namespace {
 
@@ -274,6 +279,55 @@ TEST_F(Reports, BufferedReportsCarryEntryIdsAndResumeAfterTheLastOneReceived) {
     auto* rd = responseOf<mms::ReadResponse>(b.call(readOf({rcb + "$EntryID"})));
     ASSERT_NE(rd, nullptr);
     EXPECT_EQ(rd->results[0].data.asOctets(), ids.back());
+}
+
+// The entry log is what a soak counts deliveries against: every entry that
+// enters a block's buffer, leaves it for a client, or falls out of it full.
+TEST(EntryLog, FollowsEachBufferedEntryIntoTheBufferToTheClientOrOverTheEdge) {
+    std::string path;
+    SimServer sim([&](Config& c) { c.entryLog = path = c.files + "/entries.log"; });
+    TestClient a;
+    ASSERT_TRUE(a.associate(sim.host(), sim.port()));
+    const std::string rcb = "LLN0$BR$brcbTemp01", ref = "CMIEDMON/" + rcb;
+    // The sample block's options with BufOvfl.
+    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$BufTm", Data::unsignedInt(0)},
+                                           {rcb + "$OptFlds", Data::bitString(bits("0111101110"))},
+                                           {rcb + "$RptEna", Data::boolean(true)}}))),
+              "ok,ok,ok");
+    ASSERT_EQ(sim.ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 50"), "OK");
+    auto first = nextReport(a);
+    ASSERT_TRUE(first && first->entryId);
+    char hex[17];
+    uint64_t id = 0;
+    for (uint8_t b : *first->entryId) id = id << 8 | b;
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(id));
+    // Away, then more changes than the buffer holds.
+    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$RptEna", Data::boolean(false)}}))), "ok");
+    ASSERT_EQ(sim.ask("burst CMIEDMON/STMP1$MX$Tmp$mag$f 1005"), "OK 1005");
+    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$RptEna", Data::boolean(true)}}))), "ok");
+    auto resumed = nextReport(a);
+    ASSERT_TRUE(resumed && resumed->bufOvfl);
+    EXPECT_TRUE(*resumed->bufOvfl);
+    for (int k = 1; k < 1000; ++k) ASSERT_TRUE(a.waitReport()) << k;
+
+    std::map<std::string, int> kinds;
+    std::ifstream in(path);
+    std::string line, stamp, kind, block, entry;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_NE(line.find(" start "), std::string::npos) << line;
+    std::string first_sent;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        ASSERT_TRUE(f >> stamp >> kind >> block >> entry) << line;
+        EXPECT_EQ(block, ref);
+        EXPECT_EQ(entry.size(), 16u);
+        ++kinds[kind];
+        if (kind == "sent" && first_sent.empty()) first_sent = entry;
+    }
+    EXPECT_EQ(first_sent, hex);
+    EXPECT_EQ(kinds["gen"], 1006);
+    EXPECT_EQ(kinds["ovfl"], 6);
+    EXPECT_EQ(kinds["sent"], 1001);
 }
 
 TEST_F(Reports, AnEntryIdOutsideTheBufferIsRefused) {
