@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "sim.h"
+#include "zvt/iedsim.h"
 
 namespace {
 

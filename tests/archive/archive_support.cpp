@@ -185,11 +185,4 @@ QStringList paneLines(gui_srv *win) {
     return win->ui.textEdit->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
-
 }  // namespace archtest

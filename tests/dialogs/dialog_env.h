@@ -16,16 +16,11 @@
 #include "dlunix.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
+#include "zvt/qt_wait.h"
 
 namespace dlgtest {
 
-// Lets queued signals and posted calls run.
-inline void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using zvt::settle;
 
 struct Box {
     QString title;
