@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "zvt/iedsim.h"
 
 namespace dlgtest {
