@@ -16,7 +16,7 @@
 
 #include <functional>
 
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "gui_srv.h"
 #include "zvt/iedsim.h"
 #include "zvt/qt_wait.h"

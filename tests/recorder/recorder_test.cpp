@@ -25,7 +25,7 @@
 
 #include "ConnectionPool.h"
 #include "DataDeal.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "devicefilename.h"
 #include "gui_srv.h"
 #include "zvt/iedsim.h"

@@ -1,4 +1,4 @@
-#include "archive_support.h"
+#include "zvt/archive.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
