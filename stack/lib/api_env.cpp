@@ -8,12 +8,9 @@
 #include <mutex>
 
 #include "callbacks.h"
+#include "client/client.h"
 #include "export.h"
 #include "model/station.h"
-
-#ifdef ZV_HAVE_zv_client
-#include "client/client.h"
-#endif
 
 namespace zv {
 
@@ -50,9 +47,7 @@ ZV_EXPORT ST_RET ai_init_envir(const char *cfg) {
 // starts the client's threads for them (no channel connects until asked).
 ZV_EXPORT ST_RET ac_init_srvm(void) {
     if (zv::model::env_load_servers() != 0) return 1;
-#ifdef ZV_HAVE_zv_client
     if (zv::client::start(zv::model::env_station()) != 0) return 1;
-#endif
     return 0;
 }
 // Releases the channels and ends the client's threads (pending requests
@@ -60,9 +55,7 @@ ZV_EXPORT ST_RET ac_init_srvm(void) {
 // readable after this: the archiving worker may still be reading them while
 // the application shuts down.
 ZV_EXPORT ST_RET ai_uninit_envir(void) {
-#ifdef ZV_HAVE_zv_client
     zv::client::stop();
-#endif
     return zv::model::env_uninit() == 0 ? 0 : 1;
 }
 

@@ -1,12 +1,9 @@
 // The object model of each server: directories, names, references, descriptions.
 #include <cstring>
 
+#include "client/client.h"
 #include "export.h"
 #include "model/ied_model.h"
-
-#ifdef ZV_HAVE_zv_client
-#include "client/client.h"
-#endif
 
 using zv::model::IedModel;
 
@@ -54,10 +51,8 @@ ZV_EXPORT AI_OBJ_IDCTRL *ai_get_obj_id_ctrl(AI_IED_CTRL *model, AI_OBJ_ID id) {
 ZV_EXPORT char *ai_get_obj_desc(AI_IED_CTRL *model, ST_INT id, const char *sub_name) {
     IedModel *m = IedModel::from_ctrl(model);
     if (!m) return nullptr;
-#ifdef ZV_HAVE_zv_client
     if (id == 0 && sub_name && std::strcmp(sub_name, zv::client::kCheckSummaryName) == 0)
         return const_cast<char *>(zv::client::check_summary(m));
-#endif
     const char *d = sub_name ? m->desc(id, sub_name) : m->desc(id);
     return const_cast<char *>(d);
 }

@@ -1,8 +1,6 @@
 // Asynchronous client services.
-#include "export.h"
-
-#ifdef ZV_HAVE_zv_client
 #include "client/client.h"
+#include "export.h"
 
 namespace zc = zv::client;
 
@@ -47,21 +45,6 @@ ZV_EXPORT ST_RET ac_query_log_by_time(ST_INT srv, AC_QLOG_REQ_INFO *info, ST_INT
 ZV_EXPORT ST_RET ac_query_log_after(ST_INT srv, AC_QLOG_REQ_INFO *info, ST_INT timeout, AC_REQ_CTRL **out) {
     return zc::query_log(srv, info, timeout, out, IEC61850_OP_QUERYLOGA);
 }
-#else
-ZV_EXPORT ST_RET ac_read_obj_value(ST_INT, AC_READ_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_read_obj_value_chnl(ST_INT, AC_READ_REQ_INFO *, ST_INT, AC_REQ_CTRL **, AC_CHANNEL) { return 1; }
-ZV_EXPORT ST_RET ac_write_obj_value(ST_INT, AC_WRITE_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_rpt_enable(ST_INT, AC_ENAREPORT_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_rpt_enable_chnl(ST_INT, AC_ENAREPORT_INFO *, ST_INT, AC_CHANNEL, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_operate(ST_INT, AC_CTRL_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_select_with_val(ST_INT, AC_CTRL_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_get_file_attr(ST_INT, AC_GETFAV_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_get_file(ST_INT, AC_GETF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_set_file(ST_INT, AC_SETF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_delete_file(ST_INT, AC_DELF_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_query_log_by_time(ST_INT, AC_QLOG_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-ZV_EXPORT ST_RET ac_query_log_after(ST_INT, AC_QLOG_REQ_INFO *, ST_INT, AC_REQ_CTRL **) { return 1; }
-#endif
 
 // Request controls belong to the stack and end after their completion.
 ZV_EXPORT void ac_destroy_reqCtrl(AC_REQ_CTRL *) {}

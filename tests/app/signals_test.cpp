@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "sim.h"
+#include "zvt/iedsim.h"
 
 namespace {
 
@@ -102,7 +102,8 @@ TEST_F(TarnmonProcess, TraceLinesSurviveAKill) {
     ::kill(pid, SIGKILL);
     waitExit(10000);
     const std::string out = text_of(dir.filePath("stdout.txt"));
-    EXPECT_NE(out.find("srv_id=0  chnl= 0"), std::string::npos) << out;
+    // Either channel may have come up first; its line is what must be there.
+    EXPECT_NE(out.find("srv_id=0  chnl= "), std::string::npos) << out;
 }
 
 }  // namespace

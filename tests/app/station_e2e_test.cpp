@@ -17,21 +17,14 @@
 #include <atomic>
 #include <cstdio>
 
-#include "sim.h"
+#include "zvt/iedsim.h"
+#include "zvt/qt_wait.h"
 #include "station_fixture.h"
 #include "zv_ops.h"
 
 namespace {
 
-bool waitFor(const std::function<bool()> &cond, int ms = 30000) {
-    const int64_t end = zvt::now_ms() + ms;
-    while (zvt::now_ms() < end) {
-        QCoreApplication::processEvents();
-        if (cond()) return true;
-        QThread::msleep(10);
-    }
-    return cond();
-}
+using zvt::waitFor;
 
 QImage iconImage(const QIcon &icon) { return icon.pixmap(16, 16).toImage(); }
 QImage resourceImage(const char *name) {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "DataDeal.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "zv_ops.h"
 
 using archtest::local;

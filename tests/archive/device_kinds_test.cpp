@@ -16,22 +16,15 @@
 
 #include <functional>
 
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "gui_srv.h"
-#include "sim.h"
+#include "zvt/iedsim.h"
+#include "zvt/qt_wait.h"
 #include "zv_ops.h"
 
 namespace {
 
-bool waitFor(const std::function<bool()> &cond, int ms = 30000) {
-    const int64_t end = zvt::now_ms() + ms;
-    while (zvt::now_ms() < end) {
-        archtest::settle();
-        if (cond()) return true;
-        QThread::msleep(20);
-    }
-    return cond();
-}
+bool waitFor(const std::function<bool()> &cond) { return zvt::waitFor(cond, 30000, 20); }
 
 struct Kind {
     const char *name;

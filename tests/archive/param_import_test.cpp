@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ConnectionPool.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "DataDeal.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "gui_srv.h"
 
 using archtest::local;

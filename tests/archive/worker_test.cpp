@@ -7,7 +7,7 @@
 
 #include "ConnectionPool.h"
 #include "DataDeal.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 
 using archtest::local;
 

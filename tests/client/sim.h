@@ -1,178 +1,29 @@
-// Test rig of the client tests: iedsim processes on loopback (network A on
-// 127.0.0.1, B on 127.0.0.2), a station file naming them, the stack's
-// callbacks recorded, and waiting for conditions with a generous bound.
+// Test rig of the client tests: the stack started on a station file naming
+// iedsim processes (zvt/iedsim.h), its callbacks recorded, and requests
+// waited for with a generous bound.
 #pragma once
 
 #include "zorvan/zorvan_api.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "zvt/files.h"
+#include "zvt/iedsim.h"
+#include "zvt/wait.h"
+
 namespace zvt {
-
-inline int64_t now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Polls `cond` until it holds or `ms` passed (the bound only catches hangs).
-inline bool eventually(const std::function<bool()> &cond, int ms = 20000) {
-    const int64_t end = now_ms() + ms;
-    while (now_ms() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return cond();
-}
-
-inline std::string temp_dir(const std::string &tag) {
-    std::string t = ::testing::TempDir() + "zvclient_" + tag + "_XXXXXX";
-    std::vector<char> b(t.begin(), t.end());
-    b.push_back('\0');
-    const char *d = ::mkdtemp(b.data());
-    return d ? d : "";
-}
-
-// One iedsim process serving an IED of the sample station.
-class Sim {
-public:
-    Sim(const std::string &ied, uint16_t port_a, uint16_t port_b, const std::string &files,
-        std::vector<std::string> extra = {}) {
-        start(ied, port_a, port_b, files, std::move(extra));
-    }
-    ~Sim() { kill(SIGTERM); }
-
-    void start(const std::string &ied, uint16_t pa, uint16_t pb, const std::string &files, std::vector<std::string> extra) {
-        ied_ = ied, files_ = files, extra_ = extra;
-        int out[2];
-        if (::pipe(out) != 0) return;
-        std::vector<std::string> args = {ZV_IEDSIM_EXE, "--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd",
-                                         "--ied", ied, "--listen", "127.0.0.1:" + std::to_string(pa),
-                                         "--listen", "127.0.0.2:" + std::to_string(pb), "--files", files,
-                                         "--control", "127.0.0.1:0", "--sim-period", "0",
-                                         "--log", files + "/../" + ied + "_sim.log"};
-        for (auto &e : extra) args.push_back(e);
-        // Built before the fork: the child of a process with threads may only
-        // make async-signal-safe calls (an allocation can wait for ever on a
-        // lock another thread held at the fork).
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string text;
-        char buf[512];
-        const int64_t end = now_ms() + 20000;
-        while (text.find("READY") == std::string::npos && now_ms() < end) {
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            text.append(buf, size_t(n));
-        }
-        ::close(out[0]);
-        std::istringstream in(text);
-        std::string tag, addr;
-        while (in >> tag) {
-            if (tag == "READY") break;
-            in >> addr;
-            const uint16_t port = uint16_t(std::stoi(addr.substr(addr.rfind(':') + 1)));
-            if (tag == "A") port_a = port;
-            else if (tag == "B") port_b = port;
-            else if (tag == "CONTROL") control_port = port;
-        }
-        ASSERT_NE(control_port, 0) << "iedsim did not start: " << text;
-    }
-    void restart() { start(ied_, port_a, port_b, files_, extra_); }
-
-    void kill(int sig) {
-        if (pid_ > 0) {
-            ::kill(pid_, sig);
-            int st;
-            ::waitpid(pid_, &st, 0);
-        }
-        pid_ = -1;
-        control_port = 0;
-    }
-
-    // Freezes or thaws the process: its sockets stay open but nothing answers.
-    void freeze(bool on) {
-        if (pid_ > 0) ::kill(pid_, on ? SIGSTOP : SIGCONT);
-    }
-
-    // One control command, one answer line.
-    std::string ask(const std::string &line) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(control_port);
-        ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-            ::close(fd);
-            return "<no control>";
-        }
-        const std::string out = line + "\n";
-        (void)!::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-        std::string in;
-        char buf[1024];
-        const int64_t end = now_ms() + 10000;
-        while (in.find('\n') == std::string::npos && now_ms() < end) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            in.append(buf, size_t(n));
-        }
-        ::close(fd);
-        return in.substr(0, in.find('\n'));
-    }
-
-    uint16_t port_a = 0, port_b = 0, control_port = 0;
-
-private:
-    pid_t pid_ = -1;
-    std::string ied_, files_;
-    std::vector<std::string> extra_;
-};
-
-inline std::string file_text(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-inline size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
 
 // Standard error of this process into a file while it lives, with the
 // stack's diagnostics switched on (the test environment quiets them).

@@ -2,7 +2,7 @@
 // connections against the fixture's MariaDB server.
 
 #include "ConnectionPool.h"
-#include "db_test_support.h"
+#include "zvt/db.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,7 +2,7 @@
 // server, exercised with the statements the program sends.
 
 #include "ConnectionPool.h"
-#include "db_test_support.h"
+#include "zvt/db.h"
 
 #include <QDateTime>
 #include <QFile>

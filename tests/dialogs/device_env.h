@@ -12,32 +12,13 @@
 #include <mutex>
 #include <string>
 
-#include "dialog_env.h"
-#include "sim.h"
+#include "zvt/app_env.h"
+#include "zvt/iedsim.h"
 
 namespace dlgtest {
 
-// Polls `cond` while queued signals and posted calls run; the bound only
-// catches hangs.
-inline bool waitFor(const std::function<bool()> &cond, int ms = 20000) {
-    const int64_t end = zvt::now_ms() + ms;
-    while (zvt::now_ms() < end) {
-        settle();
-        if (cond()) return true;
-        QThread::msleep(5);
-    }
-    settle();
-    return cond();
-}
-
-// Lets the event loop run for `ms` (for "nothing more happens" checks).
-inline void idle(int ms) {
-    const int64_t end = zvt::now_ms() + ms;
-    while (zvt::now_ms() < end) {
-        settle();
-        QThread::msleep(5);
-    }
-}
+using zvt::idle;
+using zvt::waitFor;
 
 // Reports the stack handed to the application, counted by RptID.
 struct Reports {

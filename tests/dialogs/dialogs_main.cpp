@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <ctime>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 
 int main(int argc, char **argv) {
     // Offscreen unless a platform is asked for (screenshots.sh runs on xcb).

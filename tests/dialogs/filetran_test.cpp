@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "devicefilename.h"
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "dialog_filetran.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "dialog_ctrl.h"
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "dialog_filetran.h"
 #include "dialog_lcb.h"
 #include "dialog_rcb.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "dialog_rcb.h"
 
 namespace {

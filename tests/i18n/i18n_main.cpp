@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <ctime>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

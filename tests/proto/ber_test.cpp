@@ -3,24 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "zvt/bytes.h"
+
 using namespace zv::ber;
 
 namespace {
 
-std::vector<uint8_t> hex(const char* s) {
-    std::vector<uint8_t> out;
-    int hi = -1;
-    for (; *s; ++s) {
-        int v;
-        if (*s >= '0' && *s <= '9') v = *s - '0';
-        else if (*s >= 'a' && *s <= 'f') v = *s - 'a' + 10;
-        else if (*s >= 'A' && *s <= 'F') v = *s - 'A' + 10;
-        else continue;
-        if (hi < 0) hi = v;
-        else { out.push_back(static_cast<uint8_t>(hi << 4 | v)); hi = -1; }
-    }
-    return out;
-}
+using zvt::hex;
 
 // ---- header parsing: rejected inputs ---------------------------------------
 

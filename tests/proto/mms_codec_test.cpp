@@ -2,7 +2,7 @@
 // forms, limits, and the rejection of truncated or inconsistent input.
 #include "mms/pdu.h"
 #include "mms_samples.h"
-#include "proto_test_util.h"
+#include "zvt/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <limits>
 
 using namespace zv::mms;
-using zv::test::hex;
-using zv::test::toHex;
+using zvt::hex;
+using zvt::toHex;
 using zv::test::PduRow;
 using zv::test::twoVariables;
 using zv::test::fileError;

@@ -2,7 +2,7 @@
 // and server: each decodes and re-encodes to the same bytes, and the decoded
 // structures carry what the capture's dissection shows.
 #include "mms/pdu.h"
-#include "proto_test_util.h"
+#include "zvt/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <sstream>
 
 using namespace zv::mms;
-using zv::test::hex;
-using zv::test::toHex;
+using zvt::hex;
+using zvt::toHex;
 
 namespace {
 

@@ -25,10 +25,11 @@
 
 #include "ConnectionPool.h"
 #include "DataDeal.h"
-#include "archive_support.h"
+#include "zvt/archive.h"
 #include "devicefilename.h"
 #include "gui_srv.h"
-#include "sim.h"
+#include "zvt/iedsim.h"
+#include "zvt/qt_wait.h"
 #include "zv_ops.h"
 
 namespace {
@@ -37,16 +38,8 @@ constexpr qint64 T0 = 1750000000;  // a time of the recordings
 
 QString timeText(qint64 secs) { return QDateTime::fromSecsSinceEpoch(secs).toString("yyyy-MM-dd HH:mm:ss"); }
 
-bool waitFor(const std::function<bool()> &cond, int ms = 60000) {
-    const int64_t end = zvt::now_ms() + ms;
-    while (zvt::now_ms() < end) {
-        QCoreApplication::processEvents();
-        if (cond()) return true;
-        QThread::msleep(10);
-    }
-    QCoreApplication::processEvents();
-    return cond();
-}
+// Collection passes and FTP transfers take long on a loaded machine.
+bool waitFor(const std::function<bool()> &cond, int ms = 60000) { return zvt::waitFor(cond, ms); }
 
 QByteArray readFile(const QString &path) {
     QFile f(path);

@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "dialog_livetrend.h"
 #include "view_support.h"
 

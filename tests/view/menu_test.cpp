@@ -4,7 +4,7 @@
 
 #include <QMenu>
 
-#include "dialog_env.h"
+#include "zvt/app_env.h"
 #include "dialog_livetrend.h"
 #include "dialog_recordings.h"
 #include "dialog_trend.h"

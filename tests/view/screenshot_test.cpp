@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "dialog_wave.h"
-#include "sim.h"
+#include "zvt/iedsim.h"
 #include "view_support.h"
 
 namespace {

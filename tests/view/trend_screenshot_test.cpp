@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "ConnectionPool.h"
-#include "db_test_support.h"
+#include "zvt/db.h"
 #include "dialog_trend.h"
 #include "view_support.h"
 

@@ -16,7 +16,7 @@
 #include <map>
 
 #include "ConnectionPool.h"
-#include "db_test_support.h"
+#include "zvt/db.h"
 #include "dialog_recordings.h"
 #include "dialog_trend.h"
 #include "dialog_wave.h"

@@ -5,27 +5,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 #include <functional>
 #include <string>
 
+#include "zvt/qt_wait.h"
+
 namespace viewtest {
 
-// Runs the event loop until `cond` holds; the bound only catches hangs.
-inline bool waitFor(const std::function<bool()> &cond, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (cond()) return true;
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents();
-    return cond();
-}
+using zvt::waitFor;
 
 inline bool writeFile(const QString &path, const std::string &bytes) {
     QFile f(path);

@@ -1,4 +1,4 @@
-#include "archive_support.h"
+#include "zvt/archive.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -183,13 +183,6 @@ gui_srv *makeWindow() {
 QStringList paneLines(gui_srv *win) {
     settle();
     return win->ui.textEdit->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
 }
 
 }  // namespace archtest

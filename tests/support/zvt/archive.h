@@ -12,6 +12,8 @@
 
 #include <ostream>
 
+#include "zvt/qt_wait.h"
+
 class gui_srv;
 
 // Readable texts in test failures.
@@ -60,6 +62,6 @@ QDateTime local(const QString &text);
 // The main window, as the program builds it; lines of its message pane.
 gui_srv *makeWindow();
 QStringList paneLines(gui_srv *win);
-void settle();
+using zvt::settle;
 
 }  // namespace archtest

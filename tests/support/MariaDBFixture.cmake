@@ -1,8 +1,8 @@
 # The private MariaDB server of a build tree (scripts/mariadb.sh), as the
 # ctest fixture "mariadb".  tests/db registers the fixture's start and stop;
-# any other test folder uses it like this:
+# tests/CMakeLists.txt includes this file once for every test folder, which
+# uses it like this:
 #
-#   include(${CMAKE_SOURCE_DIR}/tests/db/MariaDBFixture.cmake)
 #   add_test(NAME my_test COMMAND my_test)
 #   zv_use_mariadb(my_test)            # FIXTURES_REQUIRED + environment
 # or, with gtest_discover_tests:

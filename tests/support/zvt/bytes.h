@@ -1,14 +1,15 @@
-// Helpers shared by the protocol codec tests.
+// Bytes written as hex in tests: "a0 05 02" or "a00502" and back.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace zv::test {
+namespace zvt {
 
-// "a0 05 02" / "a00502" -> bytes (anything that is not a hex digit is skipped).
-inline std::vector<uint8_t> hex(const std::string& s) {
+// Hex digits to bytes; anything that is not a hex digit is skipped, and a
+// last lone digit is dropped.
+inline std::vector<uint8_t> hex(const std::string &s) {
     std::vector<uint8_t> out;
     int hi = -1;
     for (char ch : s) {
@@ -27,8 +28,9 @@ inline std::vector<uint8_t> hex(const std::string& s) {
     return out;
 }
 
-inline std::string toHex(const std::vector<uint8_t>& b) {
-    static const char* d = "0123456789abcdef";
+// Bytes as lower-case hex digits without separators.
+inline std::string toHex(const std::vector<uint8_t> &b) {
+    static const char *d = "0123456789abcdef";
     std::string s;
     for (uint8_t x : b) {
         s += d[x >> 4];
@@ -37,4 +39,4 @@ inline std::string toHex(const std::vector<uint8_t>& b) {
     return s;
 }
 
-}  // namespace zv::test
+}  // namespace zvt

@@ -6,7 +6,7 @@
 
 #include <ctime>
 
-#include "archive_support.h"
+#include "zvt/archive.h"
 
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

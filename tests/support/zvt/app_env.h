@@ -1,6 +1,8 @@
-// Shared set-up of the dialog tests: the stack library loaded by path, the
-// sample station's model, the main window's message pane and the boxes the
-// dialogs would have shown.
+// Set-up of the application's window tests (dialogs, views, languages): the
+// stack library loaded by path, the sample station's model, the main
+// window's message pane and the boxes the dialogs would have shown. A target
+// that uses it links tarnmon_core and defines ZV_LIB_PATH and
+// ZV_SAMPLE_STATION.
 #pragma once
 
 #include <dlfcn.h>
@@ -16,16 +18,11 @@
 #include "dlunix.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
+#include "zvt/qt_wait.h"
 
 namespace dlgtest {
 
-// Lets queued signals and posted calls run.
-inline void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using zvt::settle;
 
 struct Box {
     QString title;

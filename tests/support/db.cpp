@@ -1,4 +1,4 @@
-#include "db_test_support.h"
+#include "zvt/db.h"
 
 #include <QDir>
 #include <QFile>
