@@ -14,7 +14,8 @@
 // A request is started and sent by the thread that asks for it when the
 // network side is free (its owner waiting in poll() or in a callback), and
 // queued for the owner otherwise (the eventfd written only when the owner
-// sleeps). Its completion never runs on the asking thread.
+// sleeps). Its completion never runs inside the request call; it runs on
+// the asking thread only when that thread waits in wait_completion.
 // The operations below are safe from any thread, callbacks included.
 #pragma once
 
@@ -62,6 +63,13 @@ int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **
 // Log queries through ReadJournal, following moreFollows: op
 // IEC61850_OP_QUERYLOGBT (by time) or IEC61850_OP_QUERYLOGA (after an entry).
 int query_log(int srv, const AC_QLOG_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **out, IEC61850_OP op);
+
+// Waits (not from a callback) until the completions of every request this
+// thread submitted have run, at most `timeout_ms`; 0 when none is left. The
+// waiting thread runs the network
+// itself when it is free, so the answer wakes it directly; completions and
+// callbacks due meanwhile may run on it, in their order.
+int wait_completion(int timeout_ms);
 
 // The outcome of the last check (model = check) of the server whose SCL
 // model is `m`, in one line, or null before the first; the text stays valid

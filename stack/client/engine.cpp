@@ -45,8 +45,21 @@ constexpr int kWalkMs = 50;
 // network hands the network to the other worker.
 constexpr auto kStandbyPeriod = std::chrono::milliseconds(100);
 
+// A guest's owner_ and deliverer_ (the workers are 0 and 1).
+constexpr int kGuest = 2;
+// How often a standing-by worker looks at a network a guest runs or left.
+constexpr auto kGuestStandbyPeriod = std::chrono::milliseconds(10);
+
 // The engine whose worker this thread is, if any.
 thread_local const Engine *t_worker_of = nullptr;
+// This thread is waiting in wait_completion (callbacks it runs must not wait).
+thread_local bool t_guest = false;
+
+// The calling thread's count of requests, made at its first request.
+const std::shared_ptr<Waiter> &this_thread_waiter() {
+    thread_local std::shared_ptr<Waiter> w = std::make_shared<Waiter>();
+    return w;
+}
 
 std::string errno_text(const char *call) { return std::string(call) + ": " + std::strerror(errno); }
 
@@ -158,6 +171,7 @@ void Engine::stop() {
         std::lock_guard<std::mutex> lock(mu_);
     }
     standby_cv_.notify_all();
+    guest_cv_.notify_all();
     const std::thread::id self = std::this_thread::get_id();
     for (std::thread &w : workers_) {
         if (!w.joinable()) continue;
@@ -184,6 +198,7 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
     job->ctrl.result = 1;
     const int64_t now = mono_ms();
     job->deadline = now + int64_t(timeout_s) * 1000;
+    if (t_worker_of != this) job->waiter = this_thread_waiter();
     AC_REQ_CTRL *ctrl = &job->ctrl;
     // The network side free (its owner in poll() or in a callback): start
     // the job here, so the request leaves without a thread hop.
@@ -194,6 +209,7 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
         // either refused here or answered by stop().
         std::lock_guard<std::mutex> lock(sub_mutex_);
         if (stopping_) return 1;
+        if (job->waiter) ++job->waiter->outstanding;   // before any worker can end it
         if (!net.owns_lock()) submissions_.emplace_back(srv, std::move(job));
         else if (!submissions_.empty()) earlier.swap(submissions_);
     }
@@ -290,7 +306,14 @@ void Engine::work(int me) {
             continue;
         }
         if (net_done_) break;   // what is still queued, the delivering worker runs
-        if (owner_ < 0) owner_ = me;
+        // A guest waits (and is not held in its own callbacks): the network
+        // is its to run.
+        const bool guest_turn = guests_ > 0 && !stopping_ && deliverer_ != kGuest;
+        if (owner_ == me && guest_turn) {
+            owner_ = -1;
+            guest_cv_.notify_all();
+        }
+        if (owner_ < 0 && !guest_turn) owner_ = me;
         if (owner_ == me) {
             net_pass(lk);
             continue;
@@ -304,8 +327,55 @@ void Engine::work(int me) {
             continue;
         }
         watched = held ? delivered_ : ~uint64_t(0);
-        standby_cv_.wait_for(lk, kStandbyPeriod);
+        standby_cv_.wait_for(lk, owner_ < 0 || owner_ == kGuest ? kGuestStandbyPeriod : kStandbyPeriod);
     }
+}
+
+bool Engine::wait_completion(int timeout_ms) {
+    if (t_worker_of == this || t_guest) return false;   // from a callback: it would wait for itself
+    const std::shared_ptr<Waiter> keep = this_thread_waiter();
+    Waiter &w = *keep;
+    const int64_t deadline = mono_ms() + std::max(0, timeout_ms);
+    t_guest = true;
+    std::unique_lock<std::mutex> lk(mu_);
+    ++guests_;
+    bool got = false;
+    for (;;) {
+        if (w.outstanding.load() == 0) {
+            got = true;
+            break;
+        }
+        if (!cbq_.empty() && deliverer_ < 0) {
+            deliver(lk, kGuest);
+            continue;
+        }
+        const int64_t now = mono_ms();
+        if (now >= deadline || (net_done_ && cbq_.empty() && deliverer_ < 0)) break;
+        if (owner_ < 0 && !stopping_ && !net_done_) {
+            owner_ = kGuest;
+            guest_ = &w;
+        }
+        if (owner_ == kGuest && guest_ == &w) {
+            net_pass(lk, deadline);
+            continue;
+        }
+        // A worker runs the network: it hands it over at its next pass.
+        if (owner_ >= 0 && owner_ != kGuest) wake();
+        w.sleeping = true;
+        guest_cv_.wait_until(lk, std::chrono::steady_clock::now() +
+                                     std::chrono::milliseconds(std::min<int64_t>(kWalkMs, deadline - now)));
+        w.sleeping = false;
+    }
+    if (owner_ == kGuest && guest_ == &w) {
+        // Left free: a worker takes it at its next look, another guest now.
+        owner_ = -1;
+        guest_ = nullptr;
+        if (guests_ > 1) guest_cv_.notify_all();
+    }
+    --guests_;
+    lk.unlock();
+    t_guest = false;
+    return got;
 }
 
 // Runs the queued application code in order, without mu_, until the queue
@@ -317,14 +387,21 @@ void Engine::deliver(std::unique_lock<std::mutex> &lk, int me) {
         cbq_.pop_front();
         ++delivered_;
         lk.unlock();
+        std::shared_ptr<Waiter> waiter;
         if (it.job) {
             if (it.job->ctrl.u_ac_req_done) it.job->ctrl.u_ac_req_done(&it.job->ctrl);
             it.job->release();
+            waiter = std::move(it.job->waiter);
         } else if (it.fn) {
             it.fn();
         }
         it = CallbackItem{};
         lk.lock();
+        if (waiter && --waiter->outstanding == 0) {
+            if (waiter->sleeping) guest_cv_.notify_all();
+            { std::lock_guard<std::mutex> w(waiter->m); }
+            waiter->none_left.notify_all();
+        }
     }
     deliverer_ = -1;
 }
@@ -888,7 +965,7 @@ void Engine::finish_all() {
 
 // The owner's pass, mu_ held: what was asked for or is due, then poll()
 // (mu_ released) and the events. Returns early when callbacks wait.
-void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
+void Engine::net_pass(std::unique_lock<std::mutex> &lk, int64_t until) {
     int64_t now = mono_ms();
     const bool asked = attention_.exchange(false);
     if (asked) drain_submissions();
@@ -922,7 +999,7 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk) {
     if (!cbq_.empty() && deliverer_ < 0) return;   // the application's turn first
 
     refresh_poll_set();
-    int timeout = int(std::max<int64_t>(0, std::min<int64_t>(kWalkMs, next_walk_ - now)));
+    int timeout = int(std::max<int64_t>(0, std::min<int64_t>({kWalkMs, next_walk_ - now, until - now})));
     polling_.store(true);
     if (attention_.load()) {   // asked meanwhile (see wake()): look at the sockets without waiting
         polling_.store(false);
@@ -999,6 +1076,7 @@ void Engine::shut_down() {
     net_done_ = true;
     owner_ = -1;
     standby_cv_.notify_all();
+    guest_cv_.notify_all();
 }
 
 // ---- process-wide client ----------------------------------------------------------
@@ -1089,5 +1167,20 @@ int get_state(int srv, CHNL_STATE *a, CHNL_STATE *b, AC_CHANNEL *active) {
 }
 
 std::shared_ptr<Engine> current_engine() { return engine(); }
+
+int wait_completion(int timeout_ms) {
+    auto e = engine();
+    // No client (never started, or stopped, perhaps by the completion that
+    // was waited for): stopping ran every pending completion.
+    if (!e) {
+        Waiter &w = *this_thread_waiter();
+        std::unique_lock<std::mutex> lk(w.m);
+        return w.none_left.wait_for(lk, std::chrono::milliseconds(std::max(0, timeout_ms)),
+                                    [&] { return w.outstanding.load() == 0; })
+                   ? 0
+                   : 1;
+    }
+    return e->wait_completion(timeout_ms) ? 0 : 1;
+}
 
 }  // namespace zv::client

@@ -36,6 +36,18 @@ struct Channel;
 struct ServerCtx;
 class Engine;
 
+// A thread's requests, for wait_completion: counted up when the thread's
+// request is queued (by that thread only), down under the network lock once
+// its completion has run.
+struct Waiter {
+    std::atomic<int64_t> outstanding{0};
+    bool sleeping = false;   // guarded by the network lock: waiting on guest_cv_
+    // Notified when `outstanding` comes to 0, for a wait that finds no
+    // engine any more (stopped by a completion still running elsewhere).
+    std::mutex m;
+    std::condition_variable none_left;
+};
+
 // What a job may do while it runs on the network thread.
 struct JobCtx {
     Engine &engine;
@@ -56,6 +68,7 @@ public:
     bool finished = false;
     Channel *channel = nullptr;  // while running
     uint32_t pending_invoke = 0; // 0: nothing in flight
+    std::shared_ptr<Waiter> waiter;   // the submitting thread's (not a worker's)
 
     // First step, on the channel chosen for the job.
     virtual void start(JobCtx &c) = 0;
@@ -191,6 +204,15 @@ struct CallbackItem {
 // stop() was called from there), so a slow callback does not stall the
 // sockets.
 //
+// An application thread that waits for its own request (wait_completion)
+// is a guest: while it waits and the network is free, it runs the network
+// itself (poll(), the answers, the queued application code in order) and the
+// workers stand by, so the answer wakes the thread that waits for it and no
+// other. A worker that owns the network hands it over at its next pass; when
+// the guest leaves, the network stays free until a worker's next look (a few
+// milliseconds), so a caller that reads again at once takes it back without
+// waking anyone.
+//
 // The network side (servers_, their channels and jobs, the poll set, the
 // callback queue) is guarded by mu_. The owner holds it except while in
 // poll() and while it runs application code; a thread that finds it free
@@ -214,6 +236,11 @@ public:
     // Any thread: asks the owner for a pass (keep flags changed); writes the
     // eventfd only when the owner sleeps in poll().
     void wake();
+    // An application thread (not from a callback): waits until the
+    // completions of every request it submitted have run, or `timeout_ms`
+    // passed; true when none is left. Meanwhile the thread runs the network itself when it is
+    // free (see Engine), so the answer wakes the thread that waits for it.
+    bool wait_completion(int timeout_ms);
 
     // Network side (mu_ held).
     bool send_pdu(Channel &ch, const mms::Pdu &pdu);
@@ -228,7 +255,7 @@ public:
 
 private:
     void work(int me);
-    void net_pass(std::unique_lock<std::mutex> &lk);
+    void net_pass(std::unique_lock<std::mutex> &lk, int64_t until = INT64_MAX);
     void deliver(std::unique_lock<std::mutex> &lk, int me);
     void refresh_poll_set();
     void shut_down();
@@ -266,8 +293,11 @@ private:
 
     std::mutex mu_;                        // the network side, see above
     std::condition_variable standby_cv_;   // the standing-by worker waits here
-    int owner_ = -1;                       // guarded by mu_: worker running the network
-    int deliverer_ = -1;                   // guarded by mu_: worker running application code
+    std::condition_variable guest_cv_;     // waiting application threads (guests) wait here
+    int owner_ = -1;                       // guarded by mu_: worker (or kGuest) running the network
+    int deliverer_ = -1;                   // guarded by mu_: worker (or kGuest) running application code
+    int guests_ = 0;                       // guarded by mu_: threads in wait_completion
+    const Waiter *guest_ = nullptr;        // guarded by mu_: the guest that owns the network
     uint64_t delivered_ = 0;               // guarded by mu_: callbacks started so far
     std::deque<CallbackItem> cbq_;         // guarded by mu_
     bool net_done_ = false;                // guarded by mu_: stopped, sockets closed

@@ -46,5 +46,7 @@ ZV_EXPORT ST_RET ac_query_log_after(ST_INT srv, AC_QLOG_REQ_INFO *info, ST_INT t
     return zc::query_log(srv, info, timeout, out, IEC61850_OP_QUERYLOGA);
 }
 
+ZV_EXPORT ST_RET ac_wait_completion(ST_INT timeout_ms) { return zc::wait_completion(timeout_ms); }
+
 // Request controls belong to the stack and end after their completion.
 ZV_EXPORT void ac_destroy_reqCtrl(AC_REQ_CTRL *) {}

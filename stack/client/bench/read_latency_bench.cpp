@@ -4,6 +4,8 @@
 //
 //   stack  - an application thread calls ac_read_obj_value, waits for the
 //            completion (a semaphore the completion posts), then reads again;
+//   wait   - the same thread waits in ac_wait_completion instead (the stack
+//            takes the answer off the socket on the waiting thread);
 //   chain  - the completion of each read issues the next one;
 //   floor  - one thread sends the same MMS read on its own association over
 //            a blocking socket (stack/iso ClientAssociation + stack/mms
@@ -17,13 +19,13 @@
 // rounds on the same server, and the totals give the ratio stack / floor;
 // system calls come from one extra round each (the tracepoint slows every
 // system call down, so it stays out of the timed rounds).
-//   read_latency_bench [rounds=5] [ms per round=1000] [floor|stack|chain: only that one]
+//   read_latency_bench [rounds=5] [ms per round=1000] [floor|stack|wait|chain: only that one]
 //
 // A fixed number of reads instead, for instruction counts that do not
 // depend on the machine's load:
-//   valgrind --tool=callgrind read_latency_bench --reads N [floor|stack|chain]
+//   valgrind --tool=callgrind read_latency_bench --reads N [floor|stack|wait|chain]
 // Each path warms up, then runs N reads between CALLGRIND_ZERO_STATS and a
-// dump named after it ("floor", "stack", "chain"): the dump's total over N is
+// dump named after it ("floor", "stack", "wait", "chain"): the dump's total over N is
 // the instructions per read of the client process (every thread).
 #include "iso/association.h"
 #include "mms/pdu.h"
@@ -284,6 +286,23 @@ void stack_read(AI_OBJ_ID id) {
     }
 }
 
+void on_waited(AC_REQ_CTRL *c) {
+    if (c->result != 0) ++g_failed;
+}
+
+void wait_read(AI_OBJ_ID id) {
+    AI_OBJ_ID ids[1] = {id};
+    AC_READ_REQ_INFO r{ids, 1, on_waited};
+    if (ac_read_obj_value(0, &r, 30, nullptr) != 0) {
+        std::printf("wait: read not queued\n");
+        std::exit(1);
+    }
+    if (ac_wait_completion(30000) != 0) {
+        std::printf("wait: no completion\n");
+        std::exit(1);
+    }
+}
+
 // The next read issued by the completion of the previous one (a chain on
 // the stack's worker), for `ms`.
 std::atomic<bool> g_chain_stop{false};
@@ -404,9 +423,11 @@ int main(int argc, char **argv) {
         const std::vector<pid_t> floor_threads{me};
         auto fr = [&] { floor_read(floor); };
         auto sr = [&] { stack_read(id); };
+        auto wr = [&] { wait_read(id); };
         g_chain_id = id;
         const bool floor_on = only.empty() || only == "floor";
         const bool stack_on = only.empty() || only == "stack";
+        const bool wait_on = only.empty() || only == "wait";
         const bool chain_on = only.empty() || only == "chain";
         if (counted) {
             auto reads = [](auto one) {
@@ -416,34 +437,42 @@ int main(int argc, char **argv) {
             };
             if (floor_on) fixed_count("floor", reads(fr), count);
             if (stack_on) fixed_count("stack", reads(sr), count);
+            if (wait_on) fixed_count("wait", reads(wr), count);
             if (chain_on) fixed_count("chain", chain_reads, count);
             ai_uninit_envir();
         } else {
             // Warm up both paths, then alternate timed rounds (getrusage only:
             // the floor's thread, the stack's whole process), then one round
             // each counting system calls.
-            Totals ignore, fl, st, ch;
+            Totals ignore, fl, st, wt, ch;
             if (floor_on) round(fr, 200, RUSAGE_THREAD, nullptr, ignore);
             if (stack_on) round(sr, 200, RUSAGE_SELF, nullptr, ignore);
+            if (wait_on) round(wr, 200, RUSAGE_SELF, nullptr, ignore);
             if (chain_on) chain_round(200, nullptr, ignore);
             for (int r = 0; r < rounds; ++r) {
                 if (floor_on) round(fr, ms, RUSAGE_THREAD, nullptr, fl);
                 if (stack_on) round(sr, ms, RUSAGE_SELF, nullptr, st);
+                if (wait_on) round(wr, ms, RUSAGE_SELF, nullptr, wt);
                 if (chain_on) chain_round(ms, nullptr, ch);
             }
             const std::vector<pid_t> all = threads_of_process();
             if (floor_on) round(fr, 300, RUSAGE_THREAD, &floor_threads, fl);
             if (stack_on) round(sr, 300, RUSAGE_SELF, &all, st);
+            if (wait_on) round(wr, 300, RUSAGE_SELF, &all, wt);
             if (chain_on) chain_round(300, &all, ch);
             ai_uninit_envir();
             std::printf("one read at a time, 1 server, %d rounds of %d ms each; per read:\n", rounds, ms);
             if (floor_on) print("floor (1 thread, blocking socket)", fl);
             if (stack_on) print("stack, caller waits for completion", st);
+            if (wait_on) print("stack, caller in ac_wait_completion", wt);
             if (chain_on) print("stack, next read from completion", ch);
             if (only.empty()) {
                 std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read (caller waits)\n",
                             100.0 * st.rate() / std::max(1.0, fl.rate()),
                             st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+                std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (ac_wait_completion)\n",
+                            100.0 * wt.rate() / std::max(1.0, fl.rate()),
+                            wt.per(wt.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
                 std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
                             100.0 * ch.rate() / std::max(1.0, fl.rate()),
                             ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));

@@ -10,7 +10,8 @@
  * The four-argument requests (srv, request record, time-out in seconds,
  * optional out-pointer for the request control) return 0 when the request was
  * queued; the outcome then arrives exactly once through the record's
- * completion function, on a stack thread, never inside the request call.
+ * completion function, on a stack thread (or on a thread waiting in
+ * ac_wait_completion), never inside the request call.
  */
 #ifndef ZORVAN_API_H
 #define ZORVAN_API_H
@@ -86,6 +87,13 @@ void ac_destroy_reqCtrl(AC_REQ_CTRL *req_ctrl);
  * IEC61850_OP_QUERYLOGBT and IEC61850_OP_QUERYLOGA. */
 ST_RET ac_query_log_by_time(ST_INT srv, AC_QLOG_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
 ST_RET ac_query_log_after(ST_INT srv, AC_QLOG_REQ_INFO *req, ST_INT timeout, AC_REQ_CTRL **reqctl_out);
+/* Waits until the completions of every request the calling thread submitted
+ * have run, at most timeout_ms milliseconds; 0 when none is left (at once if
+ * none was pending), non-zero on time-out. While the thread waits it does the stack's network work itself when that
+ * is free: the completions due meanwhile (its own and others', reports and
+ * channel callbacks too, in their order) may run on it. Not from inside a
+ * completion or callback (returns non-zero at once). */
+ST_RET ac_wait_completion(ST_INT timeout_ms);
 
 /* callbacks and logging */
 ST_RET u_ai_c_rpt_app(U_AI_C_RPT_FUN fn);
@@ -116,6 +124,6 @@ void user_log_put(const char *text);
     X(ac_get_srvm_chnlKeepCon) X(ac_write_obj_value) X(ai_prim_str_to_value) X(ac_rpt_enable) \
     X(ac_get_file_attr) X(_convert_str_to_val_timestamp) X(UtcStringToVals) X(ac_get_srvm_chnlState) \
     X(ai_get_ied_config) X(ac_destroy_reqCtrl) X(UtcValsToString) X(ac_delete_file) X(ac_get_file) \
-    X(ac_set_file) X(ac_query_log_by_time) X(ac_query_log_after)
+    X(ac_set_file) X(ac_query_log_by_time) X(ac_query_log_after) X(ac_wait_completion)
 
 #endif /* ZORVAN_API_H */
