@@ -139,13 +139,11 @@ Engine::Engine(model::Station *st) : station_(st) {
     }
 }
 
-Engine::~Engine() {
-    if (wake_fd_ >= 0) ::close(wake_fd_);
-}
+Engine::~Engine() = default;
 
 bool Engine::start() {
-    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake_fd_ < 0) {
+    wake_fd_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!wake_fd_) {
         log_line(errno_text("eventfd"));
         return false;
     }
@@ -186,7 +184,7 @@ void Engine::wake() {
     attention_.store(true);
     if (!polling_.load()) return;
     const uint64_t one = 1;
-    if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
+    if (wake_fd_) (void)!::write(wake_fd_.get(), &one, sizeof one);
 }
 
 int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL **out) {
@@ -464,7 +462,7 @@ uint32_t Engine::send_request(Channel &ch, Job *job, mms::ConfirmedRequestServic
 }
 
 void Engine::flush(Channel &ch) {
-    while (ch.fd >= 0 && ch.assoc && ch.assoc->hasOutput()) {
+    while (ch.fd && ch.assoc && ch.assoc->hasOutput()) {
         const iso::ByteView out = ch.assoc->output();
         if (ch.tls) {
             size_t put = 0;
@@ -477,7 +475,7 @@ void Engine::flush(Channel &ch) {
             if (r == tls::Io::Failed || r == tls::Io::Closed) ch.last_error = ch.tls->error();
             return;   // the read side reports a loss
         }
-        const ssize_t n = ::send(ch.fd, out.data, out.size, MSG_NOSIGNAL);
+        const ssize_t n = ::send(ch.fd.get(), out.data, out.size, MSG_NOSIGNAL);
         if (n > 0) {
             ch.assoc->consumeOutput(size_t(n));
             continue;
@@ -502,8 +500,9 @@ void Engine::connect(ServerCtx &s, Channel &ch, int64_t now) {
         ch.last_error = "address '" + ch.addr.host + "' is not a dotted IPv4 address";
         return;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int fd = sock.get();
+    if (!sock) {
         ch.last_error = errno_text("socket");
         return;
     }
@@ -512,10 +511,9 @@ void Engine::connect(ServerCtx &s, Channel &ch, int64_t now) {
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
     if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
         ch.last_error = errno_text("connect");
-        ::close(fd);
         return;
     }
-    ch.fd = fd;
+    ch.fd = std::move(sock);
     fds_dirty_ = true;
     ch.phase = Phase::TcpConnecting;
     ch.phase_deadline = now + kConnectTimeoutMs;
@@ -526,7 +524,7 @@ void Engine::on_writable(ServerCtx &s, Channel &ch) {
     if (ch.phase == Phase::TcpConnecting) {
         int err = 0;
         socklen_t len = sizeof err;
-        if (::getsockopt(ch.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+        if (::getsockopt(ch.fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
             ch.last_error = std::string("connect: ") + std::strerror(err);
             close_channel(s, ch, true);
             return;
@@ -550,7 +548,7 @@ void Engine::start_tls(ServerCtx &s, Channel &ch) {
         refused(s, ch, "TLS to " + s.server->name + " cannot start: " + why);
         return;
     }
-    ch.tls = std::make_unique<tls::Stream>(s.tls_ctx.get(), ch.fd, true);
+    ch.tls = std::make_unique<tls::Stream>(s.tls_ctx.get(), ch.fd.get(), true);
     if (!ch.tls->ok()) {
         refused(s, ch, "TLS to " + s.server->name + " cannot start: " + ch.tls->error());
         return;
@@ -604,7 +602,7 @@ void Engine::start_association(ServerCtx &s, Channel &ch) {
 
 void Engine::on_readable(ServerCtx &s, Channel &ch) {
     uint8_t buf[kRecvChunk];
-    for (int rounds = 0; rounds < 16 && ch.fd >= 0; ++rounds) {
+    for (int rounds = 0; rounds < 16 && ch.fd; ++rounds) {
         std::string why;
         const ssize_t n = receive(ch, buf, sizeof buf, why);
         if (n < 0 && errno == EINTR) continue;
@@ -625,7 +623,7 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
         if (!ch.assoc) continue;
         std::vector<iso::Event> ev = ch.assoc->onBytes(iso::ByteView(buf, size_t(n)));
         on_events(s, ch, ev);
-        if (ch.fd >= 0) flush(ch);
+        if (ch.fd) flush(ch);
         // A short read emptied the socket (poll is level-triggered: more
         // brings us back). TLS hands over one record per read: less than a
         // full record with nothing left in the session is such a short read.
@@ -638,7 +636,7 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
 // EINTR) when nothing is there now; 0 or -1 otherwise with `why`.
 ssize_t Engine::receive(Channel &ch, uint8_t *buf, size_t cap, std::string &why) {
     if (!ch.tls) {
-        const ssize_t n = ::recv(ch.fd, buf, cap, 0);
+        const ssize_t n = ::recv(ch.fd.get(), buf, cap, 0);
         if (n == 0) why = "connection closed by the peer";
         else if (n < 0) why = errno_text("recv");
         return n;
@@ -656,7 +654,7 @@ ssize_t Engine::receive(Channel &ch, uint8_t *buf, size_t cap, std::string &why)
 
 void Engine::on_events(ServerCtx &s, Channel &ch, std::vector<iso::Event> &events) {
     for (iso::Event &e : events) {
-        if (ch.fd < 0) return;
+        if (!ch.fd) return;
         switch (e.kind) {
         case iso::EventKind::AssociateConfirm: went_up(s, ch, e.data); break;
         case iso::EventKind::Data: on_mms(s, ch, e.data); break;
@@ -703,7 +701,7 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     ch.local_ip.clear();
     sockaddr_in local{};
     socklen_t len = sizeof local;
-    if (::getsockname(ch.fd, reinterpret_cast<sockaddr *>(&local), &len) == 0 && local.sin_family == AF_INET) {
+    if (::getsockname(ch.fd.get(), reinterpret_cast<sockaddr *>(&local), &len) == 0 && local.sin_family == AF_INET) {
         const auto *b = reinterpret_cast<const uint8_t *>(&local.sin_addr.s_addr);
         ch.local_ip.assign(b, b + 4);
     }
@@ -751,14 +749,13 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
                  std::to_string(ch.addr.port) + " not connected: " + ch.last_error);
         ch.last_refusal = ch.last_error;
     }
-    if (ch.fd >= 0) {
+    if (ch.fd) {
         if (ch.assoc) flush(ch);
         if (ch.tls) ch.tls->shutdown();   // close_notify (RFC 8446 6.1), not waited for
         ch.tls.reset();
-        ::close(ch.fd);
+        ch.fd.reset();
         fds_dirty_ = true;
     }
-    ch.fd = -1;
     ch.tls.reset();
     ch.assoc.reset();
     fail_running(s, ch);
@@ -1014,12 +1011,12 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk, int64_t until) {
     if (n <= 0) return;
     if (fds_[0].revents & POLLIN) {
         uint64_t v;
-        (void)!::read(wake_fd_, &v, sizeof v);
+        (void)!::read(wake_fd_.get(), &v, sizeof v);
     }
     for (size_t i = 1; i < fds_.size(); ++i) {
         Channel &ch = *fd_chans_[i];
         ServerCtx &s = *fd_owners_[i];
-        if (ch.fd != fds_[i].fd) continue;
+        if (ch.fd.get() != fds_[i].fd) continue;
         const short re = fds_[i].revents;
         if (re == 0) continue;
         if (ch.phase == Phase::TcpConnecting) {
@@ -1041,13 +1038,13 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk, int64_t until) {
 // events (POLLOUT while output waits) refreshed in place.
 void Engine::refresh_poll_set() {
     if (fds_dirty_) {
-        fds_.assign(1, pollfd{wake_fd_, POLLIN, 0});
+        fds_.assign(1, pollfd{wake_fd_.get(), POLLIN, 0});
         fd_chans_.assign(1, nullptr);
         fd_owners_.assign(1, nullptr);
         for (auto &sp : servers_)
             for (Channel &ch : sp->ch) {
-                if (ch.fd < 0) continue;
-                fds_.push_back(pollfd{ch.fd, POLLIN, 0});
+                if (!ch.fd) continue;
+                fds_.push_back(pollfd{ch.fd.get(), POLLIN, 0});
                 fd_chans_.push_back(&ch);
                 fd_owners_.push_back(sp.get());
             }
@@ -1068,7 +1065,7 @@ void Engine::refresh_poll_set() {
 void Engine::shut_down() {
     for (auto &sp : servers_)
         for (Channel &ch : sp->ch)
-            if (ch.fd >= 0) {
+            if (ch.fd) {
                 if (ch.assoc) ch.assoc->abort();
                 close_channel(*sp, ch, false);
             }

@@ -3,6 +3,7 @@
 // Engine), except what is marked atomic or "guarded by".
 #pragma once
 
+#include "base/unique_fd.h"
 #include "client.h"
 #include "iso/association.h"
 #include "mms/pdu.h"
@@ -102,7 +103,7 @@ struct Channel {
     std::atomic<int> state{CHNL_STATE_UNCONNECTED};
 
     Phase phase = Phase::Idle;
-    int fd = -1;
+    UniqueFd fd;
     std::unique_ptr<tls::Stream> tls;     // TLS session on fd (servers with TLS), before assoc
     std::unique_ptr<iso::ClientAssociation> assoc;
     int64_t next_attempt = 0;     // mono ms of the next connect attempt
@@ -284,7 +285,7 @@ private:
 
     model::Station *station_;
     std::vector<std::unique_ptr<ServerCtx>> servers_;
-    int wake_fd_ = -1;
+    UniqueFd wake_fd_;
     std::atomic<bool> stopping_{false};
     std::thread workers_[2];
 
