@@ -11,6 +11,9 @@
 //   The other worker stands by and takes the network over when a callback
 //   keeps the owner for a whole standby period (0.1 s), so that a slow
 //   callback holds back the later callbacks but not the sockets.
+//   An application thread in wait_completion does the owner's work itself
+//   while the network is free (both workers stand by), so that the answer it
+//   waits for wakes it and no other thread.
 // A request is started and sent by the thread that asks for it when the
 // network side is free (its owner waiting in poll() or in a callback), and
 // queued for the owner otherwise (the eventfd written only when the owner
