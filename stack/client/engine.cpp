@@ -698,6 +698,7 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
     ch.up_reported = true;
     ch.types.clear();
     ch.reserved.clear();
+    ch.refused_settings.clear();
     ch.local_ip.clear();
     sockaddr_in local{};
     socklen_t len = sizeof local;
@@ -764,6 +765,7 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     ch.probe_invoke = 0;
     ch.types.clear();
     ch.reserved.clear();
+    ch.refused_settings.clear();
     for (auto it = s.enabled.begin(); it != s.enabled.end();)
         it = it->first.first == int(ch.which) ? s.enabled.erase(it) : std::next(it);
     if (!retry) ch.backoff_ms = 0;

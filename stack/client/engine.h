@@ -129,6 +129,10 @@ struct Channel {
     // association reserved, and our address as the device sees it (Owner).
     std::map<AI_OBJ_ID, std::shared_ptr<const mms::TypeDescription>> types;
     std::set<AI_OBJ_ID> reserved;
+    // Report settings (OptFlds, TrgOps, IntgPd) a block's device refused to
+    // take: not asked for again on this association, so that enabling a
+    // block we hold already does not turn it off and on for nothing.
+    std::map<AI_OBJ_ID, std::set<std::string>> refused_settings;
     std::vector<uint8_t> local_ip;
     std::string last_refusal;   // the association failure last logged; cleared when up
 

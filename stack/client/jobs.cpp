@@ -667,6 +667,8 @@ public:
             if (cur.kind() == Data::Kind::Integer && w.second.kind() == Data::Kind::Unsigned && cur.asInt() >= 0)
                 cur = Data::unsignedInt(uint64_t(cur.asInt()));
             if (cur == w.second) continue;
+            auto refused = c.channel.refused_settings.find(req.rcb_id);
+            if (refused != c.channel.refused_settings.end() && refused->second.count(w.first)) continue;
             if (!may_change(w.first)) {
                 log_line(c.server.label() + ": report enable " + ref + ": " + w.first +
                          " differs but the SCL makes it fixed; not written");
@@ -785,6 +787,7 @@ public:
                                     last_write_error == mms::kTemporarilyUnavailable;
         if (!a.required) {
             log_line(c.server.label() + ": report enable " + ref + ": " + name + " not taken (" + why + "); continuing");
+            if (name == "OptFlds" || name == "TrgOps" || name == "IntgPd") c.channel.refused_settings[req.rcb_id].insert(name);
             return run(c);
         }
         if (name == "Resv" && taken_by_other) return fail(c, "reserved by another client (Resv refused: " + why + ")");

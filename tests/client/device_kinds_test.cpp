@@ -82,6 +82,15 @@ TEST_P(DeviceKind, BlocksAreReadWrittenAndEnabledByComponentName) {
         EXPECT_EQ(enable_and_wait(st, ref), 0);
         EXPECT_EQ(sim.ask("rcb " + ref).substr(0, 8), "OK ena=1");
     }
+    // Enabled again, as the application does when the other channel comes
+    // up: a setting the device refused is not asked for again, so the block
+    // is not turned off and on for it (reports lost meanwhile).
+    {
+        StackLog log(dir + "/again.log");
+        EXPECT_EQ(enable_and_wait(st, br), 0);
+        EXPECT_EQ(sim.ask("rcb " + br).substr(0, 8), "OK ena=1");
+        EXPECT_EQ(log.text().find("not taken"), std::string::npos) << log.text();
+    }
     const size_t before = Events::get().report_count();
     ASSERT_EQ(sim.ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 23.5"), "OK");
     EXPECT_TRUE(eventually([&] { return Events::get().report_count() > before; }));
