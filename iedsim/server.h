@@ -6,6 +6,11 @@
 //
 // Control channel: one command per line, one answer line each, "OK ..." or
 // "ERR reason" (see iedsim/README.md for the commands).
+//
+// Written in three parts (server_private.h holds what they share):
+// server_loop.cpp (start-up, listeners, the poll loop, each connection's I/O,
+// timers), server_services.cpp (the MMS services), server_control.cpp (the
+// control channel).
 #pragma once
 
 #include "config.h"
