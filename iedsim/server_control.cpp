@@ -26,14 +26,11 @@ constexpr size_t kMaxControlClients = 16;
 
 void Server::acceptControl() {
     for (;;) {
-        int fd = ::accept4(controlFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) return;
-        if (ctls_.size() >= kMaxControlClients) {
-            ::close(fd);
-            continue;
-        }
+        UniqueFd fd(::accept4(controlFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd) return;
+        if (ctls_.size() >= kMaxControlClients) continue;   // turned away: closed here
         auto k = std::make_unique<Ctl>();
-        k->fd = fd;
+        k->fd = std::move(fd);
         ctls_.push_back(std::move(k));
     }
 }
@@ -41,7 +38,7 @@ void Server::acceptControl() {
 void Server::readControl(Ctl& k) {
     char buf[4096];
     for (;;) {
-        ssize_t n = ::recv(k.fd, buf, sizeof buf, 0);
+        ssize_t n = ::recv(k.fd.get(), buf, sizeof buf, 0);
         if (n == 0) {
             k.closeAfter = true;
             return;
@@ -211,13 +208,12 @@ std::string Server::command(const std::string& line) {
         }
         Net& nt = nets_[net];
         if (cmd == "refuse") {
-            if (nt.fd >= 0) ::close(nt.fd);
-            nt.fd = -1;
+            nt.fd.reset();
             nt.refusing = true;
             log_.line(std::string("network ") + char('A' + net) + " refuses new connections");
             return "OK";
         }
-        if (nt.fd < 0) {
+        if (!nt.fd) {
             std::string why;
             if (!bindNet(nt, why)) return "ERR " + why;
         }

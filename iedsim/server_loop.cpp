@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -58,10 +59,13 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
         return nullptr;
     }
     if (!s->store_.open(cfg.files, why)) return nullptr;
-    if (::pipe2(s->wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         why = errnoText("pipe2");
         return nullptr;
     }
+    s->wake_[0].reset(wake[0]);
+    s->wake_[1].reset(wake[1]);
     if (!cfg.tlsCert.empty() && !(s->tls_ = serverContext(cfg, why))) return nullptr;
     s->sim_ = std::make_unique<Simulator>(*s->model_, cfg.seed);
     s->reports_ = std::make_unique<ReportEngine>(*s->model_, s->log_, *s, cfg.device);
@@ -90,7 +94,7 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
         Net n;
         n.ep = ep;
         if (!s->bindNet(n, why)) return nullptr;
-        s->nets_.push_back(n);
+        s->nets_.push_back(std::move(n));
     }
     if (!cfg.control.empty() && !s->openControl(why)) return nullptr;
     for (uint32_t k = 0; k < cfg.initialRecordings; ++k) s->record();
@@ -101,9 +105,14 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
             why = "cannot write port file '" + cfg.portFile + "': " + std::strerror(errno);
             return nullptr;
         }
-        std::fputs(s->endpointsText().c_str(), f);
-        std::fclose(f);
-        std::rename(tmp.c_str(), cfg.portFile.c_str());
+        // Whoever waits for the port file takes it as the sign that we serve:
+        // it is there whole, or we do not start.
+        const bool written = std::fputs(s->endpointsText().c_str(), f) >= 0;
+        if (std::fclose(f) != 0 || !written || std::rename(tmp.c_str(), cfg.portFile.c_str()) != 0) {
+            why = "cannot write port file '" + cfg.portFile + "': " + std::strerror(errno);
+            std::remove(tmp.c_str());
+            return nullptr;
+        }
     }
     s->log_.line("serving IED " + cfg.ied + " of " + cfg.scl + ": " + std::to_string(s->model_->object_count()) +
                  " objects, " + std::to_string(s->reports_->rcbCount()) + " report control blocks, " +
@@ -115,47 +124,37 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     return s;
 }
 
+// The descriptors (connections, their open files, control clients,
+// listeners, the wake-up pipe) close with their owners.
 Server::~Server() {
-    for (auto& c : conns_) {
-        for (auto& f : c.second->files) ::close(f.second.fd);
-        if (c.second->fd >= 0) ::close(c.second->fd);
-    }
-    for (auto& k : ctls_) ::close(k->fd);
-    for (Net& n : nets_)
-        if (n.fd >= 0) ::close(n.fd);
-    if (controlFd_ >= 0) ::close(controlFd_);
     if (!controlPath_.empty()) ::unlink(controlPath_.c_str());
-    for (int fd : wake_)
-        if (fd >= 0) ::close(fd);
     if (entryLog_) std::fclose(entryLog_);
 }
 
 bool Server::bindNet(Net& n, std::string& why) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
         why = errnoText("socket");
         return false;
     }
     int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(n.port ? n.port : n.ep.port);
     inet_pton(AF_INET, n.ep.host.c_str(), &a.sin_addr);
     if ((ntohl(a.sin_addr.s_addr) >> 24) != 127) {   // parseEndpoint checked; never bind anything else
-        ::close(fd);
         why = "refusing to bind non-loopback address " + n.ep.host;
         return false;
     }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd.get(), 16) != 0) {
         why = "cannot listen on " + n.ep.host + ":" + std::to_string(ntohs(a.sin_port)) + ": " + std::strerror(errno);
-        ::close(fd);
         return false;
     }
     socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
     n.port = ntohs(a.sin_port);
-    n.fd = fd;
+    n.fd = std::move(fd);
     return true;
 }
 
@@ -168,16 +167,15 @@ bool Server::openControl(std::string& why) {
             why = "control socket path too long";
             return false;
         }
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         a.sun_family = AF_UNIX;
         std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
         ::unlink(path.c_str());
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+        if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd.get(), 4) != 0) {
             why = "cannot listen on control socket " + path + ": " + std::strerror(errno);
-            if (fd >= 0) ::close(fd);
             return false;
         }
-        controlFd_ = fd;
+        controlFd_ = std::move(fd);
         controlPath_ = path;
         controlAddr_ = c;
         return true;
@@ -187,7 +185,7 @@ bool Server::openControl(std::string& why) {
     Net n;
     n.ep = ep;
     if (!bindNet(n, why)) return false;
-    controlFd_ = n.fd;
+    controlFd_ = std::move(n.fd);
     controlAddr_ = ep.host + ":" + std::to_string(n.port);
     return true;
 }
@@ -203,7 +201,7 @@ std::string Server::endpointsText() const {
 void Server::requestStop() {
     stop_ = true;
     const char b = 1;
-    if (wake_[1] >= 0) (void)!::write(wake_[1], &b, 1);
+    if (wake_[1]) (void)!::write(wake_[1].get(), &b, 1);
 }
 
 int64_t Server::nowMs() const {
@@ -246,19 +244,19 @@ int Server::run() {
     while (!stop_) {
         fds.clear();
         what.clear();
-        fds.push_back(pollfd{wake_[0], POLLIN, 0});
+        fds.push_back(pollfd{wake_[0].get(), POLLIN, 0});
         what.emplace_back(kWake, 0);
         for (size_t i = 0; i < nets_.size(); ++i)
-            if (nets_[i].fd >= 0) {
-                fds.push_back(pollfd{nets_[i].fd, POLLIN, 0});
+            if (nets_[i].fd) {
+                fds.push_back(pollfd{nets_[i].fd.get(), POLLIN, 0});
                 what.emplace_back(kNet, long(i));
             }
-        if (controlFd_ >= 0) {
-            fds.push_back(pollfd{controlFd_, POLLIN, 0});
+        if (controlFd_) {
+            fds.push_back(pollfd{controlFd_.get(), POLLIN, 0});
             what.emplace_back(kControl, 0);
         }
         for (size_t i = 0; i < ctls_.size(); ++i) {
-            fds.push_back(pollfd{ctls_[i]->fd, short(POLLIN | (ctls_[i]->out.empty() ? 0 : POLLOUT)), 0});
+            fds.push_back(pollfd{ctls_[i]->fd.get(), short(POLLIN | (ctls_[i]->out.empty() ? 0 : POLLOUT)), 0});
             what.emplace_back(kCtl, long(i));
         }
         for (auto& c : conns_) {
@@ -266,7 +264,7 @@ int Server::run() {
             const size_t queued = c.second->assoc->output().size;
             const short in = queued < kMaxQueuedOutput ? POLLIN : 0;
             const bool tlsWaits = c.second->tls && c.second->tls->wants_write();
-            fds.push_back(pollfd{c.second->fd, short(in | (queued || tlsWaits ? POLLOUT : 0)), 0});
+            fds.push_back(pollfd{c.second->fd.get(), short(in | (queued || tlsWaits ? POLLOUT : 0)), 0});
             what.emplace_back(kConn, c.first);
         }
         const int64_t now = nowMs();
@@ -287,7 +285,7 @@ int Server::run() {
             switch (what[i].first) {
             case kWake: {
                 char buf[64];
-                while (::read(wake_[0], buf, sizeof buf) > 0) {
+                while (::read(wake_[0].get(), buf, sizeof buf) > 0) {
                 }
                 stop_ = true;
                 break;
@@ -297,8 +295,8 @@ int Server::run() {
             case kCtl: {
                 Ctl& k = *ctls_[size_t(what[i].second)];
                 if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readControl(k);
-                if (!k.out.empty() && k.fd >= 0) {
-                    ssize_t w = ::send(k.fd, k.out.data(), k.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (!k.out.empty() && k.fd) {
+                    ssize_t w = ::send(k.fd.get(), k.out.data(), k.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
                     if (w > 0) k.out.erase(0, size_t(w));
                     else if (w < 0 && errno != EAGAIN && errno != EINTR) k.closeAfter = true, k.out.clear();
                 }
@@ -335,14 +333,14 @@ int Server::run() {
             if (!c.second->dead) flushConn(*c.second);
         for (auto& k : ctls_)
             if (!k->out.empty()) {
-                ssize_t w = ::send(k->fd, k->out.data(), k->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                ssize_t w = ::send(k->fd.get(), k->out.data(), k->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (w > 0) k->out.erase(0, size_t(w));
             }
         reap();
     }
     // Answer a pending "stop" before leaving.
     for (auto& k : ctls_)
-        if (!k->out.empty()) (void)!::send(k->fd, k->out.data(), k->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (!k->out.empty()) (void)!::send(k->fd.get(), k->out.data(), k->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     for (auto& c : conns_) {
         c.second->assoc->abort();
         flushConn(*c.second);
@@ -359,16 +357,13 @@ void Server::reap() {
             reports_->connectionClosed(c.id);
             controls_->connectionClosed(c.id);
             settings_->connectionClosed(c.id);
-            for (auto& f : c.files) ::close(f.second.fd);
-            if (c.fd >= 0) ::close(c.fd);
-            it = conns_.erase(it);
+            it = conns_.erase(it);   // closes the connection and its open files
         } else {
             ++it;
         }
     }
     for (auto it = ctls_.begin(); it != ctls_.end();) {
         if ((*it)->closeAfter && (*it)->out.empty()) {
-            ::close((*it)->fd);
             it = ctls_.erase(it);
         } else {
             ++it;
@@ -381,16 +376,16 @@ void Server::acceptOn(size_t net) {
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        int fd = ::accept4(n.fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        UniqueFd fd(::accept4(n.fd.get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd) {
             if (errno != EAGAIN && errno != EINTR) log_.line(errnoText("accept"));
             return;
         }
         int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Conn>();
         c->id = nextConnId_++;
-        c->fd = fd;
+        c->fd = std::move(fd);
         c->net = net;
         char host[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
@@ -408,7 +403,7 @@ void Server::acceptOn(size_t net) {
         c->assoc = std::make_unique<iso::ServerAssociation>(sc);
         log_.line("connection " + std::to_string(c->id) + " on network " + char('A' + net) + " from " + c->peer);
         if (tls_) {
-            c->tls = std::make_unique<tls::Stream>(tls_.get(), fd, false);
+            c->tls = std::make_unique<tls::Stream>(tls_.get(), c->fd.get(), false);
             if (!c->tls->ok()) closeConn(*c, c->tls->error());
         }
         conns_[c->id] = std::move(c);
@@ -425,7 +420,7 @@ void Server::closeConn(Conn& c, const std::string& why) {
 // TLS: the handshake first, then records through the session. An error
 // closes the connection with OpenSSL's reason (no certificate, unknown CA...).
 ssize_t Server::receive(Conn& c, uint8_t* buf, size_t cap) {
-    if (!c.tls) return ::recv(c.fd, buf, cap, 0);
+    if (!c.tls) return ::recv(c.fd.get(), buf, cap, 0);
     if (!c.tls->established()) {
         switch (c.tls->handshake()) {
         case tls::Io::Done: {
@@ -489,7 +484,7 @@ void Server::flushConn(Conn& c) {
             if (r == tls::Io::Failed || r == tls::Io::Closed) closeConn(c, "TLS: " + c.tls->error());
             return;
         }
-        ssize_t n = ::send(c.fd, out.data, out.size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n = ::send(c.fd.get(), out.data, out.size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.assoc->consumeOutput(size_t(n));
             continue;

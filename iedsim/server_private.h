@@ -24,7 +24,7 @@ constexpr int32_t kFileOther = 0, kFileBusy = 2, kFileNameSyntax = 3, kFilePosit
 
 struct Server::Conn {
     int id = 0;
-    int fd = -1;
+    UniqueFd fd;
     size_t net = 0;
     std::string peer;
     std::vector<uint8_t> peerIp;
@@ -35,7 +35,7 @@ struct Server::Conn {
     size_t maxPdu = 65000;
     struct Frsm {
         std::string rel;
-        int fd = -1;
+        UniqueFd fd;
         uint64_t size = 0, read = 0;   // octets of the file, octets handed out
     };
     std::map<int32_t, Frsm> files;
@@ -55,7 +55,7 @@ struct Server::Conn {
 };
 
 struct Server::Ctl {
-    int fd = -1;
+    UniqueFd fd;
     std::string in;
     std::string out;
     bool discarding = false;

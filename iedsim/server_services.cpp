@@ -451,14 +451,13 @@ Pdu Server::fileOpen(Conn& c, uint32_t id, const mms::FileOpenRequest& r) {
     if (!store_.stat(*rel, fe)) return confirmedError(id, mms::kFile, kFileNonExistent);
     if (c.files.size() >= kMaxOpenFiles) return confirmedError(id, mms::kResource, kResourceCapabilityUnavailable);
     if (r.initialPosition > fe.size) return confirmedError(id, mms::kFile, kFilePositionInvalid);
-    int fd = ::open(store_.fullPath(*rel).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return confirmedError(id, mms::kFile, kFileAccessDenied);
-    if (r.initialPosition && ::lseek(fd, off_t(r.initialPosition), SEEK_SET) < 0) {
-        ::close(fd);
+    UniqueFd fd(::open(store_.fullPath(*rel).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return confirmedError(id, mms::kFile, kFileAccessDenied);
+    if (r.initialPosition && ::lseek(fd.get(), off_t(r.initialPosition), SEEK_SET) < 0) {
         return confirmedError(id, mms::kFile, kFilePositionInvalid);
     }
     const int32_t frsm = c.nextFrsm++;
-    c.files[frsm] = Conn::Frsm{*rel, fd, fe.size, r.initialPosition};
+    c.files[frsm] = Conn::Frsm{*rel, std::move(fd), fe.size, r.initialPosition};
     log_.line("connection " + std::to_string(c.id) + ": file " + *rel + " opened (FRSM " + std::to_string(frsm) + ")");
     mms::FileOpenResponse resp;
     resp.frsmId = frsm;
@@ -474,15 +473,15 @@ Pdu Server::fileRead(Conn& c, uint32_t id, const mms::FileReadRequest& r) {
     mms::FileReadResponse resp;
     resp.data.resize(chunk);
     ssize_t n;
-    do n = ::read(it->second.fd, resp.data.data(), chunk);
+    do n = ::read(it->second.fd.get(), resp.data.data(), chunk);
     while (n < 0 && errno == EINTR);
     if (n < 0) return confirmedError(id, mms::kFile, kFileAccessDenied);
     resp.data.resize(size_t(n));
     it->second.read += uint64_t(n);
     // More follows unless this read reached the end of the file.
     struct stat st;
-    const off_t pos = ::lseek(it->second.fd, 0, SEEK_CUR);
-    resp.moreFollows = ::fstat(it->second.fd, &st) == 0 && pos < st.st_size && n > 0;
+    const off_t pos = ::lseek(it->second.fd.get(), 0, SEEK_CUR);
+    resp.moreFollows = ::fstat(it->second.fd.get(), &st) == 0 && pos < st.st_size && n > 0;
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
 }
 
@@ -491,8 +490,7 @@ Pdu Server::fileClose(Conn& c, uint32_t id, const mms::FileCloseRequest& r) {
     if (it == c.files.end()) return confirmedError(id, mms::kFile, kFileOther);
     log_.line("connection " + std::to_string(c.id) + ": file " + it->second.rel + " closed (" +
               std::to_string(it->second.read) + " of " + std::to_string(it->second.size) + " octets read)");
-    ::close(it->second.fd);
-    c.files.erase(it);
+    c.files.erase(it);   // closes the file
     return Pdu(mms::ConfirmedResponse{id, mms::FileCloseResponse{}});
 }
 
