@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "base/unique_fd.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -233,24 +235,24 @@ bool FileStore::write(const std::string& rel, const std::vector<uint8_t>& data, 
         return false;
     }
     const std::string tmp = fullPath(rel) + ".part";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd) {
         why = "cannot create '" + rel + "': " + std::strerror(errno);
         return false;
     }
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             why = "cannot write '" + rel + "': " + std::strerror(errno);
-            ::close(fd);
+            fd.reset();
             ::unlink(tmp.c_str());
             return false;
         }
         done += size_t(n);
     }
-    ::close(fd);
+    fd.reset();
     if (::rename(tmp.c_str(), fullPath(rel).c_str()) != 0) {
         why = "cannot rename to '" + rel + "': " + std::strerror(errno);
         ::unlink(tmp.c_str());

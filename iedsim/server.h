@@ -6,6 +6,11 @@
 //
 // Control channel: one command per line, one answer line each, "OK ..." or
 // "ERR reason" (see iedsim/README.md for the commands).
+//
+// Written in three parts (server_private.h holds what they share):
+// server_loop.cpp (start-up, listeners, the poll loop, each connection's I/O,
+// timers), server_services.cpp (the MMS services), server_control.cpp (the
+// control channel).
 #pragma once
 
 #include "config.h"
@@ -18,6 +23,8 @@
 #include "simulate.h"
 
 #include "tls/stream.h"
+
+#include "base/unique_fd.h"
 
 #include "iso/association.h"
 #include "model/ied_model.h"
@@ -44,7 +51,7 @@ public:
     int run();
     void requestStop();
     // Write end of the wake-up pipe: one byte written there stops run().
-    int stopFd() const { return wake_[1]; }
+    int stopFd() const { return wake_[1].get(); }
 
     size_t networkCount() const { return nets_.size(); }
     uint16_t port(size_t network) const { return nets_.at(network).port; }
@@ -73,7 +80,7 @@ private:
     Server() = default;
     struct Net {
         Endpoint ep;
-        int fd = -1;
+        UniqueFd fd;   // the listening socket; none while refusing
         uint16_t port = 0;
         bool refusing = false;
     };
@@ -126,10 +133,10 @@ private:
     FileStore store_;
     std::vector<Net> nets_;
     tls::Context tls_;   // set: every listener serves TLS
-    int controlFd_ = -1;
+    UniqueFd controlFd_;
     std::string controlAddr_;
     std::string controlPath_;   // unix socket to remove at the end
-    int wake_[2] = {-1, -1};
+    UniqueFd wake_[2];   // read end, write end
     std::atomic<bool> stop_{false};
     std::map<int, std::unique_ptr<Conn>> conns_;
     std::vector<std::unique_ptr<Ctl>> ctls_;
