@@ -83,7 +83,16 @@ void fillCancel(AI_IED_CTRL *model, AI_OBJ_VAL *v, const AC_CTRL_VALUE &c) {
 
 }  // namespace
 
-dialog_ctrl::dialog_ctrl(QWidget *parent) : QDialog(parent) { widget.setupUi(this); }
+dialog_ctrl::dialog_ctrl(QWidget *parent) : QDialog(parent) {
+    widget.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // button's handler is connected here, checked by the compiler.
+    connect(widget.pB_sel, &QAbstractButton::clicked, this, &dialog_ctrl::on_pB_sel_clicked);
+    connect(widget.pB_selv, &QAbstractButton::clicked, this, &dialog_ctrl::on_pB_selv_clicked);
+    connect(widget.pB_op, &QAbstractButton::clicked, this, &dialog_ctrl::on_pB_op_clicked);
+    connect(widget.pB_revoke, &QAbstractButton::clicked, this, &dialog_ctrl::on_pB_revoke_clicked);
+    connect(widget.pB_quit, &QAbstractButton::clicked, this, &dialog_ctrl::on_pB_quit_clicked);
+}
 
 dialog_ctrl::~dialog_ctrl() {
     if (dlg_ctrl == this) dlg_ctrl = nullptr;

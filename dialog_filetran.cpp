@@ -129,6 +129,13 @@ QString clockText(qint64 ms) {
 
 dialog_filetran::dialog_filetran(QWidget *parent) : QDialog(parent) {
     widget.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // button's handler is connected here, checked by the compiler.
+    connect(widget.pB_getfilelist, &QAbstractButton::clicked, this, &dialog_filetran::on_pB_getfilelist_clicked);
+    connect(widget.pB_fileupload, &QAbstractButton::clicked, this, &dialog_filetran::on_pB_fileupload_clicked);
+    connect(widget.pB_filedown, &QAbstractButton::clicked, this, &dialog_filetran::on_pB_filedown_clicked);
+    connect(widget.pB_filedel, &QAbstractButton::clicked, this, &dialog_filetran::on_pB_filedel_clicked);
+    connect(widget.pB_filebrowser, &QAbstractButton::clicked, this, &dialog_filetran::on_pB_filebrowser_clicked);
     tbmodel = new QStandardItemModel(this);
     widget.tV_file->setModel(tbmodel);
 

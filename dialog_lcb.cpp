@@ -51,6 +51,19 @@ QString reasonText(const QString &bits) {
 
 dialog_lcb::dialog_lcb() : QDialog(nullptr) {
     widget.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // button's handler is connected here, checked by the compiler.
+    connect(widget.pushButton, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_clicked);
+    connect(widget.pushButton_2, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_2_clicked);
+    connect(widget.pushButton_3, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_3_clicked);
+    connect(widget.pushButton_4, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_4_clicked);
+    connect(widget.pushButton_5, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_5_clicked);
+    connect(widget.pushButton_6, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_6_clicked);
+    connect(widget.pushButton_7, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_7_clicked);
+    connect(widget.pushButton_8, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_8_clicked);
+    connect(widget.pushButton_9, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_9_clicked);
+    connect(widget.pushButton_10, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_10_clicked);
+    connect(widget.pushButton_11, &QAbstractButton::clicked, this, &dialog_lcb::on_pushButton_11_clicked);
     widget.comboBox->addItem(QStringLiteral("false"));
     widget.comboBox->addItem(QStringLiteral("true"));
     tbmodel = new QStandardItemModel(this);

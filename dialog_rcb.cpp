@@ -98,6 +98,27 @@ dialog_rcb::dialog_rcb(QWidget *parent) : QDialog(parent) {
     qRegisterMetaType<ST_INT *>("ST_INT*");
 
     widget.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // button's handler is connected here, checked by the compiler.
+    connect(widget.rB_BR, &QAbstractButton::clicked, this, &dialog_rcb::on_rB_BR_clicked);
+    connect(widget.rB_RP, &QAbstractButton::clicked, this, &dialog_rcb::on_rB_RP_clicked);
+    connect(widget.pB_RptID, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_RptID_clicked);
+    connect(widget.pB_DataSetRef, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_DataSetRef_clicked);
+    connect(widget.pB_OptFlds, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_OptFlds_clicked);
+    connect(widget.pB_TrgOps, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_TrgOps_clicked);
+    connect(widget.pB_EntryID, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_EntryID_clicked);
+    connect(widget.pB_EntryTm, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_EntryTm_clicked);
+    connect(widget.pB_RptEna, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_RptEna_clicked);
+    connect(widget.pB_ConfRev, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_ConfRev_clicked);
+    connect(widget.pB_SqNum, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_SqNum_clicked);
+    connect(widget.pB_GI, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_GI_clicked);
+    connect(widget.pB_BufTm, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_BufTm_clicked);
+    connect(widget.pB_IntgPd, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_IntgPd_clicked);
+    connect(widget.pB_PurgeBuf, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_PurgeBuf_clicked);
+    connect(widget.pB_Resv, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_Resv_clicked);
+    connect(widget.pB_GetRcbValues, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_GetRcbValues_clicked);
+    connect(widget.pB_SetRcbValues, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_SetRcbValues_clicked);
+    connect(widget.pB_EnableRpt, &QAbstractButton::clicked, this, &dialog_rcb::on_pB_EnableRpt_clicked);
     widget.rB_BR->setChecked(true);
 
     tbmodel = new QStandardItemModel(this);

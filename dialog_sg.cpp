@@ -40,6 +40,13 @@ void pane(const QString &text) {
 
 dialog_sg::dialog_sg() : QDialog(nullptr) {
     widget.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // button's handler is connected here, checked by the compiler.
+    connect(widget.pB_ReadSGBlock, &QAbstractButton::clicked, this, &dialog_sg::on_pB_ReadSGBlock_clicked);
+    connect(widget.pB_CHGACTSGNo, &QAbstractButton::clicked, this, &dialog_sg::on_pB_CHGACTSGNo_clicked);
+    connect(widget.pB_CHGEDITSGNo, &QAbstractButton::clicked, this, &dialog_sg::on_pB_CHGEDITSGNo_clicked);
+    connect(widget.pB_ReadSG, &QAbstractButton::clicked, this, &dialog_sg::on_pB_ReadSG_clicked);
+    connect(widget.pB_WriteSG, &QAbstractButton::clicked, this, &dialog_sg::on_pB_WriteSG_clicked);
     tbmodel = new QStandardItemModel(this);
     tbmodel->setColumnCount(3);
     tbmodel->setHorizontalHeaderItem(ColRef, new QStandardItem(tr("参引")));

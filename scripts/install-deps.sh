@@ -5,7 +5,7 @@ set -euo pipefail
 
 PKGS=(
   build-essential cmake ninja-build pkg-config g++-multilib
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql libgl-dev
   qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools
   libcurl4-openssl-dev libpugixml-dev libssl-dev openssl

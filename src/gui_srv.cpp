@@ -16,6 +16,20 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     qRegisterMetaType<ST_INT>("ST_INT");
     qRegisterMetaType<AC_CHANNEL>("AC_CHANNEL");
     ui.setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // action's handler is connected here, checked by the compiler.
+    connect(ui.action_clear, &QAction::triggered, this, &gui_srv::on_action_clear_triggered);
+    connect(ui.action_exit, &QAction::triggered, this, &gui_srv::on_action_exit_triggered);
+    connect(ui.action_sg, &QAction::triggered, this, &gui_srv::on_action_sg_triggered);
+    connect(ui.action_ctrl, &QAction::triggered, this, &gui_srv::on_action_ctrl_triggered);
+    connect(ui.action_refresh, &QAction::triggered, this, &gui_srv::on_action_refresh_triggered);
+    connect(ui.action_filetran, &QAction::triggered, this, &gui_srv::on_action_filetran_triggered);
+    connect(ui.action_paramtodb, &QAction::triggered, this, &gui_srv::on_action_paramtodb_triggered);
+    connect(ui.action_clearparam, &QAction::triggered, this, &gui_srv::on_action_clearparam_triggered);
+    connect(ui.action_wave, &QAction::triggered, this, &gui_srv::on_action_wave_triggered);
+    connect(ui.action_recordings, &QAction::triggered, this, &gui_srv::on_action_recordings_triggered);
+    connect(ui.action_trend, &QAction::triggered, this, &gui_srv::on_action_trend_triggered);
+    connect(ui.action_livetrend, &QAction::triggered, this, &gui_srv::on_action_livetrend_triggered);
 
     tmenu = new QMenu(this);
     createActions();
@@ -48,19 +62,18 @@ gui_srv::gui_srv(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, f
     ui.tableView->verticalHeader()->hide();
     ui.tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    connect(ui.treeView, SIGNAL(clicked(QModelIndex)), this, SLOT(treeViewclicked(QModelIndex)));
-    connect(ui.treeView, SIGNAL(customContextMenuRequested(const QPoint &)), this,
-            SLOT(ShowContextMenu(const QPoint &)));
+    connect(ui.treeView, &QAbstractItemView::clicked, this, &gui_srv::treeViewclicked);
+    connect(ui.treeView, &QWidget::customContextMenuRequested, this, &gui_srv::ShowContextMenu);
     ui.tableView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui.tableView, &QWidget::customContextMenuRequested, this, &gui_srv::ShowTableMenu);
-    connect(this, SIGNAL(out_put_signal(QString)), this, SLOT(print_log(QString)), Qt::QueuedConnection);
-    connect(this, SIGNAL(s_connectedToChnl(ST_INT, AC_CHANNEL)), this, SLOT(t_connectedToChnl(ST_INT, AC_CHANNEL)),
-            Qt::QueuedConnection);
-    connect(this, SIGNAL(s_ftp_filetran(QString, QString, int)), this, SLOT(t_ftp_filetran(QString, QString, int)),
-            Qt::QueuedConnection);
-    connect(this, SIGNAL(s_srvRefreshed(ST_INT)), this, SLOT(t_srvRefreshed(ST_INT)), Qt::QueuedConnection);
-    connect(this, SIGNAL(s_disconnectedToChnl(ST_INT, AC_CHANNEL)), this,
-            SLOT(t_disconnectedToChnl(ST_INT, AC_CHANNEL)), Qt::QueuedConnection);
+    // Emitted on the stack's and the archiving worker's threads; queued even
+    // when emitted on the GUI thread, as before (the slots run after the
+    // emitter has returned).
+    connect(this, &gui_srv::out_put_signal, this, &gui_srv::print_log, Qt::QueuedConnection);
+    connect(this, &gui_srv::s_connectedToChnl, this, &gui_srv::t_connectedToChnl, Qt::QueuedConnection);
+    connect(this, &gui_srv::s_ftp_filetran, this, &gui_srv::t_ftp_filetran, Qt::QueuedConnection);
+    connect(this, &gui_srv::s_srvRefreshed, this, &gui_srv::t_srvRefreshed, Qt::QueuedConnection);
+    connect(this, &gui_srv::s_disconnectedToChnl, this, &gui_srv::t_disconnectedToChnl, Qt::QueuedConnection);
     // The archiving worker keeps a recorder file queued until the FTP server
     // has confirmed its upload.
     connect(&ftpcli, &FtpCLient::putFinished, this, [](const QString &local, const QString &remote, bool ok) {
@@ -188,23 +201,23 @@ void gui_srv::createActions() {
     struct Entry {
         QAction **action;
         const char *caption;
-        const char *slot;
+        void (gui_srv::*slot)();
     };
     const Entry entries[] = {
-        {&act_read, QT_TR_NOOP("读服务"), SLOT(act_read_clicked())},
-        {&act_write, QT_TR_NOOP("写服务"), SLOT(act_write_clicked())},
-        {&act_directory, QT_TR_NOOP("目录服务"), SLOT(act_directory_clicked())},
-        {&act_report, QT_TR_NOOP("报告服务"), SLOT(act_report_clicked())},
-        {&act_log, QT_TR_NOOP("日志服务"), SLOT(act_log_clicked())},
-        {&act_control, QT_TR_NOOP("控制服务"), SLOT(act_control_clicked())},
-        {&act_fixedValue, QT_TR_NOOP("定值服务"), SLOT(act_fixedValue_clicked())},
-        {&act_connA, QT_TR_NOOP("连接A网"), SLOT(act_connA_clicked())},
-        {&act_connB, QT_TR_NOOP("连接B网"), SLOT(act_connB_clicked())},
-        {&act_exportScl, QT_TR_NOOP("导出SCL模型"), SLOT(act_exportScl_clicked())},
+        {&act_read, QT_TR_NOOP("读服务"), &gui_srv::act_read_clicked},
+        {&act_write, QT_TR_NOOP("写服务"), &gui_srv::act_write_clicked},
+        {&act_directory, QT_TR_NOOP("目录服务"), &gui_srv::act_directory_clicked},
+        {&act_report, QT_TR_NOOP("报告服务"), &gui_srv::act_report_clicked},
+        {&act_log, QT_TR_NOOP("日志服务"), &gui_srv::act_log_clicked},
+        {&act_control, QT_TR_NOOP("控制服务"), &gui_srv::act_control_clicked},
+        {&act_fixedValue, QT_TR_NOOP("定值服务"), &gui_srv::act_fixedValue_clicked},
+        {&act_connA, QT_TR_NOOP("连接A网"), &gui_srv::act_connA_clicked},
+        {&act_connB, QT_TR_NOOP("连接B网"), &gui_srv::act_connB_clicked},
+        {&act_exportScl, QT_TR_NOOP("导出SCL模型"), &gui_srv::act_exportScl_clicked},
     };
     for (const Entry &e : entries) {
         *e.action = new QAction(tr(e.caption), this);
-        connect(*e.action, SIGNAL(triggered()), this, e.slot);
+        connect(*e.action, &QAction::triggered, this, e.slot);
     }
 }
 

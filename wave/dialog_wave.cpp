@@ -45,6 +45,14 @@ QString number(double v) { return QString::number(v, 'g', 7); }
 
 dialog_wave::dialog_wave(QWidget *parent) : QMainWindow(parent), ui(new Ui::dialog_wave) {
     ui->setupUi(this);
+    // The form connects nothing by name (connectslotsbyname="false"): each
+    // action's handler is connected here, checked by the compiler.
+    connect(ui->action_open, &QAction::triggered, this, &dialog_wave::on_action_open_triggered);
+    connect(ui->action_zoomin, &QAction::triggered, this, &dialog_wave::on_action_zoomin_triggered);
+    connect(ui->action_zoomout, &QAction::triggered, this, &dialog_wave::on_action_zoomout_triggered);
+    connect(ui->action_reset, &QAction::triggered, this, &dialog_wave::on_action_reset_triggered);
+    connect(ui->action_left, &QAction::triggered, this, &dialog_wave::on_action_left_triggered);
+    connect(ui->action_right, &QAction::triggered, this, &dialog_wave::on_action_right_triggered);
     ui->splitter->setStretchFactor(0, 0);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({300, 980});

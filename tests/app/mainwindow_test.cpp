@@ -10,6 +10,7 @@
 #include "dlunix.h"
 #include "gui_srv.h"
 #include "testdir.h"
+#include "zvt/wiring.h"
 
 namespace {
 
@@ -56,6 +57,15 @@ TEST_F(MainWindow, FormCarriesHeadersAndDisablesSettingAction) {
     EXPECT_EQ(win->ui.treeView->contextMenuPolicy(), Qt::CustomContextMenu);
     EXPECT_EQ(win->ui.tableView->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(win->ui.centralWidget->font().family(), QStringLiteral("Ar Pl Ukai Cn"));
+    delete win;
+}
+
+// Each menu action runs its handler once: connected by type, not also by name.
+TEST_F(MainWindow, EveryActionHandlerIsConnectedOnceByType) {
+    auto *win = new gui_srv();
+    w = win;
+    settle();
+    EXPECT_EQ(zvt::miswiredHandlers(win), QStringList());
     delete win;
 }
 

@@ -355,7 +355,7 @@ void answerFileChooser(const QString &path) {
             fd->reject();
         } else {
             fd->selectFile(path);
-            QMetaObject::invokeMethod(fd, "accept");  // as the Open button does
+            static_cast<QDialog *>(fd)->accept();  // QFileDialog::accept, as the Open button does
         }
     });
 }

@@ -15,6 +15,7 @@
 
 #include "dialog_ctrl.h"
 #include "zvt/app_env.h"
+#include "zvt/wiring.h"
 #include "dialog_filetran.h"
 #include "dialog_lcb.h"
 #include "dialog_rcb.h"
@@ -190,6 +191,23 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, FormWithoutObject,
                          ::testing::Values(Unused{"Control", [] { return new dialog_ctrl(); }},
                                            Unused{"LogControlBlock", [] { return new dialog_lcb(); }},
                                            Unused{"SettingGroup", [] { return new dialog_sg(); }}),
+                         [](const ::testing::TestParamInfo<Unused> &info) { return std::string(info.param.name); });
+
+class FormWiring : public ::testing::TestWithParam<Unused> {};
+
+// Each button runs its handler once per click: connected by type, not
+// also by name.
+TEST_P(FormWiring, EveryButtonHandlerIsConnectedOnceByType) {
+    std::unique_ptr<QDialog> dlg(GetParam().make());
+    EXPECT_EQ(zvt::miswiredHandlers(dlg.get()), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, FormWiring,
+                         ::testing::Values(Unused{"Control", [] { return new dialog_ctrl(); }},
+                                           Unused{"LogControlBlock", [] { return new dialog_lcb(); }},
+                                           Unused{"SettingGroup", [] { return new dialog_sg(); }},
+                                           Unused{"ReportControlBlock", [] { return new dialog_rcb(); }},
+                                           Unused{"FileTransfer", [] { return new dialog_filetran(); }}),
                          [](const ::testing::TestParamInfo<Unused> &info) { return std::string(info.param.name); });
 
 TEST(ControlForm, OnlyQuitIsEnabledAndSetIdsChangesNoWidget) {

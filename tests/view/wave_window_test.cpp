@@ -21,6 +21,7 @@
 
 #include "dialog_wave.h"
 #include "view_support.h"
+#include "zvt/wiring.h"
 
 namespace {
 
@@ -207,6 +208,13 @@ TEST_F(WaveWindow, ABrokenRecordingLeavesAMessageAndTheOldOneShown) {
 }
 
 // A long recording is drawn with about as many points as the plot has pixels.
+// Each tool bar action runs its handler once: connected by type, not also
+// by name.
+TEST(WaveWindowWiring, EveryActionHandlerIsConnectedOnceByType) {
+    dialog_wave win;
+    EXPECT_EQ(zvt::miswiredHandlers(&win), QStringList());
+}
+
 TEST(WaveWindowLarge, DrawsAboutTwoPointsPerPixel) {
     QTemporaryDir dir;
     std::string cfg = viewtest::sampleConfig();
