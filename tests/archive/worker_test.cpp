@@ -8,6 +8,8 @@
 #include "ConnectionPool.h"
 #include "DataDeal.h"
 #include "zvt/archive.h"
+#include "zvt/threads.h"
+#include "zvt/wait.h"
 
 using archtest::local;
 
@@ -39,13 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Elapsed, CollectionSchedule,
 
 // Waits up to `ms` for `sql` to give `expected` rows.
 bool waitRows(archtest::OwnDatabase &db, const QString &sql, const QStringList &expected, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        if (db.rows(sql) == expected) return true;
-        QThread::msleep(100);
-    }
-    return false;
+    return zvt::eventually([&] { return db.rows(sql) == expected; }, ms);
 }
 
 class Worker : public ::testing::Test {
@@ -69,8 +65,14 @@ protected:
 
 TEST_F(Worker, StopWakesItFromItsSleepAndItEndsPromptly) {
     dd.setCycleSeconds(3600);
+    dd.setObjectName("archiving");  // the name of its thread
     dd.start();
-    QThread::msleep(1500);  // the first cycle is done; it sleeps
+    // The first cycle is done: the worker sleeps in its timed wait.
+    ASSERT_TRUE(zvt::eventually([] {
+        for (pid_t tid : zvt::threads_named("archiving"))
+            if (zvt::in_timed_wait(tid)) return true;
+        return false;
+    }, 10000)) << "the worker never went to sleep";
     ASSERT_TRUE(dd.isRunning());
     QElapsedTimer t;
     t.start();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim.h"
+#include "zvt/pcap.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +27,7 @@ public:
     Capture(const std::string &dir, const std::string &name, const std::vector<uint16_t> &ports)
         : pcap_(dir + "/" + name + ".pcapng"), log_(dir + "/" + name + ".tshark.log") {
         std::string filter;
+        if (!ports.empty()) probe_port_ = ports.front();
         for (uint16_t p : ports) {
             filter += (filter.empty() ? "" : " or ") + std::string("tcp port ") + std::to_string(p);
             decode_ += " -d tcp.port==" + std::to_string(p) + ",tpkt";
@@ -42,10 +44,10 @@ public:
         if (!started) stop();
     }
     ~Capture() { stop(); }
-    // Ends the capture after the last frames had time to arrive.
+    // Ends the capture once the frames sent so far are in it.
     void stop() {
         if (pid_ <= 0) return;
-        if (started) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (started) captured_up_to_now(pcap_, probe_port_);
         ::kill(pid_, started ? SIGINT : SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
@@ -64,6 +66,7 @@ public:
 
 private:
     std::string pcap_, log_, decode_;
+    uint16_t probe_port_ = 0;
     pid_t pid_ = -1;
 };
 

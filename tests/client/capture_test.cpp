@@ -103,7 +103,7 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
 class Capture {
 public:
     Capture(const std::string &dir, const std::vector<uint16_t> &ports)
-        : pcap_(dir + "/files.pcapng"), log_(dir + "/files.log") {
+        : pcap_(dir + "/files.pcapng"), log_(dir + "/files.log"), probe_port_(ports.empty() ? 0 : ports.front()) {
         std::string filter;
         for (uint16_t p : ports) {
             filter += (filter.empty() ? "tcp port " : " or tcp port ") + std::to_string(p);
@@ -127,7 +127,7 @@ public:
     ~Capture() { stop(); }
     void stop() {
         if (pid_ <= 0) return;
-        if (started) std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the last frames
+        if (started) captured_up_to_now(pcap_, probe_port_);
         ::kill(pid_, started ? SIGINT : SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
@@ -141,6 +141,7 @@ public:
 
 private:
     std::string pcap_, log_, decode_;
+    uint16_t probe_port_;
     pid_t pid_ = -1;
 };
 
@@ -303,7 +304,7 @@ TEST(CaptureTest, ControlsSettingGroupsAndLogQueriesDecodeCleanlyInTshark) {
         ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // let the capture take the last frames
+    EXPECT_TRUE(captured_up_to_now(pcap, bay.port_a)) << "the capture lost the last frames";
     ::kill(cap, SIGINT);
     ::waitpid(cap, nullptr, 0);
     const std::string ports = " -d tcp.port==" + port + ",tpkt";
@@ -373,15 +374,7 @@ TEST(CaptureTest, DeviceBrowseDecodesCleanlyInTshark) {
         EXPECT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
         ai_uninit_envir();
     }
-    // The capture takes the last frames once the release is on the wire;
-    // its packet count stops growing.
-    size_t last = 0;
-    eventually([&] {
-        const size_t n = run("tshark -r '" + pcap + "' 2>/dev/null | wc -l").size();
-        const bool still = n == last && n > 0;
-        last = n;
-        return still;
-    }, 3000);
+    EXPECT_TRUE(captured_up_to_now(pcap, sim.port_a)) << "the capture lost the last frames";
     ::kill(cap, SIGINT);
     ::waitpid(cap, nullptr, 0);
     const std::string decoded = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt 2>&1");

@@ -127,8 +127,7 @@ TEST_F(ClientTest, KeepFlagReleasesAndReconnectsOnlyWhenAsked) {
     ASSERT_TRUE(up("down 0 A"));
     // Released: the server sees no connection and none comes back.
     EXPECT_TRUE(eventually([&] { return sim->ask("conns A") == "OK 0"; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(Events::get().count("up 0 A"), 1u);
+    EXPECT_TRUE(stays([&] { return Events::get().count("up 0 A") == 1u; }, 600)) << "the channel came back";
     keep(AC_CHANNEL_A);
     EXPECT_TRUE(up("up 0 A", 2));
 }
@@ -143,8 +142,7 @@ TEST_F(ClientTest, ConnectionMadeBeforeTheCallbackIsRegisteredIsStillReported) {
         ac_get_srvm_chnlState(0, &a, &b, &active);
         return a == CHNL_STATE_CONNECTED;
     }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(Events::get().channels().empty());
+    EXPECT_TRUE(stays([] { return Events::get().channels().empty(); }, 100));
     u_chnl_connect_app(on_up);
     EXPECT_TRUE(up("up 0 A"));
     EXPECT_EQ(Events::get().channels(), std::vector<std::string>{"up 0 A"});
@@ -471,12 +469,11 @@ TEST_F(ClientTest, SlowCompletionDoesNotHoldTheNetworkBack) {
     // A read submitted meanwhile is answered too; its completion waits.
     AC_READ_REQ_INFO plain{ids, 1, done_plain};
     ASSERT_EQ(ac_read_obj_value(0, &plain, 15, nullptr), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const size_t done_meanwhile = Done::get().size();
+    const bool none_meanwhile = stays([] { return Done::get().size() == 0; }, 100);
     g_slow_state = 2;
     EXPECT_TRUE(stored) << "the report waited for the slow completion";
     EXPECT_EQ(reports_meanwhile, reports) << "a report callback ran beside the slow completion";
-    EXPECT_EQ(done_meanwhile, 0u) << "a completion ran beside the slow one";
+    EXPECT_TRUE(none_meanwhile) << "a completion ran beside the slow one";
     ASSERT_TRUE(eventually([&] { return Events::get().report_count() > reports && Done::get().size() == 2; }));
     EXPECT_EQ(Done::get().notes, (std::vector<std::string>{"slow", ""}));
     EXPECT_EQ(Done::get().results[1].second, 0);
@@ -508,7 +505,7 @@ TEST_F(ClientTest, ConcurrentCallersEachGetEveryCompletion) {
     EXPECT_EQ(refused, 0);
     const size_t want = refs.size() * kPerThread;
     ASSERT_TRUE(eventually([&] { return Done::get().size() >= want; }, 60000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(stays([&] { return Done::get().size() == want; }, 100)) << "a completion came twice";
     std::lock_guard<std::mutex> l(Done::get().m);
     EXPECT_EQ(Done::get().results.size(), want);
     for (auto &r : Done::get().results) EXPECT_EQ(r.second, 0);

@@ -5,6 +5,7 @@
 // device mends; failover between A and B and a buffered block resumed over
 // TLS with nothing lost; a capture that tshark decrypts with the key log.
 #include "sim.h"
+#include "zvt/pcap.h"
 
 #include <sys/stat.h>
 
@@ -302,8 +303,7 @@ TEST_F(TlsStation, CaptureDecryptedWithTheKeyLogDecodesCleanlyInTshark) {
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
     ::unsetenv("ZORVAN_TLS_KEYLOG");
-    // The capture has the last frames once tshark counted them; stop it then.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(captured_up_to_now(pcap, sim->port_a)) << "the capture lost the last frames";
     ::kill(cap, SIGINT);
     ::waitpid(cap, nullptr, 0);
     EXPECT_NE(file_text(keylog).find("CLIENT_TRAFFIC_SECRET_0"), std::string::npos) << file_text(keylog);

@@ -3,6 +3,8 @@
 
 #include "ConnectionPool.h"
 #include "zvt/db.h"
+#include "zvt/threads.h"
+#include "zvt/wait.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -308,28 +310,32 @@ POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName)
 
     struct Outcome { QString name; bool open = false; bool queryWorks = false; };
     Outcome outcome[2];
-    std::atomic<int> started{0};
+    std::atomic<pid_t> tids[2] = {0, 0};
+    std::atomic<int> answered{0};
     std::atomic<bool> finish{false};
     std::vector<std::thread> waiters;
-    for (Outcome& out : outcome)
-        waiters.emplace_back([&out, &started, &finish] {
-            ++started;
+    for (int i = 0; i < 2; ++i)
+        waiters.emplace_back([&out = outcome[i], &tid = tids[i], &answered, &finish] {
+            tid = zvt::thread_id();
             QSqlDatabase db = ConnectionPool::openConnection();
             out.name = db.connectionName();
             out.open = db.isOpen();
             out.queryWorks = db.isOpen() && QSqlQuery(db).exec("SELECT 1");
+            ++answered;
             while (!finish.load())   // hold it, so the other waiter cannot have it
                 QThread::msleep(5);
         });
-    while (started.load() < 2)
-        QThread::msleep(1);
-    QThread::msleep(100);
+    // Both wait inside the pool before a connection comes back.
+    EXPECT_TRUE(zvt::eventually([&] {
+        return tids[0] != 0 && tids[1] != 0 && zvt::in_timed_wait(tids[0]) && zvt::in_timed_wait(tids[1]);
+    }, 5000)) << "the borrowers never waited for the full pool";
 
     const QString returned = lent[2].connectionName();
     ConnectionPool::closeConnection(lent[2]);
     lent.erase(lent.begin() + 2);
 
-    QThread::msleep(1500);   // the loser gives up after about one second
+    // The winner gets it at once, the loser gives up after about one second.
+    EXPECT_TRUE(zvt::eventually([&] { return answered == 2; }, 10000));
     finish = true;
     for (std::thread& t : waiters)
         t.join();

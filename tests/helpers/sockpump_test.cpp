@@ -9,8 +9,11 @@
 #include <sys/syscall.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 using namespace helpers_test;
@@ -128,6 +131,23 @@ bool waitInSyscall(pid_t pid, long number)
         ::usleep(5000);
     }
     return false;
+}
+
+// True while `sig` is pending for process `pid`: sent, not yet taken
+// (blocked). /proc/<pid>/status: SigPnd (thread) and ShdPnd (process), hex
+// masks with bit sig-1.
+bool signalPending(pid_t pid, int sig)
+{
+    std::FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (f == nullptr) return false;
+    char line[256];
+    bool pending = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "SigPnd:", 7) == 0 || std::strncmp(line, "ShdPnd:", 7) == 0)
+            pending = pending || ((std::strtoull(line + 7, nullptr, 16) >> (sig - 1)) & 1u) != 0;
+    }
+    std::fclose(f);
+    return pending;
 }
 
 std::uint16_t boundPort(int fd)
@@ -321,9 +341,11 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
         }
     });
     ASSERT_TRUE(readable(messages.get(), kWaitMs));  // past start-up
-    ::usleep(100 * 1000);                             // lets the pipe fill up
+    // The pipe fills up: sockpump blocks in the write of a frame.
+    ASSERT_TRUE(waitInSyscall(child.pid, SYS_write)) << "sockpump never blocked on the full pipe";
     ::kill(child.pid, SIGUSR1);
-    ::usleep(50 * 1000);  // the stop must find the pipe still full
+    // The stop finds the pipe full: it waits, blocked, while the write does.
+    EXPECT_TRUE(signalPending(child.pid, SIGUSR1));
     Bytes stream = readToEnd(messages.get());
     done = true;
     ::shutdown(peer.get(), SHUT_RDWR);
@@ -365,11 +387,14 @@ TEST(SockpumpSharedPipe, MessagesOfTwoPumpsStayWhole)
                 }
             peers[i].reset();
         });
-    // A slow reader keeps the pipe full, so both pumps block inside writes.
+    // A slow reader keeps the pipe full, so both pumps block inside writes:
+    // it pauses after every 64 KiB it reads. The pause is the load under
+    // test, not a wait for something.
+    constexpr auto kSlowReaderPause = std::chrono::milliseconds(1);
     Bytes stream;
     std::uint8_t buf[4096];
     for (int n = 0; readable(r.get(), kWaitMs); ++n) {
-        if (n % 16 == 0) ::usleep(1000);
+        if (n % 16 == 0) std::this_thread::sleep_for(kSlowReaderPause);
         ssize_t got = ::read(r.get(), buf, sizeof buf);
         if (got <= 0) break;
         stream.insert(stream.end(), buf, buf + got);
@@ -440,8 +465,8 @@ TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect)
     start({"3", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument("127.0.0.1"),
            std::to_string(ntohs(to.sin_port))},
           sock.get());
-    if (!waitInSyscall(child.pid, SYS_connect))
-        GTEST_SKIP() << "connect did not stay pending";
+    ASSERT_TRUE(waitInSyscall(child.pid, SYS_connect))
+        << "connect did not stay pending: the full listener's queue still took it";
     ::kill(child.pid, SIGUSR1);
     Bytes all = readToEnd(messages.get());
     ASSERT_EQ(all.size(), 11u);
@@ -467,8 +492,8 @@ TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
 {
     const ConnectCase &c = GetParam();
     Fd listener = loopbackListener(c.address, c.listenPort);
-    if (listener.get() < 0)
-        GTEST_SKIP() << "cannot listen on " << c.address << ":" << c.listenPort << ": " << std::strerror(errno);
+    ASSERT_GE(listener.get(), 0) << "cannot listen on " << c.address << ":" << c.listenPort << ": "
+                                 << std::strerror(errno);
     std::uint16_t port = boundPort(listener.get());
     std::string portArg = c.listenPort == 0 ? std::to_string(port) : "0";
 

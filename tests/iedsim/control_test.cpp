@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace zv::iedsim::test {
 namespace {
@@ -54,7 +56,9 @@ TEST(Control, SetValuesReadBackWithTheirTimeStampMoved) {
     SimServer sim;
     ASSERT_EQ(sim.ask("get CMIEDMON/STMP1$MX$Tmp$t").substr(0, 3), "OK ");
     const std::string before = sim.ask("get CMIEDMON/STMP1$MX$Tmp$t");
-    usleep(20000);
+    // The stamp can move only once the clock has: past the next millisecond.
+    const auto read_at = std::chrono::system_clock::now();
+    while (std::chrono::system_clock::now() < read_at + std::chrono::milliseconds(2)) std::this_thread::yield();
     ASSERT_EQ(sim.ask("set CMIEDMON/STMP1$MX$Tmp$mag$f 61.5"), "OK");
     EXPECT_EQ(sim.ask("get CMIEDMON/STMP1$MX$Tmp$mag$f"), "OK 61.5");
     EXPECT_NE(sim.ask("get CMIEDMON/STMP1$MX$Tmp$t"), before);

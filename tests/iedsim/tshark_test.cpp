@@ -3,6 +3,7 @@
 // COTP, session, presentation, ACSE, MMS) without a malformed frame or an
 // expert error. Needs root (live capture) and tshark; skipped otherwise.
 #include "fixture.h"
+#include "zvt/pcap.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -53,6 +54,8 @@ public:
     // Waits until the capture runs, then until it has seen traffic on the
     // port: dumpcap announces itself a little before packets reach it.
     bool ready(const std::string& file, uint16_t port) {
+        file_ = file;
+        port_ = port;
         bool announced = false;
         for (int k = 0; k < 400 && !announced; ++k) {
             announced = slurp(log_).find("Capturing on") != std::string::npos;
@@ -75,7 +78,7 @@ public:
     }
     void stop() {
         if (pid_ <= 0) return;
-        usleep(300000);   // let the last frames reach the capture
+        zvt::captured_up_to_now(file_, port_);
         kill(pid_, SIGINT);
         int st;
         waitpid(pid_, &st, 0);
@@ -91,6 +94,8 @@ public:
 
 private:
     std::string log_;
+    std::string file_;
+    uint16_t port_ = 0;
     pid_t pid_ = -1;
 };
 

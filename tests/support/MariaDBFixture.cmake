@@ -1,14 +1,12 @@
 # The private MariaDB server of a build tree (scripts/mariadb.sh), as the
 # ctest fixture "mariadb".  tests/db registers the fixture's start and stop;
-# tests/CMakeLists.txt includes this file once for every test folder, which
-# uses it like this:
+# tests/CMakeLists.txt includes this file once for every test folder, whose
+# tests use it through cmake/ZvTest.cmake:
 #
-#   add_test(NAME my_test COMMAND my_test)
-#   zv_use_mariadb(my_test)            # FIXTURES_REQUIRED + environment
-# or, with gtest_discover_tests:
-#   gtest_discover_tests(my_test PROPERTIES
-#     FIXTURES_REQUIRED mariadb
-#     ENVIRONMENT "${ZV_MARIADB_ENVIRONMENT}")
+#   zv_add_test(my_test COMMAND my_test MARIADB)   # the fixture + environment
+#   zv_add_gtest(my_tests QT SOURCES ... FIXTURES mariadb)
+#                          # the fixture; the Qt entry point sets the
+#                          # environment below when it is not set
 #
 # A test then finds in the folder $TARNMON_DB_DIR:
 #   syscfg.ini  for the shared database "tarnmon" (schema and sample mapping
@@ -30,11 +28,3 @@ set(ZV_MARIADB_DIR ${CMAKE_BINARY_DIR}/test-mariadb)
 set(ZV_MARIADB_SH ${CMAKE_SOURCE_DIR}/scripts/mariadb.sh)
 set(ZV_MARIADB_ENVIRONMENT
     "TARNMON_DB_DIR=${ZV_MARIADB_DIR};TARNMON_MARIADB_SH=${ZV_MARIADB_SH};QT_QPA_PLATFORM=offscreen")
-
-# zv_use_mariadb(<test>...): the tests need the server and get its folder.
-function(zv_use_mariadb)
-  foreach(test ${ARGN})
-    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED mariadb)
-    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${ZV_MARIADB_ENVIRONMENT})
-  endforeach()
-endfunction()

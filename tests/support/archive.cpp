@@ -18,6 +18,7 @@
 #include "dlunix.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
+#include "zvt/qt_main.h"
 
 namespace archtest {
 
@@ -144,6 +145,7 @@ bool loadStation(QString *error) {
                 reason = QStringLiteral("ai_init_envir failed");
             } else {
                 g_environment_open = true;
+                zvt::atTestExit(unloadStation);
                 if (ac_init_srvm_ad == nullptr || ac_init_srvm_ad() != 0)
                     reason = QStringLiteral("ac_init_srvm failed");
                 else if (ac_get_srvm_num_ad == nullptr || ac_get_srvm_num_ad() != 2 || ac_get_srvm_ied_ad(0) == nullptr)

@@ -18,6 +18,7 @@
 #include "dlunix.h"
 #include "gui_srv.h"
 #include "zv_ops.h"
+#include "zvt/qt_main.h"
 #include "zvt/qt_wait.h"
 
 namespace dlgtest {
@@ -54,8 +55,13 @@ inline bool loadStack() {
 // Loads the model of the sample station (server 0 CMIED, server 1 BAYIED)
 // through a station file of our own: the sample SCL, addresses nobody
 // listens on, and no channel kept connected.
+inline void unloadSampleStation();
+
 inline int &stationState() {
     static int loaded = -1;  // -1 not tried, 0 failed, 1 loaded
+    // Whoever loads it, the stack's threads end before the program does.
+    static const bool ended_at_exit = (zvt::atTestExit([] { unloadSampleStation(); }), true);
+    (void)ended_at_exit;
     return loaded;
 }
 

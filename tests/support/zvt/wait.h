@@ -25,4 +25,15 @@ inline bool eventually(const std::function<bool()> &cond, int ms = 20000) {
     return cond();
 }
 
+// Polls `cond` for `ms`; true when it held every time. For "nothing more
+// happens" checks: the window is what the test observes.
+inline bool stays(const std::function<bool()> &cond, int ms) {
+    const int64_t end = now_ms() + ms;
+    while (now_ms() < end) {
+        if (!cond()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
+
 }  // namespace zvt
