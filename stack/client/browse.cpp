@@ -14,7 +14,7 @@
 #include "base/log.h"
 #include "model/ied_model.h"
 
-#include "../lib/callbacks.h"
+#include "callbacks.h"
 
 #include <algorithm>
 #include <cctype>

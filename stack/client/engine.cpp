@@ -2,7 +2,7 @@
 
 #include "base/log.h"
 
-#include "../lib/callbacks.h"
+#include "callbacks.h"
 #include "tls.h"
 
 #include <arpa/inet.h>

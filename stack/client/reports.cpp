@@ -17,7 +17,7 @@
 #include "codec.h"
 #include "engine.h"
 
-#include "../lib/callbacks.h"
+#include "callbacks.h"
 #include "zorvan/ai_values.h"
 
 #include <cerrno>

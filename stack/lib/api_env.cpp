@@ -7,17 +7,12 @@
 #include <map>
 #include <mutex>
 
-#include "callbacks.h"
+#include "client/callbacks.h"
 #include "client/client.h"
 #include "export.h"
 #include "model/station.h"
 
 namespace zv {
-
-AppCallbacks &app_callbacks() {
-    static AppCallbacks cb;
-    return cb;
-}
 
 namespace {
 

@@ -3,7 +3,7 @@
 // and the station keys that ask for it. Devices are untrusted: every
 // malformed answer is refused or left out with a reason, never taken wrongly.
 #include "client/browse.h"
-#include "lib/callbacks.h"
+#include "client/callbacks.h"
 #include "model/station.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +12,6 @@
 #include <string>
 
 #include <unistd.h>
-
-namespace zv {
-// The application's callbacks as the library keeps them (no application here).
-AppCallbacks &app_callbacks() {
-    static AppCallbacks cb;
-    return cb;
-}
-}  // namespace zv
 
 namespace {
 

@@ -1,0 +1,66 @@
+# Checks that each stack layer includes only itself and the layers below it
+# (stack/CMakeLists.txt), and that no include climbs out of its folder by a
+# relative path ("../lib/x.h"), which the per-layer include roots cannot stop.
+#   cmake -DSTACK_DIR=<stack> -P check_layers.cmake
+#   cmake -DSELF_TEST=ON -DWORK_DIR=<dir> -P check_layers.cmake: the check finds
+#   both kinds of fault in a small tree made for it.
+# The layers' own files only; their tests, fuzz drivers and benches are users.
+cmake_minimum_required(VERSION 3.25)
+
+set(ZV_LAYERS_base base)
+set(ZV_LAYERS_ber base ber)
+set(ZV_LAYERS_iso base ber iso)
+set(ZV_LAYERS_tls tls)
+set(ZV_LAYERS_mms base ber mms)
+set(ZV_LAYERS_scl base scl)
+set(ZV_LAYERS_model base ber mms scl model zorvan)
+set(ZV_LAYERS_client base ber iso tls mms scl model client zorvan)
+set(ZV_LAYERS_lib base ber iso tls mms scl model client lib zorvan)
+
+# Appends one line per fault in the layer folders of `stack_dir` to `out_var`.
+function(zv_layer_faults stack_dir out_var)
+  set(faults "")
+  foreach(layer base ber iso tls mms scl model client lib)
+    file(GLOB files ${stack_dir}/${layer}/*.h ${stack_dir}/${layer}/*.cpp)
+    foreach(f IN LISTS files)
+      file(STRINGS ${f} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+      foreach(line IN LISTS includes)
+        string(REGEX REPLACE "^[^\"]*\"([^\"]*)\".*$" "\\1" path "${line}")
+        file(RELATIVE_PATH rel ${stack_dir} ${f})
+        if(path MATCHES "\\.\\./")
+          list(APPEND faults "${rel}: \"${path}\" reaches out of ${layer}/ by a relative path")
+        elseif(path MATCHES "^([^/]+)/")
+          set(dir ${CMAKE_MATCH_1})
+          if(NOT dir IN_LIST ZV_LAYERS_${layer})
+            list(JOIN ZV_LAYERS_${layer} " " sees)
+            list(APPEND faults "${rel}: \"${path}\": ${layer} may not include ${dir}/ (it sees: ${sees})")
+          endif()
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+  set(${out_var} "${faults}" PARENT_SCOPE)
+endfunction()
+
+if(SELF_TEST)
+  set(tree ${WORK_DIR}/check_layers_self_test)
+  file(REMOVE_RECURSE ${tree})
+  file(WRITE ${tree}/mms/pdu.h "#pragma once\n#include \"ber/ber.h\"\n#include \"client/engine.h\"\n")
+  file(WRITE ${tree}/client/reports.cpp "#include \"codec.h\"\n#include \"../lib/callbacks.h\"\n")
+  file(WRITE ${tree}/lib/api.cpp "#include \"client/client.h\"\n#include \"zorvan/zorvan_api.h\"\n")
+  zv_layer_faults(${tree} faults)
+  file(REMOVE_RECURSE ${tree})
+  list(LENGTH faults n)
+  if(NOT n EQUAL 2 OR NOT faults MATCHES "mms/pdu.h: \"client/engine.h\"" OR NOT faults MATCHES "client/reports.cpp: \"../lib/callbacks.h\"")
+    message(FATAL_ERROR "the layer check missed or invented faults in its sample tree: ${faults}")
+  endif()
+  message(STATUS "layer check finds both faults of its sample tree")
+  return()
+endif()
+
+zv_layer_faults(${STACK_DIR} faults)
+if(faults)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "includes across the stack's layers:\n  ${text}")
+endif()
+message(STATUS "every stack layer includes only itself and the layers below it")
