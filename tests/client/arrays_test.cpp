@@ -14,9 +14,8 @@ const char *kHarm1 = "F1LD0/MHAI1$MX$Harm$phsAHar(1)";
 class ClientArrayElements : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("arr");
-        const std::string files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("arr");
+        const std::string files = dir.sub("files");
         sim = std::make_unique<Sim>("F1", 0, 0, files, std::vector<std::string>{"--scl", ZV_FEATURES_SCD});
         stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"F1", sim->port_a, sim->port_b}}, ZV_FEATURES_SCD);
         ASSERT_TRUE(stack->ok);
@@ -26,9 +25,8 @@ protected:
     void TearDown() override {
         stack.reset();
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
-    std::string dir;
+    TempDir dir;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<Stack> stack;
 };

@@ -49,9 +49,8 @@ AC_CTRL_VALUE value_of(const std::function<void(AC_CTRL_VALUE &)> &set, uint8_t 
 class Controls : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("ctl");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("ctl");
+        files = dir.sub("files");
         sim = std::make_unique<Sim>("BAYIED", 0, 0, files, std::vector<std::string>{"--ctl-exec-ms", "20"});
         stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"BAYIED", sim->port_a, sim->port_b}});
         ASSERT_TRUE(stack->ok);
@@ -61,7 +60,6 @@ protected:
     void TearDown() override {
         stack.reset();
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 
     // One control request, waited for: (result, AddCause or -1); (-1, -1)
@@ -89,7 +87,9 @@ protected:
     std::string device(const std::string &ref) { return sim->ask("get " + ref); }
     std::string ctl(const std::string &co) { return sim->ask("ctl " + co); }
 
-    std::string dir, files;
+    TempDir dir;
+
+    std::string files;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<Stack> stack;
 };

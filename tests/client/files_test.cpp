@@ -34,9 +34,8 @@ void dir_done(AC_REQ_CTRL *c) {
 class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("f");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("f");
+        files = dir.sub("files");
         // 25 recordings (50 files) listed 7 entries per answer: many pages.
         sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "25", "--dir-page", "7"});
         stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
@@ -48,13 +47,13 @@ protected:
     void TearDown() override {
         stack.reset();
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     int wait_result() {
         if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
         return Done::get().results[0].second;
     }
-    std::string dir, files;
+    TempDir dir;
+    std::string files;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<Stack> stack;
 };
@@ -158,9 +157,8 @@ void attrs_done(AC_REQ_CTRL *c) {
 class DeviceFiles : public ::testing::TestWithParam<DeviceRow> {
 protected:
     void SetUp() override {
-        dir = temp_dir("dev");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("dev");
+        files = dir.sub("files");
         ::mkdir((files + "/COMTRADE").c_str(), 0755);
         // 2026-12-07 12:34:56.789 UTC; and a name no device may list.
         for (const char *n : {"/COMTRADE/rec_1.dat", "/COMTRADE/ctl\x01_2.dat"}) {
@@ -180,7 +178,6 @@ protected:
     void TearDown() override {
         stack.reset();
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     int wait_result() {
         if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
@@ -188,7 +185,8 @@ protected:
         Done::get().clear();
         return r;
     }
-    std::string dir, files;
+    TempDir dir;
+    std::string files;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<Stack> stack;
 };

@@ -18,9 +18,8 @@ namespace {
 class Device : public ::testing::Test {
 protected:
     void start(std::vector<std::string> extra = {}) {
-        dir = temp_dir("sglog");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("sglog");
+        files = dir.sub("files");
         sim = std::make_unique<Sim>("BAYIED", 0, 0, files, std::move(extra));
         stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"BAYIED", sim->port_a, sim->port_b}});
         ASSERT_TRUE(stack->ok);
@@ -30,7 +29,6 @@ protected:
     void TearDown() override {
         stack.reset();
         sim.reset();
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
     }
     // Writes one primitive attribute from its text form; the completion's result.
     int write(const std::string &ref, const std::string &text) {
@@ -51,7 +49,9 @@ protected:
         return stack->value(ref);
     }
 
-    std::string dir, files;
+    TempDir dir;
+
+    std::string files;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<Stack> stack;
 };
