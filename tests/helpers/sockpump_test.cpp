@@ -194,7 +194,7 @@ TEST_P(SockpumpCommandLine, IsRefusedWithMessageAndStatus99)
     Child child;
     child.start(kSockpump, GetParam().args, {{w.get(), kPipeFd}});
     w.reset();
-    EXPECT_EQ(readText(child.out.get()), kSockpump + GetParam().output);
+    EXPECT_EQ(readText(child.out().get()), kSockpump + GetParam().output);
     EXPECT_EQ(child.wait(), 99);
     EXPECT_TRUE(readToEnd(r.get()).empty()) << "nothing goes to the pipe";
 }
@@ -290,7 +290,7 @@ TEST_F(Sockpump, InterruptSignalIsIgnored)
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
-    ::kill(child.pid, SIGINT);
+    ::kill(child.pid(), SIGINT);
     send(frame(11));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(11));
     peer.reset();
@@ -302,7 +302,7 @@ TEST_F(Sockpump, StopSignalWhileIdleSendsOneEndMessage)
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
-    ::kill(child.pid, SIGUSR1);
+    ::kill(child.pid(), SIGUSR1);
     expectEndOfStream();
 }
 
@@ -322,7 +322,7 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
     });
     ASSERT_TRUE(readable(messages.get(), kWaitMs));  // past start-up
     ::usleep(100 * 1000);                             // lets the pipe fill up
-    ::kill(child.pid, SIGUSR1);
+    ::kill(child.pid(), SIGUSR1);
     ::usleep(50 * 1000);  // the stop must find the pipe still full
     Bytes stream = readToEnd(messages.get());
     done = true;
@@ -440,9 +440,9 @@ TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect)
     start({"3", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument("127.0.0.1"),
            std::to_string(ntohs(to.sin_port))},
           sock.get());
-    if (!waitInSyscall(child.pid, SYS_connect))
+    if (!waitInSyscall(child.pid(), SYS_connect))
         GTEST_SKIP() << "connect did not stay pending";
-    ::kill(child.pid, SIGUSR1);
+    ::kill(child.pid(), SIGUSR1);
     Bytes all = readToEnd(messages.get());
     ASSERT_EQ(all.size(), 11u);
     EXPECT_EQ(parse(all)[0].error, EINTR);
