@@ -65,27 +65,16 @@ int enable(Stack &st, const char *rcb, int ena = 1) {
     return Done::get().results[0].second;
 }
 
-class ClientTest : public ::testing::Test {
+class ClientTest : public OneDevice, public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = TempDir("c");
-        files = dir.sub("files");
-        sim = std::make_unique<Sim>("CMIED", 0, 0, files);
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
+        make_dir("c");
+        start_device("CMIED");
     }
     void keep(AC_CHANNEL ch, bool on = true) { ac_set_srvm_chnlKeepCon(0, on ? 1 : 0, ch); }
     bool up(const char *what, size_t n = 1) {
         return eventually([&] { return Events::get().count(what) >= n; });
     }
-    TempDir dir;
-    std::string files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 TEST_F(ClientTest, BothChannelsConnectAndRequestsMoveToBWhileAIsDown) {
