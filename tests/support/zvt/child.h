@@ -78,7 +78,8 @@ public:
             } else {
                 ::dup2(outW.get(), 1);
             }
-            for (auto [src, dst] : o.fds) ::dup2(src, dst);
+            // dup2 onto the same number keeps close-on-exec: clear it then.
+            for (auto [src, dst] : o.fds) src == dst ? ::fcntl(dst, F_SETFD, 0) : ::dup2(src, dst);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
