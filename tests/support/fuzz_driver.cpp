@@ -51,81 +51,54 @@ bool loadSeeds(const char* path, bool hex, std::vector<Bytes>& seeds) {
     return true;
 }
 
-void insert(Bytes& b, std::size_t at, const std::string& s) { b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), s.begin(), s.end()); }
-
-void mutateBer(Bytes& b, std::mt19937_64& rng) {
-    static const uint8_t kInteresting[] = {0x00, 0x01, 0x7f, 0x80, 0x81, 0x82, 0x84, 0x85, 0xff, 0x1f, 0xbf, 0xa0, 0x30};
+// A few random edits; with `text` aimed at text records, otherwise at BER.
+void mutate(Bytes& b, std::mt19937_64& rng, bool text) {
+    static const uint8_t kBer[] = {0x00, 0x01, 0x7f, 0x80, 0x81, 0x82, 0x84, 0x85, 0xff, 0x1f, 0xbf, 0xa0, 0x30};
+    static const uint8_t kText[] = {'0', '1', '9', '-', ',', '\n', '\r', '/', ':', '.', 'A', 'D', ' ', 0x00, 0x80, 0xff, 0x1a};
+    const uint8_t* interesting = text ? kText : kBer;
+    const std::size_t interestingCount = text ? sizeof kText : sizeof kBer;
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    auto at = [&](std::size_t i) { return b.begin() + static_cast<std::ptrdiff_t>(i); };
+    auto lineEnd = [&](std::size_t from) {   // the next '\n' from `from`, or the size
+        return static_cast<std::size_t>(std::find(at(std::min(from, b.size())), b.end(), uint8_t('\n')) - b.begin());
+    };
     const int count = 1 + static_cast<int>(rng() % 4);
     for (int i = 0; i < count; ++i) {
-        switch (rng() % 7) {
+        switch (rng() % (text ? 8 : 7)) {
         case 0:
             if (!b.empty()) b[pick(b.size())] ^= static_cast<uint8_t>(1u << (rng() % 8));
             break;
         case 1:
-            if (!b.empty()) b[pick(b.size())] = kInteresting[pick(sizeof kInteresting)];
+            if (!b.empty()) b[pick(b.size())] = interesting[pick(interestingCount)];
             break;
-        case 2: b.insert(b.begin() + static_cast<std::ptrdiff_t>(pick(b.size() + 1)), static_cast<uint8_t>(rng())); break;
+        case 2: b.insert(at(pick(b.size() + 1)), text ? interesting[pick(interestingCount)] : static_cast<uint8_t>(rng())); break;
         case 3:
-            if (!b.empty()) b.erase(b.begin() + static_cast<std::ptrdiff_t>(pick(b.size())));
+            if (!b.empty()) b.erase(at(pick(b.size())));
             break;
         case 4:
             if (!b.empty()) b.resize(pick(b.size()));
             break;
         case 5:
-            if (b.size() > 2) {   // duplicate a chunk somewhere else
+            if (text) {   // drop or double a line
+                const std::size_t from = lineEnd(pick(b.size() + 1));
+                if (from == b.size()) break;
+                const Bytes line(at(from), at(lineEnd(from + 1)));
+                if (rng() % 2) b.erase(at(from), at(from + line.size()));
+                else b.insert(at(from), line.begin(), line.end());
+            } else if (b.size() > 2) {   // duplicate a chunk somewhere else
                 const std::size_t from = pick(b.size()), len = 1 + pick(std::min<std::size_t>(32, b.size() - from));
-                Bytes chunk(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + len));
-                b.insert(b.begin() + static_cast<std::ptrdiff_t>(pick(b.size() + 1)), chunk.begin(), chunk.end());
+                const Bytes chunk(at(from), at(from + len));
+                b.insert(at(pick(b.size() + 1)), chunk.begin(), chunk.end());
             }
             break;
-        default:
-            if (!b.empty()) b[pick(b.size())] = static_cast<uint8_t>(rng());
-            break;
-        }
-    }
-}
-
-void mutateText(Bytes& b, std::mt19937_64& rng) {
-    static const char kInteresting[] = {'0', '1', '9', '-', ',', '\n', '\r', '/', ':', '.', 'A', 'D', ' ', '\0', '\x80', '\xFF', '\x1A'};
-    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-    auto find = [&](std::size_t from) {
-        const auto it = std::find(b.begin() + static_cast<std::ptrdiff_t>(std::min(from, b.size())), b.end(), uint8_t('\n'));
-        return it == b.end() ? std::string::npos : static_cast<std::size_t>(it - b.begin());
-    };
-    const int count = 1 + static_cast<int>(rng() % 4);
-    for (int i = 0; i < count; ++i) {
-        switch (rng() % 8) {
-        case 0:
-            if (!b.empty()) b[pick(b.size())] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            break;
-        case 1:
-            if (!b.empty()) b[pick(b.size())] = static_cast<uint8_t>(kInteresting[pick(sizeof kInteresting)]);
-            break;
-        case 2:
-            b.insert(b.begin() + static_cast<std::ptrdiff_t>(pick(b.size() + 1)), static_cast<uint8_t>(kInteresting[pick(sizeof kInteresting)]));
-            break;
-        case 3:
-            if (!b.empty()) b.erase(b.begin() + static_cast<std::ptrdiff_t>(pick(b.size())));
-            break;
-        case 4:
-            if (!b.empty()) b.resize(pick(b.size()));
-            break;
-        case 5: {   // drop or double a line
-            const std::size_t at = find(pick(b.size() + 1));
-            if (at == std::string::npos) break;
-            const std::size_t end = find(at + 1);
-            const Bytes line(b.begin() + static_cast<std::ptrdiff_t>(at),
-                             end == std::string::npos ? b.end() : b.begin() + static_cast<std::ptrdiff_t>(end));
-            if (rng() % 2) b.erase(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + line.size()));
-            else b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), line.begin(), line.end());
-            break;
-        }
-        case 6: {   // a long number
-            const std::string big[] = {"999999", "4294967295", "9999999999", "1e308", "-2147483648", "65535", "0.000001"};
-            insert(b, pick(b.size() + 1), big[pick(sizeof big / sizeof big[0])]);
-            break;
-        }
+        case 6:
+            if (text) {   // a long number
+                static const std::string kBig[] = {"999999", "4294967295", "9999999999", "1e308", "-2147483648", "65535", "0.000001"};
+                const std::string& n = kBig[pick(sizeof kBig / sizeof kBig[0])];
+                b.insert(at(pick(b.size() + 1)), n.begin(), n.end());
+                break;
+            }
+            [[fallthrough]];
         default:
             if (!b.empty()) b[pick(b.size())] = static_cast<uint8_t>(rng());
             break;
@@ -173,8 +146,7 @@ int main(int argc, char** argv) {
             input.resize(rng() % (noise + 1));
             for (auto& x : input) x = static_cast<uint8_t>(rng());
         }
-        if (text) mutateText(input, rng);
-        else mutateBer(input, rng);
+        mutate(input, rng, text);
         LLVMFuzzerTestOneInput(input.data(), input.size());
     }
     std::printf("%llu runs over %zu seeds, seed %llu: no failure\n", runs, seeds.size(), seed);
