@@ -48,20 +48,7 @@ public:
         (void)!::chdir(old_.c_str());
     }
     // The stack's log of today, as far as written.
-    std::string log() const {
-        std::string all;
-        for (const char *n : {"/zorvan"}) {
-            (void)n;
-            const std::string cmd = "cat '" + dir_ + "'/zorvan*.log 2>/dev/null";
-            if (FILE *p = ::popen(cmd.c_str(), "r")) {
-                char b[4096];
-                size_t k;
-                while ((k = std::fread(b, 1, sizeof b, p)) > 0) all.append(b, k);
-                ::pclose(p);
-            }
-        }
-        return all;
-    }
+    std::string log() const { return run("cat '" + dir_ + "'/zorvan*.log 2>/dev/null"); }
     bool ok = false;
 
 private:

@@ -16,18 +16,6 @@
 
 namespace zvt {
 
-// What a shell command prints on its standard output.
-inline std::string run(const std::string &cmd) {
-    std::string out;
-    if (FILE *p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
 // tshark capturing the TCP ports given into DIR/NAME.pcapng until stop().
 class Capture {
 public:

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -122,6 +123,18 @@ private:
     Fd out_;
     int stop_signal_ = SIGKILL;
 };
+
+// What a shell command prints on its standard output.
+inline std::string run(const std::string &cmd) {
+    std::string out;
+    if (FILE *p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
 
 // Whether `fd` has something to read within `ms`.
 inline bool readable(int fd, int ms) {
