@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comtrade/comtrade.h"
+#include "zvt/files.h"
 
 namespace ct = zv::comtrade;
 
@@ -418,16 +419,11 @@ TEST(Combined, SectionTypeThatContradictsTheConfigurationFails) {
 
 class OnDisk : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/comtrade-test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.empty()) << "no temporary folder"; }
     void write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
     }
-    std::string dir;
+    zvt::TempDir dir{"comtrade"};
 };
 
 TEST_F(OnDisk, OpensByEitherFileWithCompanionsInUpperCaseAndReadsTheHeader) {

@@ -2,7 +2,9 @@
 // channel's "burst" changes a data set member N times, each change makes one
 // report (buffer time 0), and the client counts them as they arrive.
 #include "server.h"
-#include "test_client.h"
+#include "zvt/files.h"
+#include "zvt/iedsim_client.h"
+#include "zvt/iedsim_process.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,8 +22,8 @@ public:
         cfg.listen = {Endpoint{"127.0.0.1", 0}};
         cfg.control = "127.0.0.1:0";
         cfg.simPeriodMs = 0;
-        cfg.files = "/tmp/iedsim_bench_files";
-        cfg.logFile = "/tmp/iedsim_bench.log";
+        cfg.files = tmp.path();
+        cfg.logFile = tmp + "/iedsim.log";
         std::string why;
         server = Server::create(cfg, why);
         if (!server) {
@@ -40,39 +42,28 @@ public:
         item("TrgOps", mms::Data::bitString(mms::BitString::fromText("011001")));
         item("RptEna", mms::Data::boolean(true));
         client.call(w);
-        openControl();
+        control = std::make_unique<zvt::ControlLine>(server->controlAddress());
+        if (!control->connected()) std::abort();
     }
     ~Rig() {
-        ::close(ctl);
+        control.reset();
         server->requestStop();
         thread.join();
     }
     // Asks for n changes and waits until n more reports arrived.
     void burst(const std::string& ref, size_t n) {
         const size_t target = client.reportCount + n;
-        const std::string line = "burst " + ref + " " + std::to_string(n) + "\n";
-        (void)!::send(ctl, line.data(), line.size(), MSG_NOSIGNAL);
+        control->raw("burst " + ref + " " + std::to_string(n) + "\n");
         const int64_t end = test::monoMs() + 60000;
         while (client.reportCount < target && test::monoMs() < end) client.idle(1);
-        char buf[256];
-        (void)!::recv(ctl, buf, sizeof buf, 0);   // "OK n"
+        control->answer();   // "OK n"
     }
 
+    zvt::TempDir tmp{"iedsim_bench"};
     std::unique_ptr<Server> server;
     std::thread thread;
     test::TestClient client;
-    int ctl = -1;
-
-private:
-    void openControl() {
-        const std::string addr = server->controlAddress();
-        ctl = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(std::stoi(addr.substr(addr.rfind(':') + 1))));
-        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-        if (::connect(ctl, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
-    }
+    std::unique_ptr<zvt::ControlLine> control;
 };
 
 void run(benchmark::State& state, const char* rcb, const char* ref, size_t pdu) {

@@ -27,15 +27,14 @@ const char *kRight = "Rt-7xQ!pw", *kWrong = "Wr-3zK!pw";   // never in a log
 class DeviceAddressing : public ::testing::TestWithParam<DeviceRow> {
 protected:
     void SetUp() override {
-        dir = temp_dir("iso");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("iso");
+        files = dir.sub("files");
     }
     void TearDown() override {
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
-    std::string dir, files;
+    TempDir dir;
+    std::string files;
     std::unique_ptr<Sim> sim;
 };
 
@@ -103,9 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A device that keeps refusing is asked again after 250, 250, 500, 1000 ms
 // and so on, as after a lost connection, and its refusal is logged once.
 TEST(DeviceRefusal, IsRetriedWithTheBackOffOfALostConnection) {
-    const std::string dir = temp_dir("backoff");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("backoff");
+    const std::string files = dir.sub("files");
     Sim sim("CMIED", 0, 0, files, {"--password", kRight});
     ASSERT_NE(sim.control_port, 0);
     const std::string sim_log = dir + "/CMIED_sim.log";
@@ -131,7 +129,6 @@ TEST(DeviceRefusal, IsRetriedWithTheBackOffOfALostConnection) {
     }));
     EXPECT_EQ(count(log.text(), "authentication-failure"), 1u) << log.text();
     EXPECT_EQ(Events::get().count("up 0 A"), 0u);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

@@ -11,26 +11,12 @@ namespace {
 const char *kHarm2 = "F1LD0/MHAI1$MX$Harm$phsAHar(2)$cVal$mag$f";
 const char *kHarm1 = "F1LD0/MHAI1$MX$Harm$phsAHar(1)";
 
-class ClientArrayElements : public ::testing::Test {
+class ClientArrayElements : public OneDevice, public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("arr");
-        const std::string files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
-        sim = std::make_unique<Sim>("F1", 0, 0, files, std::vector<std::string>{"--scl", ZV_FEATURES_SCD});
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"F1", sim->port_a, sim->port_b}}, ZV_FEATURES_SCD);
-        ASSERT_TRUE(stack->ok);
-        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
-        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") >= 1; }));
+        make_dir("arr");
+        connect_device("F1", {"--scl", ZV_FEATURES_SCD}, ZV_FEATURES_SCD);
     }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
-    }
-    std::string dir;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 // Reads: an element by alternate access, a data set of elements; then a

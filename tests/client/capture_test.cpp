@@ -1,6 +1,7 @@
 // A station session captured on the loopback interface decodes in tshark's
 // ISO/MMS dissectors without malformed frames or expert errors.
-#include "capture.h"
+#include "sim.h"
+#include "zvt/capture.h"
 
 #include <atomic>
 #include <functional>
@@ -11,9 +12,8 @@ namespace {
 
 TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("cap");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("cap");
+    const std::string files = dir.sub("files");
     auto sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "3"});
     Capture cap(dir, "session", {sim->port_a});
     ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
@@ -44,16 +44,14 @@ TEST(CaptureTest, StationSessionDecodesCleanlyInTshark) {
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
     EXPECT_EQ(cap.expert_errors(), "");
     sim.reset();
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // Frames of an authenticated association (selectors, AP title, password)
 // and of one refused for its password decode cleanly too.
 TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("capauth");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("capauth");
+    const std::string files = dir.sub("files");
     const std::string pw = "Cap-9vL!pw";
     Sim cm("CMIED", 0, 0, files,
            {"--password", pw, "--tsel", "0002", "--ssel", "0003", "--psel", "00000004", "--ap-title", "1.3.9999.33",
@@ -95,61 +93,14 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     EXPECT_NE(decoded.find("rlrq"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
     EXPECT_EQ(cap.expert_errors(), "");
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-
-// A capture of loopback traffic on some ports, running while it lives.
-class Capture {
-public:
-    Capture(const std::string &dir, const std::vector<uint16_t> &ports)
-        : pcap_(dir + "/files.pcapng"), log_(dir + "/files.log"), probe_port_(ports.empty() ? 0 : ports.front()) {
-        std::string filter;
-        for (uint16_t p : ports) {
-            filter += (filter.empty() ? "tcp port " : " or tcp port ") + std::to_string(p);
-            decode_ += " -d tcp.port==" + std::to_string(p) + ",tpkt";
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(fd, 2);
-            ::dup2(fd, 1);
-            ::execlp("tshark", "tshark", "-i", "lo", "-f", filter.c_str(), "-w", pcap_.c_str(), (char *)nullptr);
-            ::_exit(127);
-        }
-        started = eventually([&] {
-            std::ifstream f(log_);
-            std::stringstream s;
-            s << f.rdbuf();
-            return s.str().find("Capture started") != std::string::npos;
-        }, 15000);
-    }
-    ~Capture() { stop(); }
-    void stop() {
-        if (pid_ <= 0) return;
-        if (started) captured_up_to_now(pcap_, probe_port_);
-        ::kill(pid_, started ? SIGINT : SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    // tshark's reading of the capture with `options` (a time without a zone
-    // is local time to tshark: UTC, as the stack takes it).
-    std::string read(const std::string &options) {
-        return run("TZ=UTC tshark -r '" + pcap_ + "'" + decode_ + " " + options + " 2>&1");
-    }
-    bool started = false;
-
-private:
-    std::string pcap_, log_, decode_;
-    uint16_t probe_port_;
-    pid_t pid_ = -1;
-};
 
 // Directories of devices that write every time form, none at all, and GB18030
 // names, each answered by its own iedsim and listed by the stack.
 TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("capfiles");
+    const TempDir dir("capfiles");
     const std::vector<std::vector<std::string>> devices = {{"--gb18030-names", "--file-times", "fraction"},
                                                            {"--gb18030-names", "--file-times", "none"},
                                                            {"--file-times", "offset"},
@@ -159,15 +110,14 @@ TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTs
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<uint16_t> ports;
     for (size_t i = 0; i < devices.size(); ++i) {
-        const std::string files = dir + "/files" + std::to_string(i);
-        ::mkdir(files.c_str(), 0755);
+        const std::string files = dir.sub("files" + std::to_string(i));
         std::vector<std::string> options = devices[i];
         options.insert(options.end(), {"--recordings", "2"});
         sims.push_back(std::make_unique<Sim>("CMIED", 0, 0, files, options));
         ASSERT_NE(sims.back()->control_port, 0);
         ports.push_back(sims.back()->port_a);
     }
-    Capture cap(dir, ports);
+    Capture cap(dir, "files", ports);
     ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     for (auto &sim : sims) {
         Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
@@ -184,7 +134,7 @@ TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTs
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
     cap.stop();
-    const std::string decoded = cap.read("-V");
+    const std::string decoded = cap.decoded("-V");
     // tshark reads every entry's name, and each time (in whatever form) as
     // the UTC time of day the recording's name carries (_yyyymmddhhmmssmmm).
     size_t entries = 0, times = 0;
@@ -205,10 +155,8 @@ TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTs
     EXPECT_EQ(entries, 4 * devices.size()) << decoded.substr(0, 20000);
     EXPECT_EQ(times, 4 * (devices.size() - 1));   // one device gives no times
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
-    const std::string expert = cap.read("-q -z expert,error");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    EXPECT_EQ(cap.expert_errors(), "");
     sims.clear();
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 std::atomic<int> g_ctl_done{0}, g_ctl_result{-9}, g_ctl_cause{-9}, g_log_rows{-1};
@@ -224,33 +172,12 @@ void log_done(AC_REQ_CTRL *c) { g_log_rows = c->result == 0 ? c->u.qlogCtrl.entr
 // several ReadJournal answers decode cleanly in tshark as well.
 TEST(CaptureTest, ControlsSettingGroupsAndLogQueriesDecodeCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("capctl");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("capctl");
+    const std::string files = dir.sub("files");
     Sim bay("BAYIED", 0, 0, files, {"--journal-page", "2", "--ctl-exec-ms", "10"});
     ASSERT_NE(bay.control_port, 0);
-    const std::string pcap = dir + "/ctl.pcapng";
-    const std::string log = dir + "/tshark.log";
-    const std::string port = std::to_string(bay.port_a);
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    const bool capturing = eventually([&] {
-        std::ifstream f(log);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str().find("Capture started") != std::string::npos;
-    }, 15000);
-    if (!capturing) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root)";
-    }
+    Capture cap(dir, "ctl", {bay.port_a});
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     {
         Stack st(dir, {{"BAYIED", bay.port_a, bay.port_b}});
         ASSERT_TRUE(st.ok);
@@ -304,20 +231,15 @@ TEST(CaptureTest, ControlsSettingGroupsAndLogQueriesDecodeCleanlyInTshark) {
         ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
-    EXPECT_TRUE(captured_up_to_now(pcap, bay.port_a)) << "the capture lost the last frames";
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
-    const std::string ports = " -d tcp.port==" + port + ",tpkt";
-    const std::string decoded = run("tshark -r '" + pcap + "'" + ports + " -V 2>&1");
+    cap.stop();
+    const std::string decoded = cap.decoded("-V");
     EXPECT_NE(decoded.find("readJournal"), std::string::npos);
     EXPECT_NE(decoded.find("moreFollows: True"), std::string::npos) << "several ReadJournal answers";
     EXPECT_NE(decoded.find("LastApplError"), std::string::npos);
     EXPECT_NE(decoded.find("CSWI1$CO$Pos$SBOw"), std::string::npos);
     EXPECT_NE(decoded.find("entryToStartAfter"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
-    const std::string expert = run("tshark -r '" + pcap + "'" + ports + " -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
-    std::system(("rm -rf '" + dir + "'").c_str());
+    EXPECT_EQ(cap.expert_errors(), "");
 }
 
 }  // namespace
@@ -332,33 +254,12 @@ void on_browsed(ST_INT) { ++g_browsed; }
 // GetNamedVariableListAttributes and their answers decode cleanly.
 TEST(CaptureTest, DeviceBrowseDecodesCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("capbrowse");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("capbrowse");
+    const std::string files = dir.sub("files");
     Sim sim("CMIED", 0, 0, files);
     ASSERT_NE(sim.control_port, 0);
-    const std::string pcap = dir + "/browse.pcapng";
-    const std::string log = dir + "/tshark.log";
-    const std::string port = std::to_string(sim.port_a);
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    const bool capturing = eventually([&] {
-        std::ifstream f(log);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str().find("Capture started") != std::string::npos;
-    }, 15000);
-    if (!capturing) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root)";
-    }
+    Capture cap(dir, "browse", {sim.port_a});
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root)";
     {
         const std::string path = dir + "/station.ini";
         std::ofstream(path) << "[ied CMIED]\nmodel = device\naddr_a = 127.0.0.1:" << sim.port_a << "\naddr_b = none\n";
@@ -374,18 +275,13 @@ TEST(CaptureTest, DeviceBrowseDecodesCleanlyInTshark) {
         EXPECT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
         ai_uninit_envir();
     }
-    EXPECT_TRUE(captured_up_to_now(pcap, sim.port_a)) << "the capture lost the last frames";
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
-    const std::string decoded = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt 2>&1");
-    const std::string services = run("tshark -r '" + pcap + "' -d tcp.port==" + port +
-                                     ",tpkt -V 2>&1 | grep -o -E 'confirmedService(Request|Response): [a-zA-Z]+' | sort -u");
+    cap.stop();
+    const std::string decoded = cap.decoded();
+    const std::string services = cap.decoded("-V");
     for (const char *svc : {"getNameList", "getVariableAccessAttributes", "getNamedVariableListAttributes", "read"}) {
-        EXPECT_NE(services.find(std::string("Request: ") + svc), std::string::npos) << svc << "\n" << services;
-        EXPECT_NE(services.find(std::string("Response: ") + svc), std::string::npos) << svc << "\n" << services;
+        EXPECT_NE(services.find(std::string("confirmedServiceRequest: ") + svc), std::string::npos) << svc;
+        EXPECT_NE(services.find(std::string("confirmedServiceResponse: ") + svc), std::string::npos) << svc;
     }
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
-    const std::string expert = run("tshark -r '" + pcap + "' -d tcp.port==" + port + ",tpkt -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
-    std::system(("rm -rf '" + dir + "'").c_str());
+    EXPECT_EQ(cap.expert_errors(), "");
 }

@@ -65,28 +65,16 @@ int enable(Stack &st, const char *rcb, int ena = 1) {
     return Done::get().results[0].second;
 }
 
-class ClientTest : public ::testing::Test {
+class ClientTest : public OneDevice, public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("c");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
-        sim = std::make_unique<Sim>("CMIED", 0, 0, files);
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        make_dir("c");
+        start_device("CMIED");
     }
     void keep(AC_CHANNEL ch, bool on = true) { ac_set_srvm_chnlKeepCon(0, on ? 1 : 0, ch); }
     bool up(const char *what, size_t n = 1) {
         return eventually([&] { return Events::get().count(what) >= n; });
     }
-    std::string dir, files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 TEST_F(ClientTest, BothChannelsConnectAndRequestsMoveToBWhileAIsDown) {
@@ -217,7 +205,7 @@ TEST_F(ClientTest, ReadOfSeveralObjectsAndADataSetFillsValuesAndResults) {
 // dsTemp with a member that names nothing before STMP2, on the device and in
 // the client alike: the device answers that member with a failure.
 TEST(ClientDataSet, FailedMemberDoesNotKeepTheFollowingMembersFromTheModel) {
-    const std::string dir = temp_dir("ds");
+    const TempDir dir("ds");
     std::ifstream in(std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd");
     std::string scl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string second = R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)";
@@ -244,7 +232,6 @@ TEST(ClientDataSet, FailedMemberDoesNotKeepTheFollowingMembersFromTheModel) {
         EXPECT_EQ(stack.value("CMIEDMON/STMP1$MX$Tmp$mag$f"), "6");
         EXPECT_EQ(stack.value("CMIEDMON/STMP3$MX$Tmp$mag$f"), "8");
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST_F(ClientTest, WriteSendsTheStoredValueAndUpdatesTheModel) {
@@ -536,7 +523,7 @@ class UnreachableTest : public ::testing::Test {};
 
 TEST_F(UnreachableTest, ShutdownAnswersPendingRequestsWithFailure) {
     DeadPort a("127.0.0.1"), b("127.0.0.2");
-    const std::string dir = temp_dir("u");
+    const TempDir dir("u");
     auto st = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", a.port, b.port}});
     ASSERT_TRUE(st->ok);
     ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
@@ -548,12 +535,11 @@ TEST_F(UnreachableTest, ShutdownAnswersPendingRequestsWithFailure) {
     ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }, 10000));
     EXPECT_EQ(Done::get().results[0].second, 1);
     EXPECT_EQ(ac_read_obj_value(0, &r, 1, nullptr), 1) << "no client after shutdown";
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST_F(UnreachableTest, RequestsCompleteWithFailureAfterTheirTimeOut) {
     DeadPort a("127.0.0.1"), b("127.0.0.2");
-    const std::string dir = temp_dir("u");
+    const TempDir dir("u");
     Stack st(dir, {{"CMIED", a.port, b.port}});
     ASSERT_TRUE(st.ok);
     ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
@@ -567,12 +553,11 @@ TEST_F(UnreachableTest, RequestsCompleteWithFailureAfterTheirTimeOut) {
     ac_get_srvm_chnlState(0, &sa, &sb, &active);
     EXPECT_NE(sa, CHNL_STATE_CONNECTED);
     EXPECT_EQ(active, AC_CHANNEL_UNKNOWN);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST_F(UnreachableTest, RequestsForUnknownServersOrObjectsAreNotQueued) {
     DeadPort a("127.0.0.1"), b("127.0.0.2");
-    const std::string dir = temp_dir("u");
+    const TempDir dir("u");
     Stack st(dir, {{"CMIED", a.port, b.port}});
     ASSERT_TRUE(st.ok);
     AI_OBJ_ID ids[1] = {st.id(kTmp)};
@@ -585,7 +570,6 @@ TEST_F(UnreachableTest, RequestsForUnknownServersOrObjectsAreNotQueued) {
     EXPECT_EQ(ac_read_obj_value(0, &empty, 1, nullptr), 1);
     EXPECT_EQ(ac_set_srvm_chnlKeepCon(5, 1, AC_CHANNEL_A), 1);
     EXPECT_EQ(ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_UNKNOWN), 1);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

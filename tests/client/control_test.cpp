@@ -46,22 +46,11 @@ AC_CTRL_VALUE value_of(const std::function<void(AC_CTRL_VALUE &)> &set, uint8_t 
     return v;
 }
 
-class Controls : public ::testing::Test {
+class Controls : public OneDevice, public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("ctl");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
-        sim = std::make_unique<Sim>("BAYIED", 0, 0, files, std::vector<std::string>{"--ctl-exec-ms", "20"});
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"BAYIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
-        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") >= 1; }));
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        make_dir("ctl");
+        connect_device("BAYIED", {"--ctl-exec-ms", "20"});
     }
 
     // One control request, waited for: (result, AddCause or -1); (-1, -1)
@@ -88,10 +77,6 @@ protected:
     }
     std::string device(const std::string &ref) { return sim->ask("get " + ref); }
     std::string ctl(const std::string &co) { return sim->ask("ctl " + co); }
-
-    std::string dir, files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 // ---- each control model ------------------------------------------------------------------

@@ -3,7 +3,8 @@
 // single components read, whole-block writes split into attribute writes,
 // enables that the device takes or refuses with its reason, and a capture of
 // all of it that tshark decodes without a malformed frame.
-#include "capture.h"
+#include "sim.h"
+#include "zvt/capture.h"
 
 using namespace zvt;
 
@@ -52,9 +53,8 @@ class DeviceKind : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(DeviceKind, BlocksAreReadWrittenAndEnabledByComponentName) {
     const Kind &k = GetParam();
-    const std::string dir = temp_dir("kind");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
+    const TempDir dir("kind");
+    const std::string files = dir.sub("files");
     Sim sim("CMIED", 0, 0, files, k.options);
     ASSERT_NE(sim.control_port, 0);
     ::setenv("ZORVAN_QUIET", "1", 1);
@@ -98,7 +98,6 @@ TEST_P(DeviceKind, BlocksAreReadWrittenAndEnabledByComponentName) {
     EXPECT_EQ(sim.ask("rcb " + rp).substr(0, 8), "OK ena=0");
     ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
     ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, DeviceKind, ::testing::ValuesIn(kKinds),
@@ -108,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Device, DeviceKind, ::testing::ValuesIn(kKinds),
 // decodes in tshark without malformed frames or expert errors.
 TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
-    const std::string dir = temp_dir("kindcap");
+    const TempDir dir("kindcap");
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<uint16_t> ports;
     std::vector<std::vector<std::string>> options;
@@ -146,7 +145,6 @@ TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
     EXPECT_NE(decoded.find("unconfirmed-PDU"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
     EXPECT_EQ(cap.expert_errors(), "");
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

@@ -48,20 +48,7 @@ public:
         (void)!::chdir(old_.c_str());
     }
     // The stack's log of today, as far as written.
-    std::string log() const {
-        std::string all;
-        for (const char *n : {"/zorvan"}) {
-            (void)n;
-            const std::string cmd = "cat '" + dir_ + "'/zorvan*.log 2>/dev/null";
-            if (FILE *p = ::popen(cmd.c_str(), "r")) {
-                char b[4096];
-                size_t k;
-                while ((k = std::fread(b, 1, sizeof b, p)) > 0) all.append(b, k);
-                ::pclose(p);
-            }
-        }
-        return all;
-    }
+    std::string log() const { return run("cat '" + dir_ + "'/zorvan*.log 2>/dev/null"); }
     bool ok = false;
 
 private:
@@ -170,7 +157,7 @@ class DeviceModel : public ::testing::TestWithParam<const char *> {};
 // sets and control blocks come from the device itself at its first association.
 TEST_P(DeviceModel, ArrivesAtFirstAssociationAsTheDeviceHasIt) {
     const std::string ied = GetParam();
-    const std::string dir = temp_dir("dev" + ied);
+    const TempDir dir("dev" + ied);
     ::mkdir((dir + "/f").c_str(), 0755);
     Sim sim(ied, 0, 0, dir + "/f");
     StationRun st(dir, "[ied " + ied + "]\nmodel = device\naddr_a = 127.0.0.1:" + std::to_string(sim.port_a) +
@@ -235,7 +222,7 @@ class CheckAgainstScl : public ::testing::TestWithParam<CheckRow> {};
 
 TEST_P(CheckAgainstScl, EveryDifferenceIsOneLogLineAndTheSummaryCountsThem) {
     const CheckRow &row = GetParam();
-    const std::string dir = temp_dir(std::string("check") + row.name);
+    const TempDir dir(std::string("check") + row.name);
     ::mkdir((dir + "/f").c_str(), 0755);
     std::vector<std::string> extra;
     if (row.changed) extra = {"--scl", changed_scd(dir)};
@@ -280,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
 // read back gives the same model: references, types, data sets, control
 // blocks and their settings.
 TEST(DeviceExport, DeviceModelWrittenAsIcdReadsBackTheSame) {
-    const std::string dir = temp_dir("export");
+    const TempDir dir("export");
     ::mkdir((dir + "/f").c_str(), 0755);
     Sim sim("CMIED", 0, 0, dir + "/f");
     StationRun st(dir, "[ied CMIED]\nmodel = device\naddr_a = 127.0.0.1:" + std::to_string(sim.port_a) + "\n");

@@ -31,32 +31,18 @@ void dir_done(AC_REQ_CTRL *c) {
     Done::get().add(c, c->u.getfavCtrl.file_name);
 }
 
-class FilesTest : public ::testing::Test {
+class FilesTest : public OneDevice, public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = temp_dir("f");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        make_dir("f");
         // 25 recordings (50 files) listed 7 entries per answer: many pages.
-        sim = std::make_unique<Sim>("CMIED", 0, 0, files, std::vector<std::string>{"--recordings", "25", "--dir-page", "7"});
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
-        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        connect_device("CMIED", {"--recordings", "25", "--dir-page", "7"});
         Done::get().clear();
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     int wait_result() {
         if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
         return Done::get().results[0].second;
     }
-    std::string dir, files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 TEST_F(FilesTest, DirectoryFollowsMoreFollowsOverManyAnswers) {
@@ -155,13 +141,11 @@ void attrs_done(AC_REQ_CTRL *c) {
     Done::get().add(c);
 }
 
-class DeviceFiles : public ::testing::TestWithParam<DeviceRow> {
+class DeviceFiles : public OneDevice, public ::testing::TestWithParam<DeviceRow> {
 protected:
     void SetUp() override {
-        dir = temp_dir("dev");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
-        ::mkdir((files + "/COMTRADE").c_str(), 0755);
+        make_dir("dev");
+        dir.sub("files/COMTRADE");
         // 2026-12-07 12:34:56.789 UTC; and a name no device may list.
         for (const char *n : {"/COMTRADE/rec_1.dat", "/COMTRADE/ctl\x01_2.dat"}) {
             std::ofstream(files + n) << "samples of " << n;
@@ -170,17 +154,8 @@ protected:
         }
         std::vector<std::string> options = GetParam().options;
         options.insert(options.end(), {"--recordings", "1"});
-        sim = std::make_unique<Sim>("CMIED", 0, 0, files, options);
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"CMIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
-        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; }));
+        connect_device("CMIED", options);
         Done::get().clear();
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     int wait_result() {
         if (!eventually([] { return Done::get().size() == 1; }, 60000)) return -2;
@@ -188,9 +163,6 @@ protected:
         Done::get().clear();
         return r;
     }
-    std::string dir, files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 TEST_P(DeviceFiles, ListingGivesEachTimeFormAndNamesAsTheDeviceWroteThemAndFetchesByThoseBytes) {

@@ -72,9 +72,8 @@ const Fault kFaults[] = {
 class MalformedReport : public ::testing::TestWithParam<Fault> {
 protected:
     void SetUp() override {
-        dir = temp_dir("malformed");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir("malformed");
+        files = dir.sub("files");
         sim = std::make_unique<Sim>("CMIED", 0, 0, files);
         ASSERT_NE(sim->control_port, 0);
         log = std::make_unique<StackLog>(dir + "/stack.log");
@@ -85,9 +84,9 @@ protected:
         stack.reset();
         log.reset();
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
-    std::string dir, files;
+    TempDir dir;
+    std::string files;
     std::unique_ptr<Sim> sim;
     std::unique_ptr<StackLog> log;
     std::unique_ptr<Stack> stack;
@@ -153,13 +152,8 @@ class BufferedResume : public ::testing::TestWithParam<Resume> {};
 // so the next resume asked for them again).
 TEST_P(BufferedResume, EveryEntryArrivesOnceAcrossTwoResumes) {
     const Resume &p = GetParam();
-    const std::string dir = temp_dir("resume");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
-    } cleanup{dir};
+    const TempDir dir("resume");
+    const std::string files = dir.sub("files");
     Sim sim("CMIED", 0, 0, files);
     ASSERT_NE(sim.control_port, 0);
     Stack st(dir, {{"CMIED", sim.port_a, sim.port_b}});
@@ -202,13 +196,8 @@ namespace {
 // and the entry counts as delivered after its last one, so that a resume
 // after it asks for nothing again.
 TEST(SegmentedEntry, EverySegmentIsTakenOnceAndTheEntryOnceAcrossAResume) {
-    const std::string dir = temp_dir("segments");
-    const std::string files = dir + "/files";
-    ::mkdir(files.c_str(), 0755);
-    struct Cleanup {
-        std::string dir;
-        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
-    } cleanup{dir};
+    const TempDir dir("segments");
+    const std::string files = dir.sub("files");
     Sim sim("CMIED", 0, 0, files, {"--pdu-size", "256"});
     ASSERT_NE(sim.control_port, 0);
     Stack st(dir, {{"CMIED", sim.port_a, sim.port_b}});

@@ -15,22 +15,11 @@ using namespace zvt;
 
 namespace {
 
-class Device : public ::testing::Test {
+class Device : public OneDevice, public ::testing::Test {
 protected:
     void start(std::vector<std::string> extra = {}) {
-        dir = temp_dir("sglog");
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
-        sim = std::make_unique<Sim>("BAYIED", 0, 0, files, std::move(extra));
-        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{"BAYIED", sim->port_a, sim->port_b}});
-        ASSERT_TRUE(stack->ok);
-        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
-        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") >= 1; }));
-    }
-    void TearDown() override {
-        stack.reset();
-        sim.reset();
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+        make_dir("sglog");
+        connect_device("BAYIED", std::move(extra));
     }
     // Writes one primitive attribute from its text form; the completion's result.
     int write(const std::string &ref, const std::string &text) {
@@ -50,10 +39,6 @@ protected:
         if (read_and_wait(stack->id(ref)) != 0) return "<read failed>";
         return stack->value(ref);
     }
-
-    std::string dir, files;
-    std::unique_ptr<Sim> sim;
-    std::unique_ptr<Stack> stack;
 };
 
 // ---- setting groups --------------------------------------------------------------------

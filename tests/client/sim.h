@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -160,6 +161,38 @@ public:
     }
     bool ok = false;
     std::string path;
+};
+
+// The rig of most client tests: one iedsim process in a folder of the
+// test's own and the stack on it. Members go in reverse order: the stack
+// first, then iedsim, then the folder.
+class OneDevice {
+protected:
+    // The folder, with `files` for iedsim below it.
+    void make_dir(const std::string &tag) {
+        dir = TempDir(tag);
+        files = dir.sub("files");
+    }
+    // iedsim serving `ied` (more options in `extra`) and the stack on it.
+    void start_device(const std::string &ied, std::vector<std::string> extra = {},
+                      const std::string &scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd") {
+        if (dir.empty()) make_dir("dev");
+        sim = std::make_unique<Sim>(ied, 0, 0, files, std::move(extra));
+        stack = std::make_unique<Stack>(dir, std::vector<Stack::Srv>{{ied, sim->port_a, sim->port_b}}, scl);
+        ASSERT_TRUE(stack->ok);
+    }
+    // The same with channel A kept connected, once it is up.
+    void connect_device(const std::string &ied, std::vector<std::string> extra = {},
+                        const std::string &scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd") {
+        ASSERT_NO_FATAL_FAILURE(start_device(ied, std::move(extra), scl));
+        ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
+        ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") >= 1; }));
+    }
+
+    TempDir dir;
+    std::string files;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<Stack> stack;
 };
 
 // Outcome of requests: completion records keyed by the request's user tag.

@@ -5,7 +5,7 @@
 // device mends; failover between A and B and a buffered block resumed over
 // TLS with nothing lost; a capture that tshark decrypts with the key log.
 #include "sim.h"
-#include "zvt/pcap.h"
+#include "zvt/capture.h"
 
 #include <sys/stat.h>
 
@@ -18,17 +18,6 @@ const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";
 const char *kBrcb = "CMIEDMON/LLN0$BR$brcbTemp01";
 constexpr int kOptFlds = 0x79 | (0x80 << 8);   // seqNum, timeStamp, reasonCode, dataSet, entryID, confRev
 constexpr int kTrgOps = 0x4C;                  // dchg, integrity, GI
-
-std::string run(const std::string &cmd) {
-    std::string out;
-    if (FILE *p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 // The certificates of the run (scripts/make-certs.sh), made once.
 const std::string &certs() {
@@ -74,15 +63,15 @@ class TlsRig {
 protected:
     void make_dirs(const char *tag) {
         ASSERT_FALSE(certs().empty()) << "scripts/make-certs.sh failed (the openssl command, Debian package openssl)";
-        dir = temp_dir(tag);
-        files = dir + "/files";
-        ::mkdir(files.c_str(), 0755);
+        dir = TempDir(tag);
+        files = dir.sub("files");
     }
     void remove_dirs() {
         sim.reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        dir.remove();
     }
-    std::string dir, files;
+    TempDir dir;
+    std::string files;
     std::unique_ptr<Sim> sim;
 };
 
@@ -275,21 +264,10 @@ TEST_F(TlsStation, CaptureDecryptedWithTheKeyLogDecodesCleanlyInTshark) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark is not installed (Debian package tshark)";
     sim = std::make_unique<Sim>("CMIED", 0, 0, files, device("device"));
     ASSERT_NE(sim->control_port, 0);
-    const std::string pcap = dir + "/tls.pcapng", tlog = dir + "/tshark.log", keylog = dir + "/keys.log";
+    const std::string keylog = dir + "/keys.log";
     const std::string port = std::to_string(sim->port_a);
-    pid_t cap = ::fork();
-    if (cap == 0) {
-        const int fd = ::open(tlog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 2);
-        ::dup2(fd, 1);
-        ::execlp("tshark", "tshark", "-i", "lo", "-f", ("tcp port " + port).c_str(), "-w", pcap.c_str(), (char *)nullptr);
-        ::_exit(127);
-    }
-    if (!eventually([&] { return file_text(tlog).find("Capture started") != std::string::npos; }, 15000)) {
-        ::kill(cap, SIGKILL);
-        ::waitpid(cap, nullptr, 0);
-        FAIL() << "no capture on lo is possible here (needs root): " << file_text(tlog);
-    }
+    Capture cap(dir, "tls", {sim->port_a});
+    ASSERT_TRUE(cap.started) << "no capture on lo is possible here (needs root): " << file_text(cap.log());
     ::setenv("ZORVAN_TLS_KEYLOG", keylog.c_str(), 1);
     {
         Stack st(dir, {{"CMIED", sim->port_a, sim->port_b, keys()}});
@@ -303,18 +281,15 @@ TEST_F(TlsStation, CaptureDecryptedWithTheKeyLogDecodesCleanlyInTshark) {
         ASSERT_TRUE(eventually([] { return Events::get().count("down 0 A") == 1; }));
     }
     ::unsetenv("ZORVAN_TLS_KEYLOG");
-    EXPECT_TRUE(captured_up_to_now(pcap, sim->port_a)) << "the capture lost the last frames";
-    ::kill(cap, SIGINT);
-    ::waitpid(cap, nullptr, 0);
+    cap.stop();
     EXPECT_NE(file_text(keylog).find("CLIENT_TRAFFIC_SECRET_0"), std::string::npos) << file_text(keylog);
-    const std::string opts = " -o tls.keylog_file:'" + keylog + "' -d tcp.port==" + port + ",tls -d tls.port==" + port + ",tpkt";
-    const std::string decoded = run("tshark -r '" + pcap + "'" + opts + " 2>&1");
+    cap.decode = " -o tls.keylog_file:'" + keylog + "' -d tcp.port==" + port + ",tls -d tls.port==" + port + ",tpkt";
+    const std::string decoded = cap.decoded();
     EXPECT_NE(decoded.find("initiate-RequestPDU"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("conclude-RequestPDU"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("Release-Request"), std::string::npos) << decoded;
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
-    const std::string expert = run("tshark -r '" + pcap + "'" + opts + " -q -z expert,error 2>&1");
-    EXPECT_EQ(expert.find("Errors ("), std::string::npos) << expert;
+    EXPECT_EQ(cap.expert_errors(), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // whose settings arrive in the file named by ZV_FTPD_ENV_FILE.
 
 #include "FtpCLient.h"
+#include "zvt/ftpd.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QMap>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -36,13 +36,7 @@ struct Server {
 const Server &server() {
   static const Server s = [] {
     Server r;
-    QFile f(QString::fromLocal8Bit(qgetenv("ZV_FTPD_ENV_FILE")));
-    if (!f.open(QIODevice::ReadOnly)) return r;
-    QMap<QString, QString> kv;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-      const int eq = line.indexOf('=');
-      if (eq > 0) kv.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-    }
+    const QHash<QString, QString> kv = zvt::shared_ftpd();
     r.host = kv.value("FTP_HOST");
     r.port = kv.value("FTP_PORT").toInt();
     r.user = kv.value("FTP_USER");

@@ -6,20 +6,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "zvt/child.h"
 
 namespace helpers_test {
 
@@ -27,88 +24,28 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int kWaitMs = 5000;  // generous bound for anything that must happen
 constexpr int kQuietMs = 80;   // how long "nothing happens" is watched
 
-// Owns a descriptor.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    Fd(Fd &&o) noexcept : fd(std::exchange(o.fd, -1)) {}
-    Fd &operator=(Fd &&o) noexcept { reset(std::exchange(o.fd, -1)); return *this; }
-    ~Fd() { reset(); }
-    void reset(int f = -1) { if (fd >= 0) ::close(fd); fd = f; }
-    int get() const { return fd; }
-};
+using Fd = zv::UniqueFd;
+using zvt::readable;
 
 inline std::pair<Fd, Fd> makePipe()
 {
-    int p[2];
-    EXPECT_EQ(::pipe2(p, O_CLOEXEC), 0);
-    return {Fd(p[0]), Fd(p[1])};
+    auto p = zvt::make_pipe();
+    EXPECT_TRUE(p.first.valid()) << "pipe2: " << std::strerror(errno);
+    return p;
 }
 
-struct Child {
-    pid_t pid = -1;
-    Fd out;  // the child's standard output
-
-    // Starts path with args; each (source, target) pair appears in the child
-    // as descriptor target. Targets must not collide with sources.
+// A helper started with inherited descriptors at fixed numbers: each
+// (source, target) pair appears in the child as descriptor target.
+struct Child : zvt::Child {
     void start(const std::string &path, const std::vector<std::string> &args,
                const std::vector<std::pair<int, int>> &fds, int fdLimit = 0)
     {
-        auto [outR, outW] = makePipe();
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(path.c_str()));
-        for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::signal(SIGPIPE, SIG_DFL);
-            if (fdLimit > 0) {
-                rlimit rl{rlim_t(fdLimit), rlim_t(fdLimit)};
-                ::setrlimit(RLIMIT_NOFILE, &rl);
-            }
-            ::dup2(outW.get(), 1);
-            for (auto [src, dst] : fds) ::dup2(src, dst);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        out = std::move(outR);
-    }
-
-    // Waits for the exit status (or -signal); kills the child after timeoutMs.
-    int wait(int timeoutMs = kWaitMs)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                pid = -1;
-                ADD_FAILURE() << "child did not exit in time";
-                return -1000;
-            }
-            ::usleep(2000);
-        }
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-
-    ~Child()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+        Options o;
+        o.fds = fds;
+        o.fd_limit = fdLimit;
+        ASSERT_TRUE(zvt::Child::start(path, args, o)) << "fork: " << std::strerror(errno);
     }
 };
-
-inline bool readable(int fd, int timeoutMs)
-{
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
-}
 
 // Reads exactly n bytes; fewer when end of file or the time-out comes first.
 inline Bytes readBytes(int fd, size_t n, int timeoutMs = kWaitMs)

@@ -56,7 +56,7 @@ TEST_P(FdnotifyCommandLine, WrongArgumentCountIsRefusedWithStatus99)
 {
     Child child;
     child.start(kFdnotify, GetParam().args, {});
-    EXPECT_EQ(readText(child.out.get()),
+    EXPECT_EQ(readText(child.out().get()),
               kFdnotify + ": FATAL ERROR: number of arguments (" + std::to_string(GetParam().args.size()) +
                   ") incorrect.\n");
     EXPECT_EQ(child.wait(), 99);
@@ -108,7 +108,7 @@ TEST_F(Fdnotify, InterruptSignalIsIgnored)
     start();
     feed("x");
     expectOneNotice();  // past start-up now
-    ::kill(child.pid, SIGINT);
+    ::kill(child.pid(), SIGINT);
     acknowledge();
     expectOneNotice();
 }

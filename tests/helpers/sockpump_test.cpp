@@ -214,7 +214,7 @@ TEST_P(SockpumpCommandLine, IsRefusedWithMessageAndStatus99)
     Child child;
     child.start(kSockpump, GetParam().args, {{w.get(), kPipeFd}});
     w.reset();
-    EXPECT_EQ(readText(child.out.get()), kSockpump + GetParam().output);
+    EXPECT_EQ(readText(child.out().get()), kSockpump + GetParam().output);
     EXPECT_EQ(child.wait(), 99);
     EXPECT_TRUE(readToEnd(r.get()).empty()) << "nothing goes to the pipe";
 }
@@ -310,7 +310,7 @@ TEST_F(Sockpump, InterruptSignalIsIgnored)
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
-    ::kill(child.pid, SIGINT);
+    ::kill(child.pid(), SIGINT);
     send(frame(11));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(11));
     peer.reset();
@@ -322,7 +322,7 @@ TEST_F(Sockpump, StopSignalWhileIdleSendsOneEndMessage)
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
-    ::kill(child.pid, SIGUSR1);
+    ::kill(child.pid(), SIGUSR1);
     expectEndOfStream();
 }
 
@@ -342,10 +342,10 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
     });
     ASSERT_TRUE(readable(messages.get(), kWaitMs));  // past start-up
     // The pipe fills up: sockpump blocks in the write of a frame.
-    ASSERT_TRUE(waitInSyscall(child.pid, SYS_write)) << "sockpump never blocked on the full pipe";
-    ::kill(child.pid, SIGUSR1);
+    ASSERT_TRUE(waitInSyscall(child.pid(), SYS_write)) << "sockpump never blocked on the full pipe";
+    ::kill(child.pid(), SIGUSR1);
     // The stop finds the pipe full: it waits, blocked, while the write does.
-    EXPECT_TRUE(signalPending(child.pid, SIGUSR1));
+    EXPECT_TRUE(signalPending(child.pid(), SIGUSR1));
     Bytes stream = readToEnd(messages.get());
     done = true;
     ::shutdown(peer.get(), SHUT_RDWR);
@@ -465,9 +465,9 @@ TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect)
     start({"3", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument("127.0.0.1"),
            std::to_string(ntohs(to.sin_port))},
           sock.get());
-    ASSERT_TRUE(waitInSyscall(child.pid, SYS_connect))
+    ASSERT_TRUE(waitInSyscall(child.pid(), SYS_connect))
         << "connect did not stay pending: the full listener's queue still took it";
-    ::kill(child.pid, SIGUSR1);
+    ::kill(child.pid(), SIGUSR1);
     Bytes all = readToEnd(messages.get());
     ASSERT_EQ(all.size(), 11u);
     EXPECT_EQ(parse(all)[0].error, EINTR);

@@ -186,17 +186,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Program, StartsFromTheSampleStationWritesItsPortsAndExitsCleanlyOnSigterm) {
-    const std::string dir = tempDir("proc");
+    const zvt::TempDir dir("proc");
     const std::string portFile = dir + "/ports";
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::string scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd";
-        execl(ZV_IEDSIM_EXE, "iedsim", "--scl", scl.c_str(), "--ied", "BAYIED", "--listen", "127.0.0.1:0", "--listen",
-              "127.0.0.2:0", "--files", dir.c_str(), "--control", ("unix:" + dir + "/ctl").c_str(), "--port-file",
-              portFile.c_str(), "--log", (dir + "/log").c_str(), "--sim-period", "50", nullptr);
-        _exit(127);
-    }
+    zvt::Child sim;
+    ASSERT_TRUE(sim.start(ZV_IEDSIM_EXE, {"--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd", "--ied", "BAYIED",
+                                          "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0", "--files", dir,
+                                          "--control", "unix:" + dir.path() + "/ctl", "--port-file", portFile, "--log",
+                                          dir + "/log", "--sim-period", "50"}));
     std::string ports;
     for (int k = 0; k < 200 && ports.empty(); ++k) {
         usleep(25000);
@@ -218,13 +214,9 @@ TEST(Program, StartsFromTheSampleStationWritesItsPortsAndExitsCleanlyOnSigterm) 
     EXPECT_EQ(addr.rfind("127.0.0.2:", 0), 0u);
     lines >> net >> addr;
     EXPECT_EQ(net + " " + addr, "CONTROL unix:" + dir + "/ctl");
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(), 0) << "exit status, or minus the signal";
     EXPECT_NE(::access((dir + "/ctl").c_str(), F_OK), 0);   // the control socket is removed
-    removeTree(dir);
 }
 
 TEST(Program, RefusesToStartOnANonLoopbackAddress) {
@@ -239,7 +231,7 @@ TEST(Program, RefusesToStartOnANonLoopbackAddress) {
 }
 
 TEST(Program, RefusesToStartWithATlsKeyThatCannotBeLoaded) {
-    const std::string dir = tempDir("tlskey");
+    const zvt::TempDir dir("tlskey");
     std::ofstream(dir + "/cert.pem") << "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n";
     const std::string cmd = std::string(ZV_IEDSIM_EXE) + " --scl " + ZV_SAMPLE_STATION_DIR + "/sample.scd --ied CMIED" +
                             " --listen 127.0.0.1:0 --tls-cert " + dir + "/cert.pem --tls-key " + dir + "/none.key 2>&1";
@@ -251,7 +243,6 @@ TEST(Program, RefusesToStartWithATlsKeyThatCannotBeLoaded) {
     EXPECT_NE(std::string(buf, n).find("certificate '" + dir + "/cert.pem' cannot be loaded"), std::string::npos)
         << std::string(buf, n);
     EXPECT_NE(WEXITSTATUS(status), 0);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(Simulation, TheSameSeedMovesValuesTheSameWay) {

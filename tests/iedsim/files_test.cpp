@@ -13,13 +13,6 @@
 namespace zv::iedsim::test {
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 struct NameRow {
     const char* name;
     std::vector<std::string> parts;
@@ -45,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
-    const std::string dir = tempDir("rec");
+    const zvt::TempDir dir("rec");
     FileStore fs;
     std::string why;
     ASSERT_TRUE(fs.open(dir, why)) << why;
@@ -53,10 +46,10 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     // 2026-12-07 08:15:00.123 UTC
     ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 1, names, why)) << why;
     EXPECT_EQ(names, (std::vector<std::string>{"COMTRADE/CMIED_20261207081500123.cfg", "COMTRADE/CMIED_20261207081500123.dat"}));
-    const std::string cfg = slurp(dir + "/" + names[0]);
+    const std::string cfg = zvt::file_text(dir + "/" + names[0]);
     EXPECT_EQ(cfg.rfind("CMIED,1,1999\r\n4,3A,1D\r\n", 0), 0u) << cfg;
     EXPECT_NE(cfg.find("07/12/2026,08:15:00.103000\r\n07/12/2026,08:15:00.123000\r\nASCII\r\n"), std::string::npos) << cfg;
-    const std::string dat = slurp(dir + "/" + names[1]);
+    const std::string dat = zvt::file_text(dir + "/" + names[1]);
     EXPECT_EQ(std::count(dat.begin(), dat.end(), '\n'), 200);
     EXPECT_EQ(dat.rfind("1,0,", 0), 0u);
     FileEntry fe;
@@ -65,7 +58,6 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     // A second recording in the same millisecond gets the next one.
     ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 2, names, why));
     EXPECT_EQ(names[0], "COMTRADE/CMIED_20261207081500124.cfg");
-    removeTree(dir);
 }
 
 struct PartsRow {
@@ -88,7 +80,7 @@ TEST_P(RecordParts, WritesTheFilesNamedAndRefusesOthers) {
         return;
     }
     EXPECT_EQ(parts, GetParam().parts);
-    const std::string dir = tempDir("parts");
+    const zvt::TempDir dir("parts");
     FileStore fs;
     ASSERT_TRUE(fs.open(dir, why)) << why;
     std::vector<std::string> names;
@@ -99,9 +91,8 @@ TEST_P(RecordParts, WritesTheFilesNamedAndRefusesOthers) {
     ASSERT_EQ(listed.size(), parts.size());
     for (size_t i = 0; i < parts.size(); ++i) {
         EXPECT_EQ(names[i], "COMTRADE/CMIED_20261207081500123." + parts[i]);
-        EXPECT_FALSE(slurp(dir + "/" + names[i]).empty()) << names[i];
+        EXPECT_FALSE(zvt::file_text(dir + "/" + names[i]).empty()) << names[i];
     }
-    removeTree(dir);
 }
 INSTANTIATE_TEST_SUITE_P(
     Rows, RecordParts,
@@ -200,7 +191,7 @@ TEST(FilesSmallPdu, FileReadReturnsTheFileInPiecesUntilMoreFollowsIsFalse) {
     }
     EXPECT_GT(reads, 5);
     EXPECT_EQ(got.size(), size);
-    EXPECT_EQ(got, slurp(sim.dir + "/" + name));
+    EXPECT_EQ(got, zvt::file_text(sim.dir + "/" + name));
     EXPECT_NE(responseOf<mms::FileCloseResponse>(client.call(mms::FileCloseRequest{frsm})), nullptr);
     auto* e = errorOf(client.call(mms::FileReadRequest{frsm}));   // closed
     ASSERT_NE(e, nullptr);
@@ -309,7 +300,7 @@ TEST_F(Files, ObtainFilePullsTheFileFromTheClient) {
     auto& p = client.call(mms::ObtainFileRequest{{"upload.bin"}, {"in/upload.bin"}});
     ASSERT_NE(responseOf<mms::ObtainFileResponse>(p), nullptr);
     EXPECT_EQ(client.served, (std::vector<std::string>{"open upload.bin", "read 7", "read 7", "read 7", "read 7", "close 7"}));
-    const std::string stored = slurp(sim.dir + "/in/upload.bin");
+    const std::string stored = zvt::file_text(sim.dir + "/in/upload.bin");
     EXPECT_EQ(std::vector<uint8_t>(stored.begin(), stored.end()), body);
     // The destination exists now.
     auto* dup = errorOf(client.call(mms::ObtainFileRequest{{"upload.bin"}, {"in/upload.bin"}}));

@@ -4,82 +4,25 @@
 #pragma once
 
 #include "server.h"
-#include "test_client.h"
+#include "zvt/files.h"
+#include "zvt/iedsim_client.h"
+#include "zvt/iedsim_process.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
-#include <cstdlib>
+#include <memory>
 #include <thread>
 
 namespace zv::iedsim::test {
 
-inline std::string tempDir(const std::string& tag) {
-    std::string tmpl = ::testing::TempDir() + "iedsim_" + tag + "_XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    const char* d = ::mkdtemp(buf.data());
-    return d ? std::string(d) : std::string();
-}
-
-inline void removeTree(const std::string& dir) {
-    if (dir.size() > 8) std::system(("rm -rf '" + dir + "'").c_str());
-}
-
-// One line to the control channel, one answer back.
-class ControlLine {
-public:
-    explicit ControlLine(const std::string& addr) {
-        const size_t colon = addr.rfind(':');
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(std::stoi(addr.substr(colon + 1))));
-        inet_pton(AF_INET, addr.substr(0, colon).c_str(), &a.sin_addr);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~ControlLine() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    std::string ask(const std::string& line, int timeoutMs = 5000) {
-        if (fd_ < 0) return "<no control connection>";
-        const std::string out = line + "\n";
-        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size())) return "<send failed>";
-        const int64_t end = monoMs() + timeoutMs;
-        while (monoMs() < end) {
-            size_t nl = in_.find('\n');
-            if (nl != std::string::npos) {
-                std::string ans = in_.substr(0, nl);
-                in_.erase(0, nl + 1);
-                return ans;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char buf[4096];
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return "<closed>";
-            in_.append(buf, size_t(n));
-        }
-        return "<timeout>";
-    }
-    // Sends bytes as they are (for over-long lines).
-    void raw(const std::string& bytes) { (void)!::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-
-private:
-    int fd_ = -1;
-    std::string in_;
-};
+using zvt::ControlLine;
 
 class SimServer {
 public:
     // `tweak` adjusts the configuration before the server is created.
     template <class F>
     explicit SimServer(F tweak, const std::string& ied = "CMIED") {
-        dir = tempDir("files");
+        dir = tmp.path();
         Config cfg;
         cfg.scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd";
         cfg.ied = ied;
@@ -107,12 +50,12 @@ public:
             thread.join();
         }
         server.reset();
-        removeTree(dir);
     }
     uint16_t port(size_t net = 0) const { return server->port(net); }
     std::string host(size_t net = 0) const { return net == 0 ? "127.0.0.1" : "127.0.0.2"; }
     std::string ask(const std::string& line) { return control->ask(line); }
 
+    zvt::TempDir tmp{"iedsim"};
     std::string dir;
     std::unique_ptr<Server> server;
     std::thread thread;

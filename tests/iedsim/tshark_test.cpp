@@ -3,112 +3,21 @@
 // COTP, session, presentation, ACSE, MMS) without a malformed frame or an
 // expert error. Needs root (live capture) and tshark; skipped otherwise.
 #include "fixture.h"
-#include "zvt/pcap.h"
+#include "zvt/capture.h"
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace zv::iedsim::test {
 namespace {
 
-std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-    return n;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-class Capture {
-public:
-    Capture(uint16_t port, const std::string& file, const std::string& log) : log_(log) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string filter = "tcp port " + std::to_string(port);
-            freopen(log.c_str(), "w", stderr);
-            freopen("/dev/null", "w", stdout);
-            execlp("tshark", "tshark", "-i", "lo", "-f", filter.c_str(), "-w", file.c_str(), nullptr);
-            _exit(127);
-        }
-    }
-    // Waits until the capture runs, then until it has seen traffic on the
-    // port: dumpcap announces itself a little before packets reach it.
-    bool ready(const std::string& file, uint16_t port) {
-        file_ = file;
-        port_ = port;
-        bool announced = false;
-        for (int k = 0; k < 400 && !announced; ++k) {
-            announced = slurp(log_).find("Capturing on") != std::string::npos;
-            int st;
-            if (waitpid(pid_, &st, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            usleep(25000);
-        }
-        if (!announced) return false;
-        const size_t empty = slurp(file).size();
-        for (int k = 0; k < 100; ++k) {
-            TestClient probe;
-            probe.open("127.0.0.1", port);
-            usleep(100000);
-            if (slurp(file).size() > empty) return true;
-        }
-        return false;
-    }
-    void stop() {
-        if (pid_ <= 0) return;
-        zvt::captured_up_to_now(file_, port_);
-        kill(pid_, SIGINT);
-        int st;
-        waitpid(pid_, &st, 0);
-        pid_ = -1;
-    }
-    ~Capture() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            int st;
-            waitpid(pid_, &st, 0);
-        }
-    }
-
-private:
-    std::string log_;
-    std::string file_;
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
-
 TEST(Tshark, AWholeSessionAgainstIedsimDecodesWithoutMalformedFrames) {
-    ASSERT_FALSE(run("command -v tshark").empty()) << "tshark not installed (Debian package tshark)";
+    ASSERT_FALSE(zvt::run("command -v tshark").empty()) << "tshark not installed (Debian package tshark)";
     ASSERT_EQ(geteuid(), 0u) << "a live capture on lo needs root";
     SimServer sim([](Config& c) { c.initialRecordings = 1; });
     ASSERT_TRUE(sim.server);
     const uint16_t port = sim.port();
-    const std::string file = sim.dir + "/../iedsim_session_" + std::to_string(port) + ".pcapng";
-    const std::string log = file + ".log";
-    Capture cap(port, file, log);
-    ASSERT_TRUE(cap.ready(file, port)) << slurp(log);
+    zvt::Capture cap(sim.dir + "/..", "iedsim_session_" + std::to_string(port), {port});
+    ASSERT_TRUE(cap.started && cap.sees([&] { TestClient().open("127.0.0.1", port); })) << zvt::file_text(cap.log());
 
     {
         TestClient c;
@@ -177,23 +86,23 @@ TEST(Tshark, AWholeSessionAgainstIedsimDecodesWithoutMalformedFrames) {
         EXPECT_TRUE(s.release());
     }
     cap.stop();
-    const std::string out = run("tshark -r '" + file + "' -d tcp.port==" + std::to_string(port) + ",tpkt -V 2>&1");
-    EXPECT_EQ(count(out, "Malformed"), 0u);
-    EXPECT_EQ(count(out, "Expert Info (Error"), 0u);
-    EXPECT_EQ(count(out, "Expert Info (Warning"), 0u);
+    const std::string out = cap.decoded("-V");
+    EXPECT_EQ(zvt::count(out, "Malformed"), 0u);
+    EXPECT_EQ(zvt::count(out, "Expert Info (Error"), 0u);
+    EXPECT_EQ(zvt::count(out, "Expert Info (Warning"), 0u);
     for (const char* what : {"CR Connect Request", "CC Connect Confirm", "CP-type", "CPA-PPDU", "aarq", "aare",
                              "initiate-RequestPDU", "initiate-ResponsePDU", "getNameList", "getVariableAccessAttributes",
                              "getNamedVariableListAttributes", "informationReport", "fileDirectory", "fileOpen",
                              "fileRead", "fileClose", "obtainFile", "fileDelete", "confirmed-ErrorPDU", "rejectPDU",
                              "conclude-RequestPDU", "conclude-ResponsePDU", "rlrq", "rlre"})
-        EXPECT_GE(count(out, what), 1u) << what;
+        EXPECT_GE(zvt::count(out, what), 1u) << what;
     if (HasFailure()) {
         std::fprintf(stderr, "%s\n", out.substr(0, 20000).c_str());
         // Keep the capture for a look: print where it is.
-        std::fprintf(stderr, "capture kept in %s\n", file.c_str());
+        std::fprintf(stderr, "capture kept in %s\n", cap.file().c_str());
     } else if (!std::getenv("ZV_KEEP_PCAP")) {
-        std::remove(file.c_str());
-        std::remove(log.c_str());
+        std::remove(cap.file().c_str());
+        std::remove(cap.log().c_str());
     }
 }
 

@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QTextStream>
@@ -26,6 +25,7 @@
 #include "ConnectionPool.h"
 #include "DataDeal.h"
 #include "zvt/archive.h"
+#include "zvt/ftpd.h"
 #include "devicefilename.h"
 #include "gui_srv.h"
 #include "zvt/iedsim.h"
@@ -70,54 +70,7 @@ void putFile(const QString &path, const QByteArray &data, qint64 mtime) {
     ASSERT_EQ(::utime(QFile::encodeName(path).constData(), &times), 0);
 }
 
-// A private FTP server of one test (scripts/ftpd.sh), which the test may stop
-// and start again on the same port.
-class Ftpd {
-public:
-    explicit Ftpd(const QString &dir) : m_dir(dir) {}
-    ~Ftpd() { stop(); }
-    bool start(int port = 0) {
-        QProcess p;
-        p.start("bash", {ZV_FTPD_SH, "start", m_dir, QString::number(port)});
-        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-            m_error = QString::fromUtf8(p.readAllStandardError());
-            return false;
-        }
-        QFile env(m_dir + "/ftpd.env");
-        if (!env.open(QIODevice::ReadOnly)) return false;
-        for (const QByteArray &line : env.readAll().split('\n')) {
-            const int eq = line.indexOf('=');
-            if (eq > 0) m_env.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-        }
-        m_running = true;
-        return true;
-    }
-    void stop() {
-        if (!m_running) return;
-        QProcess p;
-        p.start("bash", {ZV_FTPD_SH, "stop", m_dir});
-        p.waitForFinished(60000);
-        m_running = false;
-    }
-    QString value(const QString &key) const { return m_env.value(key); }
-    int port() const { return value("FTP_PORT").toInt(); }
-    QString root() const { return value("FTP_ROOT"); }
-    QString error() const { return m_error; }
-    // Completed uploads of `name` in the server's log.
-    int stored(const QString &name) const {
-        const QString log = QString::fromUtf8(readFile(m_dir + "/ftpd.log"));
-        int n = 0;
-        for (const QString &line : log.split('\n'))
-            if (line.contains(" STOR ") && line.contains("/" + name + " completed=1")) ++n;
-        return n;
-    }
-
-private:
-    QString m_dir;
-    QHash<QString, QString> m_env;
-    bool m_running = false;
-    QString m_error;
-};
+using zvt::Ftpd;
 
 class Recorder : public ::testing::Test {
 protected:

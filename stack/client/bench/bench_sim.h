@@ -1,14 +1,8 @@
 // What the client benchmarks share: a clock, the generated station (the
 // sample SCL with CMIED copied once per server) and iedsim processes on
-// loopback ports of their own choosing.
+// loopback ports of their own choosing (zvt/iedsim_process.h of
+// tests/support).
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +13,8 @@
 #include <string>
 #include <vector>
 #include <thread>
+
+#include "zvt/iedsim_process.h"
 
 namespace zvbench {
 
@@ -56,72 +52,16 @@ inline std::string ied_name(int i) {
     return name;
 }
 
-struct Sim {
-    pid_t pid = -1;
-    uint16_t a = 0, b = 0, control = 0;
-    // `extra`: more iedsim options (TLS).
+// iedsim serving `ied` of `scl` on loopback ports of its own choosing;
+// `extra`: more iedsim options (TLS).
+struct Sim : zvt::IedsimProcess {
     bool start(const std::string &files, const std::string &scl, const std::string &ied,
                const std::vector<std::string> &extra = {}) {
-        std::vector<std::string> args = {ZV_IEDSIM_EXE, "--scl", scl, "--ied", ied, "--listen", "127.0.0.1:0",
-                                         "--listen", "127.0.0.2:0", "--files", files, "--control", "127.0.0.1:0",
-                                         "--sim-period", "0", "--log", "/dev/null"};
+        std::vector<std::string> args = {"--scl", scl, "--ied", ied, "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0",
+                                         "--files", files, "--control", "127.0.0.1:0", "--sim-period", "0",
+                                         "--log", "/dev/null"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char *> argv;   // built before the fork (no allocation in the child)
-        for (auto &x : args) argv.push_back(const_cast<char *>(x.c_str()));
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(out[1], 1);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string text;
-        char buf[512];
-        while (text.find("READY") == std::string::npos) {
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            text.append(buf, size_t(n));
-        }
-        ::close(out[0]);
-        std::istringstream in(text);
-        std::string tag, addr;
-        while (in >> tag && tag != "READY") {
-            in >> addr;
-            const uint16_t p = uint16_t(std::stoi(addr.substr(addr.rfind(':') + 1)));
-            (tag == "A" ? a : tag == "B" ? b : control) = p;
-        }
-        return control != 0;
-    }
-    std::string ask(const std::string &line) const {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(control);
-        ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-            ::close(fd);
-            return "";
-        }
-        const std::string o = line + "\n";
-        (void)!::send(fd, o.data(), o.size(), MSG_NOSIGNAL);
-        std::string in;
-        char buf[256];
-        while (in.find('\n') == std::string::npos) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            in.append(buf, size_t(n));
-        }
-        ::close(fd);
-        return in;
-    }
-    ~Sim() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
+        return IedsimProcess::start(ZV_IEDSIM_EXE, args);
     }
 };
 

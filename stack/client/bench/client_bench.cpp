@@ -82,8 +82,8 @@ void run(int servers, bool latency, const std::string &certs) {
         std::ofstream f(dir + "/station.ini");
         f << "[station]\nscl = " << scl << "\n";
         for (int i = 0; i < servers; ++i)
-            f << "[ied " << ied_name(i) << "]\naddr_a = 127.0.0.1:" << sims[size_t(i)]->a << "\naddr_b = 127.0.0.2:"
-              << sims[size_t(i)]->b << "\n"
+            f << "[ied " << ied_name(i) << "]\naddr_a = 127.0.0.1:" << sims[size_t(i)]->port_a << "\naddr_b = 127.0.0.2:"
+              << sims[size_t(i)]->port_b << "\n"
               << (tls ? "tls = 1\ntls_ca = " + certs + "/ca.pem\ntls_cert = " + certs + "/client.pem\ntls_key = " + certs +
                             "/client.key\n"
                       : std::string());
@@ -145,7 +145,7 @@ void run(int servers, bool latency, const std::string &certs) {
     for (int i = 0; i < servers; ++i) {
         Sim *sp = sims[size_t(i)].get();
         const std::string cmd = "burst " + ref(i, "STMP2$MX$Tmp$mag$f") + " " + std::to_string(per);
-        bursts.emplace_back([sp, cmd] { sp->ask(cmd); });
+        bursts.emplace_back([sp, cmd] { sp->ask(cmd, 120000); });
     }
     for (auto &t : bursts) t.join();
     wait_for([&] { return g_report_values >= int64_t(per) * servers; }, 120000);

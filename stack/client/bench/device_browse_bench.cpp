@@ -5,6 +5,7 @@
 // the stack's own account of the browse (requests, milliseconds).
 // Usage: device_browse_bench [lns] (default 78 LNs: about 5,000 objects)
 #include "zorvan/zorvan_api.h"
+#include "zvt/iedsim_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -78,34 +79,6 @@ std::string make_scl(const std::string &dir, int lns) {
     return path;
 }
 
-// iedsim serving BIG on a free port; the port it took.
-pid_t start_sim(const std::string &scl, const std::string &dir, int &port) {
-    const std::string port_file = dir + "/ports";
-    std::vector<std::string> args = {ZV_IEDSIM_EXE, "--scl", scl, "--ied", "BIG", "--listen", "127.0.0.1:0",
-                                     "--files", dir, "--sim-period", "0", "--port-file", port_file,
-                                     "--log", dir + "/sim.log"};
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    const int64_t end = now_ms() + 20000;
-    port = 0;
-    while (port == 0 && now_ms() < end) {
-        std::ifstream f(port_file);
-        std::string tag, addr;
-        while (f >> tag >> addr)
-            if (tag == "A") port = std::atoi(addr.substr(addr.rfind(':') + 1).c_str());
-        if (port == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return pid;
-}
-
 std::atomic<int> g_refreshed{0};
 void on_refreshed(ST_INT) { ++g_refreshed; }
 
@@ -117,14 +90,14 @@ int main(int argc, char **argv) {
     const char *dir = ::mkdtemp(tmpl);
     if (!dir) return 1;
     const std::string scl = make_scl(dir, lns);
-    int port = 0;
-    const pid_t sim = start_sim(scl, dir, port);
-    if (port == 0) {
+    zvt::IedsimProcess sim;
+    if (!sim.start(ZV_IEDSIM_EXE, {"--scl", scl, "--ied", "BIG", "--listen", "127.0.0.1:0", "--files", dir,
+                                   "--sim-period", "0", "--log", std::string(dir) + "/sim.log"})) {
         std::fprintf(stderr, "iedsim did not start (see %s/sim.log)\n", dir);
         return 1;
     }
     const std::string station = std::string(dir) + "/station.ini";
-    std::ofstream(station) << "[ied BIG]\nmodel = device\naddr_a = 127.0.0.1:" << port << "\naddr_b = none\n";
+    std::ofstream(station) << "[ied BIG]\nmodel = device\naddr_a = 127.0.0.1:" << sim.port_a << "\naddr_b = none\n";
     setenv("ZORVAN_QUIET", "1", 1);
     u_srv_refreshed_app(on_refreshed);
     std::vector<int64_t> times;
@@ -142,8 +115,7 @@ int main(int argc, char **argv) {
         objects = ai_get_ied_obj_num(ac_get_srvm_ied(0));
         ai_uninit_envir();
     }
-    ::kill(sim, SIGTERM);
-    ::waitpid(sim, nullptr, 0);
+    sim.kill(SIGTERM);
     if (times.empty()) return 1;
     std::sort(times.begin(), times.end());
     std::printf("device browse (model = device), %d LNs, %d objects, loopback:\n", lns, objects);

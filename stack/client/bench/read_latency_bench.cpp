@@ -404,12 +404,12 @@ int main(int argc, char **argv) {
             return 1;
         }
         std::ofstream(dir + "/station.ini") << "[station]\nscl = " << scl << "\n[ied " << ied_name(0)
-                                            << "]\naddr_a = 127.0.0.1:" << sim.a << "\naddr_b = 127.0.0.2:" << sim.b
+                                            << "]\naddr_a = 127.0.0.1:" << sim.port_a << "\naddr_b = 127.0.0.2:" << sim.port_b
                                             << "\n";
         u_chnl_connect_app(on_up);
         u_chnl_disconnect_app(on_down);
         Floor floor;
-        if (!floor.connect(sim.a) || ai_init_envir((dir + "/station.ini").c_str()) != 0 || ac_init_srvm() != 0) {
+        if (!floor.connect(sim.port_a) || ai_init_envir((dir + "/station.ini").c_str()) != 0 || ac_init_srvm() != 0) {
             std::printf("no association\n");
             return 1;
         }
