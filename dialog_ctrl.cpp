@@ -60,19 +60,30 @@ void fillCancel(AI_IED_CTRL *model, AI_OBJ_VAL *v, const AC_CTRL_VALUE &c) {
         auto put = [&](const void *src, size_t n) {
             if (size_t(p.size) == n) std::memcpy(p.data, src, n);
         };
-        if (parent == "ctlVal" && name == "f") put(&c.val.setMag.fVal, 4);
-        else if (parent == "ctlVal" && name == "i") put(&c.val.setMag.iVal, 4);
-        else if (name == "ctlVal" && p.type == VAL_TYPE_BOOLEAN) put(&c.val.bVal, 1);
-        else if (name == "ctlVal" && p.type == VAL_TYPE_INT8) put(&c.val.iVal8, 1);
-        else if (name == "ctlVal" && p.type == VAL_TYPE_INT8U) put(&c.val.iUVal8, 1);
-        else if (name == "ctlVal" && p.type == VAL_TYPE_INT32) put(&c.val.iVal32, 4);
+        if (parent == "ctlVal" && name == "f")
+            put(&c.val.setMag.fVal, 4);
+        else if (parent == "ctlVal" && name == "i")
+            put(&c.val.setMag.iVal, 4);
+        else if (name == "ctlVal" && p.type == VAL_TYPE_BOOLEAN)
+            put(&c.val.bVal, 1);
+        else if (name == "ctlVal" && p.type == VAL_TYPE_INT8)
+            put(&c.val.iVal8, 1);
+        else if (name == "ctlVal" && p.type == VAL_TYPE_INT8U)
+            put(&c.val.iUVal8, 1);
+        else if (name == "ctlVal" && p.type == VAL_TYPE_INT32)
+            put(&c.val.iVal32, 4);
         else if (name == "ctlVal" && (p.type == VAL_TYPE_CODEDENUM || p.type == VAL_TYPE_TCMD) && p.size >= 3)
             static_cast<uint8_t *>(p.data)[2] = uint8_t(c.val.cdVal << 6);
-        else if (name == "operTm") put(&c.operTm, sizeof c.operTm);
-        else if (name == "orCat") put(&c.origin.orCat, 1);
-        else if (name == "orIdent") put(&c.origin.orIdent, sizeof c.origin.orIdent);
-        else if (name == "ctlNum") put(&c.ctlNum, 1);
-        else if (name == "Test") put(&c.Test, 1);
+        else if (name == "operTm")
+            put(&c.operTm, sizeof c.operTm);
+        else if (name == "orCat")
+            put(&c.origin.orCat, 1);
+        else if (name == "orIdent")
+            put(&c.origin.orIdent, sizeof c.origin.orIdent);
+        else if (name == "ctlNum")
+            put(&c.ctlNum, 1);
+        else if (name == "Test")
+            put(&c.Test, 1);
         else if (name == "T" && p.type == VAL_TYPE_TIMESTAMP && get_system_curtime_ad != nullptr) {
             TimeStamp_TDEF now;
             get_system_curtime_ad(&now);
@@ -142,8 +153,10 @@ void dialog_ctrl::InitCtrlInfo() {
     ctlModel_val = kDirectNormal;
     AI_OBJ_VAL v;
     std::memset(&v, 0, sizeof v);
-    if (ctl_model_id >= 0 && ai_read_obj_primVals_ad != nullptr && ai_read_obj_primVals_ad(ctl_model_id, model, &v) == 0) {
-        if (v.prim_num == 1 && v.prim_vals[0].type == VAL_TYPE_INT8) ctlModel_val = *static_cast<ST_INT8 *>(v.prim_vals[0].data);
+    if (ctl_model_id >= 0 && ai_read_obj_primVals_ad != nullptr &&
+        ai_read_obj_primVals_ad(ctl_model_id, model, &v) == 0) {
+        if (v.prim_num == 1 && v.prim_vals[0].type == VAL_TYPE_INT8)
+            ctlModel_val = *static_cast<ST_INT8 *>(v.prim_vals[0].data);
         ai_cleanup_objVals_ad(&v);
     }
 
@@ -186,10 +199,14 @@ void dialog_ctrl::InitCtrlInfo() {
         widget.cB_ctrl->setEditable(true);
         widget.cB_ctrl->addItem(now.isEmpty() ? QStringLiteral("0") : now);
         QLineEdit *e = widget.cB_ctrl->lineEdit();
-        if (ctlval_type == VAL_TYPE_STRUCT) e->setValidator(new QDoubleValidator(widget.cB_ctrl));
-        else if (ctlval_type == VAL_TYPE_INT8) e->setValidator(new QIntValidator(-128, 127, widget.cB_ctrl));
-        else if (ctlval_type == VAL_TYPE_INT8U) e->setValidator(new QIntValidator(0, 255, widget.cB_ctrl));
-        else e->setValidator(new QIntValidator(widget.cB_ctrl));
+        if (ctlval_type == VAL_TYPE_STRUCT)
+            e->setValidator(new QDoubleValidator(widget.cB_ctrl));
+        else if (ctlval_type == VAL_TYPE_INT8)
+            e->setValidator(new QIntValidator(-128, 127, widget.cB_ctrl));
+        else if (ctlval_type == VAL_TYPE_INT8U)
+            e->setValidator(new QIntValidator(0, 255, widget.cB_ctrl));
+        else
+            e->setValidator(new QIntValidator(widget.cB_ctrl));
         break;
     }
     default: showState(tr("控制值"), tr("类型不支持")); break;
@@ -216,7 +233,8 @@ void dialog_ctrl::enableButtons() {
     widget.pB_selv->setEnabled(controllable && m == kSboEnhanced && sbow_id >= 0);
     widget.pB_op->setEnabled(controllable);
     // Cancel ends a selection, or a time activated operation before its time.
-    widget.pB_revoke->setEnabled(controllable && cancel_id >= 0 && (m == kSboNormal || m == kSboEnhanced || has_oper_tm));
+    widget.pB_revoke->setEnabled(controllable && cancel_id >= 0 &&
+                                 (m == kSboNormal || m == kSboEnhanced || has_oper_tm));
     widget.lE_ts->setEnabled(controllable && has_oper_tm);
     widget.lE_ms->setEnabled(controllable && has_oper_tm);
 }
@@ -332,7 +350,8 @@ void dialog_ctrl::on_pB_selv_clicked() { control(true); }
 void dialog_ctrl::on_pB_op_clicked() {
     const char *ied = ac_get_srvm_name_ad != nullptr ? ac_get_srvm_name_ad(srv_id) : nullptr;
     const QString text = tr("确认对装置 %1 的 %2 执行操作?\n操作值: %3")
-                             .arg(QString::fromUtf8(ied != nullptr ? ied : "?"), QString::fromLatin1(co_ref), valueText());
+                             .arg(QString::fromUtf8(ied != nullptr ? ied : "?"), QString::fromLatin1(co_ref),
+                                  valueText());
     if (!confirm(tr("确认操作"), text)) {
         showState(tr("操作"), tr("已取消"));
         return;
@@ -389,7 +408,7 @@ void dialog_ctrl::ShowOutcome(AI_OBJ_ID subject, Kind kind, bool ok, int cause) 
     case Kind::Operate:
         op = QT_TR_NOOP("操作");
         cause_given = true;
-        ++ctl_num;   // the next select/operate pair
+        ++ctl_num;  // the next select/operate pair
         break;
     case Kind::Cancel: op = QT_TR_NOOP("撤销"); break;
     }

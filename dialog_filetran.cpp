@@ -122,7 +122,10 @@ QString bytesText(qint64 bytes) { return QLocale().formattedDataSize(bytes, 1, Q
 QString clockText(qint64 ms) {
     const qint64 s = ms / 1000;
     if (s < 3600) return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -174,7 +177,9 @@ void dialog_filetran::box(const QString &title, const QString &text) {
     QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
 }
 
-QByteArray dialog_filetran::LocalFileName(const QByteArray &listed) { return devfile::localName(listed, nullptr).toUtf8(); }
+QByteArray dialog_filetran::LocalFileName(const QByteArray &listed) {
+    return devfile::localName(listed, nullptr).toUtf8();
+}
 
 bool dialog_filetran::selectedName(const QString &title, const char *no_row, const QString &empty_title,
                                    const char *empty, QByteArray *name) {
@@ -225,9 +230,10 @@ void dialog_filetran::OnGetFileListParse(AC_GETFAV_REQ_CTRL *result) {
         tbmodel->setItem(i, 1, new QStandardItem(QString::number(attr.file_size)));
         // secs 0: the device gave no time.
         const QDateTime modified = QDateTime::fromSecsSinceEpoch(attr.last_modified.secs);
-        tbmodel->setItem(i, 2, new QStandardItem(attr.last_modified.secs == 0
-                                                     ? QString()
-                                                     : modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+        tbmodel->setItem(i, 2,
+                         new QStandardItem(attr.last_modified.secs == 0
+                                               ? QString()
+                                               : modified.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     }
 }
 
@@ -267,7 +273,8 @@ void dialog_filetran::on_pB_fileupload_clicked() {
         t.dest = local;
         t.watched = local + ".part";
         bool sized = false;
-        const qint64 listed = tbmodel->index(widget.tV_file->currentIndex().row(), 1).data().toString().toLongLong(&sized);
+        const qint64 listed =
+            tbmodel->index(widget.tV_file->currentIndex().row(), 1).data().toString().toLongLong(&sized);
         t.size = sized && listed > 0 ? listed : -1;
         startTransfer(std::move(t));
     }
@@ -389,8 +396,10 @@ bool dialog_filetran::transferEnded(bool fetch, const QByteArray &src, const QBy
     QProgressBar *bar = widget.prB_transfer;
     if (ok) {
         // The whole file: a fetch as it now lies in the working directory.
-        if (fetch) ended.done = QFileInfo(QFile::decodeName(ended.dest)).size();
-        else if (ended.size > 0) ended.done = ended.size;
+        if (fetch)
+            ended.done = QFileInfo(QFile::decodeName(ended.dest)).size();
+        else if (ended.size > 0)
+            ended.done = ended.size;
         bar->setRange(0, kProgressSteps);
         bar->setValue(kProgressSteps);
         bar->setFormat(tr("%p% (%1)").arg(bytesText(ended.done)));

@@ -128,8 +128,10 @@ QString dialog_lcb::attrText(const char *name) const {
 
 void dialog_lcb::showBlock() {
     const QString ena = attrText("LogEna");
-    if (ena == QLatin1String("true")) widget.comboBox->setCurrentIndex(1);
-    else if (ena == QLatin1String("false")) widget.comboBox->setCurrentIndex(0);
+    if (ena == QLatin1String("true"))
+        widget.comboBox->setCurrentIndex(1);
+    else if (ena == QLatin1String("false"))
+        widget.comboBox->setCurrentIndex(0);
     widget.lineEdit->setText(attrText("IntgPd"));
     widget.lineEdit_2->setText(attrText("DatSet"));
     widget.lineEdit_3->setText(attrText("TrgOps"));
@@ -208,10 +210,12 @@ void dialog_lcb::on_pushButton_8_clicked() {
     if (lcb_id < 0 || ai_read_obj_primVals_ad == nullptr || ac_write_obj_value_ad == nullptr ||
         ai_read_obj_primVals_ad(lcb_id, model, &v) != 0)
         return;
-    const QPair<const char *, QString> edits[] = {
-        {"LogEna", widget.comboBox->currentText()}, {"IntgPd", widget.lineEdit->text()},
-        {"DatSet", widget.lineEdit_2->text()},      {"TrgOps", widget.lineEdit_3->text()},
-        {"OptFlds", widget.lineEdit_4->text()},     {"LogRef", widget.lineEdit_5->text()}};
+    const QPair<const char *, QString> edits[] = {{"LogEna", widget.comboBox->currentText()},
+                                                  {"IntgPd", widget.lineEdit->text()},
+                                                  {"DatSet", widget.lineEdit_2->text()},
+                                                  {"TrgOps", widget.lineEdit_3->text()},
+                                                  {"OptFlds", widget.lineEdit_4->text()},
+                                                  {"LogRef", widget.lineEdit_5->text()}};
     for (int k = 0; k < v.prim_num; ++k) {
         const QString name = nameOf(model, v.prim_ids[k]);
         for (const auto &e : edits) {
@@ -266,7 +270,8 @@ bool dialog_lcb::entryTime(const QString &text, EntryTime_TDEF *out) const {
     *out = EntryTime_TDEF{0, 0};
     if (text.trimmed().isEmpty()) return true;
     ST_UINT32 secs = 0, fraction = 0, q = 0;
-    if (UtcStringToVals_ad == nullptr || UtcStringToVals_ad(text.trimmed().toLatin1().constData(), &secs, &fraction, &q) != 0)
+    if (UtcStringToVals_ad == nullptr ||
+        UtcStringToVals_ad(text.trimmed().toLatin1().constData(), &secs, &fraction, &q) != 0)
         return false;
     // The fraction is 24 bits of a second; to the nearest millisecond.
     const qint64 ms = qint64(secs) * 1000 + ((qint64(fraction) * 1000 + (1 << 23)) >> 24);
@@ -283,7 +288,8 @@ void dialog_lcb::query(bool after) {
     std::memset(&q, 0, sizeof q);
     q.lcb_id = lcb_id;
     q.u_qlog_done = query_done;
-    if (!entryTime(widget.lineEdit_10->text(), &q.start_time) || (!after && !entryTime(widget.lineEdit_11->text(), &q.stop_time)))
+    if (!entryTime(widget.lineEdit_10->text(), &q.start_time) ||
+        (!after && !entryTime(widget.lineEdit_11->text(), &q.stop_time)))
         return box(QStringLiteral("warning"), tr("时间格式错误,示例:1984-01-01T00:00:00.000000000"));
     if (after && (ai_prim_str_to_value_ad == nullptr ||
                   ai_prim_str_to_value_ad(VAL_TYPE_ENTRYID, widget.lineEdit_12->text().trimmed().toLatin1().constData(),

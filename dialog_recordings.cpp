@@ -36,7 +36,8 @@ void dialog_recordings::refresh() {
     }
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("select filename, srvid, filetime, isupload from comtradrd order by filetime desc, id desc limit %1")
+        if (!q.exec(QStringLiteral("select filename, srvid, filetime, isupload from comtradrd order by filetime desc, "
+                                   "id desc limit %1")
                         .arg(kMaxRows))) {
             ui.label_status->setText(tr("读取录波记录失败：%1").arg(q.lastError().text()));
         } else {
@@ -47,8 +48,11 @@ void dialog_recordings::refresh() {
                 const char *name = ac_get_srvm_name_ad && srv >= 0 && ac_get_srvm_num_ad && srv < ac_get_srvm_num_ad()
                                        ? ac_get_srvm_name_ad(srv)
                                        : nullptr;
-                ui.table_files->setItem(row, 0, new QTableWidgetItem(q.value(2).toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-                ui.table_files->setItem(row, 1, new QTableWidgetItem(name ? QString::fromUtf8(name) : QString::number(srv)));
+                ui.table_files->setItem(row, 0,
+                                        new QTableWidgetItem(
+                                            q.value(2).toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+                ui.table_files->setItem(row, 1,
+                                        new QTableWidgetItem(name ? QString::fromUtf8(name) : QString::number(srv)));
                 ui.table_files->setItem(row, 2, new QTableWidgetItem(q.value(0).toString()));
                 ui.table_files->setItem(row, 3, new QTableWidgetItem(q.value(3).toInt() == 1 ? tr("是") : tr("否")));
                 ++row;
@@ -69,7 +73,8 @@ dialog_wave *dialog_recordings::openSelected() {
     // The row names a file the worker fetched into the working directory:
     // a bare name, nothing that leads elsewhere.
     const QString name = ui.table_files->item(row, 2)->text();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) || name.startsWith(QLatin1Char('.'))) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+        name.startsWith(QLatin1Char('.'))) {
         ui.label_status->setText(tr("录波记录的文件名无效：%1").arg(name));
         return nullptr;
     }
@@ -81,7 +86,9 @@ dialog_wave *dialog_recordings::openSelected() {
     auto *wave = new dialog_wave();
     wave->setAttribute(Qt::WA_DeleteOnClose);
     wave->show();
-    if (!wave->openFile(path)) ui.label_status->setText(wave->errorText());
-    else ui.label_status->setText(tr("已打开 %1").arg(name));
+    if (!wave->openFile(path))
+        ui.label_status->setText(wave->errorText());
+    else
+        ui.label_status->setText(tr("已打开 %1").arg(name));
     return wave;
 }

@@ -14,8 +14,8 @@ void (*dialog_sg::box_hook)(const QString &title, const QString &text) = nullptr
 
 namespace {
 
-constexpr int ROLE_PRIM_ID = Qt::UserRole + 1;   // value column: the primitive's object
-constexpr int ROLE_READ = Qt::UserRole + 2;      // value column: the text as read
+constexpr int ROLE_PRIM_ID = Qt::UserRole + 1;  // value column: the primitive's object
+constexpr int ROLE_READ = Qt::UserRole + 2;     // value column: the text as read
 
 template <typename F>
 void onGuiThread(F f) {
@@ -171,7 +171,8 @@ QVector<AI_OBJ_ID> dialog_sg::settingNodes(bool edit) const {
     const AI_OBJ_ID ld = iedobj::id(model, ref.left(ref.indexOf('/')));
     AI_OBJ_ID *lns = nullptr;
     ST_INT n = 0;
-    if (ld < 0 || ai_get_obj_dir_ad == nullptr || ai_get_obj_dir_ad(model, ld, 0, &lns, &n) != 0 || lns == nullptr) return out;
+    if (ld < 0 || ai_get_obj_dir_ad == nullptr || ai_get_obj_dir_ad(model, ld, 0, &lns, &n) != 0 || lns == nullptr)
+        return out;
     for (int i = 0; i < n; ++i) {
         if (iedobj::type(model, lns[i]) != OBJECT_TYPE_LN) continue;
         const AI_OBJ_ID node = iedobj::id(model, iedobj::ref(model, lns[i]) + (edit ? "$SE" : "$SG"));
@@ -201,9 +202,12 @@ void dialog_sg::on_pB_ReadSG_clicked() {
     const int g = widget.cB_OPSGNo->currentText().toInt();
     const int edit = attr("EditSG"), act = attr("ActSG");
     // IEC 61850-7-2: the settings of the edit group (SE) and of the active group (SG) are readable.
-    if (g == edit && edit > 0) readSettings(true);
-    else if (g == act) readSettings(false);
-    else box(QStringLiteral("warning"), tr("定值组%1既不是激活区也不是编辑区,请先切换编辑区").arg(g));
+    if (g == edit && edit > 0)
+        readSettings(true);
+    else if (g == act)
+        readSettings(false);
+    else
+        box(QStringLiteral("warning"), tr("定值组%1既不是激活区也不是编辑区,请先切换编辑区").arg(g));
 }
 
 void dialog_sg::showSettings() {
@@ -249,15 +253,14 @@ void dialog_sg::on_pB_WriteSG_clicked() {
         const AI_OBJ_ID id = item->data(ROLE_PRIM_ID).toInt();
         if (ai_read_obj_primVals_ad(id, model, &v) != 0) continue;
         vals.push_back(v);
-        if (v.prim_num != 1 || ai_prim_str_to_value_ad(v.prim_vals[0].type, item->text().toUtf8().constData(),
-                                                       v.prim_vals[0].data) != 0) {
-            box(QStringLiteral("warning"),
-                tr("%1 的数值 %2 无效").arg(tbmodel->item(r, ColRef)->text(), item->text()));
+        if (v.prim_num != 1 ||
+            ai_prim_str_to_value_ad(v.prim_vals[0].type, item->text().toUtf8().constData(), v.prim_vals[0].data) != 0) {
+            box(QStringLiteral("warning"), tr("%1 的数值 %2 无效").arg(tbmodel->item(r, ColRef)->text(), item->text()));
             release();
             return;
         }
     }
-    if (vals.empty()) {   // nothing changed: only the confirmation
+    if (vals.empty()) {  // nothing changed: only the confirmation
         if (!writeAttr("CnfEdit", "true", Step::Confirm)) box(QStringLiteral("warning"), tr("定值确认失败"));
         return;
     }

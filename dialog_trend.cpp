@@ -120,7 +120,8 @@ void dialog_trend::tableChosen(int index) {
     if (q.exec(QStringLiteral("SHOW COLUMNS FROM ") + quoted(table))) {
         while (q.next()) {
             const QString name = q.value(0).toString();
-            if (kKeyColumns.contains(name) || !kColumnName.match(name).hasMatch() || !numericType(q.value(1).toString()))
+            if (kKeyColumns.contains(name) || !kColumnName.match(name).hasMatch() ||
+                !numericType(q.value(1).toString()))
                 continue;
             auto *item = new QListWidgetItem(name, ui.list_columns);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -128,7 +129,8 @@ void dialog_trend::tableChosen(int index) {
         }
     }
     q.finish();
-    if (q.exec(QStringLiteral("SELECT DISTINCT eqmid FROM ") + quoted(table) + QStringLiteral(" ORDER BY eqmid LIMIT 1000"))) {
+    if (q.exec(QStringLiteral("SELECT DISTINCT eqmid FROM ") + quoted(table) +
+               QStringLiteral(" ORDER BY eqmid LIMIT 1000"))) {
         while (q.next()) ui.combo_eqmid->addItem(q.value(0).toString());
     } else {
         setStatus(tr("读取设备编号失败：%1").arg(q.lastError().text()));
@@ -136,7 +138,8 @@ void dialog_trend::tableChosen(int index) {
     q.finish();
 }
 
-dialog_trend::Result dialog_trend::readRows(QString table, int eqmid, QStringList columns, QDateTime from, QDateTime to) {
+dialog_trend::Result dialog_trend::readRows(QString table, int eqmid, QStringList columns, QDateTime from,
+                                            QDateTime to) {
     Result r;
     Borrowed c;
     if (!c.ok()) {
@@ -147,7 +150,8 @@ dialog_trend::Result dialog_trend::readRows(QString table, int eqmid, QStringLis
     for (const QString &col : columns) select << quoted(col);
     QSqlQuery q(c.db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT d_time, %1 FROM %2 WHERE eqmid = ? AND d_time >= ? AND d_time <= ? ORDER BY d_time LIMIT %3")
+    q.prepare(QStringLiteral(
+                  "SELECT d_time, %1 FROM %2 WHERE eqmid = ? AND d_time >= ? AND d_time <= ? ORDER BY d_time LIMIT %3")
                   .arg(select.join(QStringLiteral(", ")), quoted(table))
                   .arg(kMaxRows + 1));
     q.addBindValue(eqmid);
@@ -284,7 +288,8 @@ void dialog_trend::showResult(const QString &table, const QStringList &columns, 
             m_chart->addSeries(s);
             s->attachAxis(x);
             s->attachAxis(y);
-            if (part == 0) colour = s->color();
+            if (part == 0)
+                colour = s->color();
             else {
                 s->setColor(colour);
                 for (QLegendMarker *m : m_chart->legend()->markers(s)) m->setVisible(false);
@@ -298,8 +303,11 @@ void dialog_trend::showResult(const QString &table, const QStringList &columns, 
         y->setRange(lo - pad, hi + pad);
         y->applyNiceNumbers();
     }
-    if (n == 0) setStatus(tr("所选时间内没有数据"));
-    else if (r.truncated) setStatus(tr("只显示前 %1 行，请缩短时间范围").arg(kMaxRows));
-    else setStatus(tr("%1 行").arg(n));
+    if (n == 0)
+        setStatus(tr("所选时间内没有数据"));
+    else if (r.truncated)
+        setStatus(tr("只显示前 %1 行，请缩短时间范围").arg(kMaxRows));
+    else
+        setStatus(tr("%1 行").arg(n));
     emit queryFinished(true);
 }

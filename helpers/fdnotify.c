@@ -38,27 +38,23 @@
 
 enum { NOTICE_SIZE = 11 };
 
-static long long read_number(char **argv, int index)
-{
+static long long read_number(char **argv, int index) {
     const char *text = argv[index];
     char *end = NULL;
     long long value = strtoll(text, &end, 10);
     if (end == text) {
-        printf("%s: FATAL ERROR: argument %d (\"%s\") is not a decimal number.\n",
-               argv[0], index, text);
+        printf("%s: FATAL ERROR: argument %d (\"%s\") is not a decimal number.\n", argv[0], index, text);
         exit(99);
     }
     return value;
 }
 
 /* Waits until fd reports one of events; returns its revents. */
-static short wait_for(int fd, short events)
-{
+static short wait_for(int fd, short events) {
     for (;;) {
-        struct pollfd p = { .fd = fd, .events = events };
+        struct pollfd p = {.fd = fd, .events = events};
         int n = poll(&p, 1, -1);
-        if (n > 0)
-            return p.revents;
+        if (n > 0) return p.revents;
         if (n < 0 && errno != EINTR && errno != EAGAIN && errno != ENOMEM) {
             perror("fdnotify: poll");
             exit(1);
@@ -66,9 +62,8 @@ static short wait_for(int fd, short events)
     }
 }
 
-static void send_notice(int fd)
-{
-    static const unsigned char notice[NOTICE_SIZE] = { 0 };
+static void send_notice(int fd) {
+    static const unsigned char notice[NOTICE_SIZE] = {0};
     size_t done = 0;
     while (done < sizeof notice) {
         ssize_t n = write(fd, notice + done, sizeof notice - done);
@@ -87,17 +82,13 @@ static void send_notice(int fd)
     }
 }
 
-static void await_ack(int fd)
-{
+static void await_ack(int fd) {
     for (;;) {
         unsigned char byte;
         ssize_t n = read(fd, &byte, 1);
-        if (n == 1)
-            return;
-        if (n == 0)
-            exit(0);
-        if (errno == EINTR)
-            continue;
+        if (n == 1) return;
+        if (n == 0) exit(0);
+        if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             wait_for(fd, POLLIN);
             continue;
@@ -107,8 +98,7 @@ static void await_ack(int fd)
     }
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc != 4) {
         printf("%s: FATAL ERROR: number of arguments (%d) incorrect.\n", argv[0], argc - 1);
         return 99;

@@ -59,12 +59,12 @@
 #include <unistd.h>
 
 enum {
-    MSG_HEADER = 10,           /* id, error, length */
+    MSG_HEADER = 10,               /* id, error, length */
     MSG_OVERHEAD = MSG_HEADER + 1, /* plus the pad byte */
-    TPKT_HEADER = 4,           /* RFC 1006: version, reserved, length (big-endian) */
+    TPKT_HEADER = 4,               /* RFC 1006: version, reserved, length (big-endian) */
     TPKT_VERSION = 3,
     RFC1006_PORT = 102,
-    FRAME_LIMIT = 0xFFFF,      /* a 16-bit length field cannot say more */
+    FRAME_LIMIT = 0xFFFF, /* a 16-bit length field cannot say more */
     /* Receive buffer: large reads keep the system calls per frame low; it
      * always holds at least one frame of the largest possible length. */
     RX_CAP = 128 * 1024,
@@ -88,22 +88,19 @@ static int32_t msg_error;
 
 static volatile sig_atomic_t stop_requested;
 
-static void on_recv_sigusr1(int sig)
-{
+static void on_recv_sigusr1(int sig) {
     (void)sig;
     stop_requested = 1;
 }
 
 /* Reads the leading decimal number of argv[index]; refuses text without
  * digits. */
-static long long read_number(char **argv, int index)
-{
+static long long read_number(char **argv, int index) {
     const char *text = argv[index];
     char *end = NULL;
     long long value = strtoll(text, &end, 10);
     if (end == text) {
-        printf("%s: FATAL ERROR: argument %d (\"%s\") is not a decimal number.\n",
-               argv[0], index, text);
+        printf("%s: FATAL ERROR: argument %d (\"%s\") is not a decimal number.\n", argv[0], index, text);
         exit(99);
     }
     return value;
@@ -112,8 +109,7 @@ static long long read_number(char **argv, int index)
 /* Writes all of data to the pipe. Signals that could interrupt it are blocked
  * while this runs; a non-blocking pipe is waited on until it takes the rest.
  * A pipe that cannot be written any more ends the process. */
-static void write_all(const unsigned char *data, size_t len)
-{
+static void write_all(const unsigned char *data, size_t len) {
     while (len > 0) {
         ssize_t n = write(pipe_to_main, data, len);
         if (n > 0) {
@@ -121,12 +117,10 @@ static void write_all(const unsigned char *data, size_t len)
             len -= (size_t)n;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            struct pollfd p = { .fd = pipe_to_main, .events = POLLOUT };
-            if (poll(&p, 1, -1) < 0 && errno != EINTR)
-                exit(1);
+            struct pollfd p = {.fd = pipe_to_main, .events = POLLOUT};
+            if (poll(&p, 1, -1) < 0 && errno != EINTR) exit(1);
             continue;
         }
         /* Reader gone (with SIGPIPE ignored by the parent) or descriptor bad:
@@ -135,14 +129,12 @@ static void write_all(const unsigned char *data, size_t len)
     }
 }
 
-static void flush_messages(void)
-{
+static void flush_messages(void) {
     write_all(tx_buf, tx_len);
     tx_len = 0;
 }
 
-static void put_header(unsigned char *at, uint16_t length)
-{
+static void put_header(unsigned char *at, uint16_t length) {
     memcpy(at, &msg_id, 4);
     memcpy(at + 4, &msg_error, 4);
     memcpy(at + 8, &length, 2);
@@ -150,30 +142,25 @@ static void put_header(unsigned char *at, uint16_t length)
 
 /* Queues one frame message; flushes first when the batch would outgrow one
  * atomic pipe write. */
-static void queue_frame(const unsigned char *frame, uint16_t length)
-{
+static void queue_frame(const unsigned char *frame, uint16_t length) {
     size_t size = (size_t)length + MSG_OVERHEAD;
-    if (tx_len > 0 && tx_len + size > WRITE_BATCH)
-        flush_messages();
+    if (tx_len > 0 && tx_len + size > WRITE_BATCH) flush_messages();
     unsigned char *msg = tx_buf + tx_len;
     put_header(msg, length);
     memcpy(msg + MSG_HEADER, frame, length);
     msg[MSG_HEADER + length] = 0;
     tx_len += size;
-    if (tx_len >= WRITE_BATCH)
-        flush_messages();
+    if (tx_len >= WRITE_BATCH) flush_messages();
 }
 
 /* Sends the header-only message (connect status or end of stream). */
-static void send_empty_message(void)
-{
-    unsigned char msg[MSG_OVERHEAD] = { 0 };
+static void send_empty_message(void) {
+    unsigned char msg[MSG_OVERHEAD] = {0};
     put_header(msg, 0);
     write_all(msg, sizeof msg);
 }
 
-static void end_of_stream(void)
-{
+static void end_of_stream(void) {
     flush_messages();
     send_empty_message();
     close(pipe_to_main);
@@ -184,33 +171,24 @@ static void end_of_stream(void)
  * unblocked: a stop before the connection is made fails it with EINTR. A
  * socket the parent made non-blocking is waited on until the connect has an
  * outcome, rather than reported as failed with EINPROGRESS. */
-static int connect_socket(int sock, const struct sockaddr_in *sin)
-{
-    if (stop_requested)
-        return EINTR;
-    if (connect(sock, (const struct sockaddr *)sin, sizeof *sin) == 0)
-        return 0;
-    if (errno != EINPROGRESS)
-        return errno;
+static int connect_socket(int sock, const struct sockaddr_in *sin) {
+    if (stop_requested) return EINTR;
+    if (connect(sock, (const struct sockaddr *)sin, sizeof *sin) == 0) return 0;
+    if (errno != EINPROGRESS) return errno;
     for (;;) {
-        struct pollfd p = { .fd = sock, .events = POLLOUT };
+        struct pollfd p = {.fd = sock, .events = POLLOUT};
         int n = poll(&p, 1, -1);
-        if (stop_requested)
-            return EINTR;
-        if (n > 0)
-            break;
-        if (n < 0 && errno != EINTR)
-            return errno;
+        if (stop_requested) return EINTR;
+        if (n > 0) break;
+        if (n < 0 && errno != EINTR) return errno;
     }
     int err = 0;
     socklen_t len = sizeof err;
-    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-        return errno;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
     return err;
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc != 8) {
         printf("%s: FATAL ERROR: number of arguments (%d) incorrect.\n", argv[0], argc - 1);
         return 99;
@@ -274,10 +252,8 @@ int main(int argc, char **argv)
             unsigned length = (unsigned)frame[2] << 8 | frame[3];
             /* A length below the header's own size would put the next
              * header inside this one: the stream is out of step. */
-            if (frame[0] != TPKT_VERSION || length < TPKT_HEADER || length > max_len)
-                end_of_stream();
-            if (have - start < length)
-                break;
+            if (frame[0] != TPKT_VERSION || length < TPKT_HEADER || length > max_len) end_of_stream();
+            if (have - start < length) break;
             queue_frame(frame, (uint16_t)length);
             start += length;
         }
@@ -288,12 +264,10 @@ int main(int argc, char **argv)
             start = 0;
         }
 
-        if (stop_requested)
-            end_of_stream();
-        struct pollfd p = { .fd = sock, .events = POLLIN };
+        if (stop_requested) end_of_stream();
+        struct pollfd p = {.fd = sock, .events = POLLIN};
         if (ppoll(&p, 1, NULL, &wait_mask) < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == ENOMEM)
-                continue;
+            if (errno == EINTR || errno == EAGAIN || errno == ENOMEM) continue;
             end_of_stream();
         }
         /* Non-blocking receive: the socket's own mode belongs to the parent,

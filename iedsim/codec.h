@@ -21,8 +21,7 @@ mms::TypeDescription typeDescription(const RUNTIME_TYPE* rt);
 // Walks alternate access (component names, indexes, index ranges) over an
 // element and its Data. Returns 0, or a DataAccessError when the selection
 // names nothing (kObjectNonExistent / kObjectAccessUnsupported).
-int32_t selectAlternate(const RUNTIME_TYPE* rt, const mms::Data& whole, const mms::AlternateAccess& aa,
-                        mms::Data& out);
+int32_t selectAlternate(const RUNTIME_TYPE* rt, const mms::Data& whole, const mms::AlternateAccess& aa, mms::Data& out);
 
 // The MMS variable of a reference "LD/LN$FC$...": a named variable, or, for an
 // array element ("...$Arr(3)", "...$Arr(3)$mag$f"), the array with alternate

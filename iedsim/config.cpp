@@ -136,14 +136,18 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
             field = static_cast<std::remove_reference_t<decltype(field)>>(n);
             return true;
         };
-        if (a == "--scl") cfg.scl = v;
-        else if (a == "--ied") cfg.ied = v;
+        if (a == "--scl")
+            cfg.scl = v;
+        else if (a == "--ied")
+            cfg.ied = v;
         else if (a == "--listen") {
             Endpoint e;
             if (!parseEndpoint(v, e, why)) return false;
             cfg.listen.push_back(e);
-        } else if (a == "--files") cfg.files = v;
-        else if (a == "--record-dir") cfg.recordDir = v;
+        } else if (a == "--files")
+            cfg.files = v;
+        else if (a == "--record-dir")
+            cfg.recordDir = v;
         else if (a == "--control") {
             if (v.rfind("unix:", 0) != 0) {
                 Endpoint e;
@@ -153,36 +157,45 @@ bool parseArgs(const std::vector<std::string>& args, Config& cfg, std::string& w
                 return false;
             }
             cfg.control = v;
-        } else if (a == "--port-file") cfg.portFile = v;
-        else if (a == "--log") cfg.logFile = v;
-        else if (a == "--entry-log") cfg.entryLog = v;
-        else if (a == "--seed") { if (!number(UINT64_MAX, cfg.seed)) return false; }
-        else if (a == "--sim-period") { if (!number(3600000, cfg.simPeriodMs)) return false; }
-        else if (a == "--record-every") { if (!number(86400, cfg.recordEverySec)) return false; }
-        else if (a == "--recordings") { if (!number(1000, cfg.initialRecordings)) return false; }
-        else if (a == "--pdu-size") {
+        } else if (a == "--port-file")
+            cfg.portFile = v;
+        else if (a == "--log")
+            cfg.logFile = v;
+        else if (a == "--entry-log")
+            cfg.entryLog = v;
+        else if (a == "--seed") {
+            if (!number(UINT64_MAX, cfg.seed)) return false;
+        } else if (a == "--sim-period") {
+            if (!number(3600000, cfg.simPeriodMs)) return false;
+        } else if (a == "--record-every") {
+            if (!number(86400, cfg.recordEverySec)) return false;
+        } else if (a == "--recordings") {
+            if (!number(1000, cfg.initialRecordings)) return false;
+        } else if (a == "--pdu-size") {
             if (!number(1000000, cfg.pduSize)) return false;
             if (cfg.pduSize < 256) {
                 why = "--pdu-size must be at least 256";
                 return false;
             }
-        } else if (a == "--dir-page") { if (!number(100000, cfg.dirPage)) return false; }
-        else if (a == "--file-times") {
+        } else if (a == "--dir-page") {
+            if (!number(100000, cfg.dirPage)) return false;
+        } else if (a == "--file-times") {
             if (!parseFileTimes(v, cfg.fileTimes)) {
-                why = "option --file-times: '" + v + "' is not millis, fraction, zulu, offset, offset+HHMM, "
+                why = "option --file-times: '" + v +
+                      "' is not millis, fraction, zulu, offset, offset+HHMM, "
                       "offset-HHMM, nozone or none";
                 return false;
             }
-        }
-        else if (a == "--record-parts") {
+        } else if (a == "--record-parts") {
             if (!parseRecordParts(v, cfg.recordParts, why)) {
                 why = "option --record-parts: " + why;
                 return false;
             }
-        }
-        else if (a == "--journal-page") { if (!number(100000, cfg.journalPage)) return false; }
-        else if (a == "--ctl-exec-ms") { if (!number(600000, cfg.ctlExecMs)) return false; }
-        else if (a == "--profile") {
+        } else if (a == "--journal-page") {
+            if (!number(100000, cfg.journalPage)) return false;
+        } else if (a == "--ctl-exec-ms") {
+            if (!number(600000, cfg.ctlExecMs)) return false;
+        } else if (a == "--profile") {
             // A preset keeps the refusals given before it.
             const bool fixed = cfg.device.fixedSettings, gi = cfg.device.refuseGi;
             std::vector<std::string> held = cfg.device.held;

@@ -38,14 +38,34 @@ constexpr int64_t kDefaultSboTimeoutMs = 30000;
 // An operTm further ahead than this is refused as inconsistent.
 constexpr int64_t kMaxOperTmAheadMs = 24LL * 3600 * 1000;
 
-const char* const kCauseNames[] = {
-    "Unknown", "Not-supported", "Blocked-by-switching-hierarchy", "Select-failed", "Invalid-position",
-    "Position-reached", "Parameter-change-in-execution", "Step-limit", "Blocked-by-Mode", "Blocked-by-process",
-    "Blocked-by-interlocking", "Blocked-by-synchrocheck", "Command-already-in-execution", "Blocked-by-health",
-    "1-of-n-control", "Abortion-by-cancel", "Time-limit-over", "Abortion-by-trip", "Object-not-selected",
-    "Object-already-selected", "No-access-authority", "Ended-with-overshoot", "Abortion-due-to-deviation",
-    "Abortion-by-communication-loss", "Blocked-by-command", "None", "Inconsistent-parameters",
-    "Locked-by-other-client"};
+const char* const kCauseNames[] = {"Unknown",
+                                   "Not-supported",
+                                   "Blocked-by-switching-hierarchy",
+                                   "Select-failed",
+                                   "Invalid-position",
+                                   "Position-reached",
+                                   "Parameter-change-in-execution",
+                                   "Step-limit",
+                                   "Blocked-by-Mode",
+                                   "Blocked-by-process",
+                                   "Blocked-by-interlocking",
+                                   "Blocked-by-synchrocheck",
+                                   "Command-already-in-execution",
+                                   "Blocked-by-health",
+                                   "1-of-n-control",
+                                   "Abortion-by-cancel",
+                                   "Time-limit-over",
+                                   "Abortion-by-trip",
+                                   "Object-not-selected",
+                                   "Object-already-selected",
+                                   "No-access-authority",
+                                   "Ended-with-overshoot",
+                                   "Abortion-due-to-deviation",
+                                   "Abortion-by-communication-loss",
+                                   "Blocked-by-command",
+                                   "None",
+                                   "Inconsistent-parameters",
+                                   "Locked-by-other-client"};
 
 std::string lower(std::string s) {
     for (char& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
@@ -113,10 +133,10 @@ int32_t addCauseFromText(const std::string& text) {
 struct ControlEngine::Ctl {
     AI_OBJ_ID co = -1, oper = -1, sbow = -1, cancel = -1, sbo = -1;
     AI_OBJ_ID ctlModel = -1, sboTimeout = -1, beh = -1;
-    AI_OBJ_ID status = -1, origin = -1, ctlNum = -1, t = -1;   // what an operation changes
-    std::string ref;       // LD/LN$CO$DO
-    std::string domain;    // LD
-    std::string item;      // LN$CO$DO
+    AI_OBJ_ID status = -1, origin = -1, ctlNum = -1, t = -1;  // what an operation changes
+    std::string ref;                                          // LD/LN$CO$DO
+    std::string domain;                                       // LD
+    std::string item;                                         // LN$CO$DO
     // Selection (sbo models): the connection holding it, until when, and for
     // sbo-with-enhanced-security the parameters the Oper has to repeat.
     int selectedBy = -1;
@@ -129,7 +149,7 @@ struct ControlEngine::Ctl {
         Data oper;
         int64_t due = 0;
         bool enhanced = false;
-        std::string next;   // "ok", "silent" or an AddCause number
+        std::string next;  // "ok", "silent" or an AddCause number
     };
     std::optional<Pending> pending;
     std::string next = "ok";
@@ -140,7 +160,7 @@ ControlEngine::ControlEngine(model::IedModel& m, Log& log, ReportSink& sink, uin
     : m_(m), log_(log), sink_(sink), execMs_(execMs) {
     for (AI_OBJ_ID id = 0; id < m_.object_count(); ++id) {
         if (m_.type(id) != OBJECT_TYPE_FCD || m_.fc(id) != model::FC_CO) continue;
-        if (m_.type(m_.parent(id)) != OBJECT_TYPE_FCN) continue;   // data objects, not their SDOs
+        if (m_.type(m_.parent(id)) != OBJECT_TYPE_FCN) continue;  // data objects, not their SDOs
         const AI_OBJ_ID oper = m_.child(id, "Oper");
         if (oper < 0) continue;
         auto c = std::make_unique<Ctl>();
@@ -231,9 +251,9 @@ void ControlEngine::sendLastApplError(int conn, Ctl& c, const char* what, int32_
     parseParams(m_, part == "SBOw" ? c.sbow : part == "Cancel" ? c.cancel : c.oper, value, p);
     mms::InformationReport rep;
     rep.access = mms::VariableAccess::list({mms::VariableRef{mms::ObjectName::vmd("LastApplError"), {}}});
-    rep.results.push_back(mms::AccessResult::ok(Data::structure(
-        {Data::visibleString(c.ref + "$" + what), Data::integer(kErrorUnknown), p.origin, Data::unsignedInt(p.ctlNum),
-         Data::integer(cause)})));
+    rep.results.push_back(
+        mms::AccessResult::ok(Data::structure({Data::visibleString(c.ref + "$" + what), Data::integer(kErrorUnknown),
+                                               p.origin, Data::unsignedInt(p.ctlNum), Data::integer(cause)})));
     sink_.sendReport(conn, mms::encode(mms::Pdu(rep)));
 }
 
@@ -248,7 +268,7 @@ int32_t ControlEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
     Ctl* cp = find(id);
     if (cp == nullptr) return mms::kObjectNonExistent;
     Ctl& c = *cp;
-    if (id != c.oper && id != c.sbow && id != c.cancel) return mms::kObjectAccessDenied;   // parts, and SBO
+    if (id != c.oper && id != c.sbow && id != c.cancel) return mms::kObjectAccessDenied;  // parts, and SBO
     const char* what = id == c.oper ? "Oper" : id == c.sbow ? "SBOw" : "Cancel";
     // The value must have the type of the structure; it is kept as the
     // object's last value (CO values are the clients').
@@ -338,10 +358,14 @@ bool ControlEngine::read(int conn, AI_OBJ_ID id, Data& out) {
     const int64_t t = now();
     if (c.selectedBy >= 0 && c.selectedBy != conn && t >= c.selectUntil) c.selectedBy = -1;
     std::string why;
-    if (ctlModel(c) != kSboNormal) why = "not sbo-with-normal-security";
-    else if (blocked(c)) why = "blocked by its mode";
-    else if (c.pending) why = "an operation is in execution";
-    else if (c.selectedBy >= 0 && c.selectedBy != conn) why = "selected by connection " + std::to_string(c.selectedBy);
+    if (ctlModel(c) != kSboNormal)
+        why = "not sbo-with-normal-security";
+    else if (blocked(c))
+        why = "blocked by its mode";
+    else if (c.pending)
+        why = "an operation is in execution";
+    else if (c.selectedBy >= 0 && c.selectedBy != conn)
+        why = "selected by connection " + std::to_string(c.selectedBy);
     if (!why.empty()) {
         ++c.refused;
         log_.line("connection " + std::to_string(conn) + ": select of " + c.ref + " refused: " + why);
@@ -368,9 +392,9 @@ void ControlEngine::terminate(Ctl& c, bool positive, int32_t cause) {
         rep.results.push_back(mms::AccessResult::ok(pd.oper));
     } else {
         rep.access = mms::VariableAccess::list({mms::VariableRef{mms::ObjectName::vmd("LastApplError"), {}}, oper});
-        rep.results.push_back(mms::AccessResult::ok(Data::structure(
-            {Data::visibleString(c.ref + "$Oper"), Data::integer(kErrorUnknown), pd.p.origin,
-             Data::unsignedInt(pd.p.ctlNum), Data::integer(cause)})));
+        rep.results.push_back(mms::AccessResult::ok(
+            Data::structure({Data::visibleString(c.ref + "$Oper"), Data::integer(kErrorUnknown), pd.p.origin,
+                             Data::unsignedInt(pd.p.ctlNum), Data::integer(cause)})));
         rep.results.push_back(mms::AccessResult::ok(pd.oper));
     }
     sink_.sendReport(pd.conn, mms::encode(mms::Pdu(rep)));

@@ -37,9 +37,16 @@ namespace zv::iedsim {
 
 // IEC 61850-7-2 AddCause values used by the simulator.
 enum AddCause : int32_t {
-    kCauseUnknown = 0, kCauseNotSupported = 1, kCauseInvalidPosition = 4, kCauseBlockedByMode = 8,
-    kCauseCommandAlreadyInExecution = 12, kCauseAbortionByCancel = 15, kCauseTimeLimitOver = 16,
-    kCauseObjectNotSelected = 18, kCauseObjectAlreadySelected = 19, kCauseInconsistentParameters = 26,
+    kCauseUnknown = 0,
+    kCauseNotSupported = 1,
+    kCauseInvalidPosition = 4,
+    kCauseBlockedByMode = 8,
+    kCauseCommandAlreadyInExecution = 12,
+    kCauseAbortionByCancel = 15,
+    kCauseTimeLimitOver = 16,
+    kCauseObjectNotSelected = 18,
+    kCauseObjectAlreadySelected = 19,
+    kCauseInconsistentParameters = 26,
     kCauseLockedByOtherClient = 27
 };
 // IEC 61850-7-2 AddCause by name ("Blocked-by-Mode", case ignored) or number

@@ -26,14 +26,22 @@ Choice choose(const DeviceProfile& d, const scl::Document& doc, const scl::Ied& 
 }  // namespace
 
 bool applyProfile(const std::string& name, DeviceProfile& p) {
-    if (name == "scl") p = DeviceProfile{};
-    else if (name == "ed1") p.edition = 1, p.owner = false, p.resvTms = false;
-    else if (name == "ed2") p.edition = 2, p.owner = false, p.resvTms = false;
-    else if (name == "ed2-owner") p.edition = 2, p.owner = true, p.resvTms = false;
-    else if (name == "ed2-resvtms") p.edition = 2, p.owner = false, p.resvTms = true;
-    else if (name == "ed2-full") p.edition = 2, p.owner = true, p.resvTms = true;
-    else if (name == "fixed") p.edition = 2, p.owner = true, p.resvTms = true, p.fixedSettings = true;
-    else return false;
+    if (name == "scl")
+        p = DeviceProfile{};
+    else if (name == "ed1")
+        p.edition = 1, p.owner = false, p.resvTms = false;
+    else if (name == "ed2")
+        p.edition = 2, p.owner = false, p.resvTms = false;
+    else if (name == "ed2-owner")
+        p.edition = 2, p.owner = true, p.resvTms = false;
+    else if (name == "ed2-resvtms")
+        p.edition = 2, p.owner = false, p.resvTms = true;
+    else if (name == "ed2-full")
+        p.edition = 2, p.owner = true, p.resvTms = true;
+    else if (name == "fixed")
+        p.edition = 2, p.owner = true, p.resvTms = true, p.fixedSettings = true;
+    else
+        return false;
     return true;
 }
 
@@ -46,21 +54,34 @@ model::CbLayouts deviceLayouts(const DeviceProfile& d, const scl::Document& doc,
     const AI_VAL_TYPE ref = ed2 ? VAL_TYPE_VSTRING129 : VAL_TYPE_VSTRING65;
     const int16_t refLen = ed2 ? 129 : 65;
     model::CbLayouts l;
-    l.brcb = {p("RptID", ref, refLen), p("RptEna", VAL_TYPE_BOOLEAN, 1), p("DatSet", ref, refLen),
-              p("ConfRev", VAL_TYPE_INT32U, 4), p("OptFlds", VAL_TYPE_OPTFLDS, 10), p("BufTm", VAL_TYPE_INT32U, 4),
-              p("SqNum", VAL_TYPE_INT16U, 2), p("TrgOps", VAL_TYPE_TRGC, 6), p("IntgPd", VAL_TYPE_INT32U, 4),
-              p("GI", VAL_TYPE_BOOLEAN, 1), p("PurgeBuf", VAL_TYPE_BOOLEAN, 1), p("EntryID", VAL_TYPE_ENTRYID, 8),
+    l.brcb = {p("RptID", ref, refLen),
+              p("RptEna", VAL_TYPE_BOOLEAN, 1),
+              p("DatSet", ref, refLen),
+              p("ConfRev", VAL_TYPE_INT32U, 4),
+              p("OptFlds", VAL_TYPE_OPTFLDS, 10),
+              p("BufTm", VAL_TYPE_INT32U, 4),
+              p("SqNum", VAL_TYPE_INT16U, 2),
+              p("TrgOps", VAL_TYPE_TRGC, 6),
+              p("IntgPd", VAL_TYPE_INT32U, 4),
+              p("GI", VAL_TYPE_BOOLEAN, 1),
+              p("PurgeBuf", VAL_TYPE_BOOLEAN, 1),
+              p("EntryID", VAL_TYPE_ENTRYID, 8),
               p("TimeofEntry", VAL_TYPE_ENTRYTIME, 6)};
     if (c.resvTms) l.brcb.push_back(p("ResvTms", VAL_TYPE_INT16, 2));
     if (c.owner) l.brcb.push_back(p("Owner", VAL_TYPE_OSTRING64, 64));
-    l.urcb = {p("RptID", ref, refLen), p("RptEna", VAL_TYPE_BOOLEAN, 1), p("Resv", VAL_TYPE_BOOLEAN, 1),
-              p("DatSet", ref, refLen), p("ConfRev", VAL_TYPE_INT32U, 4), p("OptFlds", VAL_TYPE_OPTFLDS, 10),
-              p("BufTm", VAL_TYPE_INT32U, 4), p("SqNum", VAL_TYPE_INT8U, 1), p("TrgOps", VAL_TYPE_TRGC, 6),
+    l.urcb = {p("RptID", ref, refLen),         p("RptEna", VAL_TYPE_BOOLEAN, 1), p("Resv", VAL_TYPE_BOOLEAN, 1),
+              p("DatSet", ref, refLen),        p("ConfRev", VAL_TYPE_INT32U, 4), p("OptFlds", VAL_TYPE_OPTFLDS, 10),
+              p("BufTm", VAL_TYPE_INT32U, 4),  p("SqNum", VAL_TYPE_INT8U, 1),    p("TrgOps", VAL_TYPE_TRGC, 6),
               p("IntgPd", VAL_TYPE_INT32U, 4), p("GI", VAL_TYPE_BOOLEAN, 1)};
     if (c.owner) l.urcb.push_back(p("Owner", VAL_TYPE_OSTRING64, 64));
-    l.lcb = {p("LogEna", VAL_TYPE_BOOLEAN, 1), p("LogRef", ref, refLen), p("DatSet", ref, refLen),
-             p("OldEntrTm", VAL_TYPE_ENTRYTIME, 6), p("NewEntrTm", VAL_TYPE_ENTRYTIME, 6),
-             p("OldEntr", VAL_TYPE_ENTRYID, 8), p("NewEntr", VAL_TYPE_ENTRYID, 8), p("TrgOps", VAL_TYPE_TRGC, 6),
+    l.lcb = {p("LogEna", VAL_TYPE_BOOLEAN, 1),
+             p("LogRef", ref, refLen),
+             p("DatSet", ref, refLen),
+             p("OldEntrTm", VAL_TYPE_ENTRYTIME, 6),
+             p("NewEntrTm", VAL_TYPE_ENTRYTIME, 6),
+             p("OldEntr", VAL_TYPE_ENTRYID, 8),
+             p("NewEntr", VAL_TYPE_ENTRYID, 8),
+             p("TrgOps", VAL_TYPE_TRGC, 6),
              p("IntgPd", VAL_TYPE_INT32U, 4)};
     l.sgcb = {p("NumOfSG", VAL_TYPE_INT8U, 1), p("ActSG", VAL_TYPE_INT8U, 1), p("EditSG", VAL_TYPE_INT8U, 1),
               p("CnfEdit", VAL_TYPE_BOOLEAN, 1), p("LActTm", VAL_TYPE_TIMESTAMP, 8)};
@@ -70,7 +91,7 @@ model::CbLayouts deviceLayouts(const DeviceProfile& d, const scl::Document& doc,
                     0,
                     {p("Addr", VAL_TYPE_OSTRING8, 6), p("PRIORITY", VAL_TYPE_INT8U, 1), p("VID", VAL_TYPE_INT16U, 2),
                      p("APPID", VAL_TYPE_INT16U, 2)}};
-    l.gocb = {p("GoEna", VAL_TYPE_BOOLEAN, 1), p("GoID", ref, refLen), p("DatSet", ref, refLen),
+    l.gocb = {p("GoEna", VAL_TYPE_BOOLEAN, 1),  p("GoID", ref, refLen),           p("DatSet", ref, refLen),
               p("ConfRev", VAL_TYPE_INT32U, 4), p("NdsCom", VAL_TYPE_BOOLEAN, 1), dst};
     if (ed2) {
         l.gocb.push_back(p("MinTime", VAL_TYPE_INT32U, 4));
@@ -82,10 +103,10 @@ model::CbLayouts deviceLayouts(const DeviceProfile& d, const scl::Document& doc,
     // OptFlds is SvOptFlds, 5 bits (refresh-time, sample-synchronized,
     // sample-rate, data-set, security). Edition 2 adds SmpMod (ENUMERATED,
     // 8 bits on the wire) before DstAddress and noASDU at the end.
-    l.msvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1), p("MsvID", ref, refLen), p("DatSet", ref, refLen),
+    l.msvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1),  p("MsvID", ref, refLen),          p("DatSet", ref, refLen),
                p("ConfRev", VAL_TYPE_INT32U, 4), p("SmpRate", VAL_TYPE_INT16U, 2), p("OptFlds", VAL_TYPE_OPTFLDS, 5)};
-    l.usvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1), p("Resv", VAL_TYPE_BOOLEAN, 1), p("UsvID", ref, refLen),
-               p("DatSet", ref, refLen), p("ConfRev", VAL_TYPE_INT32U, 4), p("SmpRate", VAL_TYPE_INT16U, 2),
+    l.usvcb = {p("SvEna", VAL_TYPE_BOOLEAN, 1),  p("Resv", VAL_TYPE_BOOLEAN, 1),   p("UsvID", ref, refLen),
+               p("DatSet", ref, refLen),         p("ConfRev", VAL_TYPE_INT32U, 4), p("SmpRate", VAL_TYPE_INT16U, 2),
                p("OptFlds", VAL_TYPE_OPTFLDS, 5)};
     for (CbLayout* sv : {&l.msvcb, &l.usvcb}) {
         if (ed2) sv->push_back(p("SmpMod", VAL_TYPE_INT8, 1));

@@ -23,7 +23,7 @@ namespace zv::iedsim {
 
 namespace {
 
-constexpr int kMaxDepth = 8;   // folder nesting walked by a full listing
+constexpr int kMaxDepth = 8;  // folder nesting walked by a full listing
 
 bool mkdirs(const std::string& path) {
     std::string cur;
@@ -103,21 +103,18 @@ std::optional<std::string> fileTimeText(const FileEntry& e, const FileTimes& how
     tm u;
     gmtime_r(&t, &u);
     char b[80];
-    int n = std::snprintf(b, sizeof b, "%04d%02d%02d%02d%02d%02d", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday,
-                          u.tm_hour, u.tm_min, u.tm_sec);
+    int n = std::snprintf(b, sizeof b, "%04d%02d%02d%02d%02d%02d", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday, u.tm_hour,
+                          u.tm_min, u.tm_sec);
     switch (how.form) {
     case FileTimes::Fraction:
         std::snprintf(b + n, sizeof b - size_t(n), ".%03uZ", unsigned(e.mtimeNs / 1000000));
         break;
-    case FileTimes::Zulu:
-        std::snprintf(b + n, sizeof b - size_t(n), "Z");
-        break;
+    case FileTimes::Zulu: std::snprintf(b + n, sizeof b - size_t(n), "Z"); break;
     case FileTimes::Offset:
         std::snprintf(b + n, sizeof b - size_t(n), "%c%02d%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60,
                       std::abs(offset) % 60);
         break;
-    default:
-        break;
+    default: break;
     }
     return std::string(b);
 }
@@ -170,7 +167,7 @@ bool FileStore::stat(const std::string& rel, FileEntry& out) const {
 bool FileStore::list(const std::string& what, std::vector<FileEntry>& out) const {
     std::string s = what;
     while (!s.empty() && s.back() == '/') s.pop_back();
-    std::string prefix = s;   // listed names keep the form the client used
+    std::string prefix = s;  // listed names keep the form the client used
     while (!s.empty() && s.front() == '/') s.erase(s.begin());
     if (s.empty()) {
         walk(root_, "", 0, out);
@@ -353,8 +350,8 @@ bool FileStore::addRecording(const std::string& recordDir, const std::string& ie
     // clauses 5 and 8); devices write a line or two about the event.
     const std::string hdr = "Disturbance recording " + std::to_string(seq) + " of " + ied + ", triggered " +
                             comtradeTime(epochMs) + " UTC\r\n";
-    const std::string inf = "[Public Record_Information]\r\nSource=" + ied + "\r\nRecord_Information=" +
-                            std::to_string(seq) + "\r\n";
+    const std::string inf = "[Public Record_Information]\r\nSource=" + ied +
+                            "\r\nRecord_Information=" + std::to_string(seq) + "\r\n";
     names.clear();
     for (const std::string& part : parts) {
         const char kind = char(std::tolower(static_cast<unsigned char>(part[0])));

@@ -18,14 +18,14 @@
 
 namespace zv::iedsim {
 
-constexpr size_t kMaxFileName = 255;            // AC_FILE_ATTR.file_name holds 256 bytes with the NUL
-constexpr uint64_t kMaxObtainedFile = 64u << 20; // largest file a client may push with ObtainFile
+constexpr size_t kMaxFileName = 255;              // AC_FILE_ATTR.file_name holds 256 bytes with the NUL
+constexpr uint64_t kMaxObtainedFile = 64u << 20;  // largest file a client may push with ObtainFile
 
 struct FileEntry {
-    std::string name;   // as listed (prefixed like the directory asked for)
+    std::string name;  // as listed (prefixed like the directory asked for)
     uint64_t size = 0;
-    int64_t mtime = 0;  // seconds since the epoch
-    uint32_t mtimeNs = 0;   // and the nanoseconds of that second
+    int64_t mtime = 0;     // seconds since the epoch
+    uint32_t mtimeNs = 0;  // and the nanoseconds of that second
 };
 
 // MMS GeneralizedTime text of a time: "YYYYMMDDhhmmss.000Z".
@@ -41,7 +41,7 @@ std::string generalizedTime(int64_t secs);
 //   None     no lastModified at all
 struct FileTimes {
     enum Form { Millis, Fraction, Zulu, Offset, NoZone, None } form = Millis;
-    int offsetMinutes = 8 * 60;   // Offset only; -23:59 .. +23:59
+    int offsetMinutes = 8 * 60;  // Offset only; -23:59 .. +23:59
 };
 // Parses fraction|zulu|offset|offset+HHMM|offset-HHMM|nozone|none|millis.
 bool parseFileTimes(const std::string& text, FileTimes& out);
@@ -86,8 +86,8 @@ public:
     // given: cfg, dat, hdr, inf in either case; see parseRecordParts);
     // returns the relative names in the order of `parts`. `seq` varies the
     // waveform.
-    bool addRecording(const std::string& recordDir, const std::string& ied, const std::string& series,
-                      int64_t epochMs, uint64_t seq, std::vector<std::string>& names, std::string& why,
+    bool addRecording(const std::string& recordDir, const std::string& ied, const std::string& series, int64_t epochMs,
+                      uint64_t seq, std::vector<std::string>& names, std::string& why,
                       const std::vector<std::string>& parts = {"cfg", "dat"}) const;
 
 private:

@@ -65,7 +65,7 @@ struct LogEngine::Journal {
         uint64_t id = 0;
         int64_t timeMs = 0;
         mms::JournalEntry wire;
-        size_t size = 0;   // encoded bytes of the entry in an answer
+        size_t size = 0;  // encoded bytes of the entry in an answer
     };
     std::string ref;
     std::deque<Entry> entries;
@@ -79,7 +79,7 @@ struct LogEngine::Lcb {
     std::string logRef, datSet;
     AI_OBJ_ID ds = -1;
     uint32_t trgOps = 0, intgPd = 0;
-    int64_t nextIntegrity = -1;   // mono ms
+    int64_t nextIntegrity = -1;  // mono ms
 };
 
 namespace {
@@ -118,7 +118,8 @@ LogEngine::LogEngine(model::IedModel& m, Log& log, uint32_t page) : m_(m), log_(
         if (it != l->attrs.end()) {
             std::shared_lock<std::shared_mutex> lock(m_.value_mutex());
             Data d;
-            if (model::object_data(m_, it->second, d) && d.kind() == Data::Kind::BitString) l->trgOps = mask(d.asBits());
+            if (model::object_data(m_, it->second, d) && d.kind() == Data::Kind::BitString)
+                l->trgOps = mask(d.asBits());
         }
         const std::string pd = text("IntgPd");
         l->intgPd = pd.empty() ? 0 : uint32_t(std::strtoul(pd.c_str(), nullptr, 10));
@@ -185,7 +186,7 @@ int32_t LogEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
     Lcb* lp = nullptr;
     for (auto& l : lcbs_)
         if (m_.parent(id) == l->id) lp = l.get();
-    if (lp == nullptr) return mms::kObjectAccessDenied;   // the block as a whole: one attribute per write
+    if (lp == nullptr) return mms::kObjectAccessDenied;  // the block as a whole: one attribute per write
     Lcb& l = *lp;
     const std::string attr = m_.name(id);
     const std::string who = "connection " + std::to_string(conn) + ": " + l.ref + "$" + attr;
@@ -197,8 +198,9 @@ int32_t LogEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
         sync(l);
         return 0;
     }
-    const bool setting = attr == "DatSet" || attr == "TrgOps" || attr == "IntgPd" || attr == "LogRef" || attr == "OptFlds";
-    if (!setting) return mms::kObjectAccessDenied;   // the journal's status
+    const bool setting = attr == "DatSet" || attr == "TrgOps" || attr == "IntgPd" || attr == "LogRef" ||
+                         attr == "OptFlds";
+    if (!setting) return mms::kObjectAccessDenied;  // the journal's status
     if (l.ena) {
         log_.line(who + " refused: the log is enabled");
         return mms::kTemporarilyUnavailable;
@@ -213,10 +215,12 @@ int32_t LogEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
         if (value.kind() != Data::Kind::BitString) return mms::kTypeInconsistent;
         l.trgOps = mask(value.asBits());
     } else if (attr == "IntgPd") {
-        if (value.kind() == Data::Kind::Unsigned) l.intgPd = uint32_t(std::min<uint64_t>(value.asUnsigned(), UINT32_MAX));
+        if (value.kind() == Data::Kind::Unsigned)
+            l.intgPd = uint32_t(std::min<uint64_t>(value.asUnsigned(), UINT32_MAX));
         else if (value.kind() == Data::Kind::Integer && value.asInt() >= 0)
             l.intgPd = uint32_t(std::min<int64_t>(value.asInt(), UINT32_MAX));
-        else return mms::kTypeInconsistent;
+        else
+            return mms::kTypeInconsistent;
     } else if (attr == "LogRef") {
         if (!isText(value)) return mms::kTypeInconsistent;
         const std::string& r = value.asString();
@@ -250,7 +254,8 @@ void LogEngine::logEntry(Lcb& l, const std::vector<uint8_t>& reasons) {
             Data v;
             if (!model::object_data(m_, ds->mb_ids[k], v)) continue;
             e.wire.variables.push_back(mms::JournalVariable{ds->mb_refs[k], std::move(v)});
-            e.wire.variables.push_back(mms::JournalVariable{"ReasonCode", Data::bitString(bits(reasons[k], kReasonBits))});
+            e.wire.variables.push_back(
+                mms::JournalVariable{"ReasonCode", Data::bitString(bits(reasons[k], kReasonBits))});
         }
     }
     if (e.wire.variables.empty()) return;
@@ -301,13 +306,14 @@ int64_t LogEngine::nextDeadlineMs() const {
 }
 
 mms::Pdu LogEngine::readJournal(uint32_t invokeId, const mms::ReadJournalRequest& r, size_t maxPdu) const {
-    auto it = r.journal.scope == mms::ObjectName::Scope::Domain ? journals_.find(r.journal.domain + "/" + r.journal.item)
-                                                                : journals_.end();
+    auto it = r.journal.scope == mms::ObjectName::Scope::Domain
+                  ? journals_.find(r.journal.domain + "/" + r.journal.item)
+                  : journals_.end();
     if (it == journals_.end()) {
         mms::ConfirmedError e;
         e.invokeId = invokeId;
         e.error.errorClass = mms::kDefinition;
-        e.error.code = 1;   // object-undefined
+        e.error.code = 1;  // object-undefined
         return mms::Pdu(e);
     }
     const std::deque<Journal::Entry>& all = it->second->entries;

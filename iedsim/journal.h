@@ -67,7 +67,7 @@ private:
     Log& log_;
     uint32_t page_;
     std::vector<std::unique_ptr<Lcb>> lcbs_;
-    std::map<std::string, std::unique_ptr<Journal>> journals_;   // by LogRef
+    std::map<std::string, std::unique_ptr<Journal>> journals_;  // by LogRef
     uint64_t nextEntryId_ = 1;
 };
 

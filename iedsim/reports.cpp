@@ -19,7 +19,7 @@ using mms::Data;
 namespace {
 
 constexpr int64_t kDaysFrom1970To1984 = 5113;
-constexpr int kReasonBits = 6;   // ReasonCode as IEC 61850-8-1 Ed.1 servers send it
+constexpr int kReasonBits = 6;  // ReasonCode as IEC 61850-8-1 Ed.1 servers send it
 
 int64_t systemNow() {
     timespec ts;
@@ -72,15 +72,15 @@ uint64_t entryIdValue(const uint8_t* p) {
 struct Entry {
     uint64_t id = 0;
     int64_t timeMs = 0;
-    std::vector<uint8_t> reasons;   // per member; 0 = not included
-    std::vector<Data> values;       // per member (meaningful where included)
+    std::vector<uint8_t> reasons;  // per member; 0 = not included
+    std::vector<Data> values;      // per member (meaningful where included)
 };
 
 struct ReportEngine::DsWatch {
     struct Prim {
         const uint8_t* data;
         size_t size;
-        uint8_t trig;   // TrgBit mask of the attribute the primitive belongs to
+        uint8_t trig;  // TrgBit mask of the attribute the primitive belongs to
     };
     struct Member {
         AI_OBJ_ID id = -1;
@@ -337,7 +337,7 @@ void ReportEngine::sync(Rcb& r) {
     put("ResvTms", &r.resvTms, 2);
     OCTET_STRING64_TDEF owner{};
     if (r.owner == kOtherClient) {
-        const uint8_t other[4] = {192, 0, 2, 77};   // TEST-NET-1: a client elsewhere
+        const uint8_t other[4] = {192, 0, 2, 77};  // TEST-NET-1: a client elsewhere
         owner.len_1 = 4;
         std::memcpy(owner.data_1, other, 4);
     } else if (r.owner >= 0 && (r.ena || r.resv)) {
@@ -385,7 +385,7 @@ void ReportEngine::scan() {
 
 void ReportEngine::addEvent(Rcb& r, size_t member, uint8_t reasons) {
     const int64_t t = now();
-    if (r.pending && r.pendingEntry.reasons[member]) flushPending(r);   // 7-2 17.2.2.6: a second change sends first
+    if (r.pending && r.pendingEntry.reasons[member]) flushPending(r);  // 7-2 17.2.2.6: a second change sends first
     if (!r.pending) {
         r.pending = true;
         r.pendingDue = t + r.bufTm;
@@ -443,7 +443,7 @@ void ReportEngine::sendEntries(Rcb& r) {
     if (!r.buffered || !r.ena || r.owner < 0 || !sink_.connected(r.owner)) return;
     for (const Entry& e : r.buffer) {
         if (e.id <= r.lastSent) continue;
-        if (sink_.backlog(r.owner) > kBrcbBacklogLimit) return;   // the rest goes when the queue drains
+        if (sink_.backlog(r.owner) > kBrcbBacklogLimit) return;  // the rest goes when the queue drains
         sendOne(r, e);
     }
 }
@@ -495,7 +495,8 @@ void ReportEngine::sendOne(Rcb& r, const Entry& e) {
         r.overflow = false;
         noteEntry("sent", r, e.id, " " + std::to_string(conn));
     }
-    if (log_.verbose()) log_.line("report " + r.ref + " sqNum " + std::to_string(sq) + " to connection " + std::to_string(conn));
+    if (log_.verbose())
+        log_.line("report " + r.ref + " sqNum " + std::to_string(sq) + " to connection " + std::to_string(conn));
     sync(r);
 }
 
@@ -560,7 +561,7 @@ void ReportEngine::connectionClosed(int conn) {
 
 int32_t ReportEngine::write(int conn, AI_OBJ_ID id, const Data& value) {
     for (auto& r : rcbs_) {
-        if (r->id == id) return mms::kObjectAccessDenied;   // whole-block writes are not offered
+        if (r->id == id) return mms::kObjectAccessDenied;  // whole-block writes are not offered
         for (const auto& a : r->attrs)
             if (a.second == id) {
                 int32_t e = writeAttr(conn, *r, a.first, value);
@@ -605,11 +606,13 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
     const bool otherOwns = !local && r.owner != kNoOwner && r.owner != conn && (r.ena || r.resv);
     if (otherOwns) return mms::kObjectAccessDenied;
     static const char* const kSettings[] = {"OptFlds", "TrgOps", "IntgPd", "BufTm"};
-    if (!local && device_.fixedSettings && std::find_if(std::begin(kSettings), std::end(kSettings),
-                                              [&](const char* n) { return attr == n; }) != std::end(kSettings))
+    if (!local && device_.fixedSettings && std::find_if(std::begin(kSettings), std::end(kSettings), [&](const char* n) {
+                                               return attr == n;
+                                           }) != std::end(kSettings))
         return mms::kObjectAccessDenied;
 
-    static const char* const kConfig[] = {"RptID", "DatSet", "OptFlds", "BufTm", "TrgOps", "IntgPd", "PurgeBuf", "EntryID"};
+    static const char* const kConfig[] = {"RptID",  "DatSet", "OptFlds",  "BufTm",
+                                          "TrgOps", "IntgPd", "PurgeBuf", "EntryID"};
     const bool isConfig = std::find_if(std::begin(kConfig), std::end(kConfig),
                                        [&](const char* n) { return attr == n; }) != std::end(kConfig);
     if (isConfig && r.ena && !local) return mms::kTemporarilyUnavailable;
@@ -624,8 +627,10 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
         const bool on = buf[0] != 0;
         if (!on) {
             if (r.ena) {
-                if (r.buffered) flushPending(r);
-                else r.pending = false;
+                if (r.buffered)
+                    flushPending(r);
+                else
+                    r.pending = false;
                 r.ena = false;
                 if (r.buffered) r.owner = -1;
                 log_.line(r.ref + " disabled by connection " + std::to_string(conn));
@@ -633,7 +638,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
             return 0;
         }
         if (r.ena) return 0;
-        if (!r.watch) return mms::kTemporarilyUnavailable;   // no data set to report
+        if (!r.watch) return mms::kTemporarilyUnavailable;  // no data set to report
         r.ena = true;
         r.owner = conn;
         if (!r.buffered) r.resv = true;
@@ -661,14 +666,13 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
         if (buf[0] == 0) return 0;
         if (device_.refuseGi) return mms::kObjectAccessDenied;
         if (!r.ena) return mms::kTemporarilyUnavailable;
-        if (r.trgOps & (1u << kTrgGi))
-            deliver(r, std::vector<uint8_t>(r.watch->members.size(), uint8_t(1u << kTrgGi)));
+        if (r.trgOps & (1u << kTrgGi)) deliver(r, std::vector<uint8_t>(r.watch->members.size(), uint8_t(1u << kTrgGi)));
         return 0;
     }
     if (attr == "RptID") {
         reserveImplicitly();
         r.rptId = reinterpret_cast<const char*>(buf);
-        if (r.rptId.empty()) r.rptId = r.ref;   // 7-2 17.2.2.1: empty means the block's reference
+        if (r.rptId.empty()) r.rptId = r.ref;  // 7-2 17.2.2.1: empty means the block's reference
         return 0;
     }
     if (attr == "DatSet") {
@@ -723,7 +727,7 @@ int32_t ReportEngine::writeAttr(int conn, Rcb& r, const std::string& attr, const
         if (want != 0) {
             bool found = false;
             for (const Entry& e : r.buffer) found = found || e.id == want;
-            if (!found) return mms::kObjectValueInvalid;   // 7-2 17.2.2.11: only an entry of the buffer
+            if (!found) return mms::kObjectValueInvalid;  // 7-2 17.2.2.11: only an entry of the buffer
             r.lastSent = want;
         } else {
             r.lastSent = r.buffer.empty() ? nextEntryId_ - 1 : r.buffer.front().id - 1;
@@ -749,8 +753,8 @@ void ReportEngine::purge(Rcb& r) {
     r.buffer.clear();
 }
 
-const char* const ReportEngine::kMalformKinds[] = {"wrong-type", "header-type", "truncated", "oversized",
-                                                   "unknown-rptid", "inclusion", "entryid-back", nullptr};
+const char* const ReportEngine::kMalformKinds[] = {"wrong-type",    "header-type", "truncated",    "oversized",
+                                                   "unknown-rptid", "inclusion",   "entryid-back", nullptr};
 
 // A report built like the block's own from the members' current values,
 // then spoilt one way; it is no entry of the buffer (a buffered block's
@@ -780,26 +784,28 @@ std::string ReportEngine::malform(AI_OBJ_ID id, const std::string& kind) {
     auto has = [&](int bit) { return (opt & (1u << bit)) != 0; };
     const bool buf = r.buffered;
     if (kind == "entryid-back") {
-        if (!buf || !has(kOptEntryId) || r.lastSent == 0) return "entryid-back needs a buffered block with EntryID that sent an entry";
+        if (!buf || !has(kOptEntryId) || r.lastSent == 0)
+            return "entryid-back needs a buffered block with EntryID that sent an entry";
         e.id = r.lastSent;
     }
     mms::InformationReport rep = reportPdu(r, e, included, 0, included.size(), false, 0, false, r.sqNum, false);
     // Where the values start: after the header fields the options carry,
     // the inclusion and the data references.
     const size_t header = 2 + has(kOptSeqNum) + has(kOptTimeStamp) + has(kOptDataSet) + (buf && has(kOptBufOvfl)) +
-                    (buf && has(kOptEntryId)) + has(kOptConfRev);
+                          (buf && has(kOptEntryId)) + has(kOptConfRev);
     const size_t firstValue = header + 1 + (has(kOptDataRef) ? included.size() : 0);
     std::vector<uint8_t> bytes;
     if (kind == "wrong-type") {
         rep.results[firstValue] = mms::AccessResult::ok(Data::visibleString("not a value of this member"));
     } else if (kind == "header-type") {
-        rep.results[1] = mms::AccessResult::ok(Data::unsignedInt(opt));   // OptFlds as a number
+        rep.results[1] = mms::AccessResult::ok(Data::unsignedInt(opt));  // OptFlds as a number
     } else if (kind == "truncated") {
         bytes = mms::encode(mms::Pdu(rep));
         bytes.resize(bytes.size() / 2);
     } else if (kind == "oversized") {
         // One more result, so large that the PDU exceeds the negotiated size.
-        rep.results.push_back(mms::AccessResult::ok(Data::octetString(std::vector<uint8_t>(sink_.maxPdu(r.owner) + 16, 0x55))));
+        rep.results.push_back(
+            mms::AccessResult::ok(Data::octetString(std::vector<uint8_t>(sink_.maxPdu(r.owner) + 16, 0x55))));
     } else if (kind == "unknown-rptid") {
         rep.results[0] = mms::AccessResult::ok(Data::visibleString(r.rptId + "-unknown"));
     } else if (kind == "inclusion") {

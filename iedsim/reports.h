@@ -24,16 +24,25 @@
 namespace zv::iedsim {
 
 // OptFlds and TrgOps/ReasonCode bit numbers (bit 0 = first bit on the wire).
-enum OptBit { kOptSeqNum = 1, kOptTimeStamp = 2, kOptReason = 3, kOptDataSet = 4, kOptDataRef = 5, kOptBufOvfl = 6,
-              kOptEntryId = 7, kOptConfRev = 8, kOptSegmentation = 9 };
+enum OptBit {
+    kOptSeqNum = 1,
+    kOptTimeStamp = 2,
+    kOptReason = 3,
+    kOptDataSet = 4,
+    kOptDataRef = 5,
+    kOptBufOvfl = 6,
+    kOptEntryId = 7,
+    kOptConfRev = 8,
+    kOptSegmentation = 9
+};
 enum TrgBit { kTrgDchg = 1, kTrgQchg = 2, kTrgDupd = 3, kTrgIntegrity = 4, kTrgGi = 5 };
 
-constexpr size_t kMaxBufferedEntries = 1000;   // per BRCB; the oldest goes first (BufOvfl)
-constexpr size_t kUrcbBacklogLimit = 4u << 20; // unbuffered reports are dropped beyond this queue
-constexpr size_t kBrcbBacklogLimit = 1u << 20; // buffered entries wait while the queue is longer
-constexpr int kNoOwner = -1;                   // Rcb::owner: nobody holds the block
-constexpr int kOtherClient = -2;               // Rcb::owner: a client that is not connected here
-constexpr int kLocalConfig = -3;               // writeAttr: the device's own configuration
+constexpr size_t kMaxBufferedEntries = 1000;    // per BRCB; the oldest goes first (BufOvfl)
+constexpr size_t kUrcbBacklogLimit = 4u << 20;  // unbuffered reports are dropped beyond this queue
+constexpr size_t kBrcbBacklogLimit = 1u << 20;  // buffered entries wait while the queue is longer
+constexpr int kNoOwner = -1;                    // Rcb::owner: nobody holds the block
+constexpr int kOtherClient = -2;                // Rcb::owner: a client that is not connected here
+constexpr int kLocalConfig = -3;                // writeAttr: the device's own configuration
 
 // What the engine needs from the connections.
 class ReportSink {
@@ -43,7 +52,7 @@ public:
     virtual size_t maxPdu(int conn) const = 0;
     virtual size_t backlog(int conn) const = 0;
     virtual void sendReport(int conn, const std::vector<uint8_t>& pdu) = 0;
-    virtual std::vector<uint8_t> peerAddress(int conn) const = 0;   // 4 octets for Owner
+    virtual std::vector<uint8_t> peerAddress(int conn) const = 0;  // 4 octets for Owner
 };
 
 class ReportEngine {
@@ -51,7 +60,7 @@ public:
     ReportEngine(model::IedModel& m, Log& log, ReportSink& sink, const DeviceProfile& device = DeviceProfile{});
     ~ReportEngine();
 
-    int64_t now() const;   // ms since the epoch (tests may override through setClock)
+    int64_t now() const;  // ms since the epoch (tests may override through setClock)
     void setClock(int64_t (*clock)()) { clock_ = clock; }
 
     // Looks for value changes since the last scan and reports them.

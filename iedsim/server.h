@@ -80,7 +80,7 @@ private:
     Server() = default;
     struct Net {
         Endpoint ep;
-        UniqueFd fd;   // the listening socket; none while refusing
+        UniqueFd fd;  // the listening socket; none while refusing
         uint16_t port = 0;
         bool refusing = false;
     };
@@ -123,7 +123,7 @@ private:
 
     Config cfg_;
     Log log_;
-    FILE* entryLog_ = nullptr;   // --entry-log, line-buffered
+    FILE* entryLog_ = nullptr;  // --entry-log, line-buffered
     std::unique_ptr<model::IedModel> model_;
     std::unique_ptr<ReportEngine> reports_;
     std::unique_ptr<Simulator> sim_;
@@ -132,17 +132,17 @@ private:
     std::unique_ptr<LogEngine> logs_;
     FileStore store_;
     std::vector<Net> nets_;
-    tls::Context tls_;   // set: every listener serves TLS
+    tls::Context tls_;  // set: every listener serves TLS
     UniqueFd controlFd_;
     std::string controlAddr_;
-    std::string controlPath_;   // unix socket to remove at the end
-    UniqueFd wake_[2];   // read end, write end
+    std::string controlPath_;  // unix socket to remove at the end
+    UniqueFd wake_[2];         // read end, write end
     std::atomic<bool> stop_{false};
     std::map<int, std::unique_ptr<Conn>> conns_;
     std::vector<std::unique_ptr<Ctl>> ctls_;
     int nextConnId_ = 1;
     uint64_t recordings_ = 0;
-    std::vector<std::string> lastRecording_;   // names written by the latest record()
+    std::vector<std::string> lastRecording_;  // names written by the latest record()
     int64_t nextSim_ = 0, nextRecord_ = 0;
 };
 

@@ -17,7 +17,7 @@ namespace zv::iedsim {
 
 namespace {
 
-constexpr size_t kMaxControlLine = 4096;     // bytes of one control command
+constexpr size_t kMaxControlLine = 4096;  // bytes of one control command
 constexpr size_t kMaxControlClients = 16;
 
 }  // namespace
@@ -28,7 +28,7 @@ void Server::acceptControl() {
     for (;;) {
         UniqueFd fd(::accept4(controlFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!fd) return;
-        if (ctls_.size() >= kMaxControlClients) continue;   // turned away: closed here
+        if (ctls_.size() >= kMaxControlClients) continue;  // turned away: closed here
         auto k = std::make_unique<Ctl>();
         k->fd = std::move(fd);
         ctls_.push_back(std::move(k));
@@ -103,7 +103,8 @@ std::string Server::command(const std::string& line) {
             const RUNTIME_TYPE* rt = nullptr;
             int32_t num = 0;
             uint8_t buf[AI_SIZE_UNISTRING255] = {};
-            if (!model_->type_of(rid, rt, num) || rt->el_tag != RT_PRIMITIVE) return "ERR '" + ref + "' is not a primitive attribute";
+            if (!model_->type_of(rid, rt, num) || rt->el_tag != RT_PRIMITIVE)
+                return "ERR '" + ref + "' is not a primitive attribute";
             const AI_VAL_TYPE vt = AI_VAL_TYPE(rt->u.p.pad);
             if (model::text_to_value(vt, value, buf) != 0) return "ERR '" + value + "' is no value of that type";
             const int32_t e = reports_->configure(rid, model::primitive_data(vt, buf));
@@ -158,7 +159,8 @@ std::string Server::command(const std::string& line) {
         for (unsigned long k = 0; k < n; ++k) {
             {
                 std::unique_lock<std::shared_mutex> lock(model_->value_mutex());
-                if (p.type == VAL_TYPE_BOOLEAN) p.data[0] = p.data[0] ? 0 : 1;
+                if (p.type == VAL_TYPE_BOOLEAN)
+                    p.data[0] = p.data[0] ? 0 : 1;
                 else if (p.type == VAL_TYPE_INT32) {
                     int32_t v;
                     std::memcpy(&v, p.data, 4);
@@ -235,7 +237,8 @@ std::string Server::command(const std::string& line) {
     if (cmd == "ctlnext" || cmd == "ctl") {
         std::string ref, what, text;
         in >> ref >> what;
-        if (cmd == "ctl") return controls_->describe(ref, text) ? "OK " + text : "ERR no controllable object '" + ref + "'";
+        if (cmd == "ctl")
+            return controls_->describe(ref, text) ? "OK " + text : "ERR no controllable object '" + ref + "'";
         if (ref.empty() || what.empty()) return "ERR usage: ctlnext REF ok|silent|ADDCAUSE";
         if (!controls_->setNext(ref, what, text)) return "ERR " + text;
         log_.line("control: next operation of " + ref + ": " + what);
@@ -246,7 +249,8 @@ std::string Server::command(const std::string& line) {
         in >> ref >> kind;
         if (ref.empty() || kind.empty()) {
             std::string kinds;
-            for (const char* const* k = ReportEngine::kMalformKinds; *k; ++k) kinds += std::string(kinds.empty() ? "" : "|") + *k;
+            for (const char* const* k = ReportEngine::kMalformKinds; *k; ++k)
+                kinds += std::string(kinds.empty() ? "" : "|") + *k;
             return "ERR usage: malform REF " + kinds;
         }
         const AI_OBJ_ID id = model_->find(ref);

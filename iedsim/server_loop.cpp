@@ -75,7 +75,7 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
             why = "cannot open entry log '" + cfg.entryLog + "': " + std::strerror(errno);
             return nullptr;
         }
-        std::setvbuf(s->entryLog_, nullptr, _IOLBF, 0);   // a killed simulator loses no line
+        std::setvbuf(s->entryLog_, nullptr, _IOLBF, 0);  // a killed simulator loses no line
         std::fprintf(s->entryLog_, "%lld start %d\n", static_cast<long long>(s->reports_->now()), int(::getpid()));
         s->reports_->onEntry([f = s->entryLog_](const std::string& line) { std::fprintf(f, "%s\n", line.c_str()); });
     }
@@ -116,9 +116,8 @@ std::unique_ptr<Server> Server::create(const Config& cfg, std::string& why) {
     }
     s->log_.line("serving IED " + cfg.ied + " of " + cfg.scl + ": " + std::to_string(s->model_->object_count()) +
                  " objects, " + std::to_string(s->reports_->rcbCount()) + " report control blocks, " +
-                 std::to_string(s->sim_->analogueCount()) + " analogue and " +
-                 std::to_string(s->sim_->statusCount()) + " status values simulated, " +
-                 std::to_string(s->controls_->count()) + " controllable objects, " +
+                 std::to_string(s->sim_->analogueCount()) + " analogue and " + std::to_string(s->sim_->statusCount()) +
+                 " status values simulated, " + std::to_string(s->controls_->count()) + " controllable objects, " +
                  std::to_string(s->settings_->count()) + " setting group and " + std::to_string(s->logs_->lcbCount()) +
                  " log control blocks; device: " + device);
     return s;
@@ -143,7 +142,7 @@ bool Server::bindNet(Net& n, std::string& why) {
     a.sin_family = AF_INET;
     a.sin_port = htons(n.port ? n.port : n.ep.port);
     inet_pton(AF_INET, n.ep.host.c_str(), &a.sin_addr);
-    if ((ntohl(a.sin_addr.s_addr) >> 24) != 127) {   // parseEndpoint checked; never bind anything else
+    if ((ntohl(a.sin_addr.s_addr) >> 24) != 127) {  // parseEndpoint checked; never bind anything else
         why = "refusing to bind non-loopback address " + n.ep.host;
         return false;
     }
@@ -297,8 +296,10 @@ int Server::run() {
                 if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readControl(k);
                 if (!k.out.empty() && k.fd) {
                     ssize_t w = ::send(k.fd.get(), k.out.data(), k.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-                    if (w > 0) k.out.erase(0, size_t(w));
-                    else if (w < 0 && errno != EAGAIN && errno != EINTR) k.closeAfter = true, k.out.clear();
+                    if (w > 0)
+                        k.out.erase(0, size_t(w));
+                    else if (w < 0 && errno != EAGAIN && errno != EINTR)
+                        k.closeAfter = true, k.out.clear();
                 }
                 break;
             }
@@ -307,7 +308,8 @@ int Server::run() {
                 if (it == conns_.end()) break;
                 Conn& c = *it->second;
                 // TLS: a handshake or read that stopped on a full socket goes on when it drains.
-                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) || (c.tls && (fds[i].revents & POLLOUT))) readConn(c);
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) || (c.tls && (fds[i].revents & POLLOUT)))
+                    readConn(c);
                 if (!c.dead) flushConn(c);
                 break;
             }
@@ -357,7 +359,7 @@ void Server::reap() {
             reports_->connectionClosed(c.id);
             controls_->connectionClosed(c.id);
             settings_->connectionClosed(c.id);
-            it = conns_.erase(it);   // closes the connection and its open files
+            it = conns_.erase(it);  // closes the connection and its open files
         } else {
             ++it;
         }
@@ -413,7 +415,7 @@ void Server::acceptOn(size_t net) {
 void Server::closeConn(Conn& c, const std::string& why) {
     if (c.dead) return;
     c.dead = true;
-    if (c.tls) c.tls->shutdown();   // close_notify, not waited for
+    if (c.tls) c.tls->shutdown();  // close_notify, not waited for
     log_.line("connection " + std::to_string(c.id) + " closed: " + why);
 }
 
@@ -443,13 +445,16 @@ ssize_t Server::receive(Conn& c, uint8_t* buf, size_t cap) {
     case tls::Io::WantRead:
     case tls::Io::WantWrite: errno = EAGAIN; return -1;
     case tls::Io::Closed: return 0;
-    case tls::Io::Failed: closeConn(c, "TLS: " + c.tls->error()); errno = EAGAIN; return -1;
+    case tls::Io::Failed:
+        closeConn(c, "TLS: " + c.tls->error());
+        errno = EAGAIN;
+        return -1;
     }
     return -1;
 }
 
 void Server::readConn(Conn& c) {
-    uint8_t buf[16384];   // one TLS record's plaintext at most: nothing stays inside the session
+    uint8_t buf[16384];  // one TLS record's plaintext at most: nothing stays inside the session
     for (int rounds = 0; rounds < 16 && !c.dead; ++rounds) {
         ssize_t n = receive(c, buf, sizeof buf);
         if (n > 0) {
@@ -504,9 +509,7 @@ void Server::handleEvents(Conn& c, std::vector<iso::Event>& events) {
         case iso::EventKind::ReleaseIndication:
             log_.line("connection " + std::to_string(c.id) + " released by the client");
             break;
-        case iso::EventKind::Aborted:
-            log_.line("connection " + std::to_string(c.id) + " aborted: " + e.reason);
-            break;
+        case iso::EventKind::Aborted: log_.line("connection " + std::to_string(c.id) + " aborted: " + e.reason); break;
         case iso::EventKind::ProtocolError:
             log_.line("connection " + std::to_string(c.id) + " protocol error: " + e.reason);
             break;

@@ -19,8 +19,8 @@ constexpr int32_t kDefObjectUndefined = 1;
 constexpr int32_t kServiceObjectStateConflict = 2;
 constexpr int32_t kServicePduSize = 3;
 constexpr int32_t kResourceCapabilityUnavailable = 4;
-constexpr int32_t kFileOther = 0, kFileBusy = 2, kFileNameSyntax = 3, kFilePositionInvalid = 5,
-                  kFileAccessDenied = 6, kFileNonExistent = 7, kFileDuplicate = 8;
+constexpr int32_t kFileOther = 0, kFileBusy = 2, kFileNameSyntax = 3, kFilePositionInvalid = 5, kFileAccessDenied = 6,
+                  kFileNonExistent = 7, kFileDuplicate = 8;
 
 struct Server::Conn {
     int id = 0;
@@ -28,7 +28,7 @@ struct Server::Conn {
     size_t net = 0;
     std::string peer;
     std::vector<uint8_t> peerIp;
-    std::unique_ptr<tls::Stream> tls;   // with --tls-cert: the session on fd
+    std::unique_ptr<tls::Stream> tls;  // with --tls-cert: the session on fd
     std::unique_ptr<iso::ServerAssociation> assoc;
     bool associated = false;
     bool dead = false;
@@ -36,7 +36,7 @@ struct Server::Conn {
     struct Frsm {
         std::string rel;
         UniqueFd fd;
-        uint64_t size = 0, read = 0;   // octets of the file, octets handed out
+        uint64_t size = 0, read = 0;  // octets of the file, octets handed out
     };
     std::map<int32_t, Frsm> files;
     int32_t nextFrsm = 1;

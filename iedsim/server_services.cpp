@@ -105,15 +105,16 @@ void Server::onAssociate(Conn& c, const iso::Bytes& bytes) {
     resp.localDetail = req.localDetail && *req.localDetail > 0 ? std::min(*req.localDetail, ours) : ours;
     resp.maxOutstandingCalling = int16_t(std::clamp<int>(req.maxOutstandingCalling, 1, 10));
     resp.maxOutstandingCalled = int16_t(std::clamp<int>(req.maxOutstandingCalled, 1, 10));
-    resp.nestingLevel = req.nestingLevel ? std::optional<int8_t>(std::min<int8_t>(*req.nestingLevel, 10)) : std::nullopt;
+    resp.nestingLevel = req.nestingLevel ? std::optional<int8_t>(std::min<int8_t>(*req.nestingLevel, 10))
+                                         : std::nullopt;
     resp.version = 1;
     for (size_t b : {mms::cbb::kStr1, mms::cbb::kStr2, mms::cbb::kVnam, mms::cbb::kValt, mms::cbb::kVlis})
         resp.parameterCbb.set(b);
-    for (size_t b : {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
-                     mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes,
-                     mms::svc::kObtainFile, mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose,
-                     mms::svc::kFileDelete, mms::svc::kFileDirectory, mms::svc::kInformationReport,
-                     mms::svc::kConclude, mms::svc::kReadJournal})
+    for (size_t b :
+         {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
+          mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes, mms::svc::kObtainFile,
+          mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose, mms::svc::kFileDelete,
+          mms::svc::kFileDirectory, mms::svc::kInformationReport, mms::svc::kConclude, mms::svc::kReadJournal})
         resp.servicesSupported.set(b);
     std::vector<uint8_t> bytesOut = mms::encode(Pdu(resp));
     if (!c.assoc->accept(iso::ByteView(bytesOut.data(), bytesOut.size()))) {
@@ -137,13 +138,14 @@ void Server::onMms(Conn& c, const iso::Bytes& bytes) {
         mms::RejectPdu rj;
         rj.invokeId = invokeIdOf(bytes);
         if (rj.invokeId) {
-            rj.reasonKind = 1;   // confirmed-requestPDU
-            rj.code = 4;         // invalid-argument
+            rj.reasonKind = 1;  // confirmed-requestPDU
+            rj.code = 4;        // invalid-argument
         } else {
-            rj.reasonKind = 5;   // pdu-error
-            rj.code = 1;         // invalid-pdu
+            rj.reasonKind = 5;  // pdu-error
+            rj.code = 1;        // invalid-pdu
         }
-        log_.line("connection " + std::to_string(c.id) + ": rejected a PDU that does not decode: " + pdu.error().text());
+        log_.line("connection " + std::to_string(c.id) +
+                  ": rejected a PDU that does not decode: " + pdu.error().text());
         sendPdu(c, Pdu(rj));
         return;
     }
@@ -155,7 +157,7 @@ void Server::onMms(Conn& c, const iso::Bytes& bytes) {
         if (c.obtain) {
             mms::ConcludeError ce;
             ce.error.errorClass = mms::kConclude;
-            ce.error.code = 1;   // further-communication-required
+            ce.error.code = 1;  // further-communication-required
             sendPdu(c, Pdu(ce));
             return;
         }
@@ -169,8 +171,8 @@ void Server::onMms(Conn& c, const iso::Bytes& bytes) {
         return;
     }
     mms::RejectPdu rj;
-    rj.reasonKind = std::holds_alternative<mms::InformationReport>(*pdu) ? 4 : 5;   // unconfirmedPDU / pdu-error
-    rj.code = rj.reasonKind == 4 ? 1 : 0;   // unrecognized-service / unknown-pdu-type
+    rj.reasonKind = std::holds_alternative<mms::InformationReport>(*pdu) ? 4 : 5;  // unconfirmedPDU / pdu-error
+    rj.code = rj.reasonKind == 4 ? 1 : 0;  // unrecognized-service / unknown-pdu-type
     log_.line("connection " + std::to_string(c.id) + ": rejected " + mms::describe(*pdu));
     sendPdu(c, Pdu(rj));
 }
@@ -203,8 +205,8 @@ void Server::answer(Conn& c, const mms::ConfirmedRequest& req) {
         void operator()(const mms::OtherService& o) {
             mms::RejectPdu rj;
             rj.invokeId = id;
-            rj.reasonKind = 1;   // confirmed-requestPDU
-            rj.code = 1;         // unrecognized-service
+            rj.reasonKind = 1;  // confirmed-requestPDU
+            rj.code = 1;        // unrecognized-service
             s.log_.line("connection " + std::to_string(c.id) + ": service [" + std::to_string(o.tag) +
                         "] not supported, rejected");
             out = Pdu(rj);
@@ -247,7 +249,8 @@ Pdu Server::getNameList(Conn& c, uint32_t id, const mms::GetNameListRequest& r) 
     AI_OBJ_ID ld = -1;
     if (domainScope) {
         ld = model_->find(r.domain);
-        if (ld < 0 || model_->type(ld) != OBJECT_TYPE_LD) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
+        if (ld < 0 || model_->type(ld) != OBJECT_TYPE_LD)
+            return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
     }
     if (r.objectClass == mms::kDomain && r.scope == mms::ObjectName::Scope::Vmd) {
         const AI_OBJ_ID* kids = nullptr;
@@ -296,7 +299,8 @@ Pdu Server::getVarAttr(Conn&, uint32_t id, const mms::GetVariableAccessAttribute
 }
 
 Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttributesRequest& r) {
-    if (r.name.scope != mms::ObjectName::Scope::Domain) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
+    if (r.name.scope != mms::ObjectName::Scope::Domain)
+        return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
     const AI_OBJ_ID ds = model_->find(r.name.domain + "/" + r.name.item);
     const AI_DS_CTRL* d = ds >= 0 ? model_->data_set(ds) : nullptr;
     if (!d) return confirmedError(id, mms::kDefinition, kDefObjectUndefined);
@@ -306,8 +310,9 @@ Pdu Server::getNvlAttr(Conn&, uint32_t id, const mms::GetNamedVariableListAttrib
         const std::string ref = d->mb_refs[k];
         const size_t slash = ref.find('/');
         mms::VariableRef v;
-        if (!variableOf(ref, v))   // array elements travel as the array with an index
-            v.name = mms::ObjectName::dom(ref.substr(0, slash), slash == std::string::npos ? "" : ref.substr(slash + 1));
+        if (!variableOf(ref, v))  // array elements travel as the array with an index
+            v.name = mms::ObjectName::dom(ref.substr(0, slash),
+                                          slash == std::string::npos ? "" : ref.substr(slash + 1));
         resp.variables.push_back(std::move(v));
     }
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
@@ -398,7 +403,7 @@ Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {
         mms::RejectPdu rj;
         rj.invokeId = id;
         rj.reasonKind = 1;
-        rj.code = 4;   // invalid-argument: as many values as variables
+        rj.code = 4;  // invalid-argument: as many values as variables
         return Pdu(rj);
     }
     for (size_t k = 0; k < targets.size(); ++k) {
@@ -414,7 +419,7 @@ Pdu Server::write(Conn& c, uint32_t id, const mms::WriteRequest& r) {
             resp.results.push_back(mms::WriteResult{true, 0});
             log_.debug("connection " + std::to_string(c.id) + ": wrote " + model_->reference(targets[k]));
         }
-        reports_->scan();   // a written value may be a data set member
+        reports_->scan();  // a written value may be a data set member
     }
     return Pdu(mms::ConfirmedResponse{id, std::move(resp)});
 }
@@ -490,7 +495,7 @@ Pdu Server::fileClose(Conn& c, uint32_t id, const mms::FileCloseRequest& r) {
     if (it == c.files.end()) return confirmedError(id, mms::kFile, kFileOther);
     log_.line("connection " + std::to_string(c.id) + ": file " + it->second.rel + " closed (" +
               std::to_string(it->second.read) + " of " + std::to_string(it->second.size) + " octets read)");
-    c.files.erase(it);   // closes the file
+    c.files.erase(it);  // closes the file
     return Pdu(mms::ConfirmedResponse{id, mms::FileCloseResponse{}});
 }
 
@@ -512,9 +517,12 @@ Pdu Server::fileDelete(Conn& c, uint32_t id, const mms::FileDeleteRequest& r) {
 bool Server::startObtain(Conn& c, uint32_t id, const mms::ObtainFileRequest& r, Pdu& error) {
     auto dest = FileStore::relativePath(r.destination);
     FileEntry fe;
-    if (c.obtain) error = confirmedError(id, mms::kService, kServiceObjectStateConflict);
-    else if (!dest || r.source.empty()) error = confirmedError(id, mms::kFile, kFileNameSyntax);
-    else if (store_.stat(*dest, fe)) error = confirmedError(id, mms::kFile, kFileDuplicate);
+    if (c.obtain)
+        error = confirmedError(id, mms::kService, kServiceObjectStateConflict);
+    else if (!dest || r.source.empty())
+        error = confirmedError(id, mms::kFile, kFileNameSyntax);
+    else if (store_.stat(*dest, fe))
+        error = confirmedError(id, mms::kFile, kFileDuplicate);
     else {
         c.obtain = std::make_unique<Conn::Obtain>();
         c.obtain->clientInvoke = id;
@@ -540,15 +548,18 @@ void Server::obtainFailed(Conn& c, int32_t fileCode, const std::string& why) {
 void Server::onClientResponse(Conn& c, const Pdu& pdu) {
     Conn::Obtain* o = c.obtain.get();
     uint32_t invoke = 0;
-    if (auto* r = std::get_if<mms::ConfirmedResponse>(&pdu)) invoke = r->invokeId;
-    else if (auto* e = std::get_if<mms::ConfirmedError>(&pdu)) invoke = e->invokeId;
-    else if (auto* j = std::get_if<mms::RejectPdu>(&pdu)) invoke = j->invokeId.value_or(0);
+    if (auto* r = std::get_if<mms::ConfirmedResponse>(&pdu))
+        invoke = r->invokeId;
+    else if (auto* e = std::get_if<mms::ConfirmedError>(&pdu))
+        invoke = e->invokeId;
+    else if (auto* j = std::get_if<mms::RejectPdu>(&pdu))
+        invoke = j->invokeId.value_or(0);
     if (!o || invoke != o->pending) {
         log_.line("connection " + std::to_string(c.id) + ": unexpected " + mms::describe(pdu) + " ignored");
         return;
     }
     if (auto* e = std::get_if<mms::ConfirmedError>(&pdu)) {
-        if (o->closing) {   // the file was read completely; a failed close does not spoil it
+        if (o->closing) {  // the file was read completely; a failed close does not spoil it
         } else {
             obtainFailed(c, e->error.errorClass == mms::kFile ? e->error.code : kFileAccessDenied,
                          "the client answered with error class " + std::to_string(e->error.errorClass));
@@ -563,7 +574,8 @@ void Server::onClientResponse(Conn& c, const Pdu& pdu) {
     if (resp && std::holds_alternative<mms::FileOpenResponse>(resp->service)) {
         const auto& fo = std::get<mms::FileOpenResponse>(resp->service);
         if (fo.attributes.sizeOfFile > kMaxObtainedFile) {
-            obtainFailed(c, kFileAccessDenied, "file of " + std::to_string(fo.attributes.sizeOfFile) + " octets is too large");
+            obtainFailed(c, kFileAccessDenied,
+                         "file of " + std::to_string(fo.attributes.sizeOfFile) + " octets is too large");
             return;
         }
         o->frsm = fo.frsmId;
@@ -598,8 +610,8 @@ void Server::onClientResponse(Conn& c, const Pdu& pdu) {
             obtainFailed(c, kFileAccessDenied, why);
             return;
         }
-        log_.line("connection " + std::to_string(c.id) + ": obtained " + o->dest + " (" + std::to_string(o->data.size()) +
-                  " octets)");
+        log_.line("connection " + std::to_string(c.id) + ": obtained " + o->dest + " (" +
+                  std::to_string(o->data.size()) + " octets)");
         sendPdu(c, Pdu(mms::ConfirmedResponse{o->clientInvoke, mms::ObtainFileResponse{}}));
         c.obtain.reset();
         return;

@@ -60,11 +60,11 @@ struct SettingGroups::Sgcb {
     AI_OBJ_ID id = -1, ld = -1;
     AI_OBJ_ID numOfSg = -1, actSg = -1, editSg = -1, cnfEdit = -1, lActTm = -1;
     std::string ref;
-    std::vector<model::Primitive> se;   // every SE primitive of the LD
-    std::vector<AI_OBJ_ID> sg;          // its SG view, parallel to `se` (-1: none)
-    size_t bytes = 0;                   // of one group
+    std::vector<model::Primitive> se;  // every SE primitive of the LD
+    std::vector<AI_OBJ_ID> sg;         // its SG view, parallel to `se` (-1: none)
+    size_t bytes = 0;                  // of one group
     std::vector<std::vector<uint8_t>> groups;
-    int editor = -1;                    // association holding the edit group
+    int editor = -1;  // association holding the edit group
 };
 
 SettingGroups::SettingGroups(model::IedModel& m, Log& log) : m_(m), log_(log) {
@@ -178,12 +178,12 @@ int32_t SettingGroups::write(int conn, AI_OBJ_ID id, const Data& value) {
         if (m_.primitives(s.actSg, p) && p.size() == 1) act = p[0].data[0];
     }
     const std::string who = "connection " + std::to_string(conn) + ": ";
-    if (fc == model::FC_SG) return mms::kObjectAccessDenied;   // the active group is changed by ActSG only
+    if (fc == model::FC_SG) return mms::kObjectAccessDenied;  // the active group is changed by ActSG only
     if (fc == model::FC_SE) {
         if (edit == 0 || s.editor != conn) {
             log_.line(who + "write of " + m_.reference(id) + " refused: " +
-                      (edit == 0 ? "no edit group selected" : "the edit group is held by connection " +
-                                                                  std::to_string(s.editor)));
+                      (edit == 0 ? "no edit group selected"
+                                 : "the edit group is held by connection " + std::to_string(s.editor)));
             return mms::kTemporarilyUnavailable;
         }
         return model::store_object(m_, id, value, model::ValueSource::Write);
@@ -221,7 +221,8 @@ int32_t SettingGroups::write(int conn, AI_OBJ_ID id, const Data& value) {
         setByte(s.editSg, n);
         s.editor = n == 0 ? -1 : conn;
         if (n != 0) load(s, n, true, false);
-        log_.line(who + s.ref + ": " + (n == 0 ? std::string("editing ended") : "group " + std::to_string(n) + " in edit"));
+        log_.line(who + s.ref + ": " +
+                  (n == 0 ? std::string("editing ended") : "group " + std::to_string(n) + " in edit"));
         return 0;
     }
     if (attr == "CnfEdit") {
@@ -241,7 +242,7 @@ int32_t SettingGroups::write(int conn, AI_OBJ_ID id, const Data& value) {
         log_.line(who + s.ref + ": group " + std::to_string(edit) + " confirmed" + (edit == act ? " (active)" : ""));
         return 0;
     }
-    return mms::kObjectAccessDenied;   // NumOfSG, LActTm, ResvTms, the block as a whole
+    return mms::kObjectAccessDenied;  // NumOfSG, LActTm, ResvTms, the block as a whole
 }
 
 void SettingGroups::connectionClosed(int conn) {

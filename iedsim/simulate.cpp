@@ -25,10 +25,10 @@ double typicalLevel(const std::string& doName, const std::string& leaf) {
         const char* name;
         double v;
     };
-    static const Level kLevels[] = {{"Tmp", 45.0},     {"EnvTmp", 18.0}, {"EnvHum", 62.0}, {"EnvPres", 101.3},
-                                    {"WnSpd", 3.2},    {"Pres", 0.62},   {"Den", 38.5},    {"AcuPaDsch", 120.0},
-                                    {"LeakA", 0.35},   {"DieLoss", 0.004}, {"CapVal", 1000.0}, {"ShthA", 5.5},
-                                    {"TotW", 35.0},    {"TotVAr", 8.0},  {"Hz", 50.0},     {"A", 310.0},
+    static const Level kLevels[] = {{"Tmp", 45.0},   {"EnvTmp", 18.0},   {"EnvHum", 62.0},   {"EnvPres", 101.3},
+                                    {"WnSpd", 3.2},  {"Pres", 0.62},     {"Den", 38.5},      {"AcuPaDsch", 120.0},
+                                    {"LeakA", 0.35}, {"DieLoss", 0.004}, {"CapVal", 1000.0}, {"ShthA", 5.5},
+                                    {"TotW", 35.0},  {"TotVAr", 8.0},    {"Hz", 50.0},       {"A", 310.0},
                                     {"PhV", 63.5}};
     for (const Level& l : kLevels)
         if (doName == l.name) return l.v;
@@ -57,7 +57,8 @@ Simulator::Simulator(model::IedModel& m, uint64_t seed) : m_(m), rng_(seed) {
         const std::string name = m_.name(id) ? m_.name(id) : "";
         AI_OBJ_ID parent = m_.parent(id);
         const std::string parentName = parent >= 0 && m_.name(parent) ? m_.name(parent) : "";
-        if (fc == model::FC_MX && vt == VAL_TYPE_FLOAT32 && name == "f" && (parentName == "mag" || parentName == "ang")) {
+        if (fc == model::FC_MX && vt == VAL_TYPE_FLOAT32 && name == "f" &&
+            (parentName == "mag" || parentName == "ang")) {
             AI_OBJ_ID t = timeOf(m_, id);
             AI_OBJ_ID dobj = t >= 0 ? m_.parent(t) : -1;
             AI_OBJ_ID q = dobj >= 0 ? m_.child(dobj, "q") : -1;
@@ -120,8 +121,10 @@ void Simulator::step() {
         if (a.q >= 0) {
             // Now and then a value is questionable for a few steps (validity "11").
             bool bad = a.badTicks > 0;
-            if (bad) --a.badTicks;
-            else if (unit(rng_) < 0.003) a.badTicks = 3;
+            if (bad)
+                --a.badTicks;
+            else if (unit(rng_) < 0.003)
+                a.badTicks = 3;
             uint8_t* p = storage(a.q);
             if (p) {
                 p[2] = a.badTicks > 0 ? 0xC0 : 0x00;

@@ -22,8 +22,7 @@
 
 class QThread;
 
-class ConnectionPool
-{
+class ConnectionPool {
 public:
     // Destroys the pool and removes its connections from Qt's registry; the
     // next use builds a new pool and reads syscfg.ini again.
@@ -41,8 +40,8 @@ public:
     static ConnectionPool& getInstance();
 
     // Settings of [mysqlcfg] in syscfg.ini.
-    static QString getlfp();            // localfilepath
-    static QString getrfp();            // remotefilepath
+    static QString getlfp();  // localfilepath
+    static QString getrfp();  // remotefilepath
     static QString getcomtradftpip();
     static QString getcomtradftpuid();
     static QString getcomtradftppsw();
@@ -80,8 +79,8 @@ private:
     // registry.  Called with mutex held (or from the destructor).
     void unregister(const QString& connectionName);
 
-    QQueue<QString> usedConnectionNames;   // guarded by mutex
-    QQueue<QString> unusedConnectionNames; // guarded by mutex
+    QQueue<QString> usedConnectionNames;    // guarded by mutex
+    QQueue<QString> unusedConnectionNames;  // guarded by mutex
 
     QString hostName;
     QString databaseName;
@@ -122,16 +121,15 @@ private:
     // Every name this pool registered in Qt's registry, lent or not, with
     // the thread that opened its connection.  The pool keeps its own handle
     // so that it can close a connection it takes away from a thread.
-    struct Registered
-    {
+    struct Registered {
         QThread* thread = nullptr;
         QSqlDatabase connection;
     };
-    QHash<QString, Registered> registered; // guarded by mutex
+    QHash<QString, Registered> registered;  // guarded by mutex
 
     static QMutex mutex;
     static QWaitCondition waitConnection;
     static QAtomicPointer<ConnectionPool> instance;
 };
 
-#endif // CONNECTIONPOOL_H
+#endif  // CONNECTIONPOOL_H

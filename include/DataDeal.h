@@ -53,12 +53,10 @@ public:
     // Writes one value into the row of its time slot; false when the insert
     // failed (the database's error text goes to the message pane) or the
     // names are not plain identifiers.
-    bool UpdateInsertTable(QString tbname, QString colname, QDateTime dtime, float dvalue, int eqmid,
-                           QSqlDatabase db);
+    bool UpdateInsertTable(QString tbname, QString colname, QDateTime dtime, float dvalue, int eqmid, QSqlDatabase db);
     // The same with the value at full precision: a lastligtm value (a Unix
     // time) keeps its whole seconds; other columns take the value as float.
-    bool UpdateInsertTable(QString tbname, QString colname, QDateTime dtime, double dvalue, int eqmid,
-                           QSqlDatabase db);
+    bool UpdateInsertTable(QString tbname, QString colname, QDateTime dtime, double dvalue, int eqmid, QSqlDatabase db);
 
     // ---- Recorder files (DataDeal_files.cpp) ----
     // Every collection lists one directory of each IED, fetches the data
@@ -196,7 +194,7 @@ private:
         AI_OBJ_ID prim_id;
     };
     struct DeviceIndex {
-        std::vector<AI_OBJ_ID> ds_ids;  // the data set list it was built from
+        std::vector<AI_OBJ_ID> ds_ids;                                 // the data set list it was built from
         std::unordered_map<std::string, std::vector<Candidate>> refs;  // in search order
     };
     struct ServerIndex {
@@ -210,11 +208,10 @@ private:
     int findServer(const QString &ld, QString *matched);
     // Indexed GetDS: same result as walking the data sets.
     QString findIndexed(AI_IED_CTRL *ied, AI_OBJ_ID dom_id, int srv_id, const QString &paramindex);
-    DeviceIndex *deviceIndex(AI_IED_CTRL *ied, AI_OBJ_ID dom_id, int srv_id,
-                             const std::vector<AI_OBJ_ID> &ds_ids);
+    DeviceIndex *deviceIndex(AI_IED_CTRL *ied, AI_OBJ_ID dom_id, int srv_id, const std::vector<AI_OBJ_ID> &ds_ids);
     bool buildDeviceIndex(AI_IED_CTRL *ied, const std::vector<AI_OBJ_ID> &ds_ids, DeviceIndex *index);
-    bool insertRow(const QString &tbname, const QString &colname, const QDateTime &dtime, double dvalue,
-                   int eqmid, QSqlDatabase &db);
+    bool insertRow(const QString &tbname, const QString &colname, const QDateTime &dtime, double dvalue, int eqmid,
+                   QSqlDatabase &db);
     void report(const QString &text);
 
     // One recorder file seen in a listing, from its fetch request until the
@@ -227,8 +224,8 @@ private:
         QString prefix;     // series
         qint64 time = 0;    // seconds since the epoch
         State state = Fetching;
-        bool recorded = false;  // comtradrd has its row
-        bool seen = true;       // in the server's latest listing
+        bool recorded = false;   // comtradrd has its row
+        bool seen = true;        // in the server's latest listing
         bool companion = false;  // a companion file: no row, no series
         // Data file being fetched: the companions listed with it (listed
         // name, time), asked for once it is here.
@@ -237,7 +234,7 @@ private:
     // A data file fetched while its listing held no configuration file.
     struct Wanted {
         int srv = 0;
-        QByteArray listed;    // the data file as the device listed it
+        QByteArray listed;  // the data file as the device listed it
         QString local;
         qint64 time = 0;
         QSet<QByteArray> asked;  // companions asked for already (listed names)
@@ -254,8 +251,8 @@ private:
         QByteArray listed;
         QString local;
         QString prefix;
-        qint64 time;  // 0: listed without a time
-        QString key;  // of m_files
+        qint64 time;      // 0: listed without a time
+        QString key;      // of m_files
         QByteArray base;  // the name in its folder without its extension
     };
     enum class Choice { Skip, Fetch, AskDatabase };
@@ -289,20 +286,20 @@ private:
     void loadCompanions();
     bool sleepMs(int ms);
 
-    std::map<QString, RecorderFile> m_files;       // by server "," listed name; filelst_mutex
-    QHash<QString, qint64> m_remembered;          // by server "," prefix; filelst_mutex
+    std::map<QString, RecorderFile> m_files;  // by server "," listed name; filelst_mutex
+    QHash<QString, qint64> m_remembered;      // by server "," prefix; filelst_mutex
     // Per server, listed names fetched already that their time cannot tell
     // (none, or their series' time), and names left on the device (logged
     // once); both only as long as the device lists them. filelst_mutex
     QHash<int, QSet<QByteArray>> m_done;
     QHash<int, QSet<QByteArray>> m_refused;
-    QHash<QString, Wanted> m_wanted;  // by server "," listed data name; filelst_mutex
+    QHash<QString, Wanted> m_wanted;      // by server "," listed data name; filelst_mutex
     std::vector<RowToWrite> m_unwritten;  // rows the database refused; filelst_mutex
     std::atomic<int> m_listing_pause_ms{2000};
     std::atomic<int> m_upload_pause_ms{5000};
     std::atomic<int> m_collect_seconds{300};
     std::atomic<int> m_listings{0};
-    std::atomic<int> m_rows_pending{0};  // rows collected, not yet written
+    std::atomic<int> m_rows_pending{0};        // rows collected, not yet written
     std::atomic<bool> m_upload_failed{false};  // an upload failed since the last pass
 
     std::atomic<int> m_cycle_seconds{60};

@@ -75,12 +75,12 @@ private:
     void control(bool select);
     QString valueText() const;
 
-    AI_OBJ_ID co_id = -1;          // LD/LN$CO$DO
+    AI_OBJ_ID co_id = -1;  // LD/LN$CO$DO
     QByteArray co_ref;
-    AI_OBJ_ID status_id = -1;      // ST stVal or MX mxVal, for the value offered first
-    AI_OBJ_ID ctl_model_id = -1;   // CF ctlModel
+    AI_OBJ_ID status_id = -1;     // ST stVal or MX mxVal, for the value offered first
+    AI_OBJ_ID ctl_model_id = -1;  // CF ctlModel
     AI_OBJ_ID sbo_id = -1, sbow_id = -1, cancel_id = -1;
     bool has_oper_tm = false;
-    uint8_t ctl_num = 0;           // of the next select/operate pair
-    uint8_t sent_ctl_num = 0;      // of the last select or operate sent (a Cancel repeats it)
+    uint8_t ctl_num = 0;       // of the next select/operate pair
+    uint8_t sent_ctl_num = 0;  // of the last select or operate sent (a Cancel repeats it)
 };

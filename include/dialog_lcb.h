@@ -47,7 +47,7 @@ public:
     // One logged value of a query answer, as the table shows it.
     struct Entry {
         QString entry_id, time, ref, value, reason;
-        QString full_value;   // every primitive of the value
+        QString full_value;  // every primitive of the value
     };
     enum class Step { ReadBlock, ReadStatus, WriteAttr, WriteBlock };
     // GUI thread: the outcome of a request of this dialog's block.

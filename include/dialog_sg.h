@@ -49,8 +49,8 @@ public:
     int srv_id = -1;
     AI_OBJ_ID obj_id = -1;
     AI_OBJ_ID sgcb_id = -1;
-    bool editing_shown = false;   // the table holds the edit group's SE values
-    bool reading_edit = false;    // the settings read in flight are SE values
+    bool editing_shown = false;  // the table holds the edit group's SE values
+    bool reading_edit = false;   // the settings read in flight are SE values
 
 private slots:
     void on_pB_ReadSGBlock_clicked();
@@ -68,7 +68,7 @@ private slots:
     static void confirm_done(AC_REQ_CTRL *req_ctrl);
 
 private:
-    int attr(const char *name) const;   // an SGCB attribute as a number (-1: unknown)
+    int attr(const char *name) const;  // an SGCB attribute as a number (-1: unknown)
     AI_OBJ_ID attrId(const char *name) const;
     void showBlock();
     void readSettings(bool edit);

@@ -159,9 +159,9 @@ private:
 // ---- process-wide objects ------------------------------------------------
 extern gui_srv *w;
 extern DataDeal *datedeal;
-extern std::atomic<bool> doIt;         // receive checker runs while set
-extern QStringList rptlst;             // report control blocks of this client
-extern QMutex rptlst_mutex;            // guards rptlst (GUI, checker, completions)
+extern std::atomic<bool> doIt;  // receive checker runs while set
+extern QStringList rptlst;      // report control blocks of this client
+extern QMutex rptlst_mutex;     // guards rptlst (GUI, checker, completions)
 extern dialog_rcb *dlg_rcb;
 extern dialog_filetran *dlg_filetran;
 // The control, log and setting group dialogs the context menu opened last

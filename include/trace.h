@@ -6,8 +6,13 @@
 #include <cstdio>
 
 #ifdef TARNVIEW
-#define TM_TRACE_PRINTF(...) do { } while (0)
-#define TM_TRACE_DEBUG() if (true) {} else qDebug()
+#define TM_TRACE_PRINTF(...) \
+    do {                     \
+    } while (0)
+#define TM_TRACE_DEBUG() \
+    if (true) {          \
+    } else               \
+        qDebug()
 #else
 #define TM_TRACE_PRINTF(...) std::printf(__VA_ARGS__)
 #define TM_TRACE_DEBUG() qDebug()

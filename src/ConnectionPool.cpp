@@ -34,26 +34,22 @@ const char* const kConnectOptions = "MYSQL_OPT_RECONNECT=1;MYSQL_OPT_CONNECT_TIM
 
 // A text entry with no fallback.  QSettings turns a value containing commas
 // into a list; such a value (a password "a,b", say) is joined back.
-QString readText(const QSettings& settings, const char* key)
-{
+QString readText(const QSettings& settings, const char* key) {
     const QVariant value = settings.value(QLatin1String(key));
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
+    if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 
 // A number entry: a decimal integer that fits into 32 bits, otherwise 0.
-int readNumber(const QSettings& settings, const char* key)
-{
+int readNumber(const QSettings& settings, const char* key) {
     bool ok = false;
     const int number = readText(settings, key).trimmed().toInt(&ok, 10);
     return ok ? number : 0;
 }
 
-} // namespace
+}  // namespace
 
-ConnectionPool::ConnectionPool()
-{
+ConnectionPool::ConnectionPool() {
     databaseType = QStringLiteral("QMYSQL");
     testOnBorrow = false;
     testOnBorrowSql = QStringLiteral("SELECT 1");
@@ -65,8 +61,8 @@ ConnectionPool::ConnectionPool()
     const qint64 fileSize = QFileInfo(fileName).size();
     const bool tooLarge = fileSize > kMaxSettingsFileSize;
     if (tooLarge)
-        qWarning("syscfg.ini: %lld bytes exceed the limit of %lld, settings not read",
-                 static_cast<long long>(fileSize), static_cast<long long>(kMaxSettingsFileSize));
+        qWarning("syscfg.ini: %lld bytes exceed the limit of %lld, settings not read", static_cast<long long>(fileSize),
+                 static_cast<long long>(kMaxSettingsFileSize));
     // An empty path gives QSettings nothing to read: every key absent.
     const QSettings settings(tooLarge ? QString() : fileName, QSettings::IniFormat);
 
@@ -75,9 +71,8 @@ ConnectionPool::ConnectionPool()
     username = readText(settings, "mysqlcfg/usrname");
     password = readText(settings, "mysqlcfg/psw");
 #ifndef TARNVIEW
-    std::printf("DB Parameter: %s/%s@%s %s\n", username.toUtf8().constData(),
-                password.toUtf8().constData(), hostName.toUtf8().constData(),
-                databaseName.toUtf8().constData());
+    std::printf("DB Parameter: %s/%s@%s %s\n", username.toUtf8().constData(), password.toUtf8().constData(),
+                hostName.toUtf8().constData(), databaseName.toUtf8().constData());
     std::fflush(stdout);
 #endif
     port = readNumber(settings, "mysqlcfg/port");
@@ -113,17 +108,14 @@ ConnectionPool::ConnectionPool()
     jdwinterval = readNumber(settings, "mysqlcfg/jdwinterval");
 }
 
-ConnectionPool::~ConnectionPool()
-{
+ConnectionPool::~ConnectionPool() {
     // Every name this pool registered, lent, returned or failed: a later pool
     // (read from a changed file) must not find a connection with old settings.
     const QStringList names = registered.keys();
-    for (const QString& name : names)
-        unregister(name);
+    for (const QString& name : names) unregister(name);
 }
 
-void ConnectionPool::unregister(const QString& connectionName)
-{
+void ConnectionPool::unregister(const QString& connectionName) {
     // Closed here, while the pool still holds the only handle it knows of:
     // Qt does not close a connection that it removes while a borrower still
     // keeps a copy, and the client connection would stay open for ever.
@@ -133,8 +125,7 @@ void ConnectionPool::unregister(const QString& connectionName)
     QSqlDatabase::removeDatabase(connectionName);
 }
 
-ConnectionPool& ConnectionPool::getInstance()
-{
+ConnectionPool& ConnectionPool::getInstance() {
     ConnectionPool* pool = instance.loadAcquire();
     if (pool == nullptr) {
         QMutexLocker locker(&mutex);
@@ -147,15 +138,13 @@ ConnectionPool& ConnectionPool::getInstance()
     return *pool;
 }
 
-void ConnectionPool::release()
-{
+void ConnectionPool::release() {
     QMutexLocker locker(&mutex);
     delete instance.loadRelaxed();
     instance.storeRelease(nullptr);
 }
 
-QSqlDatabase ConnectionPool::openConnection()
-{
+QSqlDatabase ConnectionPool::openConnection() {
     ConnectionPool& pool = getInstance();
     QThread* const self = QThread::currentThread();
     QMutexLocker locker(&mutex);
@@ -163,8 +152,8 @@ QSqlDatabase ConnectionPool::openConnection()
     int count = pool.unusedConnectionNames.size() + pool.usedConnectionNames.size();
 
     // All names lent: wait for one to come back, at most maxWaitTime.
-    for (int waited = 0; waited < pool.maxWaitTime && pool.unusedConnectionNames.isEmpty()
-                         && count == pool.maxConnectionCount;
+    for (int waited = 0;
+         waited < pool.maxWaitTime && pool.unusedConnectionNames.isEmpty() && count == pool.maxConnectionCount;
          waited += pool.waitInterval) {
         waitConnection.wait(&mutex, pool.waitInterval);
         count = pool.unusedConnectionNames.size() + pool.usedConnectionNames.size();
@@ -205,8 +194,7 @@ QSqlDatabase ConnectionPool::openConnection()
     return db;
 }
 
-void ConnectionPool::closeConnection(QSqlDatabase connection)
-{
+void ConnectionPool::closeConnection(QSqlDatabase connection) {
     const QString connectionName = connection.connectionName();
     ConnectionPool& pool = getInstance();
     QMutexLocker locker(&mutex);
@@ -217,16 +205,14 @@ void ConnectionPool::closeConnection(QSqlDatabase connection)
     }
 }
 
-QSqlDatabase ConnectionPool::createConnection(const QString& connectionName)
-{
+QSqlDatabase ConnectionPool::createConnection(const QString& connectionName) {
     qDebug() << "Test connection on borrow, execute:" << testOnBorrowSql << ", for" << connectionName;
 
     QThread* const self = QThread::currentThread();
     const auto known = registered.constFind(connectionName);
     if (known != registered.constEnd() && known->thread == self) {
         QSqlDatabase db = known->connection;
-        if (!db.isOpen() && !db.open())
-            return QSqlDatabase();
+        if (!db.isOpen() && !db.open()) return QSqlDatabase();
         return db;
     }
     // Qt lets only the opening thread use a connection: close the other

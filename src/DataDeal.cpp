@@ -237,8 +237,8 @@ int DataDeal::archivePass(QSqlDatabase db) {
             const QString key = paramindex + QLatin1Char('\n') + tbname + QLatin1Char('\n') + colname;
             if (!m_refused_rows.contains(key)) {
                 m_refused_rows.insert(key);
-                report(QStringLiteral("参引%1的表名或列名不是合法标识符(%2.%3)，不归档")
-                           .arg(paramindex, tbname, colname));
+                report(
+                    QStringLiteral("参引%1的表名或列名不是合法标识符(%2.%3)，不归档").arg(paramindex, tbname, colname));
             }
             continue;
         }
@@ -595,4 +595,3 @@ bool DataDeal::insertRow(const QString &tbname, const QString &colname, const QD
 // ---- recorder files ---------------------------------------------------------
 // Collection and upload of recorder files are built separately; these are the
 // points in the cycle where they run.
-

@@ -202,7 +202,8 @@ void DataDeal::GetFileLstFromDB() {
         return;
     }
     QSqlQuery query(db);
-    if (query.exec(QStringLiteral("select max(filetime) filetime ,srvid,filepreno from comtradrd GROUP BY srvid,filepreno"))) {
+    if (query.exec(
+            QStringLiteral("select max(filetime) filetime ,srvid,filepreno from comtradrd GROUP BY srvid,filepreno"))) {
         QMutexLocker lock(&filelst_mutex);
         while (query.next()) {
             const QDateTime time = query.value(0).toDateTime();
@@ -291,8 +292,9 @@ bool DataDeal::fetchedAlready(int srv, const QStringList &names, QSet<QString> *
             ok = query.exec();
             if (ok && query.next()) found->insert(names[i]);
         }
-        if (!ok) qDebug().noquote() << "comtradrd not asked which recorder files of server" << srv
-                                    << "are fetched already:" << query.lastError().text();
+        if (!ok)
+            qDebug().noquote() << "comtradrd not asked which recorder files of server" << srv
+                               << "are fetched already:" << query.lastError().text();
     } else {
         qDebug().noquote() << "comtradrd not asked which recorder files of server" << srv
                            << "are fetched already: database not reachable";
@@ -384,14 +386,16 @@ void DataDeal::FileListParse(int srv_id, AC_GETFAV_REQ_CTRL *getfav) {
             // Two servers with one file name would share the local file:
             // the later one waits until the earlier one is on the FTP server.
             const bool clash = std::any_of(m_files.begin(), m_files.end(), [&](const auto &kv) {
-                return kv.first != file.key && kv.second.local == file.local && kv.second.state != RecorderFile::Uploaded;
+                return kv.first != file.key && kv.second.local == file.local &&
+                       kv.second.state != RecorderFile::Uploaded;
             });
             if (clash) continue;
 
-            m_files[file.key] = RecorderFile{srv_id,      file.listed, file.local,
-                                             file.prefix, file.time,   RecorderFile::Fetching,
-                                             false,       true,        false,
-                                             companions_of.value(file.base)};
+            m_files[file.key] = RecorderFile{srv_id,     file.listed,
+                                             file.local, file.prefix,
+                                             file.time,  RecorderFile::Fetching,
+                                             false,      true,
+                                             false,      companions_of.value(file.base)};
             const QString queued = QString::number(srv_id) + QLatin1Char(',') + file.local;
             if (!downfilelst.contains(queued)) downfilelst.append(queued);
             to_fetch.push_back(file.listed);
@@ -547,8 +551,11 @@ bool DataDeal::queueCompanionLocked(int srv, const QByteArray &listed, qint64 ti
         if (f.srv == srv) return false;
         later = true;
     }
-    m_files[key] = RecorderFile{srv, listed, local, seriesOf(local), time,
-                                later ? RecorderFile::FetchFailed : RecorderFile::Fetching, true, true, true, {}};
+    m_files[key] = RecorderFile{srv,   listed,
+                                local, seriesOf(local),
+                                time,  later ? RecorderFile::FetchFailed : RecorderFile::Fetching,
+                                true,  true,
+                                true,  {}};
     const QString queued = QString::number(srv) + QLatin1Char(',') + local;
     if (!downfilelst.contains(queued)) downfilelst.append(queued);
     return !later;
@@ -623,7 +630,8 @@ void DataDeal::writeRows(std::vector<RowToWrite> rows) {
         if (m_unwritten.size() < kMaxUnwritten)
             m_unwritten.push_back(std::move(row));
         else
-            qDebug().noquote() << "comtradrd: row of" << row.name << "given up (" << kMaxUnwritten << "rows wait already)";
+            qDebug().noquote() << "comtradrd: row of" << row.name << "given up (" << kMaxUnwritten
+                               << "rows wait already)";
     }
 }
 
@@ -663,9 +671,8 @@ void DataDeal::PutFileToFtp() {
                 const int comma = entry.indexOf(QLatin1Char(','));
                 const int srv = entry.left(comma).toInt();
                 const QString name = entry.mid(comma + 1);
-                auto it = std::find_if(m_files.begin(), m_files.end(), [&](const auto &kv) {
-                    return kv.second.srv == srv && kv.second.local == name;
-                });
+                auto it = std::find_if(m_files.begin(), m_files.end(),
+                                       [&](const auto &kv) { return kv.second.srv == srv && kv.second.local == name; });
                 if (it == m_files.end() || it->second.state != RecorderFile::Fetched) continue;
                 if (it->second.companion && companions_left == 0) continue;
                 it->second.state = RecorderFile::Uploading;
@@ -777,7 +784,8 @@ void DataDeal::loadUploadQueue() {
             !(companion || isDataFile(local.toUtf8())) || !QFile::exists(local))
             continue;
         const QString key = QString::number(srv) + QLatin1String(",\n") + local;  // not a listed name
-        m_files[key] = RecorderFile{srv, QByteArray(), local, prefix, time, RecorderFile::Fetched, true, true, companion, {}};
+        m_files[key] = RecorderFile{srv,  QByteArray(), local,     prefix, time, RecorderFile::Fetched,
+                                    true, true,         companion, {}};
         const QString queued = QString::number(srv) + QLatin1Char(',') + local;
         if (!downfilelst.contains(queued)) downfilelst.append(queued);
         ++taken;
@@ -807,8 +815,8 @@ void DataDeal::loadCompanions() {
         const QString key = fileKey(srv, listed);
         if (f[0] == "fetch" && f.size() == 4 && isCompanionFile(local.toUtf8())) {
             // Asked again when the device lists it; given up when it does not.
-            m_files[key] = RecorderFile{srv, listed, local, seriesOf(local), time, RecorderFile::FetchFailed,
-                                        true, false, true, {}};
+            m_files[key] = RecorderFile{srv,   listed, local, seriesOf(local), time, RecorderFile::FetchFailed, true,
+                                        false, true,   {}};
             const QString queued = QString::number(srv) + QLatin1Char(',') + local;
             if (!downfilelst.contains(queued)) downfilelst.append(queued);
             ++taken;

@@ -35,8 +35,7 @@ void gui_srv::_on_connectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) { emit s_conne
 
 void gui_srv::_on_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) { emit s_disconnectedToChnl(srv_id, chnl); }
 
-void gui_srv::_on_recv_report(ST_UCHAR *RptID, ST_INT, AI_OBJ_VAL *, ST_BOOLEAN *, AC_REPORT_REASON *,
-                              ST_INT srv_id) {
+void gui_srv::_on_recv_report(ST_UCHAR *RptID, ST_INT, AI_OBJ_VAL *, ST_BOOLEAN *, AC_REPORT_REASON *, ST_INT srv_id) {
     // The identifier is at most 65 bytes in its stored form; never read past that.
     const char *id = reinterpret_cast<const char *>(RptID);
     const QString rpt = id ? QString::fromUtf8(id, static_cast<int>(qstrnlen(id, AI_OBJ_NAME_LEN))) : QString();

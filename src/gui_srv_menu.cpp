@@ -38,27 +38,49 @@ void gui_srv::ShowContextMenu(const QPoint &pos) {
 
     QStringList list;
     switch (type) {
-    case OBJECT_TYPE_IED: list << "conn" << "directory" << "exportScl"; break;
+    case OBJECT_TYPE_IED:
+        list << "conn"
+             << "directory"
+             << "exportScl";
+        break;
     case OBJECT_TYPE_LD:
-        list << "fixedValue" << "directory";
+        list << "fixedValue"
+             << "directory";
         if (iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
         break;
-    case OBJECT_TYPE_LN: list << "read" << "write" << "directory"; break;
-    case OBJECT_TYPE_DS: list << "read" << "directory"; break;
+    case OBJECT_TYPE_LN:
+        list << "read"
+             << "write"
+             << "directory";
+        break;
+    case OBJECT_TYPE_DS:
+        list << "read"
+             << "directory";
+        break;
     case OBJECT_TYPE_FCN: {
-        list << "read" << "write" << "directory";
+        list << "read"
+             << "write"
+             << "directory";
         const QString text = model->itemFromIndex(index) ? model->itemFromIndex(index)->text().toLower() : QString();
         if (text == QLatin1String("rp") || text == QLatin1String("br")) list << "report";
         if (text == QLatin1String("lg") && iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
         break;
     }
     case OBJECT_TYPE_FCD:
-        list << "read" << "write" << "directory";
+        list << "read"
+             << "write"
+             << "directory";
         if (iedobj::controlObject(ied, obj_id) >= 0) list << "control";
         break;
-    case OBJECT_TYPE_FCDA: list << "read" << "write" << "directory"; break;
+    case OBJECT_TYPE_FCDA:
+        list << "read"
+             << "write"
+             << "directory";
+        break;
     case OBJECT_TYPE_CB:
-        list << "read" << "write" << "directory";
+        list << "read"
+             << "write"
+             << "directory";
         if (iedobj::lcbOf(ied, obj_id) >= 0) list << "log";
         break;
     default: break;
@@ -189,7 +211,8 @@ bool gui_srv::ExportServerScl(int srv_id, const QString &path, QString *why) {
     zv::scl::Diagnostics diag(true);
     zv::model::CbLayouts layouts;
     auto doc = zv::model::to_document(desc, path.toStdString(), layouts, diag);
-    for (const zv::scl::Diag &d : diag.items()) qWarning().noquote() << "SCL export:" << QString::fromStdString(d.reason);
+    for (const zv::scl::Diag &d : diag.items())
+        qWarning().noquote() << "SCL export:" << QString::fromStdString(d.reason);
     if (!zv::scl::write_icd_file(*doc, doc->ieds.front(), path.toStdString(), reason)) {
         if (why) *why = QString::fromStdString(reason);
         return false;

@@ -223,7 +223,8 @@ void gui_srv::t_disconnectedToChnl(ST_INT srv_id, AC_CHANNEL chnl) {
         QMutexLocker lock(&rptlst_mutex);
         for (int i = 0; i < rptlst.size(); ++i) {
             const RptEntry e = parseEntry(rptlst.at(i));
-            if (e.srv_id == srv_id && e.state.contains("true")) rptlst[i] = makeEntry(e.srv_id, e.objid, e.flag, "false");
+            if (e.srv_id == srv_id && e.state.contains("true"))
+                rptlst[i] = makeEntry(e.srv_id, e.objid, e.flag, "false");
         }
     }
     out_put(log_str);

@@ -138,7 +138,9 @@ void gui_srv::LoadLD(int srv_id, AI_OBJ_ID) {
             const AI_OBJ_ID id = ld->cobj.id;
             tbmodel->setItem(row, 0, new QStandardItem(QString::number(id)));
             tbmodel->setItem(row, 1, new QStandardItem(idRef(ied, id)));
-            tbmodel->setItem(row, 2, new QStandardItem(QString::fromUtf8(ld->cobj.name, qstrnlen(ld->cobj.name, AI_OBJ_NAME_LEN))));
+            tbmodel->setItem(row, 2,
+                             new QStandardItem(
+                                 QString::fromUtf8(ld->cobj.name, qstrnlen(ld->cobj.name, AI_OBJ_NAME_LEN))));
             tbmodel->setItem(row, 3, new QStandardItem(desc(ied, id, nullptr)));
         }
     }
@@ -176,7 +178,8 @@ void gui_srv::LoadLN(int srv_id, AI_OBJ_ID obj_id) {
         const AI_OBJ_ID id = ln->cobj.id;
         tbmodel->setItem(i, 0, new QStandardItem(QString::number(id)));
         tbmodel->setItem(i, 1, new QStandardItem(idRef(ied, id)));
-        tbmodel->setItem(i, 2, new QStandardItem(QString::fromUtf8(ln->cobj.name, qstrnlen(ln->cobj.name, AI_OBJ_NAME_LEN))));
+        tbmodel->setItem(i, 2,
+                         new QStandardItem(QString::fromUtf8(ln->cobj.name, qstrnlen(ln->cobj.name, AI_OBJ_NAME_LEN))));
         tbmodel->setItem(i, 3, new QStandardItem(desc(ied, id, nullptr)));
     }
 }
@@ -210,9 +213,8 @@ void gui_srv::LoadVA(int srv_id, AI_OBJ_ID obj_id) {
         tbmodel->setItem(i, 1, new QStandardItem(idRef(ied, ids[i])));
         tbmodel->setItem(i, 2, new QStandardItem(name));
         // The description of a data object lives with its logical node.
-        const AI_OBJ_ID ln = ai_find_obj_parent_ad
-                                 ? ai_find_obj_parent_ad(ied, ai_find_obj_parent_ad(ied, ids[i]))
-                                 : AI_OBJ_ID_NONE;
+        const AI_OBJ_ID ln = ai_find_obj_parent_ad ? ai_find_obj_parent_ad(ied, ai_find_obj_parent_ad(ied, ids[i]))
+                                                   : AI_OBJ_ID_NONE;
         tbmodel->setItem(i, 3, new QStandardItem(desc(ied, ln, name.toUtf8().constData())));
     }
 }

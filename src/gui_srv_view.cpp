@@ -14,8 +14,8 @@
 #include "zv_ops.h"
 
 void gui_srv::on_action_wave_triggered() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("打开录波文件"), QString(),
-                                                      tr("COMTRADE 录波 (*.cfg *.CFG *.dat *.DAT *.cff *.CFF);;所有文件 (*)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("打开录波文件"), QString(), tr("COMTRADE 录波 (*.cfg *.CFG *.dat *.DAT *.cff *.CFF);;所有文件 (*)"));
     if (path.isEmpty()) return;
     auto *wave = new dialog_wave();
     wave->setAttribute(Qt::WA_DeleteOnClose);
@@ -24,8 +24,10 @@ void gui_srv::on_action_wave_triggered() {
 }
 
 void gui_srv::on_action_recordings_triggered() {
-    if (m_recordings == nullptr) m_recordings = new dialog_recordings(this);
-    else m_recordings->refresh();
+    if (m_recordings == nullptr)
+        m_recordings = new dialog_recordings(this);
+    else
+        m_recordings->refresh();
     m_recordings->show();
     m_recordings->raise();
 }

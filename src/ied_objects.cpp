@@ -23,7 +23,8 @@ AI_OBJ_ID id(AI_IED_CTRL *model, const QByteArray &ref) {
 }
 
 AI_OBJ_TYPE type(AI_IED_CTRL *model, AI_OBJ_ID id) {
-    const AI_OBJ_IDCTRL *c = model != nullptr && ai_get_obj_id_ctrl_ad != nullptr ? ai_get_obj_id_ctrl_ad(model, id) : nullptr;
+    const AI_OBJ_IDCTRL *c = model != nullptr && ai_get_obj_id_ctrl_ad != nullptr ? ai_get_obj_id_ctrl_ad(model, id)
+                                                                                  : nullptr;
     return c != nullptr ? c->obj_type : OBJECT_TYPE_UNKNOWN;
 }
 
@@ -46,8 +47,8 @@ namespace {
 AI_OBJ_ID firstChild(AI_IED_CTRL *model, AI_OBJ_ID obj) {
     AI_OBJ_ID *kids = nullptr;
     ST_INT n = 0;
-    if (obj < 0 || ai_get_obj_dir_ad == nullptr || ai_get_obj_dir_ad(model, obj, 0, &kids, &n) != 0 || kids == nullptr ||
-        n < 1)
+    if (obj < 0 || ai_get_obj_dir_ad == nullptr || ai_get_obj_dir_ad(model, obj, 0, &kids, &n) != 0 ||
+        kids == nullptr || n < 1)
         return -1;
     return kids[0];
 }

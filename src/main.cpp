@@ -14,7 +14,8 @@
 int main(int argc, char *argv[]) {
     // Trace lines go out whole as they are written: a killed process loses none.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    TM_TRACE_PRINTF("APP DIR PATH: %s\n", QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath().toLocal8Bit().constData());
+    TM_TRACE_PRINTF("APP DIR PATH: %s\n",
+                    QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath().toLocal8Bit().constData());
     TM_TRACE_PRINTF("CUR DIR PATH: %s\n", QDir::currentPath().toLocal8Bit().constData());
     std::fflush(stdout);
 

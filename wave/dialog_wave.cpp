@@ -149,18 +149,18 @@ void dialog_wave::showRecording(std::shared_ptr<const ct::Recording> recording) 
         for (const ct::RateSection &s : c.rates) parts << tr("%1 Hz 至第 %2 点").arg(number(s.rate)).arg(s.endSample);
         sampling = parts.join(QStringLiteral("，"));
     }
-    ui->label_info->setText(tr("厂站：%1　装置：%2　版本：%3　格式：%4　模拟量：%5　开关量：%6　采样：%7　起始：%8　触发：%9")
-                                .arg(text(c.station), text(c.device))
-                                .arg(int(c.revision))
-                                .arg(QLatin1String(ct::formatName(c.format)))
-                                .arg(c.analog.size())
-                                .arg(c.digital.size())
-                                .arg(sampling, text(c.start.text()), text(c.trigger.text())));
+    ui->label_info->setText(
+        tr("厂站：%1　装置：%2　版本：%3　格式：%4　模拟量：%5　开关量：%6　采样：%7　起始：%8　触发：%9")
+            .arg(text(c.station), text(c.device))
+            .arg(int(c.revision))
+            .arg(QLatin1String(ct::formatName(c.format)))
+            .arg(c.analog.size())
+            .arg(c.digital.size())
+            .arg(sampling, text(c.start.text()), text(c.trigger.text())));
     ui->text_hdr->setPlainText(text(r.header).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     ui->text_inf->setPlainText(text(r.info).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_hdr), !r.header.empty());
     ui->tabs->setTabEnabled(ui->tabs->indexOf(ui->tab_inf), !r.info.empty());
-
 
     // The channel boxes.
     m_building = true;
@@ -169,7 +169,8 @@ void dialog_wave::showRecording(std::shared_ptr<const ct::Recording> recording) 
     auto *digital = new QTreeWidgetItem(ui->tree_channels, {tr("开关量 (%1)").arg(c.digital.size())});
     for (std::size_t ch = 0; ch < c.analog.size(); ++ch) {
         const ct::AnalogChannel &a = c.analog[ch];
-        auto *item = new QTreeWidgetItem(analog, {QStringLiteral("%1 %2 [%3]").arg(ch + 1).arg(text(a.id), text(a.unit))});
+        auto *item = new QTreeWidgetItem(analog,
+                                         {QStringLiteral("%1 %2 [%3]").arg(ch + 1).arg(text(a.id), text(a.unit))});
         item->setData(0, Qt::UserRole, int(ch));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, int(ch) < kInitialAnalog ? Qt::Checked : Qt::Unchecked);
@@ -231,8 +232,10 @@ void dialog_wave::buildCharts() {
             if (it == ranges.end()) ranges[unit] = {-1, 1};
             continue;
         }
-        if (it == ranges.end()) ranges[unit] = {s.min, s.max};
-        else it->second = {std::min(it->second.first, s.min), std::max(it->second.second, s.max)};
+        if (it == ranges.end())
+            ranges[unit] = {s.min, s.max};
+        else
+            it->second = {std::min(it->second.first, s.min), std::max(it->second.second, s.max)};
     }
     int side = 0;
     for (const auto &[unit, range] : ranges) {
@@ -392,7 +395,8 @@ void dialog_wave::drawDigital() {
             bool v = r.digital(ch, first);
             pts.append(QPointF(toAxis(r.time(first)), y(v)));
             for (std::size_t from = first + 1; from < last;) {
-                const std::size_t to = std::min(last, std::max(from + 1, first + std::size_t(double(from - first) + per)));
+                const std::size_t to = std::min(last,
+                                                std::max(from + 1, first + std::size_t(double(from - first) + per)));
                 std::size_t changes = 0, at = from;
                 for (std::size_t i = from; i < to; ++i)
                     if (r.digital(ch, i) != r.digital(ch, i - 1)) {
@@ -505,8 +509,8 @@ void dialog_wave::on_action_reset_triggered() {
 }
 
 void dialog_wave::on_action_open_triggered() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("打开录波文件"), QString(),
-                                                      tr("COMTRADE 录波 (*.cfg *.CFG *.dat *.DAT *.cff *.CFF);;所有文件 (*)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("打开录波文件"), QString(), tr("COMTRADE 录波 (*.cfg *.CFG *.dat *.DAT *.cff *.CFF);;所有文件 (*)"));
     if (!path.isEmpty()) openFile(path);
 }
 
@@ -522,7 +526,7 @@ double dialog_wave::timeAtPixel(QChartView *view, const QPoint &pos) const {
 bool dialog_wave::eventFilter(QObject *watched, QEvent *event) {
     QChartView *view = watched == ui->view_analog->viewport()    ? ui->view_analog
                        : watched == ui->view_digital->viewport() ? ui->view_digital
-                                                                  : nullptr;
+                                                                 : nullptr;
     if (!view || !m_rec) return QMainWindow::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::Wheel: {

@@ -79,7 +79,7 @@ private:
     void updateCursorTable();
     void zoomAround(double t, double factor);
     double timeAtPixel(QChartView *view, const QPoint &pos) const;
-    double toAxis(double t) const;    // seconds from the first sample -> ms from the trigger
+    double toAxis(double t) const;  // seconds from the first sample -> ms from the trigger
     double fromAxis(double x) const;
 
     Ui::dialog_wave *ui;
@@ -90,8 +90,8 @@ private:
     QValueAxis *m_axisTimeDigital = nullptr;
     QCategoryAxis *m_axisDigital = nullptr;
     std::map<QString, QValueAxis *> m_unitAxes;
-    std::vector<Trace> m_traces;                         // per analog channel
-    std::vector<QLineSeries *> m_steps;                  // per digital channel (null when not drawn)
+    std::vector<Trace> m_traces;         // per analog channel
+    std::vector<QLineSeries *> m_steps;  // per digital channel (null when not drawn)
     QLineSeries *m_cursorA = nullptr, *m_cursorD = nullptr, *m_triggerA = nullptr, *m_triggerD = nullptr;
     double m_t0 = 0, m_t1 = 1, m_cursor = 0;
     bool m_dragging = false;

@@ -33,11 +33,13 @@ std::string summary(const ct::Recording& r) {
     } else {
         s += "sampling:";
         for (std::size_t k = 0; k < c.rates.size(); ++k)
-            s += std::string(k ? "," : "") + " " + num(c.rates[k].rate) + " Hz to sample " + std::to_string(c.rates[k].endSample);
+            s += std::string(k ? "," : "") + " " + num(c.rates[k].rate) + " Hz to sample " +
+                 std::to_string(c.rates[k].endSample);
         s += "\n";
     }
     s += "start: " + c.start.text() + "\n";
-    s += "trigger: " + c.trigger.text() + " (" + (r.triggerOffset() >= 0 ? "+" : "") + num(r.triggerOffset() * 1000) + " ms)\n";
+    s += "trigger: " + c.trigger.text() + " (" + (r.triggerOffset() >= 0 ? "+" : "") + num(r.triggerOffset() * 1000) +
+         " ms)\n";
     for (std::size_t ch = 0; ch < c.analog.size(); ++ch) {
         const ct::AnalogStats st = ct::analogStats(r, ch);
         const ct::AnalogChannel& a = c.analog[ch];
@@ -46,11 +48,13 @@ std::string summary(const ct::Recording& r) {
             s += " no samples\n";
         else
             s += " min " + num(st.min) + " max " + num(st.max) + " rms " + num(st.rms) +
-                 (st.present < r.samples() ? " (" + std::to_string(r.samples() - st.present) + " missing)" : std::string()) + "\n";
+                 (st.present < r.samples() ? " (" + std::to_string(r.samples() - st.present) + " missing)"
+                                           : std::string()) +
+                 "\n";
     }
     for (std::size_t ch = 0; ch < c.digital.size(); ++ch)
-        s += "digital " + std::to_string(ch + 1) + ": " + c.digital[ch].id + " transitions " + std::to_string(ct::transitions(r, ch)) +
-             "\n";
+        s += "digital " + std::to_string(ch + 1) + ": " + c.digital[ch].id + " transitions " +
+             std::to_string(ct::transitions(r, ch)) + "\n";
     return s;
 }
 

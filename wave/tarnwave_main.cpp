@@ -29,11 +29,16 @@ int usage() {
 
 bool encodingOf(const char* name, ct::Encoding& e) {
     const std::string n = name;
-    if (n == "auto") e = ct::Encoding::Auto;
-    else if (n == "utf-8" || n == "utf8") e = ct::Encoding::Utf8;
-    else if (n == "latin-1" || n == "latin1") e = ct::Encoding::Latin1;
-    else if (n == "gb18030") e = ct::Encoding::Gb18030;
-    else return false;
+    if (n == "auto")
+        e = ct::Encoding::Auto;
+    else if (n == "utf-8" || n == "utf8")
+        e = ct::Encoding::Utf8;
+    else if (n == "latin-1" || n == "latin1")
+        e = ct::Encoding::Latin1;
+    else if (n == "gb18030")
+        e = ct::Encoding::Gb18030;
+    else
+        return false;
     return true;
 }
 
@@ -44,12 +49,16 @@ int main(int argc, char** argv) {
     const char* file = nullptr;
     ct::Encoding encoding = ct::Encoding::Auto;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--summary")) summary = true;
+        if (!std::strcmp(argv[i], "--summary"))
+            summary = true;
         else if (!std::strcmp(argv[i], "--encoding") && i + 1 < argc) {
             if (!encodingOf(argv[++i], encoding)) return usage();
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') return usage();
-        else if (!file) file = argv[i];
-        else return usage();
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return usage();
+        else if (!file)
+            file = argv[i];
+        else
+            return usage();
     }
     if (summary) {
         if (!file) return usage();

@@ -62,8 +62,8 @@ int main(int argc, char **argv) {
             }
     };
     count(win->model->invisibleRootItem());
-    std::printf("%d IEDs x %d LNs: window built in %.2f s, %ld tree items, peak RSS %.0f MB (%.0f MB before)\n",
-                ieds, lns, startup, items, peakMb(), before);
+    std::printf("%d IEDs x %d LNs: window built in %.2f s, %ld tree items, peak RSS %.0f MB (%.0f MB before)\n", ieds,
+                lns, startup, items, peakMb(), before);
 
     // Fill every child of the first logical device of server 0 and the device itself.
     QStandardItem *ld = win->model->item(0) ? win->model->item(0)->child(0) : nullptr;

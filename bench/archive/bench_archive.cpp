@@ -28,7 +28,7 @@ namespace {
 
 constexpr int kIeds = 50;
 constexpr int kLnsPerIed = 20;
-constexpr int kDosPerLn = 10;     // 50 * 20 * 10 = 10,000 mapped values
+constexpr int kDosPerLn = 10;  // 50 * 20 * 10 = 10,000 mapped values
 constexpr int kDataSetsPerIed = 10;
 
 QString iedName(int i) { return QStringLiteral("IED%1").arg(i + 1, 2, 10, QLatin1Char('0')); }
@@ -145,9 +145,7 @@ bool setUp(QTemporaryDir &work) {
     return true;
 }
 
-void configure(DataDeal &dd) {
-    dd.tempmeasureinterval = 30;
-}
+void configure(DataDeal &dd) { dd.tempmeasureinterval = 30; }
 
 // The whole pass: read the mapping, find every value and its time, write it.
 void BM_MappingPass(benchmark::State &state) {

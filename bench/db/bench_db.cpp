@@ -24,17 +24,14 @@
 
 namespace {
 
-bool script(const QStringList& arguments)
-{
+bool script(const QStringList& arguments) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QStringLiteral("bash"), QStringList{QStringLiteral(TARNMON_MARIADB_SH)} + arguments);
-    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-void borrowQueryReturn(benchmark::State& state)
-{
+void borrowQueryReturn(benchmark::State& state) {
     for (auto _ : state) {
         QSqlDatabase db = ConnectionPool::openConnection();
         if (!db.isOpen()) {
@@ -52,15 +49,12 @@ BENCHMARK(borrowQueryReturn)->Threads(1)->Threads(3)->UseRealTime();
 
 // Five names lent once by other threads: each borrow here takes one over
 // and logs in anew.
-void borrowTakenOverName(benchmark::State& state)
-{
+void borrowTakenOverName(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         ConnectionPool::release();
         for (int i = 0; i < 5; ++i)
-            std::thread([] {
-                ConnectionPool::closeConnection(ConnectionPool::openConnection());
-            }).join();
+            std::thread([] { ConnectionPool::closeConnection(ConnectionPool::openConnection()); }).join();
         state.ResumeTiming();
         QSqlDatabase db = ConnectionPool::openConnection();
         benchmark::DoNotOptimize(db.isOpen());
@@ -71,8 +65,7 @@ BENCHMARK(borrowTakenOverName)->Iterations(50)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     benchmark::Initialize(&argc, argv);

@@ -35,14 +35,12 @@ constexpr unsigned kFrame = 1024;
 constexpr size_t kChunk = 1 << 20;  // 1,024 frames
 constexpr int kChildIn = 200, kChildOut = 201;
 
-[[noreturn]] void die(const char *what)
-{
+[[noreturn]] void die(const char *what) {
     std::perror(what);
     std::exit(2);
 }
 
-std::vector<std::uint8_t> frameChunk()
-{
+std::vector<std::uint8_t> frameChunk() {
     std::vector<std::uint8_t> chunk(kChunk);
     for (size_t off = 0; off < kChunk; off += kFrame) {
         chunk[off] = 3;
@@ -56,8 +54,7 @@ std::vector<std::uint8_t> frameChunk()
 
 // Starts argv with `in` and `out` at fixed descriptor numbers (or as stdin and
 // stdout when asStdio).
-pid_t spawn(std::vector<std::string> args, int in, int out, bool asStdio)
-{
+pid_t spawn(std::vector<std::string> args, int in, int out, bool asStdio) {
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -76,8 +73,7 @@ struct Loopback {
     int sender = -1, receiver = -1;
 };
 
-Loopback loopbackPair()
-{
+Loopback loopbackPair() {
     int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
@@ -104,8 +100,7 @@ struct Result {
 
 // Writes `total` frame bytes into `in`, closing it after; reads `out` until
 // end of file; waits for the child.
-Result pump(int in, bool inIsSocket, int out, pid_t child, size_t total, const std::vector<std::uint8_t> &chunk)
-{
+Result pump(int in, bool inIsSocket, int out, pid_t child, size_t total, const std::vector<std::uint8_t> &chunk) {
     auto start = std::chrono::steady_clock::now();
     std::thread sender([&] {
         for (size_t sent = 0; sent < total;) {
@@ -147,13 +142,12 @@ Result pump(int in, bool inIsSocket, int out, pid_t child, size_t total, const s
     return r;
 }
 
-Result runSockpump(const std::string &path, size_t total, const std::vector<std::uint8_t> &chunk)
-{
+Result runSockpump(const std::string &path, size_t total, const std::vector<std::uint8_t> &chunk) {
     Loopback lp = loopbackPair();
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0) die("pipe");
-    pid_t child = spawn({path, "1", std::to_string(kChildIn), "0", std::to_string(kFrame),
-                         std::to_string(kChildOut), "0", "0"},
+    pid_t child = spawn({path, "1", std::to_string(kChildIn), "0", std::to_string(kFrame), std::to_string(kChildOut),
+                         "0", "0"},
                         lp.receiver, p[1], false);
     close(lp.receiver);
     close(p[1]);
@@ -163,8 +157,7 @@ Result runSockpump(const std::string &path, size_t total, const std::vector<std:
     return r;
 }
 
-Result runCat(bool fromSocket, size_t total, const std::vector<std::uint8_t> &chunk)
-{
+Result runCat(bool fromSocket, size_t total, const std::vector<std::uint8_t> &chunk) {
     int in = -1, childIn = -1;
     if (fromSocket) {
         Loopback lp = loopbackPair();
@@ -189,8 +182,7 @@ Result runCat(bool fromSocket, size_t total, const std::vector<std::uint8_t> &ch
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024;
     int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     std::string path = argc > 3 ? argv[3] : SOCKPUMP_PATH;

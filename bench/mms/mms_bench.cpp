@@ -15,13 +15,13 @@ Pdu typicalReport() {
     r.access = VariableAccess::named(ObjectName::vmd("RPT"));
     auto add = [&](Data d) { r.results.push_back(AccessResult::ok(std::move(d))); };
     add(Data::visibleString("IED1MEAS/LLN0$BR$brcbMeasurements01"));
-    add(Data::bitString(BitString::fromText("0111111110")));   // OptFlds
-    add(Data::unsignedInt(4711));                            // SeqNum
-    add(Data::binaryTime(BinaryTime{26388144, 15681}));       // TimeOfEntry
-    add(Data::visibleString("IED1MEAS/LLN0$Measurements"));  // DatSet
-    add(Data::boolean(false));                               // BufOvfl
-    add(Data::octetString({0, 0, 1, 0xa2, 0x4f, 0x5f, 0x7e, 0xb0}));   // EntryID
-    add(Data::unsignedInt(1));                               // ConfRev
+    add(Data::bitString(BitString::fromText("0111111110")));          // OptFlds
+    add(Data::unsignedInt(4711));                                     // SeqNum
+    add(Data::binaryTime(BinaryTime{26388144, 15681}));               // TimeOfEntry
+    add(Data::visibleString("IED1MEAS/LLN0$Measurements"));           // DatSet
+    add(Data::boolean(false));                                        // BufOvfl
+    add(Data::octetString({0, 0, 1, 0xa2, 0x4f, 0x5f, 0x7e, 0xb0}));  // EntryID
+    add(Data::unsignedInt(1));                                        // ConfRev
     BitString inclusion(10);
     for (std::size_t i = 0; i < 10; ++i) inclusion.set(i);
     add(Data::bitString(inclusion));
@@ -30,7 +30,7 @@ Pdu typicalReport() {
                              Data::bitString(BitString(13)),
                              Data::utcTime(UtcTime{1796627988u + static_cast<uint32_t>(i), 0x400000, 0x0a})}));
     }
-    for (int i = 0; i < 10; ++i) add(Data::bitString(BitString::fromText("010000")));   // data-change
+    for (int i = 0; i < 10; ++i) add(Data::bitString(BitString::fromText("010000")));  // data-change
     return r;
 }
 

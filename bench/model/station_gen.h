@@ -35,7 +35,8 @@ inline const LnKind kKinds[] = {
 inline std::string generate(int ieds, int lns) {
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SCL>\n<Communication><SubNetwork name=\"A\">\n";
     for (int i = 0; i < ieds; ++i)
-        s += "<ConnectedAP iedName=\"IED" + std::to_string(i) + "\" apName=\"S1\"><Address><P type=\"IP\">127.0.0.1</P>"
+        s += "<ConnectedAP iedName=\"IED" + std::to_string(i) +
+             "\" apName=\"S1\"><Address><P type=\"IP\">127.0.0.1</P>"
              "</Address></ConnectedAP>\n";
     s += "</SubNetwork></Communication>\n";
     for (int i = 0; i < ieds; ++i) {
@@ -48,10 +49,11 @@ inline std::string generate(int ieds, int lns) {
             s += "<DataSet name=\"" + ds + "\">";
             for (int l = int(k); l < lns; l += int(sizeof kKinds / sizeof kKinds[0]))
                 s += std::string("<FCDA ldInst=\"MON\" lnClass=\"") + kKinds[k].cls + "\" lnInst=\"" +
-                     std::to_string(l + 1) + "\" doName=\"" + kKinds[k].dos[0] + "\" fc=\"" +
-                     (k == 6 ? "ST" : "MX") + "\"/>";
+                     std::to_string(l + 1) + "\" doName=\"" + kKinds[k].dos[0] + "\" fc=\"" + (k == 6 ? "ST" : "MX") +
+                     "\"/>";
             s += "</DataSet>\n<ReportControl name=\"brcb" + std::string(kKinds[k].cls) + "\" rptID=\"" + n + ds +
-                 "\" datSet=\"" + ds + "\" buffered=\"true\" confRev=\"1\"><TrgOps dchg=\"true\"/>"
+                 "\" datSet=\"" + ds +
+                 "\" buffered=\"true\" confRev=\"1\"><TrgOps dchg=\"true\"/>"
                  "<OptFields seqNum=\"true\"/><RptEnabled max=\"4\"/></ReportControl>\n";
         }
         s += "</LN0>\n";

@@ -61,8 +61,8 @@ void put32(std::string& b, std::uint32_t v) {
 long long writeRecording(const std::string& base, long long bytes, bool ascii) {
     const long long record = ascii ? 8 + kAnalog * 6 + kDigital * 2 : 8 + kAnalog * 2 + kDigital / 8;
     const long long samples = bytes / record;
-    std::string cfg = "Bench station,REC 100,1999\r\n" + std::to_string(kAnalog + kDigital) + "," + std::to_string(kAnalog) + "A," +
-                      std::to_string(kDigital) + "D\r\n";
+    std::string cfg = "Bench station,REC 100,1999\r\n" + std::to_string(kAnalog + kDigital) + "," +
+                      std::to_string(kAnalog) + "A," + std::to_string(kDigital) + "D\r\n";
     for (int a = 0; a < kAnalog; ++a)
         cfg += std::to_string(a + 1) + ",I" + std::to_string(a + 1) + ",A,,A,0.01,0,0,-32767,32767,600,1,P\r\n";
     for (int d = 0; d < kDigital; ++d) cfg += std::to_string(d + 1) + ",D" + std::to_string(d + 1) + ",,,0\r\n";
@@ -81,7 +81,8 @@ long long writeRecording(const std::string& base, long long bytes, bool ascii) {
             buf += std::to_string(i + 1) + "," + std::to_string(i * 100);
             for (int a = 0; a < kAnalog; ++a) {
                 const bool gap = a == 0 && i >= 20000 && i < 21000;
-                buf += "," + (gap ? std::string("99999") : std::to_string(int(std::lround(amp * std::sin(2 * M_PI * 50 * t + a)))));
+                buf += "," + (gap ? std::string("99999")
+                                  : std::to_string(int(std::lround(amp * std::sin(2 * M_PI * 50 * t + a)))));
             }
             for (int d = 0; d < kDigital; ++d) buf += (t >= 1.0 + d * 0.01) ? ",1" : ",0";
             buf += "\r\n";
@@ -118,8 +119,8 @@ int main(int argc, char** argv) {
     char dir[] = "/tmp/wave-bench.XXXXXX";
     if (!mkdtemp(dir)) return 2;
     const std::string base = std::string(dir) + "/big";
-    std::printf("writing a %lld MiB %s recording (%d analog, %d digital, %d Hz)...\n", mib, ascii ? "ASCII" : "BINARY", kAnalog,
-                kDigital, kRate);
+    std::printf("writing a %lld MiB %s recording (%d analog, %d digital, %d Hz)...\n", mib, ascii ? "ASCII" : "BINARY",
+                kAnalog, kDigital, kRate);
     std::fflush(stdout);
     const long long size = writeRecording(base, mib << 20, ascii);
 
@@ -143,8 +144,8 @@ int main(int argc, char** argv) {
         const double loaded = t.nsecsElapsed() * 1e-9;
         const QPixmap first = win.grab();  // the first paint
         const double painted = t.nsecsElapsed() * 1e-9;
-        std::printf("data file           %.1f MB, %zu samples, %.1f s of recording\n", size / 1e6, win.recording()->samples(),
-                    win.recording()->duration());
+        std::printf("data file           %.1f MB, %zu samples, %.1f s of recording\n", size / 1e6,
+                    win.recording()->samples(), win.recording()->duration());
         std::printf("window load         %.3f s (read, channel ranges, traces built)\n", loaded);
         std::printf("first paint         %.3f s after openFile (%dx%d)\n", painted, first.width(), first.height());
         t.restart();
@@ -167,11 +168,12 @@ int main(int argc, char** argv) {
             status = 1;
         }
         const double s = t.nsecsElapsed() * 1e-9;
-        std::printf("reader alone        %.3f s (%.0f MB/s), holds %.1f MB (%.2f x file)\n", s, size / 1e6 / s, r.bytes() / 1e6,
-                    double(r.bytes()) / double(size));
+        std::printf("reader alone        %.3f s (%.0f MB/s), holds %.1f MB (%.2f x file)\n", s, size / 1e6 / s,
+                    r.bytes() / 1e6, double(r.bytes()) / double(size));
     }
     std::printf("peak resident       %.1f MB; above the shown empty window (%.1f MB): %.1f MB = %.2f x file\n",
-                peak * 1024 / 1e6, baseline * 1024 / 1e6, (peak - baseline) * 1024 / 1e6, (peak - baseline) * 1024.0 / double(size));
+                peak * 1024 / 1e6, baseline * 1024 / 1e6, (peak - baseline) * 1024 / 1e6,
+                (peak - baseline) * 1024.0 / double(size));
     std::remove((base + ".cfg").c_str());
     std::remove((base + ".dat").c_str());
     rmdir(dir);

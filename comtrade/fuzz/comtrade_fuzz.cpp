@@ -41,12 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view in(reinterpret_cast<const char*>(data), size);
     ct::Recording r;
     ct::Error err;
-    if (ct::parseCff(in, r, err)) exercise(r);
-    else check(!err.reason.empty(), ("an error without a reason: " + err.text()).c_str());
+    if (ct::parseCff(in, r, err))
+        exercise(r);
+    else
+        check(!err.reason.empty(), ("an error without a reason: " + err.text()).c_str());
     const std::size_t nul = in.find('\0');
     if (nul != std::string_view::npos) {
-        if (ct::parse(in.substr(0, nul), in.substr(nul + 1), r, err)) exercise(r);
-        else check(!err.reason.empty(), ("an error without a reason: " + err.text()).c_str());
+        if (ct::parse(in.substr(0, nul), in.substr(nul + 1), r, err))
+            exercise(r);
+        else
+            check(!err.reason.empty(), ("an error without a reason: " + err.text()).c_str());
     }
     return 0;
 }

@@ -24,7 +24,8 @@ std::vector<std::string_view> split(std::string_view line) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = line.find(',', start);
-        out.push_back(trim(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+        out.push_back(
+            trim(line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
     }
@@ -153,7 +154,8 @@ struct Parser {
     bool dateTime(Revision rev, const char* what, DateTime& out) {
         std::vector<std::string_view> f;
         if (!fields(what, f)) return false;
-        if (f.size() != 2) return fail(std::string(what) + ": expected date,time, found " + std::to_string(f.size()) + " fields");
+        if (f.size() != 2)
+            return fail(std::string(what) + ": expected date,time, found " + std::to_string(f.size()) + " fields");
         // Date: dd/mm/yyyy (1999, 2013) or mm/dd/yy (1991).
         std::int64_t p[3];
         std::string_view d = f[0];
@@ -214,23 +216,30 @@ struct Parser {
         if (f.size() == 3 && !f[2].empty()) {
             std::int64_t y;
             if (!integer(f[2], "rev_year", y)) return false;
-            if (y == 1991) c.revision = Revision::R1991;
-            else if (y == 1999) c.revision = Revision::R1999;
-            else if (y == 2013) c.revision = Revision::R2013;
-            else return fail("revision year " + std::to_string(y) + " is none of 1991, 1999, 2013");
+            if (y == 1991)
+                c.revision = Revision::R1991;
+            else if (y == 1999)
+                c.revision = Revision::R1999;
+            else if (y == 2013)
+                c.revision = Revision::R2013;
+            else
+                return fail("revision year " + std::to_string(y) + " is none of 1991, 1999, 2013");
         }
         // Channel counts: TT,##A,##D.
         if (!fields("TT,##A,##D", f)) return false;
         if (f.size() != 3) return fail("expected TT,##A,##D");
         std::int64_t tt, na, nd;
         auto counted = [&](std::string_view s, char letter, std::int64_t& v) {
-            if (s.empty() || (s.back() != letter && s.back() != letter + ('a' - 'A')) || !toInt(s.substr(0, s.size() - 1), v) ||
-                v < 0 || v > std::int64_t(kMaxChannels))
-                return fail(std::string("channel count ") + quoted(s) + " is not a number of at most six digits followed by " + letter);
+            if (s.empty() || (s.back() != letter && s.back() != letter + ('a' - 'A')) ||
+                !toInt(s.substr(0, s.size() - 1), v) || v < 0 || v > std::int64_t(kMaxChannels))
+                return fail(std::string("channel count ") + quoted(s) +
+                            " is not a number of at most six digits followed by " + letter);
             return true;
         };
         if (!integer(f[0], "TT", tt) || !counted(f[1], 'A', na) || !counted(f[2], 'D', nd)) return false;
-        if (tt != na + nd) return fail("TT " + std::to_string(tt) + " is not " + std::to_string(na) + "A + " + std::to_string(nd) + "D");
+        if (tt != na + nd)
+            return fail("TT " + std::to_string(tt) + " is not " + std::to_string(na) + "A + " + std::to_string(nd) +
+                        "D");
         // Every channel has a line: the counts cannot exceed the lines that are left.
         if (std::size_t(tt) > lines.left()) {
             lineNo = lines.count() + 1;
@@ -243,7 +252,8 @@ struct Parser {
             if (!fields("an analog channel", f)) return false;
             const std::size_t want = old ? 10 : 13;
             if (f.size() != want && !(old && f.size() == 13))
-                return fail("analog channel: expected " + std::to_string(want) + " fields, found " + std::to_string(f.size()));
+                return fail("analog channel: expected " + std::to_string(want) + " fields, found " +
+                            std::to_string(f.size()));
             AnalogChannel a;
             std::int64_t n;
             if (!integer(f[0], "An", n)) return false;
@@ -287,14 +297,16 @@ struct Parser {
         }
         // Line frequency.
         if (!fields("the line frequency", f)) return false;
-        if (f.size() != 1) return fail("expected the line frequency alone, found " + std::to_string(f.size()) + " fields");
+        if (f.size() != 1)
+            return fail("expected the line frequency alone, found " + std::to_string(f.size()) + " fields");
         if (!number(f[0], "line frequency", c.lineFrequency)) return false;
         // Sampling rates.
         if (!fields("nrates", f)) return false;
         std::int64_t nrates;
         if (f.size() != 1) return fail("expected nrates alone, found " + std::to_string(f.size()) + " fields");
         if (!integer(f[0], "nrates", nrates)) return false;
-        if (nrates < 0 || nrates > std::int64_t(kMaxRates)) return fail("nrates " + std::to_string(nrates) + " is not 0 to 999");
+        if (nrates < 0 || nrates > std::int64_t(kMaxRates))
+            return fail("nrates " + std::to_string(nrates) + " is not 0 to 999");
         c.totalSamples = -1;
         const bool noRateLine = nrates == 0 && !lines.atEnd() && lines.peek().find('/') != std::string_view::npos;
         const std::int64_t rateLines = nrates == 0 ? (noRateLine ? 0 : 1) : nrates;
@@ -307,7 +319,8 @@ struct Parser {
             if (!number(f[0], "samp", s.rate) || !integer(f[1], "endsamp", s.endSample)) return false;
             if (s.rate < 0) return fail("sampling rate " + std::string(f[0]) + " is negative");
             if (s.endSample <= previousEnd || s.endSample > kMaxSampleNumber)
-                return fail("endsamp " + std::to_string(s.endSample) + " does not follow " + std::to_string(previousEnd));
+                return fail("endsamp " + std::to_string(s.endSample) + " does not follow " +
+                            std::to_string(previousEnd));
             if (nrates == 0 && s.rate != 0) return fail("nrates 0 with a sampling rate of " + std::string(f[0]));
             if (i > 0 && (s.rate == 0) != zeroRate) return fail("sampling rate 0 mixed with non-zero rates");
             zeroRate = s.rate == 0;
@@ -316,17 +329,23 @@ struct Parser {
             if (s.rate > 0) c.rates.push_back(s);
         }
         // Times of the first sample and of the trigger.
-        if (!dateTime(c.revision, "first sample time", c.start) || !dateTime(c.revision, "trigger time", c.trigger)) return false;
+        if (!dateTime(c.revision, "first sample time", c.start) || !dateTime(c.revision, "trigger time", c.trigger))
+            return false;
         // Data file type.
         if (!fields("the data file type", f)) return false;
         std::string ft(f[0]);
         for (char& ch : ft) ch = char(ch >= 'a' && ch <= 'z' ? ch - 32 : ch);
         if (f.size() != 1) return fail("expected the data file type alone");
-        if (ft == "ASCII") c.format = DataFormat::Ascii;
-        else if (ft == "BINARY") c.format = DataFormat::Binary;
-        else if (ft == "BINARY32" && !old) c.format = DataFormat::Binary32;
-        else if (ft == "FLOAT32" && !old) c.format = DataFormat::Float32;
-        else return fail("data file type " + quoted(f[0]) + " is not one of ASCII, BINARY, BINARY32, FLOAT32");
+        if (ft == "ASCII")
+            c.format = DataFormat::Ascii;
+        else if (ft == "BINARY")
+            c.format = DataFormat::Binary;
+        else if (ft == "BINARY32" && !old)
+            c.format = DataFormat::Binary32;
+        else if (ft == "FLOAT32" && !old)
+            c.format = DataFormat::Float32;
+        else
+            return fail("data file type " + quoted(f[0]) + " is not one of ASCII, BINARY, BINARY32, FLOAT32");
         if ((c.format == DataFormat::Binary32 || c.format == DataFormat::Float32) && c.revision != Revision::R2013)
             return fail(std::string(formatName(c.format)) + " data needs revision 2013");
         // timemult (1999 on; a writer that left it out means 1).
@@ -376,8 +395,10 @@ const char* formatName(DataFormat f) {
 
 std::string Error::text() const {
     std::string s = file;
-    if (line > 0) s += " line " + std::to_string(line);
-    else if (sample > 0) s += " sample " + std::to_string(sample);
+    if (line > 0)
+        s += " line " + std::to_string(line);
+    else if (sample > 0)
+        s += " sample " + std::to_string(sample);
     return s + ": " + reason;
 }
 
@@ -389,11 +410,11 @@ std::string DateTime::text() const {
     const std::int64_t frac = nanos % 1000000000LL;
     char buf[64];
     if (digits > 6)
-        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d.%09lld", y, m, d, int(secs / 3600), int(secs / 60 % 60),
-                      int(secs % 60), static_cast<long long>(frac));
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d.%09lld", y, m, d, int(secs / 3600),
+                      int(secs / 60 % 60), int(secs % 60), static_cast<long long>(frac));
     else
-        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d.%06lld", y, m, d, int(secs / 3600), int(secs / 60 % 60),
-                      int(secs % 60), static_cast<long long>(frac / 1000));
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d.%06lld", y, m, d, int(secs / 3600),
+                      int(secs / 60 % 60), int(secs % 60), static_cast<long long>(frac / 1000));
     return buf;
 }
 

@@ -16,7 +16,7 @@ using namespace detail;
 
 namespace {
 
-constexpr std::size_t kChunk = 1u << 20;          // bytes read at a time
+constexpr std::size_t kChunk = 1u << 20;            // bytes read at a time
 constexpr std::uint64_t kProgressEvery = 1u << 20;  // bytes between progress calls
 constexpr std::int32_t kMissing32 = std::numeric_limits<std::int32_t>::min();
 constexpr std::int16_t kMissing16 = std::numeric_limits<std::int16_t>::min();
@@ -158,8 +158,8 @@ void Column::push(double v) {
 namespace {
 
 template <class T, class Missing>
-void extremesOf(const std::vector<T>& v, std::size_t from, std::size_t to, Missing missing, std::size_t& lo, std::size_t& hi,
-                bool& gap) {
+void extremesOf(const std::vector<T>& v, std::size_t from, std::size_t to, Missing missing, std::size_t& lo,
+                std::size_t& hi, bool& gap) {
     lo = hi = to;
     gap = false;
     T min{}, max{};
@@ -183,10 +183,22 @@ void extremesOf(const std::vector<T>& v, std::size_t from, std::size_t to, Missi
 
 void Column::extremes(std::size_t from, std::size_t to, std::size_t& lo, std::size_t& hi, bool& gap) const {
     switch (kind_) {
-    case Kind::I16: extremesOf(i16_, from, to, [](std::int16_t x) { return x == kMissing16; }, lo, hi, gap); break;
-    case Kind::I32: extremesOf(i32_, from, to, [](std::int32_t x) { return x == kMissing32; }, lo, hi, gap); break;
-    case Kind::F32: extremesOf(f32_, from, to, [](float x) { return std::isnan(x); }, lo, hi, gap); break;
-    case Kind::F64: extremesOf(f64_, from, to, [](double x) { return std::isnan(x); }, lo, hi, gap); break;
+    case Kind::I16:
+        extremesOf(
+            i16_, from, to, [](std::int16_t x) { return x == kMissing16; }, lo, hi, gap);
+        break;
+    case Kind::I32:
+        extremesOf(
+            i32_, from, to, [](std::int32_t x) { return x == kMissing32; }, lo, hi, gap);
+        break;
+    case Kind::F32:
+        extremesOf(
+            f32_, from, to, [](float x) { return std::isnan(x); }, lo, hi, gap);
+        break;
+    case Kind::F64:
+        extremesOf(
+            f64_, from, to, [](double x) { return std::isnan(x); }, lo, hi, gap);
+        break;
     }
 }
 
@@ -198,15 +210,17 @@ std::size_t Column::bytes() const {
 
 double Recording::time(std::size_t i) const {
     if (cfg.timestampsOnly()) return double(timestamps_[i]) * cfg.timemult * cfg.timestampUnit();
-    const std::size_t k =
-        std::size_t(std::upper_bound(sectionFirst_.begin(), sectionFirst_.end(), std::int64_t(i)) - sectionFirst_.begin()) - 1;
+    const std::size_t k = std::size_t(std::upper_bound(sectionFirst_.begin(), sectionFirst_.end(), std::int64_t(i)) -
+                                      sectionFirst_.begin()) -
+                          1;
     return sectionStart_[k] + double(std::int64_t(i) - sectionFirst_[k]) / cfg.rates[k].rate;
 }
 
 double Recording::rateAt(std::size_t i) const {
     if (cfg.timestampsOnly()) return 0;
-    const std::size_t k =
-        std::size_t(std::upper_bound(sectionFirst_.begin(), sectionFirst_.end(), std::int64_t(i)) - sectionFirst_.begin()) - 1;
+    const std::size_t k = std::size_t(std::upper_bound(sectionFirst_.begin(), sectionFirst_.end(), std::int64_t(i)) -
+                                      sectionFirst_.begin()) -
+                          1;
     return cfg.rates[k].rate;
 }
 
@@ -218,12 +232,16 @@ std::size_t Recording::indexAt(double t) const {
         std::size_t lo = 0, hi = n;  // first with time >= t
         while (lo < hi) {
             const std::size_t mid = lo + (hi - lo) / 2;
-            if (time(mid) < t) lo = mid + 1;
-            else hi = mid;
+            if (time(mid) < t)
+                lo = mid + 1;
+            else
+                hi = mid;
         }
         return lo;
     }
-    std::size_t k = std::size_t(std::upper_bound(sectionStart_.begin(), sectionStart_.end(), t) - sectionStart_.begin()) - 1;
+    std::size_t k = std::size_t(std::upper_bound(sectionStart_.begin(), sectionStart_.end(), t) -
+                                sectionStart_.begin()) -
+                    1;
     const double steps = std::ceil((t - sectionStart_[k]) * cfg.rates[k].rate - 1e-9);
     const double i = double(sectionFirst_[k]) + std::max(0.0, steps);
     // The estimate is exact but for rounding; the walk below settles it.
@@ -260,12 +278,16 @@ public:
         if (src.failed()) return failAt(0, 0, "read error or file changed while reading");
         const std::int64_t n = std::int64_t(r_.samples());
         if (c_.totalSamples >= 0 && n < c_.totalSamples)
-            return failAt(0, n + 1, "the data end after sample " + std::to_string(n) + " of " + std::to_string(c_.totalSamples));
+            return failAt(0, n + 1,
+                          "the data end after sample " + std::to_string(n) + " of " + std::to_string(c_.totalSamples));
         if (c_.timestampsOnly()) {
             for (std::size_t i = 0; i < r_.samples(); ++i) {
-                if (r_.timestamps_[i] < 0) return failAt(0, std::int64_t(i) + 1, "time stamp missing in a recording timed by its time stamps");
+                if (r_.timestamps_[i] < 0)
+                    return failAt(0, std::int64_t(i) + 1, "time stamp missing in a recording timed by its time stamps");
                 if (i > 0 && r_.timestamps_[i] < r_.timestamps_[i - 1])
-                    return failAt(0, std::int64_t(i) + 1, "time stamp " + std::to_string(r_.timestamps_[i]) + " is before the previous sample's");
+                    return failAt(0, std::int64_t(i) + 1,
+                                  "time stamp " + std::to_string(r_.timestamps_[i]) +
+                                      " is before the previous sample's");
             }
         } else {
             // Each rate section starts one period of its own rate after the
@@ -321,10 +343,12 @@ private:
         const std::uint64_t whole = size / record;
         if (c_.totalSamples >= 0 && whole > std::uint64_t(c_.totalSamples))
             return failAt(0, c_.totalSamples + 1,
-                          "the data hold " + std::to_string(whole) + " samples, the configuration " + std::to_string(c_.totalSamples));
+                          "the data hold " + std::to_string(whole) + " samples, the configuration " +
+                              std::to_string(c_.totalSamples));
         if (size % record != 0)
             return failAt(0, std::int64_t(whole) + 1,
-                          "the data end inside this sample (" + std::to_string(size % record) + " of " + std::to_string(record) + " bytes)");
+                          "the data end inside this sample (" + std::to_string(size % record) + " of " +
+                              std::to_string(record) + " bytes)");
         reserve(size, record);
         // A chunk holds whole records (at least one, however long).
         const std::size_t perChunk = std::size_t(std::max<std::uint64_t>(1, kChunk / record));
@@ -340,7 +364,8 @@ private:
                 got += n;
             }
             if (got < want)
-                return failAt(0, sample + std::int64_t(got / record) + 1, "the data file ends early (read error or file shortened)");
+                return failAt(0, sample + std::int64_t(got / record) + 1,
+                              "the data file ends early (read error or file shortened)");
             for (std::size_t off = 0; off < got; off += std::size_t(record)) {
                 ++sample;
                 const unsigned char* p = buf.data() + off;
@@ -399,30 +424,37 @@ private:
             if (blankSince) return failAt(blankSince, 0, "empty line between samples");
             const std::int64_t sample = std::int64_t(r_.samples()) + 1;
             if (c_.totalSamples >= 0 && sample > c_.totalSamples)
-                return failAt(line, 0, "sample " + std::to_string(sample) + " beyond the configuration's " + std::to_string(c_.totalSamples));
+                return failAt(line, 0,
+                              "sample " + std::to_string(sample) + " beyond the configuration's " +
+                                  std::to_string(c_.totalSamples));
             f.clear();
             std::size_t start = 0;
             for (;;) {
                 const std::size_t comma = t.find(',', start);
-                f.push_back(trim(t.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+                f.push_back(
+                    trim(t.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
                 if (comma == std::string_view::npos || f.size() > fields) break;
                 start = comma + 1;
             }
             if (f.size() == fields + 1 && f.back().empty()) f.pop_back();  // a trailing comma
             if (f.size() != fields)
-                return failAt(line, 0, "sample " + std::to_string(sample) + ": expected " + std::to_string(fields) + " fields, found " +
-                                           (f.size() > fields ? "more" : std::to_string(f.size())));
+                return failAt(line, 0,
+                              "sample " + std::to_string(sample) + ": expected " + std::to_string(fields) +
+                                  " fields, found " + (f.size() > fields ? "more" : std::to_string(f.size())));
             std::int64_t n, ts = -1;
             if (!toInt(f[0], n)) return failAt(line, 0, "sample number " + quoted(f[0]) + " is not an integer");
             if (!f[1].empty() && (!toInt(f[1], ts) || ts < 0))
-                return failAt(line, 0, "sample " + std::to_string(sample) + ": time stamp " + quoted(f[1]) + " is not a whole number");
+                return failAt(line, 0,
+                              "sample " + std::to_string(sample) + ": time stamp " + quoted(f[1]) +
+                                  " is not a whole number");
             r_.timestamps_.push_back(ts);
             for (std::size_t ch = 0; ch < na; ++ch) {
                 const std::string_view v = f[2 + ch];
                 double x = std::nan("");
                 if (!v.empty() && v != "99999" && !toDouble(v, x))
-                    return failAt(line, 0, "sample " + std::to_string(sample) + ": analog channel " + std::to_string(ch + 1) + " value " +
-                                               quoted(v) + " is not a number");
+                    return failAt(line, 0,
+                                  "sample " + std::to_string(sample) + ": analog channel " + std::to_string(ch + 1) +
+                                      " value " + quoted(v) + " is not a number");
                 r_.columns_[ch].push(x);
             }
             const std::size_t base = r_.words_.size();
@@ -430,8 +462,9 @@ private:
             for (std::size_t ch = 0; ch < nd; ++ch) {
                 const std::string_view v = f[2 + na + ch];
                 if (v != "0" && v != "1")
-                    return failAt(line, 0, "sample " + std::to_string(sample) + ": digital channel " + std::to_string(ch + 1) + " value " +
-                                               quoted(v) + " is neither 0 nor 1");
+                    return failAt(line, 0,
+                                  "sample " + std::to_string(sample) + ": digital channel " + std::to_string(ch + 1) +
+                                      " value " + quoted(v) + " is neither 0 nor 1");
                 if (v == "1") r_.words_[base + ch / 16] |= std::uint16_t(1u << (ch % 16));
             }
             return true;
@@ -457,7 +490,8 @@ private:
                 start = end + 1;
             }
             pending.append(buf.data() + start, got - start);
-            if (pending.size() > maxLine) return failAt(line + 1, 0, "line longer than " + std::to_string(maxLine) + " bytes");
+            if (pending.size() > maxLine)
+                return failAt(line + 1, 0, "line longer than " + std::to_string(maxLine) + " bytes");
             if (!progress(done, src.size())) return false;
         }
         if (!pending.empty() && !handle(pending)) return false;
@@ -478,9 +512,9 @@ namespace {
 
 struct CffParts {
     std::string_view cfg, inf, hdr;
-    std::size_t cfgLine = 1;       // first line of the configuration in the file
-    std::uint64_t datOffset = 0;   // first byte of the data
-    std::int64_t datBytes = -1;    // as the section header gives it; -1: to the end
+    std::size_t cfgLine = 1;      // first line of the configuration in the file
+    std::uint64_t datOffset = 0;  // first byte of the data
+    std::int64_t datBytes = -1;   // as the section header gives it; -1: to the end
     DataFormat datFormat = DataFormat::Ascii;
 };
 
@@ -502,9 +536,12 @@ Scan scanCff(std::string_view head, bool complete, const std::string& file, CffP
     std::size_t sectionStart = 0;
     auto close = [&](std::size_t end) {
         const std::string_view body = head.substr(sectionStart, end - sectionStart);
-        if (current == "CFG") parts.cfg = body;
-        else if (current == "INF") parts.inf = body;
-        else if (current == "HDR") parts.hdr = body;
+        if (current == "CFG")
+            parts.cfg = body;
+        else if (current == "INF")
+            parts.inf = body;
+        else if (current == "HDR")
+            parts.hdr = body;
     };
     auto fail = [&](std::string reason) {
         err = Error{file, line, 0, std::move(reason)};
@@ -526,7 +563,8 @@ Scan scanCff(std::string_view head, bool complete, const std::string& file, CffP
             rest = trim(rest);
             const std::string_view type = rest.substr(0, std::min(rest.find(' '), rest.find(':')));
             if (type == "CFG" || type == "INF" || type == "HDR") {
-                if ((type == "CFG" && !parts.cfg.empty()) || (type == "INF" && !parts.inf.empty()) || (type == "HDR" && !parts.hdr.empty()))
+                if ((type == "CFG" && !parts.cfg.empty()) || (type == "INF" && !parts.inf.empty()) ||
+                    (type == "HDR" && !parts.hdr.empty()))
                     return fail(std::string(type) + " section twice");
                 current = std::string(type);
                 sectionStart = end + 1;
@@ -539,14 +577,20 @@ Scan scanCff(std::string_view head, bool complete, const std::string& file, CffP
                     count = trim(fmt.substr(colon + 1));
                     fmt = trim(fmt.substr(0, colon));
                 }
-                if (fmt == "ASCII") parts.datFormat = DataFormat::Ascii;
-                else if (fmt == "BINARY") parts.datFormat = DataFormat::Binary;
-                else if (fmt == "BINARY32") parts.datFormat = DataFormat::Binary32;
-                else if (fmt == "FLOAT32") parts.datFormat = DataFormat::Float32;
-                else return fail("DAT section of unknown type " + quoted(fmt));
+                if (fmt == "ASCII")
+                    parts.datFormat = DataFormat::Ascii;
+                else if (fmt == "BINARY")
+                    parts.datFormat = DataFormat::Binary;
+                else if (fmt == "BINARY32")
+                    parts.datFormat = DataFormat::Binary32;
+                else if (fmt == "FLOAT32")
+                    parts.datFormat = DataFormat::Float32;
+                else
+                    return fail("DAT section of unknown type " + quoted(fmt));
                 if (!count.empty()) {
                     std::int64_t n;
-                    if (!toInt(count, n) || n < 0) return fail("DAT section size " + quoted(count) + " is not a byte count");
+                    if (!toInt(count, n) || n < 0)
+                        return fail("DAT section size " + quoted(count) + " is not a byte count");
                     parts.datBytes = n;
                 }
                 if (parts.cfg.empty()) return fail("DAT section before the CFG section");
@@ -559,7 +603,8 @@ Scan scanCff(std::string_view head, bool complete, const std::string& file, CffP
             return fail("not a combined COMTRADE file: no \"--- file type: CFG ---\" line before this one");
         }
         pos = end + 1;
-        if (head.size() - sectionStart > kMaxTextBytes) return fail("text section larger than " + std::to_string(kMaxTextBytes >> 20) + " MiB");
+        if (head.size() - sectionStart > kMaxTextBytes)
+            return fail("text section larger than " + std::to_string(kMaxTextBytes >> 20) + " MiB");
     }
     if (!complete) return Scan::NeedMore;
     ++line;
@@ -572,8 +617,8 @@ bool withText(std::string_view bytes, Encoding e, std::string& out) {
     return decodeText(bytes, e, out, nullptr, &why) || decodeText(bytes, Encoding::Auto, out, nullptr, &why);
 }
 
-bool readCff(std::string_view head, std::FILE* f, std::uint64_t fileSize, const std::string& file, Recording& out, Error& err,
-             const LoadOptions& opt) {
+bool readCff(std::string_view head, std::FILE* f, std::uint64_t fileSize, const std::string& file, Recording& out,
+             Error& err, const LoadOptions& opt) {
     CffParts parts;
     if (scanCff(head, true, file, parts, err) != Scan::Done) return false;
     Recording r;
@@ -583,8 +628,8 @@ bool readCff(std::string_view head, std::FILE* f, std::uint64_t fileSize, const 
     }
     if (r.cfg.format != parts.datFormat)
         return (err = Error{file, 0, 0,
-                            std::string("the DAT section is ") + formatName(parts.datFormat) + ", the configuration says " +
-                                formatName(r.cfg.format)}),
+                            std::string("the DAT section is ") + formatName(parts.datFormat) +
+                                ", the configuration says " + formatName(r.cfg.format)}),
                false;
     withText(parts.hdr, r.cfg.encoding, r.header);
     withText(parts.inf, r.cfg.encoding, r.info);
@@ -592,14 +637,15 @@ bool readCff(std::string_view head, std::FILE* f, std::uint64_t fileSize, const 
     if (parts.datBytes >= 0) {
         if (std::uint64_t(parts.datBytes) > length)
             return (err = Error{file, 0, 0,
-                                "the DAT section should hold " + std::to_string(parts.datBytes) + " bytes, the file has " +
-                                    std::to_string(length) + " after its header"}),
+                                "the DAT section should hold " + std::to_string(parts.datBytes) +
+                                    " bytes, the file has " + std::to_string(length) + " after its header"}),
                    false;
         // Bytes after the data section: only line ends and blanks.
-        if (f == nullptr &&
-            head.substr(std::size_t(parts.datOffset + std::uint64_t(parts.datBytes))).find_first_not_of(" \t\r\n\x1A") !=
-                std::string_view::npos)
-            return (err = Error{file, 0, 0, "data after the DAT section's " + std::to_string(parts.datBytes) + " bytes"}), false;
+        if (f == nullptr && head.substr(std::size_t(parts.datOffset + std::uint64_t(parts.datBytes)))
+                                    .find_first_not_of(" \t\r\n\x1A") != std::string_view::npos)
+            return (err = Error{file, 0, 0,
+                                "data after the DAT section's " + std::to_string(parts.datBytes) + " bytes"}),
+                   false;
         length = std::uint64_t(parts.datBytes);
     }
     DataReader reader(r, file, opt, err);
@@ -649,7 +695,8 @@ bool readText(const std::string& path, std::string& out, Error& err) {
         const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
         out.append(buf, n);
         if (out.size() > kMaxTextBytes)
-            return (err = Error{baseName(path), 0, 0, "larger than " + std::to_string(kMaxTextBytes >> 20) + " MiB"}), false;
+            return (err = Error{baseName(path), 0, 0, "larger than " + std::to_string(kMaxTextBytes >> 20) + " MiB"}),
+                   false;
         if (n < sizeof buf) break;
     }
     if (std::ferror(f.get())) return (err = Error{baseName(path), 0, 0, "read error"}), false;
@@ -694,10 +741,12 @@ bool load(const std::string& path, Recording& out, Error& err, const LoadOptions
             if (s == Scan::Failed) return (err = scanErr), false;
             if (s == Scan::Done) break;
             if (head.size() > kMaxTextBytes + kMaxConfigLine)
-                return (err = Error{baseName(path), 0, 0, "no DAT section in the first " + std::to_string(kMaxTextBytes >> 20) + " MiB"}),
+                return (err = Error{baseName(path), 0, 0,
+                                    "no DAT section in the first " + std::to_string(kMaxTextBytes >> 20) + " MiB"}),
                        false;
         }
-        if (!readCff(std::string_view(head).substr(0, std::size_t(parts.datOffset)), f.get(), size, baseName(path), out, err, options))
+        if (!readCff(std::string_view(head).substr(0, std::size_t(parts.datOffset)), f.get(), size, baseName(path), out,
+                     err, options))
             return false;
         out.path = path;
         return true;
@@ -767,7 +816,8 @@ std::vector<Point> envelope(const Recording& r, std::size_t ch, double t0, doubl
     const std::size_t count = i1 - i0;
     if (count <= 2 * buckets) {
         out.reserve(count);
-        for (std::size_t i = i0; i < i1; ++i) out.push_back({r.time(i), r.missing(ch, i) ? std::nan("") : r.primary(ch, i)});
+        for (std::size_t i = i0; i < i1; ++i)
+            out.push_back({r.time(i), r.missing(ch, i) ? std::nan("") : r.primary(ch, i)});
         return out;
     }
     out.reserve(3 * buckets + 2);

@@ -103,7 +103,8 @@ void expectTheRecording(const ct::Recording& r) {
             EXPECT_DOUBLE_EQ(r.primary(0, std::size_t(i)), ia[i]) << "IA sample " << i + 1;
         }
         EXPECT_DOUBLE_EQ(r.time(std::size_t(i)), i * 0.001);
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(r.digital(std::size_t(k), std::size_t(i)), kD[k][i] == 1) << "D" << k + 1 << " " << i;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(r.digital(std::size_t(k), std::size_t(i)), kD[k][i] == 1) << "D" << k + 1 << " " << i;
     }
     EXPECT_DOUBLE_EQ(r.triggerOffset(), 0.0025);
     EXPECT_EQ(ct::transitions(r, 0), 2u);
@@ -151,7 +152,8 @@ TEST_P(EveryFormat, ReadsTheSameFromACombinedFile) {
     std::string cff = "--- file type: CFG ---\r\n" + config("2013", ct::formatName(row.format));
     cff += "--- file type: INF ---\r\n[Public Record_Information]\r\n";
     cff += "--- file type: HDR ---\r\nLine 3 fault, zone 1\r\n";
-    cff += std::string("--- file type: DAT ") + ct::formatName(row.format) + ": " + std::to_string(dat.size()) + " ---\r\n" + dat;
+    cff += std::string("--- file type: DAT ") + ct::formatName(row.format) + ": " + std::to_string(dat.size()) +
+           " ---\r\n" + dat;
     ct::Recording r;
     ct::Error err;
     ASSERT_TRUE(ct::parseCff(cff, r, err)) << err.text();
@@ -177,11 +179,11 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
 
 struct RateRow {
     const char* name;
-    const char* rates;       // nrates line and samp,endsamp lines
+    const char* rates;  // nrates line and samp,endsamp lines
     const char* timemult;
-    bool timestamps;         // the data carry time stamps
-    double times[5];         // expected seconds from the first sample
-    double rate3;            // rate of the third sample
+    bool timestamps;  // the data carry time stamps
+    double times[5];  // expected seconds from the first sample
+    double rate3;     // rate of the third sample
 };
 
 class RateLayouts : public ::testing::TestWithParam<RateRow> {};
@@ -248,7 +250,7 @@ struct TextRow {
     std::string station;  // bytes as written in the file
     ct::Encoding asked;
     ct::Encoding used;
-    const char* utf8;     // what the reader must give
+    const char* utf8;  // what the reader must give
 };
 
 class CharacterSets : public ::testing::TestWithParam<TextRow> {};
@@ -268,16 +270,21 @@ TEST_P(CharacterSets, StationNameReadsAsUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(
     Text, CharacterSets,
-    ::testing::Values(
-        TextRow{"Utf8", "\xE5\x8C\x97\xE7\xAB\x99", ct::Encoding::Auto, ct::Encoding::Utf8, "北站"},
-        TextRow{"Utf8WithByteOrderMark", "\xEF\xBB\xBF\xE5\x8C\x97\xE7\xAB\x99", ct::Encoding::Auto, ct::Encoding::Utf8, "北站"},
-        // "北京变电站" in GB18030 (GB2312 range): B1B1 BEA9 B1E4 B5E7 D5BE.
-        TextRow{"Gb18030", "\xB1\xB1\xBE\xA9\xB1\xE4\xB5\xE7\xD5\xBE", ct::Encoding::Auto, ct::Encoding::Gb18030, "北京变电站"},
-        // A four-byte GB18030 sequence: 0x81308130 is U+0080.
-        TextRow{"Gb18030FourBytes", "\xB1\xB1\x81\x30\x81\x30", ct::Encoding::Gb18030, ct::Encoding::Gb18030, "北\xC2\x80"},
-        // "Müller Süd" in Latin-1: FC after M pairs with 'l' only as a rare GBK code, not GB2312.
-        TextRow{"Latin1", "M\xFCller S\xFC" "d", ct::Encoding::Auto, ct::Encoding::Latin1, "Müller Süd"},
-        TextRow{"Latin1Asked", "\xB1\xB1", ct::Encoding::Latin1, ct::Encoding::Latin1, "±±"}),
+    ::testing::Values(TextRow{"Utf8", "\xE5\x8C\x97\xE7\xAB\x99", ct::Encoding::Auto, ct::Encoding::Utf8, "北站"},
+                      TextRow{"Utf8WithByteOrderMark", "\xEF\xBB\xBF\xE5\x8C\x97\xE7\xAB\x99", ct::Encoding::Auto,
+                              ct::Encoding::Utf8, "北站"},
+                      // "北京变电站" in GB18030 (GB2312 range): B1B1 BEA9 B1E4 B5E7 D5BE.
+                      TextRow{"Gb18030", "\xB1\xB1\xBE\xA9\xB1\xE4\xB5\xE7\xD5\xBE", ct::Encoding::Auto,
+                              ct::Encoding::Gb18030, "北京变电站"},
+                      // A four-byte GB18030 sequence: 0x81308130 is U+0080.
+                      TextRow{"Gb18030FourBytes", "\xB1\xB1\x81\x30\x81\x30", ct::Encoding::Gb18030,
+                              ct::Encoding::Gb18030, "北\xC2\x80"},
+                      // "Müller Süd" in Latin-1: FC after M pairs with 'l' only as a rare GBK code, not GB2312.
+                      TextRow{"Latin1",
+                              "M\xFCller S\xFC"
+                              "d",
+                              ct::Encoding::Auto, ct::Encoding::Latin1, "Müller Süd"},
+                      TextRow{"Latin1Asked", "\xB1\xB1", ct::Encoding::Latin1, ct::Encoding::Latin1, "±±"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CharacterSets, TextThatIsNotTheAskedCharacterSetIsAnError) {
@@ -322,7 +329,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"UnknownRevision", ",1999\r\n", ",2005\r\n", "cfg line 1: revision year 2005"},
         BadRow{"CountsDoNotAdd", "5,2A,3D", "6,2A,3D", "cfg line 2: TT 6 is not 2A + 3D"},
         BadRow{"CountWithoutLetter", "5,2A,3D", "5,2,3D", "cfg line 2: channel count \"2\""},
-        BadRow{"MoreChannelsThanLines", "5,2A,3D", "999999,999996A,3D", "the file ends before the 999999 channel lines"},
+        BadRow{"MoreChannelsThanLines", "5,2A,3D", "999999,999996A,3D",
+               "the file ends before the 999999 channel lines"},
         BadRow{"AnalogFieldMissing", "2,UB,B,L1,kV,2,0,0,-32767,32767,600,1,S", "2,UB,B,L1,kV,2,0,0,-32767,32767,600,1",
                "cfg line 4: analog channel: expected 13 fields, found 12"},
         BadRow{"ScaleNotANumber", "1,IA,A,L1,A,0.5,", "1,IA,A,L1,A,0.5x,", "cfg line 3: a \"0.5x\" is not a number"},
@@ -330,17 +338,23 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"BadPsFlag", "1,1,P", "1,1,Q", "cfg line 3: PS \"Q\""},
         BadRow{"DigitalNormalState", "2,D2,,,1", "2,D2,,,2", "cfg line 6: normal state 2"},
         BadRow{"TooManyRates", "\r\n1\r\n1000,5", "\r\n1000\r\n1000,5", "cfg line 9: nrates 1000"},
-        BadRow{"EndSampleGoesBack", "\r\n1\r\n1000,5", "\r\n2\r\n1000,5\r\n1000,4", "cfg line 11: endsamp 4 does not follow 5"},
-        BadRow{"DayThatDoesNotExist", "03/05/2024,12:00:00.000000", "31/04/2024,12:00:00.000000", "cfg line 11: first sample time"},
+        BadRow{"EndSampleGoesBack", "\r\n1\r\n1000,5", "\r\n2\r\n1000,5\r\n1000,4",
+               "cfg line 11: endsamp 4 does not follow 5"},
+        BadRow{"DayThatDoesNotExist", "03/05/2024,12:00:00.000000", "31/04/2024,12:00:00.000000",
+               "cfg line 11: first sample time"},
         BadRow{"HourOutOfRange", "12:00:00.002500", "24:00:00.002500", "cfg line 12: trigger time: time"},
         BadRow{"UnknownFormat", "ASCII", "EBCDIC", "cfg line 13: data file type \"EBCDIC\""},
         BadRow{"Binary32In1999", "ASCII", "BINARY32", "BINARY32 data needs revision 2013"},
         BadRow{"TimemultZero", "ASCII\r\n1\r\n", "ASCII\r\n0\r\n", "cfg line 14: timemult 0"},
-        BadRow{"DateWhereRateShouldBe", "50\r\n1\r\n1000,5\r\n", "50\r\n1\r\n", "cfg line 10: samp \"03/05/2024\" is not a number"},
+        BadRow{"DateWhereRateShouldBe", "50\r\n1\r\n1000,5\r\n", "50\r\n1\r\n",
+               "cfg line 10: samp \"03/05/2024\" is not a number"},
         BadRow{"EmptyLine", "50\r\n", "\r\n50\r\n", "cfg line 8: empty line"},
-        BadRow{"DataFieldMissing", "#3,2000,99999,3,1,1,0", "3,2000,99999,3,1,1", "dat line 3: sample 3: expected 7 fields, found 6"},
-        BadRow{"DataValueNotANumber", "#4,3000,6,", "4,3000,6x,", "dat line 4: sample 4: analog channel 1 value \"6x\""},
-        BadRow{"DigitalNotZeroOrOne", "#5,4000,0,0,0,1,0", "5,4000,0,0,0,1,7", "dat line 5: sample 5: digital channel 3 value \"7\""},
+        BadRow{"DataFieldMissing", "#3,2000,99999,3,1,1,0", "3,2000,99999,3,1,1",
+               "dat line 3: sample 3: expected 7 fields, found 6"},
+        BadRow{"DataValueNotANumber", "#4,3000,6,", "4,3000,6x,",
+               "dat line 4: sample 4: analog channel 1 value \"6x\""},
+        BadRow{"DigitalNotZeroOrOne", "#5,4000,0,0,0,1,0", "5,4000,0,0,0,1,7",
+               "dat line 5: sample 5: digital channel 3 value \"7\""},
         BadRow{"TimeStampNotANumber", "#2,1000,", "2,1e3,", "dat line 2: sample 2: time stamp \"1e3\""},
         BadRow{"TooFewSamples", "#5,4000,0,0,0,1,0\r\n", "", "dat sample 5: the data end after sample 4 of 5"},
         BadRow{"TooManySamples", "#5,4000,0,0,0,1,0\r\n", "5,4000,0,0,0,1,0\r\n6,5000,0,0,0,1,0\r\n",
@@ -391,15 +405,18 @@ TEST(Truncated, EveryCutOfAConfigurationFailsOrDropsOnlyOptionalLines) {
         ct::Error err;
         const bool ok = ct::parse(cfg.substr(0, len), dat, r, err);
         if (len >= optional && ok) continue;
-        if (ok) ADD_FAILURE() << "configuration cut at " << len << " read";
-        else EXPECT_FALSE(err.reason.empty());
+        if (ok)
+            ADD_FAILURE() << "configuration cut at " << len << " read";
+        else
+            EXPECT_FALSE(err.reason.empty());
     }
 }
 
 TEST(Truncated, CombinedFileWithAShortDataSectionFails) {
     const std::string dat = data(ct::DataFormat::Binary);
-    const std::string cff = "--- file type: CFG ---\n" + config("2013", "BINARY") + "--- file type: DAT BINARY: " +
-                            std::to_string(dat.size()) + " ---\n" + dat.substr(0, dat.size() - 3);
+    const std::string cff = "--- file type: CFG ---\n" + config("2013", "BINARY") +
+                            "--- file type: DAT BINARY: " + std::to_string(dat.size()) + " ---\n" +
+                            dat.substr(0, dat.size() - 3);
     ct::Recording r;
     ct::Error err;
     EXPECT_FALSE(ct::parseCff(cff, r, err));
@@ -465,8 +482,8 @@ TEST_F(OnDisk, ReportsProgressAndCanBeCancelled) {
 
 TEST_F(OnDisk, CombinedFileReadsItsDataFromTheFile) {
     const std::string dat = data(ct::DataFormat::Float32);
-    write("rec.cff", "--- file type: CFG ---\n" + config("2013", "FLOAT32") + "--- file type: DAT FLOAT32: " +
-                         std::to_string(dat.size()) + " ---\n" + dat);
+    write("rec.cff", "--- file type: CFG ---\n" + config("2013", "FLOAT32") +
+                         "--- file type: DAT FLOAT32: " + std::to_string(dat.size()) + " ---\n" + dat);
     ct::Recording r;
     ct::Error err;
     ASSERT_TRUE(ct::load(dir + "/rec.cff", r, err)) << err.text();
@@ -502,8 +519,10 @@ TEST(Envelope, KeepsEveryExtremeAndGapWhileReducingThePoints) {
     double top = -1e9;
     bool gap = false;
     for (const auto& p : pts) {
-        if (std::isnan(p.v)) gap = true;
-        else top = std::max(top, p.v);
+        if (std::isnan(p.v))
+            gap = true;
+        else
+            top = std::max(top, p.v);
     }
     EXPECT_DOUBLE_EQ(top, 30000 * 0.5 + 1);  // the spike, through a·x+b
     EXPECT_TRUE(gap);

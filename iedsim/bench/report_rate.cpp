@@ -56,7 +56,7 @@ public:
         control->raw("burst " + ref + " " + std::to_string(n) + "\n");
         const int64_t end = test::monoMs() + 60000;
         while (client.reportCount < target && test::monoMs() < end) client.idle(1);
-        control->answer();   // "OK n"
+        control->answer();  // "OK n"
     }
 
     zvt::TempDir tmp{"iedsim_bench"};

@@ -12,8 +12,8 @@ namespace zv::log {
 namespace {
 
 std::mutex g_mutex;
-std::string g_dir;        // guarded by g_mutex
-bool g_enabled = false;   // guarded by g_mutex
+std::string g_dir;       // guarded by g_mutex
+bool g_enabled = false;  // guarded by g_mutex
 
 std::string day_file(const std::string &dir, const std::tm &t) {
     char day[16];

@@ -57,12 +57,12 @@ private:
 //   ZV_TRY(auto tlv, reader.read(tag));    ZV_CHECK(reader.expectEnd("Read"));
 #define ZV_RESULT_CAT2(a, b) a##b
 #define ZV_RESULT_CAT(a, b) ZV_RESULT_CAT2(a, b)
-#define ZV_TRY(decl, expr)                                                      \
-    auto ZV_RESULT_CAT(zv_try_, __LINE__) = (expr);                             \
+#define ZV_TRY(decl, expr)                                                                  \
+    auto ZV_RESULT_CAT(zv_try_, __LINE__) = (expr);                                         \
     if (!ZV_RESULT_CAT(zv_try_, __LINE__)) return ZV_RESULT_CAT(zv_try_, __LINE__).error(); \
     decl = std::move(*ZV_RESULT_CAT(zv_try_, __LINE__))
-#define ZV_CHECK(expr)                                                          \
-    do {                                                                        \
-        auto zv_check_s = (expr);                                               \
-        if (!zv_check_s) return zv_check_s.error();                             \
+#define ZV_CHECK(expr)                              \
+    do {                                            \
+        auto zv_check_s = (expr);                   \
+        if (!zv_check_s) return zv_check_s.error(); \
     } while (0)

@@ -15,8 +15,7 @@ public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept
-    {
+    UniqueFd& operator=(UniqueFd&& o) noexcept {
         if (this != &o) reset(std::exchange(o.fd_, -1));
         return *this;
     }
@@ -29,8 +28,7 @@ public:
     explicit operator bool() const { return valid(); }
 
     // Closes what is held (if anything) and holds `fd` instead.
-    void reset(int fd = -1)
-    {
+    void reset(int fd = -1) {
         if (fd_ >= 0 && fd_ != fd) ::close(fd_);
         fd_ = fd;
     }

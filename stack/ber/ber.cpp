@@ -4,9 +4,7 @@
 
 namespace zv::ber {
 
-std::string Error::text() const {
-    return "at offset " + std::to_string(offset) + ": " + reason;
-}
+std::string Error::text() const { return "at offset " + std::to_string(offset) + ": " + reason; }
 
 std::string Tag::text() const {
     static const char* const kClass[] = {"universal", "application", "context", "private"};
@@ -100,7 +98,7 @@ Result<bool> decodeBoolean(const Tlv& tlv) {
     ZV_CHECK(requirePrimitive(tlv, "BOOLEAN"));
     if (tlv.value.size != 1)
         return makeError(tlv.valueOffset, "BOOLEAN of " + std::to_string(tlv.value.size) + " bytes, expected 1");
-    return tlv.value[0] != 0;   // X.690 8.2.2: any non-zero octet is TRUE
+    return tlv.value[0] != 0;  // X.690 8.2.2: any non-zero octet is TRUE
 }
 
 Status decodeNull(const Tlv& tlv) {
@@ -115,13 +113,14 @@ Result<BitString> decodeBitString(const Tlv& tlv) {
     const ByteView v = tlv.value;
     if (v.empty()) return makeError(tlv.valueOffset, "BIT STRING without its unused-bits octet");
     const unsigned unused = v[0];
-    if (unused > 7) return makeError(tlv.valueOffset, "BIT STRING with " + std::to_string(unused) + " unused bits (max 7)");
+    if (unused > 7)
+        return makeError(tlv.valueOffset, "BIT STRING with " + std::to_string(unused) + " unused bits (max 7)");
     if (v.size == 1 && unused != 0)
         return makeError(tlv.valueOffset, "empty BIT STRING with " + std::to_string(unused) + " unused bits");
     BitString b;
     b.bytes.assign(v.begin() + 1, v.end());
     b.bitCount = b.bytes.size() * 8 - unused;
-    if (!b.bytes.empty()) b.bytes.back() &= static_cast<uint8_t>(0xFFu << unused);   // canonical padding
+    if (!b.bytes.empty()) b.bytes.back() &= static_cast<uint8_t>(0xFFu << unused);  // canonical padding
     return b;
 }
 
@@ -152,11 +151,20 @@ Result<std::string> decodeUtf8String(const Tlv& tlv) {
         const uint8_t c = v[i];
         std::size_t n;
         uint32_t cp;
-        if (c < 0x80) { n = 1; cp = c; }
-        else if ((c & 0xE0) == 0xC0) { n = 2; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { n = 3; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { n = 4; cp = c & 0x07; }
-        else return makeError(tlv.valueOffset + i, "invalid UTF-8 lead byte " + std::to_string(c));
+        if (c < 0x80) {
+            n = 1;
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 2;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 3;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 4;
+            cp = c & 0x07;
+        } else
+            return makeError(tlv.valueOffset + i, "invalid UTF-8 lead byte " + std::to_string(c));
         if (n > v.size - i) return makeError(tlv.valueOffset + i, "truncated UTF-8 sequence");
         for (std::size_t k = 1; k < n; ++k) {
             if ((v[i + k] & 0xC0) != 0x80) return makeError(tlv.valueOffset + i + k, "invalid UTF-8 continuation byte");
@@ -180,7 +188,7 @@ Result<Oid> decodeOid(const Tlv& tlv) {
     bool inArc = false;
     for (std::size_t i = 0; i < v.size; ++i) {
         if (!inArc && v[i] == 0x80)
-            return makeError(tlv.valueOffset + i, "OBJECT IDENTIFIER arc with leading 0x80");   // X.690 8.19.2
+            return makeError(tlv.valueOffset + i, "OBJECT IDENTIFIER arc with leading 0x80");  // X.690 8.19.2
         inArc = true;
         sub = (sub << 7) | (v[i] & 0x7F);
         if (sub > 0xFFFFFFFFull + 80) return makeError(tlv.valueOffset + i, "OBJECT IDENTIFIER arc exceeds 32 bits");
@@ -243,8 +251,8 @@ Result<Tlv> Reader::parse(std::size_t& pos) const {
     } else {
         const unsigned nb = l0 & 0x7F;
         if (nb > kMaxLengthBytes)
-            return makeError(base_ + pos - 1, "length of " + std::to_string(nb) + " bytes exceeds " +
-                                                  std::to_string(kMaxLengthBytes));
+            return makeError(base_ + pos - 1,
+                             "length of " + std::to_string(nb) + " bytes exceeds " + std::to_string(kMaxLengthBytes));
         if (nb > n - pos)
             return makeError(base_ + pos - 1, "length bytes truncated: need " + std::to_string(nb) + ", remaining " +
                                                   std::to_string(n - pos));
@@ -253,7 +261,8 @@ Result<Tlv> Reader::parse(std::size_t& pos) const {
         len = static_cast<std::size_t>(l);
     }
     if (len > n - pos)
-        return makeError(base_ + start, "length " + std::to_string(len) + " exceeds remaining " + std::to_string(n - pos));
+        return makeError(base_ + start,
+                         "length " + std::to_string(len) + " exceeds remaining " + std::to_string(n - pos));
     t.valueOffset = base_ + pos;
     t.value = ByteView(d + pos, len);
     pos += len;
@@ -276,8 +285,7 @@ Result<Tlv> Reader::read() { return parse(pos_); }
 Result<Tlv> Reader::read(Tag expected) {
     std::size_t p = pos_;
     ZV_TRY(Tlv t, parse(p));
-    if (t.tag != expected)
-        return makeError(t.offset, "expected " + expected.text() + " but found " + t.tag.text());
+    if (t.tag != expected) return makeError(t.offset, "expected " + expected.text() + " but found " + t.tag.text());
     pos_ = p;
     return t;
 }
@@ -285,8 +293,7 @@ Result<Tlv> Reader::read(Tag expected) {
 Result<Reader> Reader::enter(const Tlv& tlv) const {
     if (!tlv.tag.constructed)
         return makeError(tlv.offset, "primitive " + tlv.tag.text() + " where a constructed value is expected");
-    if (tlv.depth + 1 > kMaxDepth)
-        return makeError(tlv.offset, "nesting depth exceeds " + std::to_string(kMaxDepth));
+    if (tlv.depth + 1 > kMaxDepth) return makeError(tlv.offset, "nesting depth exceeds " + std::to_string(kMaxDepth));
     return Reader(tlv.value, tlv.valueOffset, tlv.depth + 1);
 }
 
@@ -296,8 +303,7 @@ Result<Reader> Reader::enter(Tag expected) {
 }
 
 Status Reader::expectEnd(const char* what) const {
-    if (!atEnd())
-        return makeError(offset(), std::to_string(remaining()) + " trailing bytes in " + what);
+    if (!atEnd()) return makeError(offset(), std::to_string(remaining()) + " trailing bytes in " + what);
     return {};
 }
 
@@ -384,11 +390,11 @@ void Writer::begin(Tag tag) {
     tag.constructed = true;
     writeTag(tag);
     open_.push_back(buf_.size());
-    buf_.push_back(0);   // placeholder, patched in end()
+    buf_.push_back(0);  // placeholder, patched in end()
 }
 
 void Writer::end() {
-    if (open_.empty()) return;   // unbalanced end(): ignore rather than corrupt
+    if (open_.empty()) return;  // unbalanced end(): ignore rather than corrupt
     const std::size_t at = open_.back();
     open_.pop_back();
     const std::size_t len = buf_.size() - at - 1;
@@ -486,7 +492,7 @@ bool Writer::oid(Tag tag, const Oid& oid) {
     put(buf_, 40ull * a[0] + a[1]);
     for (std::size_t i = 2; i < a.size(); ++i) put(buf_, a[i]);
     open_.push_back(lenAt);
-    end();   // patch the length like a constructed value's
+    end();  // patch the length like a constructed value's
     return true;
 }
 

@@ -44,15 +44,13 @@ constexpr uint32_t kMaxTagNumber = (1u << 28) - 1;
 // ---- errors and results ---------------------------------------------------
 
 struct Error {
-    std::size_t offset = 0;   // absolute offset in the decoded buffer
-    std::string reason;       // e.g. "length 70000 exceeds remaining 12"
+    std::size_t offset = 0;  // absolute offset in the decoded buffer
+    std::string reason;      // e.g. "length 70000 exceeds remaining 12"
     // "at offset 5: length 70000 exceeds remaining 12"
     std::string text() const;
 };
 
-inline Error makeError(std::size_t offset, std::string reason) {
-    return Error{offset, std::move(reason)};
-}
+inline Error makeError(std::size_t offset, std::string reason) { return Error{offset, std::move(reason)}; }
 
 template <class T>
 using Result = BasicResult<T, Error>;
@@ -71,7 +69,7 @@ struct Tag {
         return a.cls == b.cls && a.constructed == b.constructed && a.number == b.number;
     }
     friend bool operator!=(const Tag& a, const Tag& b) { return !(a == b); }
-    std::string text() const;   // "[context 1 constructed]", "[universal 2]"
+    std::string text() const;  // "[context 1 constructed]", "[universal 2]"
 };
 
 // Shorthands: ctx(1) = [1] primitive, ctxC(1) = [1] constructed, app/appC
@@ -115,7 +113,7 @@ struct BitString {
     // From '0'/'1' text, e.g. "0110" (other characters ignored).
     static BitString fromText(std::string_view bits);
     bool test(std::size_t i) const { return i < bitCount && (bytes[i / 8] >> (7 - i % 8)) & 1; }
-    void set(std::size_t i, bool on = true);   // grows the string when i >= bitCount
+    void set(std::size_t i, bool on = true);  // grows the string when i >= bitCount
     std::string toText() const;
     friend bool operator==(const BitString& a, const BitString& b) {
         return a.bitCount == b.bitCount && a.bytes == b.bytes;
@@ -128,27 +126,27 @@ struct Oid {
     std::vector<uint32_t> arcs;
     friend bool operator==(const Oid& a, const Oid& b) { return a.arcs == b.arcs; }
     friend bool operator!=(const Oid& a, const Oid& b) { return !(a == b); }
-    std::string text() const;   // "1.0.9506.2.1"
+    std::string text() const;  // "1.0.9506.2.1"
 };
 
 // One decoded TLV: where it starts and its contents (a view into the input).
 struct Tlv {
     Tag tag;
-    std::size_t offset = 0;        // absolute offset of the identifier octet
-    std::size_t valueOffset = 0;   // absolute offset of the contents
+    std::size_t offset = 0;       // absolute offset of the identifier octet
+    std::size_t valueOffset = 0;  // absolute offset of the contents
     ByteView value;
-    unsigned depth = 0;            // depth of the Reader that produced it
+    unsigned depth = 0;  // depth of the Reader that produced it
 };
 
 // Contents decoders. Each checks primitive form and the contents' rules.
 Result<int64_t> decodeInt64(const Tlv& tlv);
-Result<uint64_t> decodeUint64(const Tlv& tlv);   // rejects negative values
+Result<uint64_t> decodeUint64(const Tlv& tlv);  // rejects negative values
 Result<bool> decodeBoolean(const Tlv& tlv);
 Status decodeNull(const Tlv& tlv);
 Result<BitString> decodeBitString(const Tlv& tlv);
 Result<std::vector<uint8_t>> decodeOctetString(const Tlv& tlv);
-Result<std::string> decodeVisibleString(const Tlv& tlv);   // 0x20..0x7E only
-Result<std::string> decodeUtf8String(const Tlv& tlv);      // well-formed UTF-8
+Result<std::string> decodeVisibleString(const Tlv& tlv);  // 0x20..0x7E only
+Result<std::string> decodeUtf8String(const Tlv& tlv);     // well-formed UTF-8
 // A primitive character string taken as octets, whatever they are: the
 // GraphicString of a file name carries the device's character set (ASCII,
 // UTF-8, GB18030) without ISO 2022 escapes in practice, and a GeneralizedTime
@@ -173,16 +171,16 @@ public:
 
     bool atEnd() const { return pos_ >= data_.size; }
     std::size_t remaining() const { return data_.size - pos_; }
-    std::size_t offset() const { return base_ + pos_; }   // absolute
+    std::size_t offset() const { return base_ + pos_; }  // absolute
     unsigned depth() const { return depth_; }
 
-    Result<Tag> peekTag() const;            // does not advance
-    bool nextIs(Tag tag) const;             // false at end or on a bad header
-    Result<Tlv> read();                     // any TLV, advances past it
-    Result<Tlv> read(Tag expected);         // fails unless the tag matches
+    Result<Tag> peekTag() const;     // does not advance
+    bool nextIs(Tag tag) const;      // false at end or on a bad header
+    Result<Tlv> read();              // any TLV, advances past it
+    Result<Tlv> read(Tag expected);  // fails unless the tag matches
     // Reader over the contents of a constructed TLV (depth + 1, limited).
     Result<Reader> enter(const Tlv& tlv) const;
-    Result<Reader> enter(Tag expected);     // read(expected) then enter
+    Result<Reader> enter(Tag expected);  // read(expected) then enter
     // Fails with "N trailing bytes in <what>" unless everything was consumed.
     Status expectEnd(const char* what) const;
 
@@ -232,8 +230,8 @@ public:
         open_.reserve(kMaxDepth);
     }
 
-    void begin(Tag tag);   // tag is written constructed
-    void end();            // closes the innermost begin()
+    void begin(Tag tag);  // tag is written constructed
+    void end();           // closes the innermost begin()
     template <class F>
     void constructed(Tag tag, F&& body) {
         begin(tag);
@@ -244,15 +242,15 @@ public:
     void primitive(Tag tag, ByteView contents);
     void integer(Tag tag, int64_t v);
     void unsignedInteger(Tag tag, uint64_t v);
-    void boolean(Tag tag, bool v);   // TRUE as 0x01
+    void boolean(Tag tag, bool v);  // TRUE as 0x01
     void null(Tag tag);
     void bitString(Tag tag, const BitString& bits);
     void octetString(Tag tag, ByteView bytes) { primitive(tag, bytes); }
-    void string(Tag tag, std::string_view text);   // Visible/UTF8/Graphic: bytes as given
+    void string(Tag tag, std::string_view text);  // Visible/UTF8/Graphic: bytes as given
     // Returns false (writing nothing) unless the OID is valid: >= 2 arcs,
     // first arc 0..2, second arc < 40 when the first is 0 or 1.
     bool oid(Tag tag, const Oid& oid);
-    void raw(ByteView encoded);   // already encoded TLVs
+    void raw(ByteView encoded);  // already encoded TLVs
 
     std::size_t openCount() const { return open_.size(); }
     std::size_t size() const { return buf_.size(); }
@@ -264,7 +262,7 @@ private:
     void writeLength(std::size_t len);
 
     std::vector<uint8_t> buf_;
-    std::vector<std::size_t> open_;   // offsets of the placeholder length bytes
+    std::vector<std::size_t> open_;  // offsets of the placeholder length bytes
 };
 
 // Minimal encodings of INTEGER contents (for callers that frame them differently).

@@ -35,8 +35,8 @@ using TK = mms::TypeDescription::Kind;
 // Data objects of the CDCs whose parts are data objects themselves (WYE,
 // DEL, SEQ, HMV...); any other structure inside a data object is one unless
 // it is an attribute, which never carries both q and t.
-const std::set<std::string> kSdoNames = {"phsA", "phsB", "phsC", "neut", "net", "res", "phsAB", "phsBC", "phsCA",
-                                         "c1",   "c2",   "c3"};
+const std::set<std::string> kSdoNames = {"phsA",  "phsB",  "phsC",  "neut", "net", "res",
+                                         "phsAB", "phsBC", "phsCA", "c1",   "c2",  "c3"};
 
 bool is_sdo(const std::string &name, const TD &t) {
     if (t.kind != TK::Structure) return false;
@@ -58,10 +58,16 @@ std::string btype_of(const TD &t, const std::string &name) {
     case TK::BitString:
         if (n == 2) return name == "Check" ? "Check" : name == "ctlVal" ? "Tcmd" : "Dbpos";
         return n == 13 ? "Quality" : n == 10 ? "OptFlds" : n == 6 ? "TrgOps" : "";
-    case TK::OctetString: return n == 6 ? "Octet6" : n == 8 ? "EntryID" : n == 16 ? "Octet16" : n == 64 ? "Octet64" : "";
+    case TK::OctetString:
+        return n == 6 ? "Octet6" : n == 8 ? "EntryID" : n == 16 ? "Octet16" : n == 64 ? "Octet64" : "";
     case TK::VisibleString:
-        return n == 32 ? "VisString32" : n == 64 ? "VisString64" : n == 65 ? "VisString65" : n == 129 ? "VisString129"
-               : n == 255 ? "VisString255" : n == 3 ? "Currency" : "";
+        return n == 32    ? "VisString32"
+               : n == 64  ? "VisString64"
+               : n == 65  ? "VisString65"
+               : n == 129 ? "VisString129"
+               : n == 255 ? "VisString255"
+               : n == 3   ? "Currency"
+                          : "";
     case TK::MmsString: return n == 255 ? "Unicode255" : "";
     case TK::UtcTime: return "Timestamp";
     case TK::BinaryTime: return t.binaryTimeWithDate ? "EntryTime" : "";
@@ -70,9 +76,23 @@ std::string btype_of(const TD &t, const std::string &name) {
 }
 
 std::string kind_text(const TD &t) {
-    static const char *const names[] = {"type name", "array", "structure", "boolean", "bit-string", "integer",
-                                        "unsigned", "floating-point", "?", "octet-string", "visible-string",
-                                        "generalized-time", "binary-time", "bcd", "?", "objId", "mMSString",
+    static const char *const names[] = {"type name",
+                                        "array",
+                                        "structure",
+                                        "boolean",
+                                        "bit-string",
+                                        "integer",
+                                        "unsigned",
+                                        "floating-point",
+                                        "?",
+                                        "octet-string",
+                                        "visible-string",
+                                        "generalized-time",
+                                        "binary-time",
+                                        "bcd",
+                                        "?",
+                                        "objId",
+                                        "mMSString",
                                         "utc-time"};
     const size_t k = size_t(t.kind);
     std::string s = k < sizeof names / sizeof names[0] ? names[k] : "?";
@@ -196,7 +216,7 @@ bool ln_from_type(const std::string &name, const TD &t, model::DevLn &out, std::
             if (cb) {
                 model::DevCb b;
                 b.name = c.name;
-                b.kind = rcb ? scl::CbKind::Report
+                b.kind = rcb                  ? scl::CbKind::Report
                          : fc == model::FC_LG ? scl::CbKind::Log
                          : fc == model::FC_GO ? scl::CbKind::Goose
                                               : scl::CbKind::SettingGroup;
@@ -230,20 +250,31 @@ bool cb_from_data(const mms::Data &d, model::DevCb &cb) {
         const mms::Data &v = d.items()[i];
         const bool str = v.kind() == K::VisibleString || v.kind() == K::MmsString;
         const bool num = v.kind() == K::Unsigned || v.kind() == K::Integer;
-        const uint32_t u = v.kind() == K::Unsigned ? uint32_t(std::min<uint64_t>(v.asUnsigned(), 0xFFFFFFFFu))
+        const uint32_t u = v.kind() == K::Unsigned  ? uint32_t(std::min<uint64_t>(v.asUnsigned(), 0xFFFFFFFFu))
                            : v.kind() == K::Integer ? uint32_t(std::max<int64_t>(0, v.asInt()))
                                                     : 0;
-        if (n == "RptID" && str) cb.rpt_id = v.asString();
-        else if (n == "DatSet" && str) cb.dat_set = v.asString();
-        else if (n == "LogRef" && str) cb.log_ref = v.asString();
-        else if (n == "GoID" && str) cb.go_id = v.asString();
-        else if (n == "ConfRev" && num) cb.conf_rev = u;
-        else if (n == "IntgPd" && num) cb.intg_pd = u;
-        else if (n == "BufTm" && num) cb.buf_time = u;
-        else if (n == "NumOfSG" && num) cb.num_of_sgs = u;
-        else if (n == "ActSG" && num) cb.act_sg = u;
-        else if (n == "OptFlds" && v.kind() == K::BitString) cb.opt_flds = uint16_t(bit_mask(v.asBits()));
-        else if (n == "TrgOps" && v.kind() == K::BitString) cb.trg_ops = uint8_t(bit_mask(v.asBits()));
+        if (n == "RptID" && str)
+            cb.rpt_id = v.asString();
+        else if (n == "DatSet" && str)
+            cb.dat_set = v.asString();
+        else if (n == "LogRef" && str)
+            cb.log_ref = v.asString();
+        else if (n == "GoID" && str)
+            cb.go_id = v.asString();
+        else if (n == "ConfRev" && num)
+            cb.conf_rev = u;
+        else if (n == "IntgPd" && num)
+            cb.intg_pd = u;
+        else if (n == "BufTm" && num)
+            cb.buf_time = u;
+        else if (n == "NumOfSG" && num)
+            cb.num_of_sgs = u;
+        else if (n == "ActSG" && num)
+            cb.act_sg = u;
+        else if (n == "OptFlds" && v.kind() == K::BitString)
+            cb.opt_flds = uint16_t(bit_mask(v.asBits()));
+        else if (n == "TrgOps" && v.kind() == K::BitString)
+            cb.trg_ops = uint8_t(bit_mask(v.asBits()));
     }
     cb.has_values = true;
     return true;
@@ -254,9 +285,9 @@ bool cb_from_data(const mms::Data &d, model::DevCb &cb) {
 namespace {
 
 std::mutex g_summary_mutex;
-std::map<const model::IedModel *, const char *> g_summaries;   // guarded by g_summary_mutex
-std::set<std::string> g_summary_texts;                          // guarded; never shrinks
-constexpr size_t kMaxSummaryTexts = 4096;   // distinct texts kept (they repeat across associations)
+std::map<const model::IedModel *, const char *> g_summaries;  // guarded by g_summary_mutex
+std::set<std::string> g_summary_texts;                        // guarded; never shrinks
+constexpr size_t kMaxSummaryTexts = 4096;                     // distinct texts kept (they repeat across associations)
 
 void set_summary(const model::IedModel *m, const std::string &text) {
     std::lock_guard<std::mutex> lock(g_summary_mutex);
@@ -321,7 +352,7 @@ private:
     // ---- name lists (paged by continueAfter while moreFollows) ----
     void ask_names(JobCtx &c) {
         mms::GetNameListRequest r;
-        r.objectClass = step_ == Step::Domains ? mms::kDomain
+        r.objectClass = step_ == Step::Domains     ? mms::kDomain
                         : step_ == Step::Variables ? mms::kNamedVariable
                                                    : mms::kNamedVariableList;
         r.scope = step_ == Step::Domains ? mms::ObjectName::Scope::Vmd : mms::ObjectName::Scope::Domain;
@@ -331,7 +362,7 @@ private:
     }
 
     std::string what() const {
-        return step_ == Step::Domains ? std::string("the logical devices")
+        return step_ == Step::Domains     ? std::string("the logical devices")
                : step_ == Step::Variables ? "the named variables of " + desc_.lds[ld_].name
                                           : "the data sets of " + desc_.lds[ld_].name;
     }
@@ -351,20 +382,23 @@ private:
             if (step_ == Step::Domains) {
                 if (id.find('$') != std::string::npos) return fail(c, "domain name '" + id + "' holds a '$'");
                 if (desc_.lds.size() >= kMaxBrowseDomains)
-                    return fail(c, "the device has more than " + std::to_string(kMaxBrowseDomains) + " logical devices");
+                    return fail(c,
+                                "the device has more than " + std::to_string(kMaxBrowseDomains) + " logical devices");
                 model::DevLd ld;
                 ld.name = id;
                 desc_.lds.push_back(std::move(ld));
             } else if (step_ == Step::Variables) {
-                if (id.find('$') != std::string::npos) continue;   // below an LN: its type says it all
+                if (id.find('$') != std::string::npos) continue;  // below an LN: its type says it all
                 if (++lns_ > kMaxBrowseLns)
                     return fail(c, "the device has more than " + std::to_string(kMaxBrowseLns) + " LNs");
                 model::DevLn ln;
                 ln.name = id;
                 // LLN0 first, as SCL has it.
                 auto &lns = desc_.lds[ld_].lns;
-                if (id == "LLN0") lns.insert(lns.begin(), std::move(ln));
-                else lns.push_back(std::move(ln));
+                if (id == "LLN0")
+                    lns.insert(lns.begin(), std::move(ln));
+                else
+                    lns.push_back(std::move(ln));
             } else {
                 const size_t d = id.find('$');
                 if (d == std::string::npos || id.find('$', d + 1) != std::string::npos) {
@@ -420,8 +454,8 @@ private:
         for (const std::string &w : warnings) warn(c, ld.name + "/" + w);
         for (size_t k = 0; k < ln.cbs.size(); ++k) {
             if (++cbs_ > kMaxBrowseControlBlocks)
-                return fail(c, "the device has more than " + std::to_string(kMaxBrowseControlBlocks) +
-                                   " control blocks");
+                return fail(c,
+                            "the device has more than " + std::to_string(kMaxBrowseControlBlocks) + " control blocks");
             blocks_.push_back({ld_, ln_, k});
         }
         ld.lns[ln_] = std::move(ln);
@@ -432,8 +466,8 @@ private:
     // ---- control block settings ----
     std::string block_item(const Pos &b) const {
         const model::DevCb &cb = desc_.lds[b.ld].lns[b.ln].cbs[b.cb];
-        const char *fc = cb.kind == scl::CbKind::Report ? (cb.buffered ? "BR" : "RP")
-                         : cb.kind == scl::CbKind::Log  ? "LG"
+        const char *fc = cb.kind == scl::CbKind::Report  ? (cb.buffered ? "BR" : "RP")
+                         : cb.kind == scl::CbKind::Log   ? "LG"
                          : cb.kind == scl::CbKind::Goose ? "GO"
                                                          : "SP";
         return desc_.lds[b.ld].lns[b.ln].name + "$" + fc + "$" + cb.name;
@@ -446,7 +480,8 @@ private:
         }
         const Pos &b = blocks_[block_];
         mms::ReadRequest rd;
-        rd.access = mms::VariableAccess::list({mms::VariableRef{mms::ObjectName::dom(desc_.lds[b.ld].name, block_item(b)), {}}});
+        rd.access = mms::VariableAccess::list(
+            {mms::VariableRef{mms::ObjectName::dom(desc_.lds[b.ld].name, block_item(b)), {}}});
         send(c, std::move(rd));
     }
 
@@ -457,9 +492,9 @@ private:
         model::DevCb &cb = desc_.lds[b.ld].lns[b.ln].cbs[b.cb];
         if (!r || r->results.size() != 1 || !r->results[0].success)
             warn(c, "the settings of " + ref + " could not be read (" +
-                        (!r ? mms::failureText(p)
-                            : r->results.size() != 1 ? std::to_string(r->results.size()) + " results"
-                                                     : mms::dataAccessErrorName(r->results[0].failure)) +
+                        (!r                       ? mms::failureText(p)
+                         : r->results.size() != 1 ? std::to_string(r->results.size()) + " results"
+                                                  : mms::dataAccessErrorName(r->results[0].failure)) +
                         "); its data set and ConfRev stay unknown");
         else if (!cb_from_data(r->results[0].data, cb))
             warn(c, "the value of " + ref + " does not have the block's own layout; its settings stay unknown");
@@ -544,8 +579,8 @@ private:
         // current one holds what the device sent since).
         std::shared_ptr<const scl::Document> doc(std::shared_ptr<const scl::Document>(), &now.document());
         scl::Diagnostics quiet(true);
-        std::unique_ptr<model::IedModel> scl_model =
-            model::IedModel::build(doc, now.scl_ied(), quiet, &now.cb_layouts());
+        std::unique_ptr<model::IedModel> scl_model = model::IedModel::build(doc, now.scl_ied(), quiet,
+                                                                            &now.cb_layouts());
         model::DeviceDesc a, b;
         std::string why;
         if (!scl_model || !model::from_records(scl_model->ctrl(), model::model_record_ops(), a, why) ||
@@ -556,18 +591,19 @@ private:
         const std::vector<std::string> diffs = model::compare(a, b);
         for (const std::string &d : diffs) log_line("check " + s.server->name + ": " + d);
         const std::string file = zv::log::daily_file_path();
-        const std::string summary =
-            diffs.empty() ? s.server->name + ": the device agrees with its SCL"
-                          : s.server->name + ": " + std::to_string(diffs.size()) +
-                                " differences between the device and its SCL" +
-                                (file.empty() ? std::string() : " (" + file + ")");
+        const std::string summary = diffs.empty() ? s.server->name + ": the device agrees with its SCL"
+                                                  : s.server->name + ": " + std::to_string(diffs.size()) +
+                                                        " differences between the device and its SCL" +
+                                                        (file.empty() ? std::string() : " (" + file + ")");
         log_line(s.label() + ": " + summary);
         set_summary(&now, summary);
     }
 
     void warn(JobCtx &c, const std::string &text) {
-        if (++warned_ <= kMaxWarnings) log_line("warning: " + c.server.label() + ": " + text);
-        else if (warned_ == kMaxWarnings + 1) log_line("warning: " + c.server.label() + ": further remarks on the device's model left out");
+        if (++warned_ <= kMaxWarnings)
+            log_line("warning: " + c.server.label() + ": " + text);
+        else if (warned_ == kMaxWarnings + 1)
+            log_line("warning: " + c.server.label() + ": further remarks on the device's model left out");
     }
 
     bool send(JobCtx &c, mms::ConfirmedRequestService svc) {
@@ -584,7 +620,7 @@ private:
     std::optional<std::string> after_;
     size_t ld_ = 0, ln_ = 0;
     size_t names_ = 0, lns_ = 0, sets_ = 0, cbs_ = 0;
-    std::vector<std::pair<size_t, std::string>> set_names_;   // (LD, LN$DS)
+    std::vector<std::pair<size_t, std::string>> set_names_;  // (LD, LN$DS)
     size_t set_ = 0;
     std::vector<Pos> blocks_;
     size_t block_ = 0;

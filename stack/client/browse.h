@@ -13,12 +13,12 @@
 namespace zv::client {
 
 // Limits of what a device's description may make us hold or ask for.
-constexpr size_t kMaxBrowseDomains = 1024;          // logical devices
-constexpr size_t kMaxBrowseNames = 2000000;         // named variables listed, all domains together
-constexpr size_t kMaxBrowseLns = 20000;             // LNs of the whole device
-constexpr size_t kMaxBrowseDataSets = 20000;        // named variable lists
-constexpr size_t kMaxBrowseControlBlocks = 20000;   // control block instances
-constexpr int kBrowseTimeoutS = 600;                // the whole browse
+constexpr size_t kMaxBrowseDomains = 1024;         // logical devices
+constexpr size_t kMaxBrowseNames = 2000000;        // named variables listed, all domains together
+constexpr size_t kMaxBrowseLns = 20000;            // LNs of the whole device
+constexpr size_t kMaxBrowseDataSets = 20000;       // named variable lists
+constexpr size_t kMaxBrowseControlBlocks = 20000;  // control block instances
+constexpr int kBrowseTimeoutS = 600;               // the whole browse
 
 // The LN `name` from its type (GetVariableAccessAttributes of the LN): data
 // objects per FC, control blocks with their layouts (values not yet read).

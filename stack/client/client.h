@@ -86,9 +86,9 @@ constexpr const char *kCheckSummaryName = "?check";
 // Limits of what a request or a device may make us hold.
 constexpr int32_t kMaxObjectsPerRequest = 4096;
 constexpr size_t kMaxDirectoryEntries = 100000;
-constexpr uint64_t kMaxFileBytes = 1ull << 30;      // 1 GiB per fetched file
+constexpr uint64_t kMaxFileBytes = 1ull << 30;  // 1 GiB per fetched file
 constexpr int kDefaultTimeoutS = 30;
-constexpr size_t kMaxLogRows = 100000;              // logged values one query hands over
-constexpr size_t kMaxLogPages = 10000;              // ReadJournal answers one query follows
+constexpr size_t kMaxLogRows = 100000;  // logged values one query hands over
+constexpr size_t kMaxLogPages = 10000;  // ReadJournal answers one query follows
 
 }  // namespace zv::client

@@ -33,14 +33,34 @@ using mms::Data;
 // IEC 61850-7-3 ctlModel.
 enum CtlModel : int32_t { kStatusOnly = 0, kDirectNormal = 1, kSboNormal = 2, kDirectEnhanced = 3, kSboEnhanced = 4 };
 
-const char *const kAddCauses[] = {
-    "Unknown", "Not-supported", "Blocked-by-switching-hierarchy", "Select-failed", "Invalid-position",
-    "Position-reached", "Parameter-change-in-execution", "Step-limit", "Blocked-by-Mode", "Blocked-by-process",
-    "Blocked-by-interlocking", "Blocked-by-synchrocheck", "Command-already-in-execution", "Blocked-by-health",
-    "1-of-n-control", "Abortion-by-cancel", "Time-limit-over", "Abortion-by-trip", "Object-not-selected",
-    "Object-already-selected", "No-access-authority", "Ended-with-overshoot", "Abortion-due-to-deviation",
-    "Abortion-by-communication-loss", "Blocked-by-command", "None", "Inconsistent-parameters",
-    "Locked-by-other-client"};
+const char *const kAddCauses[] = {"Unknown",
+                                  "Not-supported",
+                                  "Blocked-by-switching-hierarchy",
+                                  "Select-failed",
+                                  "Invalid-position",
+                                  "Position-reached",
+                                  "Parameter-change-in-execution",
+                                  "Step-limit",
+                                  "Blocked-by-Mode",
+                                  "Blocked-by-process",
+                                  "Blocked-by-interlocking",
+                                  "Blocked-by-synchrocheck",
+                                  "Command-already-in-execution",
+                                  "Blocked-by-health",
+                                  "1-of-n-control",
+                                  "Abortion-by-cancel",
+                                  "Time-limit-over",
+                                  "Abortion-by-trip",
+                                  "Object-not-selected",
+                                  "Object-already-selected",
+                                  "No-access-authority",
+                                  "Ended-with-overshoot",
+                                  "Abortion-due-to-deviation",
+                                  "Abortion-by-communication-loss",
+                                  "Blocked-by-command",
+                                  "None",
+                                  "Inconsistent-parameters",
+                                  "Locked-by-other-client"};
 
 std::string add_cause_text(int64_t cause) {
     const std::string n = std::to_string(cause);
@@ -66,9 +86,12 @@ const T *service_of(const mms::Pdu &p) {
 }
 
 bool integer_of(const Data &d, int64_t &out) {
-    if (d.kind() == Data::Kind::Integer) out = d.asInt();
-    else if (d.kind() == Data::Kind::Unsigned && d.asUnsigned() <= uint64_t(INT64_MAX)) out = int64_t(d.asUnsigned());
-    else return false;
+    if (d.kind() == Data::Kind::Integer)
+        out = d.asInt();
+    else if (d.kind() == Data::Kind::Unsigned && d.asUnsigned() <= uint64_t(INT64_MAX))
+        out = int64_t(d.asUnsigned());
+    else
+        return false;
     return true;
 }
 
@@ -116,8 +139,8 @@ int appl_error_index(const mms::InformationReport &rep) {
 
 // Stored form of one primitive of a control value, chosen by the names of
 // the primitive and its parent.
-bool control_primitive(const std::string &name, const std::string &parent, AI_VAL_TYPE type,
-                       const AC_CTRL_VALUE &v, uint8_t *out, std::string &why) {
+bool control_primitive(const std::string &name, const std::string &parent, AI_VAL_TYPE type, const AC_CTRL_VALUE &v,
+                       uint8_t *out, std::string &why) {
     const size_t size = model::stored_size(type);
     std::memset(out, 0, size);
     if (int16_t bits = int16_t(model::bitstring_bits(type)); bits > 0) std::memcpy(out, &bits, 2);
@@ -129,7 +152,7 @@ bool control_primitive(const std::string &name, const std::string &parent, AI_VA
         std::memcpy(out, p, n);
         return true;
     };
-    if (parent == "ctlVal" && (name == "f" || name == "i")) {   // AnalogueValue
+    if (parent == "ctlVal" && (name == "f" || name == "i")) {  // AnalogueValue
         if (name == "f" && type == VAL_TYPE_FLOAT32) return put(&v.val.setMag.fVal, 4);
         if (name == "i" && type == VAL_TYPE_INT32) return put(&v.val.setMag.iVal, 4);
         why = "ctlVal$" + name + " of type " + model::type_name(type) + " is not supported";
@@ -153,9 +176,7 @@ bool control_primitive(const std::string &name, const std::string &parent, AI_VA
             }
             out[2] = uint8_t(v.val.cdVal << 6);
             return true;
-        default:
-            why = std::string("ctlVal of type ") + model::type_name(type) + " is not supported";
-            return false;
+        default: why = std::string("ctlVal of type ") + model::type_name(type) + " is not supported"; return false;
         }
     }
     if (name == "operTm" && type == VAL_TYPE_TIMESTAMP) return put(&v.operTm, sizeof v.operTm);
@@ -184,7 +205,7 @@ bool control_primitive(const std::string &name, const std::string &parent, AI_VA
         std::memcpy(out, &c, sizeof c);
         return true;
     }
-    return true;   // another component keeps its zero value
+    return true;  // another component keeps its zero value
 }
 
 // ---- control -------------------------------------------------------------------------
@@ -192,17 +213,17 @@ bool control_primitive(const std::string &name, const std::string &parent, AI_VA
 class ControlJob : public Job {
 public:
     model::IedModel *model = nullptr;
-    AI_OBJ_ID co = -1;          // LD/LN$CO$DO
-    AI_OBJ_ID target = -1;      // its Oper or SBOw
-    AI_OBJ_ID ctl_model = -1;   // LD/LN$CF$DO$ctlModel
+    AI_OBJ_ID co = -1;         // LD/LN$CO$DO
+    AI_OBJ_ID target = -1;     // its Oper or SBOw
+    AI_OBJ_ID ctl_model = -1;  // LD/LN$CF$DO$ctlModel
     std::string co_ref, target_ref;
     Data value;
     enum class Step { Model, Write, Termination } step = Step::Model;
     int32_t model_value = -1;
     bool have_error = false;
     ApplError error;
-    int early = 0;   // a command termination ahead of the write response: 1 positive, -1 negative
-    bool reported = false;   // the outcome was logged
+    int early = 0;          // a command termination ahead of the write response: 1 positive, -1 negative
+    bool reported = false;  // the outcome was logged
 
     bool selecting() const { return ctrl.op == IEC61850_OP_SELVAL; }
     const char *what() const { return selecting() ? "select with value" : "operate"; }
@@ -279,8 +300,8 @@ public:
                     m = int8_t(prims[0].data[0]);
                 }
                 log_line(c.server.label() + ": ctlModel of " + co_ref + " not read (" +
-                         (rr ? std::string("no integer answered") : mms::failureText(p)) + "); " + model_name(int32_t(m)) +
-                         " from the model is used");
+                         (rr ? std::string("no integer answered") : mms::failureText(p)) + "); " +
+                         model_name(int32_t(m)) + " from the model is used");
             } else {
                 store_object(*model, ctl_model, rr->results[0].data);
             }
@@ -290,8 +311,9 @@ public:
         const auto *wr = service_of<mms::WriteResponse>(p);
         if (!wr || wr->results.size() != 1 || !wr->results[0].success) {
             std::string why = !wr ? mms::failureText(p)
-                              : wr->results.size() != 1 ? "an answer with " + std::to_string(wr->results.size()) + " results"
-                                                        : mms::dataAccessErrorName(wr->results[0].failure);
+                              : wr->results.size() != 1
+                                  ? "an answer with " + std::to_string(wr->results.size()) + " results"
+                                  : mms::dataAccessErrorName(wr->results[0].failure);
             if (have_error) why += ", AddCause " + add_cause_text(error.cause);
             return fail(c, "refused: " + why, have_error ? int32_t(error.cause) : -1);
         }
@@ -305,7 +327,7 @@ public:
             reported = true;
             return finish(c, 0);
         }
-        step = Step::Termination;   // 7-2 20.5: the operation completes with its CommandTermination
+        step = Step::Termination;  // 7-2 20.5: the operation completes with its CommandTermination
     }
 
     // LastApplError names the object written; devices write it with or
@@ -329,10 +351,10 @@ public:
                          " has another form (" + why + "); ignored");
                 return false;
             }
-            const bool termination = rep.access.variables.size() == 2;   // LastApplError and the Oper
+            const bool termination = rep.access.variables.size() == 2;  // LastApplError and the Oper
             if (!names_us(e.cntrl_obj, termination ? oper_ref : target_ref)) return false;
             if (e.ctl_num >= 0 && e.ctl_num != ctrl.u.ctrlCtrl.ctrl_val.ctlNum) return false;
-            if (step == Step::Write) {   // ahead of the refusal of our write, or of its response
+            if (step == Step::Write) {  // ahead of the refusal of our write, or of its response
                 have_error = true;
                 error = e;
                 if (termination) early = -1;
@@ -438,9 +460,9 @@ public:
     std::deque<LogRow> rows;
     std::vector<AC_QLOGENTRY_CTRL> recs;
     size_t pages = 0;
-    std::vector<uint8_t> last_entry;   // the last entry of the previous answer
-    bool complete = true;    // every entry could be handed over
-    bool annotated = false;  // annotation entries seen (they carry no values)
+    std::vector<uint8_t> last_entry;  // the last entry of the previous answer
+    bool complete = true;             // every entry could be handed over
+    bool annotated = false;           // annotation entries seen (they carry no values)
 
     bool after() const { return ctrl.op == IEC61850_OP_QUERYLOGA; }
     static bool zero(const EntryTime_TDEF &t) { return t.btime6_ms == 0 && t.btime6_days == 0; }
@@ -460,8 +482,9 @@ public:
         if (attr < 0 || model->read_text(attr, log_ref) != 0 || log_ref.empty())
             return fail(c, "its LogRef is empty; read the block first");
         const size_t slash = log_ref.find('/');
-        journal = slash == std::string::npos ? mms::ObjectName::dom(lcb_ref.substr(0, lcb_ref.find('/')), log_ref)
-                                             : mms::ObjectName::dom(log_ref.substr(0, slash), log_ref.substr(slash + 1));
+        journal = slash == std::string::npos
+                      ? mms::ObjectName::dom(lcb_ref.substr(0, lcb_ref.find('/')), log_ref)
+                      : mms::ObjectName::dom(log_ref.substr(0, slash), log_ref.substr(slash + 1));
         if (journal.domain.empty() || journal.item.empty() || journal.domain.size() > mms::kMaxIdentifierLength ||
             journal.item.size() > mms::kMaxIdentifierLength)
             return fail(c, "LogRef '" + log_ref + "' names no journal");
@@ -504,7 +527,8 @@ public:
 
     void take(JobCtx &c, const mms::JournalEntry &e) {
         if (e.annotation) {
-            if (!annotated) log_line(c.server.label() + ": log of " + lcb_ref + " holds annotations; they carry no values");
+            if (!annotated)
+                log_line(c.server.label() + ": log of " + lcb_ref + " holds annotations; they carry no values");
             annotated = true;
             return;
         }
@@ -519,10 +543,11 @@ public:
             // IEC 61850-8-1: each value is followed by its ReasonCode.
             if (v.tag == "ReasonCode" && last != nullptr && last->rec.obj_num == 1) {
                 last->bytes[1].assign(AI_SIZE_TRGC, 0);
-                if (model::stored_from_data(VAL_TYPE_TRGC, 0, v.value, last->bytes[1].data(), model::ValueSource::Device) !=
-                    0) {
-                    log_line(c.server.label() + ": log of " + lcb_ref + ": a ReasonCode that is no bit string of up to " +
-                             std::to_string(AI_BITS_CAP_TRGC) + " bits left out");
+                if (model::stored_from_data(VAL_TYPE_TRGC, 0, v.value, last->bytes[1].data(),
+                                            model::ValueSource::Device) != 0) {
+                    log_line(c.server.label() + ": log of " + lcb_ref +
+                             ": a ReasonCode that is no bit string of up to " + std::to_string(AI_BITS_CAP_TRGC) +
+                             " bits left out");
                     last->rec.result = 1;
                     continue;
                 }
@@ -535,7 +560,8 @@ public:
             rows.emplace_back();
             LogRow &row = rows.back();
             std::memcpy(row.rec.EntryID, e.entryId.data(), sizeof(EntryID_TDEF));
-            row.rec.TimeOfEntry = EntryTime_TDEF{int32_t(e.occurrenceTime.msOfDay), int32_t(e.occurrenceTime.days.value_or(0))};
+            row.rec.TimeOfEntry = EntryTime_TDEF{int32_t(e.occurrenceTime.msOfDay),
+                                                 int32_t(e.occurrenceTime.days.value_or(0))};
             AI_OBJ_ID id = model->find(v.tag);
             if (id < 0 && v.tag.find('/') == std::string::npos) id = model->find(journal.domain + "/" + v.tag);
             row.rec.obj_ref = id;
@@ -543,10 +569,12 @@ public:
             row.vals[0] = AI_OBJ_VAL{id, nullptr, nullptr, 0};
             std::string why;
             if (id < 0) why = "the model has no such object";
-            if (id >= 0 && !convert(*model, id, v.value, row, 0, why)) row.vals[0] = AI_OBJ_VAL{id, nullptr, nullptr, 0};
+            if (id >= 0 && !convert(*model, id, v.value, row, 0, why))
+                row.vals[0] = AI_OBJ_VAL{id, nullptr, nullptr, 0};
             if (!why.empty()) {
                 row.rec.result = 1;
-                log_line(c.server.label() + ": log of " + lcb_ref + ": value of '" + v.tag.substr(0, 129) + "' not taken: " + why);
+                log_line(c.server.label() + ": log of " + lcb_ref + ": value of '" + v.tag.substr(0, 129) +
+                         "' not taken: " + why);
             }
             last = &row;
         }
@@ -577,7 +605,7 @@ int control(int srv, const AC_CTRL_REQ_INFO *info, int timeout_s, AC_REQ_CTRL **
     j->co = info->ctrl_obj;
     j->co_ref = m->reference(info->ctrl_obj);
     j->target = m->child(info->ctrl_obj, op == IEC61850_OP_SELVAL ? "SBOw" : "Oper");
-    if (j->target < 0) return 1;   // not controllable (Oper), or no select with value (SBOw)
+    if (j->target < 0) return 1;  // not controllable (Oper), or no select with value (SBOw)
     j->target_ref = m->reference(j->target);
     // LD/LN$CO$DO -> LD/LN$CF$DO$ctlModel
     const size_t fc_at = j->co_ref.find("$CO$");

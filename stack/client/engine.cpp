@@ -37,7 +37,7 @@ constexpr int kIdleProbeMs = 10000;
 constexpr int32_t kLocalDetail = 65000;
 constexpr int16_t kOutstanding = 10;
 constexpr size_t kRecvChunk = 65536;
-constexpr size_t kMaxTlsRecord = 16384;   // plaintext of one record (RFC 8446 5.1)
+constexpr size_t kMaxTlsRecord = 16384;  // plaintext of one record (RFC 8446 5.1)
 // Every channel and request deadline is looked at this often (and at once
 // when something asks for it).
 constexpr int kWalkMs = 50;
@@ -93,8 +93,8 @@ int64_t mono_ms() {
 void log_line(const std::string &text) { zv::log::line(text); }
 
 std::string ServerCtx::label() const {
-    return "server " + std::to_string(index) + " (" + (server && server->model ? server->model->name() : std::string("?")) +
-           ")";
+    return "server " + std::to_string(index) + " (" +
+           (server && server->model ? server->model->name() : std::string("?")) + ")";
 }
 
 void copy_name(char *dst, size_t cap, const std::string &src) {
@@ -173,8 +173,10 @@ void Engine::stop() {
     const std::thread::id self = std::this_thread::get_id();
     for (std::thread &w : workers_) {
         if (!w.joinable()) continue;
-        if (w.get_id() == self) w.detach();
-        else w.join();
+        if (w.get_id() == self)
+            w.detach();
+        else
+            w.join();
     }
 }
 
@@ -207,9 +209,11 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
         // either refused here or answered by stop().
         std::lock_guard<std::mutex> lock(sub_mutex_);
         if (stopping_) return 1;
-        if (job->waiter) ++job->waiter->outstanding;   // before any worker can end it
-        if (!net.owns_lock()) submissions_.emplace_back(srv, std::move(job));
-        else if (!submissions_.empty()) earlier.swap(submissions_);
+        if (job->waiter) ++job->waiter->outstanding;  // before any worker can end it
+        if (!net.owns_lock())
+            submissions_.emplace_back(srv, std::move(job));
+        else if (!submissions_.empty())
+            earlier.swap(submissions_);
     }
     if (out) *out = ctrl;
     if (!net.owns_lock()) {
@@ -221,7 +225,7 @@ int Engine::submit(int srv, std::unique_ptr<Job> job, int timeout_s, AC_REQ_CTRL
     bool owner_needed = false;
     auto start_waiting = [&](ServerCtx &s) {
         schedule(s, now);
-        for (Channel &ch : s.ch) owner_needed = owner_needed || (ch.assoc && ch.assoc->hasOutput());   // POLLOUT
+        for (Channel &ch : s.ch) owner_needed = owner_needed || (ch.assoc && ch.assoc->hasOutput());  // POLLOUT
     };
     for (auto &p : earlier) servers_[size_t(p.first)]->waiting.push_back(std::move(p.second));
     for (auto &p : earlier) start_waiting(*servers_[size_t(p.first)]);
@@ -251,10 +255,12 @@ void Engine::channel_event(int srv, AC_CHANNEL ch, bool up) {
     U_CHNL_FUN f = up ? zv::app_callbacks().connected.load() : zv::app_callbacks().disconnected.load();
     auto it = deferred_.find(key);
     if (f == nullptr || it != deferred_.end()) {
-        if (it != deferred_.end() && it->second != up) deferred_.erase(it);
-        else deferred_[key] = up;
+        if (it != deferred_.end() && it->second != up)
+            deferred_.erase(it);
+        else
+            deferred_[key] = up;
         deliver_deferred();
-        retry_deferred_ = !deferred_.empty();   // tried again at the owner's next walk
+        retry_deferred_ = !deferred_.empty();  // tried again at the owner's next walk
         return;
     }
     f(srv, ch);
@@ -297,13 +303,13 @@ void Engine::deliver_deferred() {
 void Engine::work(int me) {
     t_worker_of = this;
     std::unique_lock<std::mutex> lk(mu_);
-    uint64_t watched = ~uint64_t(0);   // the owner's callback seen running at our last look
+    uint64_t watched = ~uint64_t(0);  // the owner's callback seen running at our last look
     for (;;) {
         if (!cbq_.empty() && deliverer_ < 0) {
             deliver(lk, me);
             continue;
         }
-        if (net_done_) break;   // what is still queued, the delivering worker runs
+        if (net_done_) break;  // what is still queued, the delivering worker runs
         // A guest waits (and is not held in its own callbacks): the network
         // is its to run.
         const bool guest_turn = guests_ > 0 && !stopping_ && deliverer_ != kGuest;
@@ -330,7 +336,7 @@ void Engine::work(int me) {
 }
 
 bool Engine::wait_completion(int timeout_ms) {
-    if (t_worker_of == this || t_guest) return false;   // from a callback: it would wait for itself
+    if (t_worker_of == this || t_guest) return false;  // from a callback: it would wait for itself
     const std::shared_ptr<Waiter> keep = this_thread_waiter();
     Waiter &w = *keep;
     const int64_t deadline = mono_ms() + std::max(0, timeout_ms);
@@ -444,7 +450,8 @@ bool Engine::send_pdu(Channel &ch, const mms::Pdu &pdu) {
     pdu_buf_ = w.take();
     const std::vector<uint8_t> &b = pdu_buf_;
     if (b.size() > ch.max_pdu) {
-        log_line("PDU of " + std::to_string(b.size()) + " octets exceeds the negotiated size " + std::to_string(ch.max_pdu));
+        log_line("PDU of " + std::to_string(b.size()) + " octets exceeds the negotiated size " +
+                 std::to_string(ch.max_pdu));
         return false;
     }
     if (!ch.assoc->sendData(iso::ByteView(b.data(), b.size()))) return false;
@@ -473,7 +480,7 @@ void Engine::flush(Channel &ch) {
             }
             // WantWrite: POLLOUT later; WantRead: after the next read.
             if (r == tls::Io::Failed || r == tls::Io::Closed) ch.last_error = ch.tls->error();
-            return;   // the read side reports a loss
+            return;  // the read side reports a loss
         }
         const ssize_t n = ::send(ch.fd.get(), out.data, out.size, MSG_NOSIGNAL);
         if (n > 0) {
@@ -481,9 +488,9 @@ void Engine::flush(Channel &ch) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;   // POLLOUT later
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // POLLOUT later
         ch.last_error = errno_text("send");
-        return;   // the read side reports the loss
+        return;  // the read side reports the loss
     }
 }
 
@@ -562,7 +569,7 @@ void Engine::drive_handshake(ServerCtx &s, Channel &ch) {
     switch (ch.tls->handshake()) {
     case tls::Io::Done: start_association(s, ch); break;
     case tls::Io::WantRead:
-    case tls::Io::WantWrite: break;   // the poll set follows wants_write()
+    case tls::Io::WantWrite: break;  // the poll set follows wants_write()
     case tls::Io::Closed:
     case tls::Io::Failed:
         // The next attempt reads the CA, certificate and key files again,
@@ -585,11 +592,11 @@ void Engine::start_association(ServerCtx &s, Channel &ch) {
     ir.nestingLevel = 10;
     for (size_t b : {mms::cbb::kStr1, mms::cbb::kStr2, mms::cbb::kVnam, mms::cbb::kValt, mms::cbb::kVlis})
         ir.parameterCbb.set(b);
-    for (size_t b : {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
-                     mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes,
-                     mms::svc::kObtainFile, mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose,
-                     mms::svc::kFileDelete, mms::svc::kFileDirectory, mms::svc::kInformationReport,
-                     mms::svc::kConclude})
+    for (size_t b :
+         {mms::svc::kGetNameList, mms::svc::kIdentify, mms::svc::kRead, mms::svc::kWrite,
+          mms::svc::kGetVariableAccessAttributes, mms::svc::kGetNamedVariableListAttributes, mms::svc::kObtainFile,
+          mms::svc::kFileOpen, mms::svc::kFileRead, mms::svc::kFileClose, mms::svc::kFileDelete,
+          mms::svc::kFileDirectory, mms::svc::kInformationReport, mms::svc::kConclude})
         ir.servicesSupported.set(b);
     const std::vector<uint8_t> b = mms::encode(mms::Pdu(ir));
     if (auto st = ch.assoc->connect(iso::ByteView(b.data(), b.size())); !st.ok()) {
@@ -613,8 +620,9 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
             if (ch.phase == Phase::Up || ch.phase == Phase::Concluding || ch.phase == Phase::Releasing)
                 lose(s, ch, ch.last_error);
             else if (ch.phase == Phase::Associating)
-                refused(s, ch, "association with " + s.server->name + " failed: " + ch.last_error +
-                                   " before the association was confirmed");
+                refused(s, ch,
+                        "association with " + s.server->name + " failed: " + ch.last_error +
+                            " before the association was confirmed");
             else
                 close_channel(s, ch, true);
             return;
@@ -637,17 +645,22 @@ void Engine::on_readable(ServerCtx &s, Channel &ch) {
 ssize_t Engine::receive(Channel &ch, uint8_t *buf, size_t cap, std::string &why) {
     if (!ch.tls) {
         const ssize_t n = ::recv(ch.fd.get(), buf, cap, 0);
-        if (n == 0) why = "connection closed by the peer";
-        else if (n < 0) why = errno_text("recv");
+        if (n == 0)
+            why = "connection closed by the peer";
+        else if (n < 0)
+            why = errno_text("recv");
         return n;
     }
     size_t got = 0;
     switch (ch.tls->read(buf, cap, got)) {
     case tls::Io::Done: return ssize_t(got);
     case tls::Io::WantRead:
-    case tls::Io::WantWrite: errno = EAGAIN; return -1;   // WantWrite: POLLOUT brings us back
+    case tls::Io::WantWrite: errno = EAGAIN; return -1;  // WantWrite: POLLOUT brings us back
     case tls::Io::Closed: why = ch.tls->error(); return 0;
-    case tls::Io::Failed: why = "TLS: " + ch.tls->error(); errno = EPROTO; return -1;
+    case tls::Io::Failed:
+        why = "TLS: " + ch.tls->error();
+        errno = EPROTO;
+        return -1;
     }
     return -1;
 }
@@ -687,7 +700,8 @@ void Engine::went_up(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
         return;
     }
     ch.max_outstanding = std::max<int>(1, std::min<int>(r->maxOutstandingCalling, kOutstanding));
-    ch.max_pdu = size_t(r->localDetail && *r->localDetail >= 256 ? std::min(*r->localDetail, kLocalDetail) : kLocalDetail);
+    ch.max_pdu = size_t(r->localDetail && *r->localDetail >= 256 ? std::min(*r->localDetail, kLocalDetail)
+                                                                 : kLocalDetail);
     ch.phase = Phase::Up;
     ch.state = CHNL_STATE_CONNECTED;
     ch.backoff_ms = 0;
@@ -717,7 +731,7 @@ void Engine::fail_running(ServerCtx &s, Channel &ch) {
         Job *j = ch.running.front();
         JobCtx c{*this, s, ch, *s.server->model};
         j->ctrl.result = 1;
-        job_finished(s, j);   // removes it from running
+        job_finished(s, j);  // removes it from running
         (void)c;
     }
     ch.inflight.clear();
@@ -752,7 +766,7 @@ void Engine::close_channel(ServerCtx &s, Channel &ch, bool retry) {
     }
     if (ch.fd) {
         if (ch.assoc) flush(ch);
-        if (ch.tls) ch.tls->shutdown();   // close_notify (RFC 8446 6.1), not waited for
+        if (ch.tls) ch.tls->shutdown();  // close_notify (RFC 8446 6.1), not waited for
         ch.tls.reset();
         ch.fd.reset();
         fds_dirty_ = true;
@@ -796,13 +810,16 @@ void Engine::service_channel(ServerCtx &s, Channel &ch, int64_t now) {
     case Phase::TcpConnecting:
     case Phase::TlsHandshake:
     case Phase::Associating:
-        if (!keep) close_channel(s, ch, false);
+        if (!keep)
+            close_channel(s, ch, false);
         else if (now >= ch.phase_deadline && ch.phase == Phase::TlsHandshake)
-            refused(s, ch, "TLS handshake with " + s.server->name + " failed: no answer within " +
-                               std::to_string(kConnectTimeoutMs) + " ms");
+            refused(s, ch,
+                    "TLS handshake with " + s.server->name + " failed: no answer within " +
+                        std::to_string(kConnectTimeoutMs) + " ms");
         else if (now >= ch.phase_deadline && ch.phase == Phase::Associating)
-            refused(s, ch, "association with " + s.server->name + " failed: no answer within " +
-                               std::to_string(kConnectTimeoutMs) + " ms");
+            refused(s, ch,
+                    "association with " + s.server->name + " failed: no answer within " +
+                        std::to_string(kConnectTimeoutMs) + " ms");
         else if (now >= ch.phase_deadline) {
             ch.last_error = "no association within " + std::to_string(kConnectTimeoutMs) + " ms";
             close_channel(s, ch, true);
@@ -841,19 +858,23 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
         else
             log_line(s.label() + ": undecodable MMS PDU: " + pdu.error().text());
         mms::RejectPdu rj;
-        rj.reasonKind = 5;   // pdu-error
-        rj.code = 1;         // invalid-pdu
+        rj.reasonKind = 5;  // pdu-error
+        rj.code = 1;        // invalid-pdu
         send_pdu(ch, mms::Pdu(rj));
         return;
     }
     mms::Pdu &p = *pdu;
     uint32_t invoke = 0;
     bool answer = false;
-    if (auto *r = std::get_if<mms::ConfirmedResponse>(&p)) invoke = r->invokeId, answer = true;
-    else if (auto *e = std::get_if<mms::ConfirmedError>(&p)) invoke = e->invokeId, answer = true;
+    if (auto *r = std::get_if<mms::ConfirmedResponse>(&p))
+        invoke = r->invokeId, answer = true;
+    else if (auto *e = std::get_if<mms::ConfirmedError>(&p))
+        invoke = e->invokeId, answer = true;
     else if (auto *j = std::get_if<mms::RejectPdu>(&p)) {
-        if (j->invokeId) invoke = *j->invokeId, answer = true;
-        else log_line(s.label() + " rejected a PDU of ours: " + mms::rejectText(*j));
+        if (j->invokeId)
+            invoke = *j->invokeId, answer = true;
+        else
+            log_line(s.label() + " rejected a PDU of ours: " + mms::rejectText(*j));
     }
     if (answer) {
         if (invoke == ch.probe_invoke && invoke != 0) {
@@ -862,7 +883,7 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
             return;
         }
         auto it = ch.find_inflight(invoke);
-        if (it == ch.inflight.end() || it->second == nullptr) return;   // late answer of a finished job
+        if (it == ch.inflight.end() || it->second == nullptr) return;  // late answer of a finished job
         Job *job = it->second;
         ch.inflight.erase(it);
         job->pending_invoke = 0;
@@ -886,7 +907,7 @@ void Engine::on_mms(ServerCtx &s, Channel &ch, const iso::Bytes &bytes) {
         mms::ConfirmedError ce;
         ce.invokeId = req->invokeId;
         ce.error.errorClass = mms::kFile;
-        ce.error.code = 6;   // file-access-denied: we only serve a file we offered
+        ce.error.code = 6;  // file-access-denied: we only serve a file we offered
         send_pdu(ch, mms::Pdu(ce));
         return;
     }
@@ -995,12 +1016,12 @@ void Engine::net_pass(std::unique_lock<std::mutex> &lk, int64_t until) {
             });
     }
     for (auto &sp : servers_) schedule(*sp, now);
-    if (!cbq_.empty() && deliverer_ < 0) return;   // the application's turn first
+    if (!cbq_.empty() && deliverer_ < 0) return;  // the application's turn first
 
     refresh_poll_set();
     int timeout = int(std::max<int64_t>(0, std::min<int64_t>({kWalkMs, next_walk_ - now, until - now})));
     polling_.store(true);
-    if (attention_.load()) {   // asked meanwhile (see wake()): look at the sockets without waiting
+    if (attention_.load()) {  // asked meanwhile (see wake()): look at the sockets without waiting
         polling_.store(false);
         timeout = 0;
     }
@@ -1056,7 +1077,8 @@ void Engine::refresh_poll_set() {
     for (size_t i = 1; i < fds_.size(); ++i) {
         const Channel &ch = *fd_chans_[i];
         short ev = POLLIN;
-        if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput()) || (ch.tls && ch.tls->wants_write()))
+        if (ch.phase == Phase::TcpConnecting || (ch.assoc && ch.assoc->hasOutput()) ||
+            (ch.tls && ch.tls->wants_write()))
             ev |= POLLOUT;
         fds_[i].events = ev;
         fds_[i].revents = 0;
@@ -1083,7 +1105,7 @@ void Engine::shut_down() {
 namespace {
 
 std::mutex g_mutex;
-std::shared_ptr<Engine> g_engine;   // guarded by g_mutex
+std::shared_ptr<Engine> g_engine;  // guarded by g_mutex
 
 std::shared_ptr<Engine> engine() {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -1161,7 +1183,9 @@ int get_state(int srv, CHNL_STATE *a, CHNL_STATE *b, AC_CHANNEL *active) {
     if (a) *a = sa;
     if (b) *b = sb;
     if (active)
-        *active = sa == CHNL_STATE_CONNECTED ? AC_CHANNEL_A : sb == CHNL_STATE_CONNECTED ? AC_CHANNEL_B : AC_CHANNEL_UNKNOWN;
+        *active = sa == CHNL_STATE_CONNECTED   ? AC_CHANNEL_A
+                  : sb == CHNL_STATE_CONNECTED ? AC_CHANNEL_B
+                                               : AC_CHANNEL_UNKNOWN;
     return s ? 0 : 1;
 }
 

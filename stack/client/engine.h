@@ -42,7 +42,7 @@ class Engine;
 // its completion has run.
 struct Waiter {
     std::atomic<int64_t> outstanding{0};
-    bool sleeping = false;   // guarded by the network lock: waiting on guest_cv_
+    bool sleeping = false;  // guarded by the network lock: waiting on guest_cv_
     // Notified when `outstanding` comes to 0, for a wait that finds no
     // engine any more (stopped by a completion still running elsewhere).
     std::mutex m;
@@ -65,11 +65,11 @@ public:
     virtual ~Job();
     AC_REQ_CTRL ctrl{};
     AC_CHANNEL forced = AC_CHANNEL_UNKNOWN;
-    int64_t deadline = 0;        // mono ms
+    int64_t deadline = 0;  // mono ms
     bool finished = false;
-    Channel *channel = nullptr;  // while running
-    uint32_t pending_invoke = 0; // 0: nothing in flight
-    std::shared_ptr<Waiter> waiter;   // the submitting thread's (not a worker's)
+    Channel *channel = nullptr;      // while running
+    uint32_t pending_invoke = 0;     // 0: nothing in flight
+    std::shared_ptr<Waiter> waiter;  // the submitting thread's (not a worker's)
 
     // First step, on the channel chosen for the job.
     virtual void start(JobCtx &c) = 0;
@@ -104,18 +104,18 @@ struct Channel {
 
     Phase phase = Phase::Idle;
     UniqueFd fd;
-    std::unique_ptr<tls::Stream> tls;     // TLS session on fd (servers with TLS), before assoc
+    std::unique_ptr<tls::Stream> tls;  // TLS session on fd (servers with TLS), before assoc
     std::unique_ptr<iso::ClientAssociation> assoc;
-    int64_t next_attempt = 0;     // mono ms of the next connect attempt
+    int64_t next_attempt = 0;  // mono ms of the next connect attempt
     int backoff_ms = 0;
-    int64_t phase_deadline = 0;   // connecting / releasing give up at this time
+    int64_t phase_deadline = 0;  // connecting / releasing give up at this time
     uint32_t next_invoke = 1;
     // Confirmed requests in flight: invoke id -> job (null: our probe). At
     // most max_outstanding and the probe, so a short list searched in
     // place; like `running`, it keeps its storage from one request to the
     // next.
     std::vector<std::pair<uint32_t, Job *>> inflight;
-    std::vector<Job *> running;           // jobs started on this channel, in start order
+    std::vector<Job *> running;  // jobs started on this channel, in start order
     int max_outstanding = 1;
     size_t max_pdu = 65000;
     int64_t last_rx = 0;
@@ -134,7 +134,7 @@ struct Channel {
     // block we hold already does not turn it off and on for nothing.
     std::map<AI_OBJ_ID, std::set<std::string>> refused_settings;
     std::vector<uint8_t> local_ip;
-    std::string last_refusal;   // the association failure last logged; cleared when up
+    std::string last_refusal;  // the association failure last logged; cleared when up
 
     // The entry of invoke id `id` in `inflight`, or inflight.end().
     std::vector<std::pair<uint32_t, Job *>>::iterator find_inflight(uint32_t id) {
@@ -150,7 +150,7 @@ struct Channel {
 
 // Buffered report control blocks: where to resume, and entries already seen.
 struct RcbTrack {
-    std::vector<uint8_t> last_entry;         // empty: none received yet
+    std::vector<uint8_t> last_entry;  // empty: none received yet
     // Recent EntryIDs delivered (a ring, see reports.cpp), for repeats.
     std::vector<std::array<uint8_t, 9>> seen;
     size_t seen_next = 0;
@@ -171,8 +171,8 @@ struct ServerCtx {
     int index = 0;
     model::Server *server = nullptr;
     Channel ch[2];
-    std::deque<std::unique_ptr<Job>> waiting;   // not started yet
-    std::vector<std::unique_ptr<Job>> active;   // started, not finished
+    std::deque<std::unique_ptr<Job>> waiting;  // not started yet
+    std::vector<std::unique_ptr<Job>> active;  // started, not finished
     // Report blocks this client enabled: (channel, RptID) -> block.
     std::map<std::pair<int, std::string>, AI_OBJ_ID> enabled;
     std::map<AI_OBJ_ID, RcbTrack> tracks;
@@ -193,8 +193,8 @@ struct ServerCtx {
 
 // Application code to run: a completion, or a channel/report callback.
 struct CallbackItem {
-    std::unique_ptr<Job> job;          // a completion, or
-    std::function<void()> fn;          // a channel/report callback
+    std::unique_ptr<Job> job;  // a completion, or
+    std::function<void()> fn;  // a channel/report callback
 };
 
 // Two worker threads share the work. At any time one of them runs the
@@ -294,35 +294,35 @@ private:
     std::thread workers_[2];
 
     std::mutex sub_mutex_;
-    std::vector<std::pair<int, std::unique_ptr<Job>>> submissions_;   // guarded by sub_mutex_
+    std::vector<std::pair<int, std::unique_ptr<Job>>> submissions_;  // guarded by sub_mutex_
 
-    std::mutex mu_;                        // the network side, see above
-    std::condition_variable standby_cv_;   // the standing-by worker waits here
-    std::condition_variable guest_cv_;     // waiting application threads (guests) wait here
-    int owner_ = -1;                       // guarded by mu_: worker (or kGuest) running the network
-    int deliverer_ = -1;                   // guarded by mu_: worker (or kGuest) running application code
-    int guests_ = 0;                       // guarded by mu_: threads in wait_completion
-    const Waiter *guest_ = nullptr;        // guarded by mu_: the guest that owns the network
-    uint64_t delivered_ = 0;               // guarded by mu_: callbacks started so far
-    std::deque<CallbackItem> cbq_;         // guarded by mu_
-    bool net_done_ = false;                // guarded by mu_: stopped, sockets closed
-    std::atomic<bool> polling_{false};     // the owner is in (or entering) poll()
-    std::atomic<bool> attention_{false};   // work for the owner's next pass
+    std::mutex mu_;                       // the network side, see above
+    std::condition_variable standby_cv_;  // the standing-by worker waits here
+    std::condition_variable guest_cv_;    // waiting application threads (guests) wait here
+    int owner_ = -1;                      // guarded by mu_: worker (or kGuest) running the network
+    int deliverer_ = -1;                  // guarded by mu_: worker (or kGuest) running application code
+    int guests_ = 0;                      // guarded by mu_: threads in wait_completion
+    const Waiter *guest_ = nullptr;       // guarded by mu_: the guest that owns the network
+    uint64_t delivered_ = 0;              // guarded by mu_: callbacks started so far
+    std::deque<CallbackItem> cbq_;        // guarded by mu_
+    bool net_done_ = false;               // guarded by mu_: stopped, sockets closed
+    std::atomic<bool> polling_{false};    // the owner is in (or entering) poll()
+    std::atomic<bool> attention_{false};  // work for the owner's next pass
     // The owner's poll set, rebuilt only when a socket opened or closed
     // (guarded by mu_; entry 0 is the eventfd).
     std::vector<pollfd> fds_;
     std::vector<Channel *> fd_chans_;
     std::vector<ServerCtx *> fd_owners_;
     bool fds_dirty_ = true;
-    std::vector<uint8_t> pdu_buf_;   // guarded by mu_: send_pdu's encoding
-    int64_t next_walk_ = 0;       // guarded by mu_: next look at every channel and deadline
-    int64_t stop_deadline_ = 0;   // guarded by mu_
+    std::vector<uint8_t> pdu_buf_;  // guarded by mu_: send_pdu's encoding
+    int64_t next_walk_ = 0;         // guarded by mu_: next look at every channel and deadline
+    int64_t stop_deadline_ = 0;     // guarded by mu_
 
-    std::atomic<bool> quiet_{false};      // no channel callbacks once stopping
+    std::atomic<bool> quiet_{false};  // no channel callbacks once stopping
     // Channel events waiting for the application's function: (srv, channel)
     // -> connected. Touched only by the delivering worker.
     std::map<std::pair<int, int>, bool> deferred_;
-    std::atomic<bool> retry_deferred_{false};   // a retry of deferred_ is queued or due
+    std::atomic<bool> retry_deferred_{false};  // a retry of deferred_ is queued or due
     friend class Job;
 };
 

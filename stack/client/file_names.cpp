@@ -78,15 +78,19 @@ std::string shown_file_name(std::string_view bytes) {
     } else if (!from_gb18030(bytes, text)) {
         std::string out;
         for (unsigned char c : bytes) {
-            if (c >= 0x20 && c < 0x7F) out += char(c);
-            else escape(out, c);
+            if (c >= 0x20 && c < 0x7F)
+                out += char(c);
+            else
+                escape(out, c);
         }
         return out;
     }
     std::string out;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) escape(out, c);
-        else out += char(c);
+        if (c < 0x20 || c == 0x7F)
+            escape(out, c);
+        else
+            out += char(c);
     }
     return out;
 }

@@ -48,7 +48,7 @@ std::string join_name(const mms::FileName &n) {
 
 mms::VariableRef spec_of(const model::IedModel &m, AI_OBJ_ID id, bool &ok) {
     mms::VariableRef v;
-    ok = variable_of(m.reference(id), v);   // array elements by alternate access
+    ok = variable_of(m.reference(id), v);  // array elements by alternate access
     return v;
 }
 
@@ -221,7 +221,7 @@ class ReadJob : public TypedJob {
 public:
     std::vector<AI_OBJ_ID> ids;
     std::vector<int32_t> results;
-    std::vector<AI_OBJ_VAL> vals;   // filled at the end (zero: nothing to release)
+    std::vector<AI_OBJ_VAL> vals;  // filled at the end (zero: nothing to release)
     // The read requests, in order: the objects that are variables in one
     // request (`vars`, when there are any), then each data set by its list
     // name (`lists`). Indexes into ids.
@@ -244,11 +244,11 @@ public:
             const AI_OBJ_TYPE t = model->type(ids[i]);
             if (t == OBJECT_TYPE_DS) {
                 lists.push_back(i);
-            } else if (t == OBJECT_TYPE_LN || t == OBJECT_TYPE_FCN || t == OBJECT_TYPE_FCD ||
-                       t == OBJECT_TYPE_FCDA || t == OBJECT_TYPE_CB) {
+            } else if (t == OBJECT_TYPE_LN || t == OBJECT_TYPE_FCN || t == OBJECT_TYPE_FCD || t == OBJECT_TYPE_FCDA ||
+                       t == OBJECT_TYPE_CB) {
                 vars.push_back(i);
                 if (holds_cb(*model, ids[i])) need_types.push_back(ids[i]);
-            }   // IED, LD, unknown: no MMS variable, stays a failure
+            }  // IED, LD, unknown: no MMS variable, stays a failure
         }
         if (ask_types(c)) return;
         next(c);
@@ -292,7 +292,8 @@ public:
         const size_t list = list_of(step);
         const size_t first = list != kVariables ? list : vars[0];
         if (!rr) {
-            log_line(c.server.label() + ": read of " + model->reference(ids[first]) + " failed: " + describe_failure(p));
+            log_line(c.server.label() + ": read of " + model->reference(ids[first]) +
+                     " failed: " + describe_failure(p));
         } else if (list != kVariables) {
             AI_DS_CTRL *ds = model->data_set(ids[list]);
             if (ds && rr->results.size() == size_t(ds->mb_num)) {
@@ -300,8 +301,8 @@ public:
                 // being stored.
                 bool all = true;
                 for (size_t k = 0; k < rr->results.size(); ++k) {
-                    const bool stored =
-                        rr->results[k].success && store_object(*model, ds->mb_ids[k], rr->results[k].data) == 0;
+                    const bool stored = rr->results[k].success &&
+                                        store_object(*model, ds->mb_ids[k], rr->results[k].data) == 0;
                     all = all && stored;
                 }
                 results[list] = all ? 0 : 1;
@@ -369,8 +370,10 @@ public:
                 const AI_PRIM_VAL &pv = v.prim_vals[k];
                 const size_t size = model::stored_size(pv.type);
                 bytes[size_t(i)].emplace_back(size);
-                if (pv.data && size && size_t(pv.size) == size) std::memcpy(bytes[size_t(i)].back().data(), pv.data, size);
-                prims[size_t(i)].push_back(AI_PRIM_VAL{pv.type, pv.data && size_t(pv.size) == size ? pv.size : -1, nullptr});
+                if (pv.data && size && size_t(pv.size) == size)
+                    std::memcpy(bytes[size_t(i)].back().data(), pv.data, size);
+                prims[size_t(i)].push_back(
+                    AI_PRIM_VAL{pv.type, pv.data && size_t(pv.size) == size ? pv.size : -1, nullptr});
                 prim_ids[size_t(i)].push_back(v.prim_ids ? v.prim_ids[k] : AI_OBJ_ID_NONE);
             }
             for (int32_t k = 0; k < pn; ++k) prims[size_t(i)][size_t(k)].data = bytes[size_t(i)][size_t(k)].data();
@@ -424,8 +427,8 @@ public:
     // Rank of an attribute in the sequence: reservation, configuration,
     // resumption, enable, general interrogation.
     static int rank(const std::string &n) {
-        static const char *const kOrder[] = {"Resv", "ResvTms", "RptID", "DatSet", "OptFlds", "BufTm", "TrgOps",
-                                             "IntgPd", "PurgeBuf", "EntryID"};
+        static const char *const kOrder[] = {"Resv",  "ResvTms", "RptID",  "DatSet",   "OptFlds",
+                                             "BufTm", "TrgOps",  "IntgPd", "PurgeBuf", "EntryID"};
         for (size_t k = 0; k < std::size(kOrder); ++k)
             if (n == kOrder[k]) return int(k) * 10;
         if (n == "RptEna" || n == "LogEna" || n == "GoEna" || n == "SvEna") return 200;
@@ -459,8 +462,8 @@ public:
             model->primitives(kids[k], ps);
             const int32_t n = int32_t(ps.size());
             Data want, have;
-            if (off + n > vals[i].prim_num ||
-                !object_data(*model, kids[k], vals[i].prim_vals + off, n, want) || !model_data(*model, kids[k], have)) {
+            if (off + n > vals[i].prim_num || !object_data(*model, kids[k], vals[i].prim_vals + off, n, want) ||
+                !model_data(*model, kids[k], have)) {
                 log_line(c.server.label() + ": write of " + ref + ": the values do not fit its attributes; not sent");
                 return;
             }
@@ -487,10 +490,11 @@ public:
             plan.push_back(Planned{-10, -1, ena, Data::boolean(false)});
             if (enable_wanted) plan.push_back(Planned{200, -1, ena, Data::boolean(true)});
         }
-        std::stable_sort(plan.begin(), plan.end(),
-                         [](const Planned &a, const Planned &b) { return a.rank != b.rank ? a.rank < b.rank : a.pos < b.pos; });
+        std::stable_sort(plan.begin(), plan.end(), [](const Planned &a, const Planned &b) {
+            return a.rank != b.rank ? a.rank < b.rank : a.pos < b.pos;
+        });
         for (Planned &p : plan) attr_writes.push_back(AttrWrite{i, p.attr, std::move(p.value)});
-        results[i] = 0;   // until one of its writes is refused
+        results[i] = 0;  // until one of its writes is refused
     }
 
     void next_attr(JobCtx &c) {
@@ -533,7 +537,8 @@ public:
             log_line(c.server.label() + ": write of " + model->reference(a.attr) + " refused: " + why);
         } else if (model->fc(vals[a.obj].obj_id) == model::FC_RP) {
             // IEC 61850-7-2 17.3: a URCB written by a client is reserved for it.
-            if (model->name(a.attr) == std::string("Resv") && !(a.value.kind() == Data::Kind::Boolean && a.value.asBool()))
+            if (model->name(a.attr) == std::string("Resv") &&
+                !(a.value.kind() == Data::Kind::Boolean && a.value.asBool()))
                 c.channel.reserved.erase(vals[a.obj].obj_id);
             else
                 c.channel.reserved.insert(vals[a.obj].obj_id);
@@ -566,7 +571,7 @@ public:
     std::vector<Action> plan;
     size_t next_action = 0;
     bool reading = false;
-    bool registered = false;   // this job put the block's RptID into enabled
+    bool registered = false;  // this job put the block's RptID into enabled
 
     AI_OBJ_ID attr(const char *name) const { return model->child(req.rcb_id, name); }
 
@@ -586,10 +591,10 @@ public:
 
     void fail(JobCtx &c, const std::string &why) {
         log_line(c.server.label() + ": report enable " + ref + ": " + why);
-        if (registered) {   // not enabled after all: its reports are not ours
+        if (registered) {  // not enabled after all: its reports are not ours
             for (auto it = c.server.enabled.begin(); it != c.server.enabled.end();)
                 it = it->first.first == int(c.channel.which) && it->second == req.rcb_id ? c.server.enabled.erase(it)
-                                                                                           : std::next(it);
+                                                                                         : std::next(it);
         }
         finish(c, 1);
     }
@@ -638,8 +643,8 @@ public:
 
     bool may_change(const char *name) const {
         const scl::ReportSettings &rs = model->scl_ied().services.report;
-        if (!rs.present) return true;   // nothing declared: the device decides
-        const scl::SettingMode m = std::string(name) == "OptFlds" ? rs.opt_fields
+        if (!rs.present) return true;  // nothing declared: the device decides
+        const scl::SettingMode m = std::string(name) == "OptFlds"  ? rs.opt_fields
                                    : std::string(name) == "TrgOps" ? rs.trg_ops
                                    : std::string(name) == "IntgPd" ? rs.intg_pd
                                                                    : rs.buf_time;
@@ -686,14 +691,13 @@ public:
         const std::vector<uint8_t> owner = owner_address(c);
         if (!owner.empty() && owner != c.channel.local_ip && (req.rptEna || ena))
             return fail(c, "held by another client (Owner " + dotted(owner) + ")");
-        if (ena && !ours && owner.empty())
-            return fail(c, "enabled by another client");
+        if (ena && !ours && owner.empty()) return fail(c, "enabled by another client");
         if (!req.rptEna) {
             plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(false), true});
             return run(c);
         }
         std::vector<Action> config = config_writes(c);
-        if (ena && config.empty()) {   // enabled as asked already (by us): only the GI
+        if (ena && config.empty()) {  // enabled as asked already (by us): only the GI
             plan.push_back(Action{Kind::Register, -1, Data(), false});
         } else {
             if (ena) plan.push_back(Action{Kind::Write, attr("RptEna"), Data::boolean(false), true});
@@ -746,8 +750,10 @@ public:
         std::vector<uint8_t> b;
         const AI_OBJ_ID id = attr("RptID");
         std::string rpt;
-        if (id >= 0 && stored_value(*model, id, t, b)) rpt.assign(reinterpret_cast<const char *>(b.data()), strnlen(reinterpret_cast<const char *>(b.data()), b.size()));
-        if (rpt.empty()) rpt = model->reference(req.rcb_id);   // 7-2 17.2.2.1: empty RptID is the block's reference
+        if (id >= 0 && stored_value(*model, id, t, b))
+            rpt.assign(reinterpret_cast<const char *>(b.data()),
+                       strnlen(reinterpret_cast<const char *>(b.data()), b.size()));
+        if (rpt.empty()) rpt = model->reference(req.rcb_id);  // 7-2 17.2.2.1: empty RptID is the block's reference
         c.server.enabled[{int(c.channel.which), rpt}] = req.rcb_id;
         c.server.tracks[req.rcb_id];
         registered = true;
@@ -765,7 +771,8 @@ public:
             if (!rr->results[0].success)
                 return fail(c, "reading the block failed: " + mms::dataAccessErrorName(rr->results[0].failure));
             if (int32_t e = store(c, req.rcb_id, rr->results[0].data))
-                return fail(c, "reading the block failed: its value does not fit (" + mms::dataAccessErrorName(e) + ")");
+                return fail(c,
+                            "reading the block failed: its value does not fit (" + mms::dataAccessErrorName(e) + ")");
             return make_plan(c);
         }
         const Action &a = plan[next_action++];
@@ -786,8 +793,10 @@ public:
         const bool taken_by_other = last_write_error == mms::kObjectAccessDenied ||
                                     last_write_error == mms::kTemporarilyUnavailable;
         if (!a.required) {
-            log_line(c.server.label() + ": report enable " + ref + ": " + name + " not taken (" + why + "); continuing");
-            if (name == "OptFlds" || name == "TrgOps" || name == "IntgPd") c.channel.refused_settings[req.rcb_id].insert(name);
+            log_line(c.server.label() + ": report enable " + ref + ": " + name + " not taken (" + why +
+                     "); continuing");
+            if (name == "OptFlds" || name == "TrgOps" || name == "IntgPd")
+                c.channel.refused_settings[req.rcb_id].insert(name);
             return run(c);
         }
         if (name == "Resv" && taken_by_other) return fail(c, "reserved by another client (Resv refused: " + why + ")");
@@ -808,8 +817,10 @@ TimeStamp_TDEF listed_time(JobCtx &c, const std::string &dir, const std::string 
     if (!text) return t;
     auto v = mms::decodeGeneralizedTime(*text);
     std::string why;
-    if (!v) why = v.error().reason + " at character " + std::to_string(v.error().offset);
-    else if (v->seconds < 1 || v->seconds > int64_t(UINT32_MAX)) why = "outside 1970-01-01 00:00:01 .. 2106-02-07";
+    if (!v)
+        why = v.error().reason + " at character " + std::to_string(v.error().offset);
+    else if (v->seconds < 1 || v->seconds > int64_t(UINT32_MAX))
+        why = "outside 1970-01-01 00:00:01 .. 2106-02-07";
     if (!why.empty()) {
         log_line(c.server.label() + ": file directory of '" + shown_file_name(dir) + "': last-modified time '" +
                  shown_file_name(*text) + "' of '" + shown_file_name(file) + "' refused (" + why +
@@ -937,7 +948,8 @@ public:
         case Step::Read: {
             const auto *r = service_of<mms::FileReadResponse>(p);
             if (!r) {
-                log_line(c.server.label() + ": get file '" + shown_file_name(src) + "': read failed: " + describe_failure(p));
+                log_line(c.server.label() + ": get file '" + shown_file_name(src) +
+                         "': read failed: " + describe_failure(p));
                 return close_remote(c, false);
             }
             got += r->data.size();
@@ -1023,8 +1035,9 @@ public:
             if (fp) std::fclose(fp);
             fp = std::fopen(src.c_str(), "rb");
             struct stat st {};
-            if (!fp || ::fstat(fileno(fp), &st) != 0 || (o->initialPosition && std::fseek(fp, long(o->initialPosition), SEEK_SET) != 0)) {
-                error(mms::kFile, 3);   // file-access-denied
+            if (!fp || ::fstat(fileno(fp), &st) != 0 ||
+                (o->initialPosition && std::fseek(fp, long(o->initialPosition), SEEK_SET) != 0)) {
+                error(mms::kFile, 3);  // file-access-denied
                 return true;
             }
             frsm = g_next_frsm++;
@@ -1043,7 +1056,7 @@ public:
             const size_t n = std::fread(resp.data.data(), 1, chunk, fp);
             resp.data.resize(n);
             if (n < chunk && std::ferror(fp)) {
-                error(mms::kFile, 8);   // other
+                error(mms::kFile, 8);  // other
                 return true;
             }
             resp.moreFollows = n == chunk;
@@ -1132,7 +1145,8 @@ int rpt_enable(int srv, const AC_ENAREPORT_INFO *info, int timeout_s, AC_REQ_CTR
     j->req = *info;
     j->forced = ch;
     j->ctrl.op = IEC61850_OP_RPTENA;
-    j->ctrl.u.enaRptCtrl = AC_ENAREPORT_CTRL{info->rcb_id, info->OptFlds, info->TrgOps, info->IntgPd, info->rptEna, nullptr};
+    j->ctrl.u.enaRptCtrl = AC_ENAREPORT_CTRL{info->rcb_id, info->OptFlds, info->TrgOps,
+                                             info->IntgPd, info->rptEna,  nullptr};
     j->ctrl.u_ac_req_done = info->u_rpt_done;
     return e->submit(srv, std::move(j), timeout_s, out);
 }

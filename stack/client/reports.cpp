@@ -31,15 +31,24 @@ namespace zv::client {
 namespace {
 
 // OptFlds bits (bit 0 reserved) and ReasonCode bits.
-enum { kSeqNum = 1, kTimeStamp = 2, kReason = 3, kDataSet = 4, kDataRef = 5, kBufOvfl = 6, kEntryId = 7,
-       kConfRev = 8, kSegmentation = 9 };
+enum {
+    kSeqNum = 1,
+    kTimeStamp = 2,
+    kReason = 3,
+    kDataSet = 4,
+    kDataRef = 5,
+    kBufOvfl = 6,
+    kEntryId = 7,
+    kConfRev = 8,
+    kSegmentation = 9
+};
 enum { kRsnDchg = 1, kRsnQchg = 2, kRsnDupd = 3, kRsnIntegrity = 4, kRsnGi = 5 };
 // EntryIDs remembered per block against repeats: more than a device's buffer
 // usually holds (iedsim keeps 1000 entries), so that a device resending its
 // whole buffer after a resume repeats nothing to the application.
 constexpr size_t kSeenEntries = 1024;
-constexpr size_t kMaxEntryIdOctets = 64;    // IEC 61850-8-1: octet string of 8; room for odd devices
-constexpr size_t kMaxRptIdChars = 129;      // VisString129 (Edition 2)
+constexpr size_t kMaxEntryIdOctets = 64;  // IEC 61850-8-1: octet string of 8; room for odd devices
+constexpr size_t kMaxRptIdChars = 129;    // VisString129 (Edition 2)
 // Refused reports: at most this many lines per window and server, the rest
 // counted and summed up in one line when the next window opens.
 constexpr int kRefusalLinesPerWindow = 20;
@@ -99,7 +108,7 @@ std::array<uint8_t, 9> entry_key(const std::vector<uint8_t> &id) {
         std::memcpy(k.data() + 1, id.data(), id.size());
         return k;
     }
-    uint64_t h = 1469598103934665603ull;   // FNV-1a
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
     for (uint8_t b : id) h = (h ^ b) * 1099511628211ull;
     k[0] = 0xFF;
     for (int i = 0; i < 8; ++i) k[size_t(1 + i)] = uint8_t(h >> (8 * i));
@@ -134,7 +143,7 @@ void remember(RcbTrack &t, const std::vector<uint8_t> &id) {
 class EntryLog {
 public:
     static EntryLog &get() {
-        static EntryLog *log = new EntryLog();   // never destroyed: callbacks may run at exit
+        static EntryLog *log = new EntryLog();  // never destroyed: callbacks may run at exit
         return *log;
     }
     bool on() const { return file_ != nullptr; }
@@ -149,18 +158,19 @@ private:
         const char *path = std::getenv("ZORVAN_ENTRY_LOG");
         if (path == nullptr || *path == '\0') return;
         file_ = std::fopen(path, "ae");
-        if (file_ == nullptr) log_line(std::string("ZORVAN_ENTRY_LOG: cannot open ") + path + ": " + std::strerror(errno));
+        if (file_ == nullptr)
+            log_line(std::string("ZORVAN_ENTRY_LOG: cannot open ") + path + ": " + std::strerror(errno));
     }
     std::mutex mutex_;
-    FILE *file_ = nullptr;   // guarded by mutex_ (set once before any use)
+    FILE *file_ = nullptr;  // guarded by mutex_ (set once before any use)
 };
 
 }  // namespace
 
 void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &rep) {
-    if (!rep.access.isListName || rep.access.listName.item != "RPT") return;   // not a report of an RCB
+    if (!rep.access.isListName || rep.access.listName.item != "RPT") return;  // not a report of an RCB
     model::IedModel &m = *s.server->model;
-    std::string named;   // the RptID, once read: the block a refusal is about
+    std::string named;  // the RptID, once read: the block a refusal is about
     auto drop = [&](const std::string &why) {
         RefusedReports &r = s.refused_reports;
         const int64_t now = mono_ms();
@@ -245,9 +255,10 @@ void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &
     const AI_OBJ_ID ds = ds_ref.empty() ? -1 : m.find(ds_ref);
     AI_DS_CTRL *dsc = ds >= 0 ? m.data_set(ds) : nullptr;
     if (!dsc) return drop("RptID '" + rpt_id + "': data set '" + dat_set + "' unknown");
-    if (inc.bitCount != size_t(dsc->mb_num)) return drop("inclusion of " + std::to_string(inc.bitCount) +
-                                                         " bits for a data set of " + std::to_string(dsc->mb_num));
-    std::vector<int32_t> members;   // data set positions included
+    if (inc.bitCount != size_t(dsc->mb_num))
+        return drop("inclusion of " + std::to_string(inc.bitCount) + " bits for a data set of " +
+                    std::to_string(dsc->mb_num));
+    std::vector<int32_t> members;  // data set positions included
     for (int32_t k = 0; k < dsc->mb_num; ++k)
         if (inc.test(size_t(k))) members.push_back(k);
     const size_t n = members.size();
@@ -263,16 +274,16 @@ void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &
             const char *member_ref = dsc->mb_refs ? dsc->mb_refs[members[k]] : nullptr;
             if (!is_text(d)) return drop("RptID '" + rpt_id + "': bad data reference");
             if (member_ref && dollar_form(d->asString()) != dollar_form(member_ref))
-                return drop("RptID '" + rpt_id + "': data reference '" + d->asString() + "' where the inclusion names '" +
-                            member_ref + "'");
+                return drop("RptID '" + rpt_id + "': data reference '" + d->asString() +
+                            "' where the inclusion names '" + member_ref + "'");
         }
     std::vector<model::PreparedValue> values;
     values.reserve(n);
     for (size_t k = 0; k < n; ++k) {
         const mms::Data *v = cur.next();
-        if (!v) continue;   // the device has no value for this member
+        if (!v) continue;  // the device has no value for this member
         const AI_OBJ_ID member = dsc->mb_ids[members[k]];
-        if (member < 0) continue;   // a member the model does not hold
+        if (member < 0) continue;  // a member the model does not hold
         values.emplace_back();
         if (int32_t e = model::prepare_object(m, member, *v, model::ValueSource::Device, values.back()))
             return drop("RptID '" + rpt_id + "': the value of member " + std::to_string(members[k]) + " (" +
@@ -331,7 +342,7 @@ void Engine::on_report(ServerCtx &s, Channel &ch, const mms::InformationReport &
         std::vector<uint8_t> filled;
         std::vector<ST_BOOLEAN> changes;
         std::vector<AC_REPORT_REASON> reasons;
-        std::string entry_line;   // for ZORVAN_ENTRY_LOG
+        std::string entry_line;  // for ZORVAN_ENTRY_LOG
     };
     auto r = std::make_shared<Report>();
     copy_name(reinterpret_cast<char *>(r->rpt_id), sizeof r->rpt_id, rpt_id);

@@ -4,12 +4,12 @@ namespace zv::iso {
 
 namespace {
 
+using ber::ctx;
+using ber::ctxC;
 using ber::Reader;
 using ber::Tag;
 using ber::Tlv;
 using ber::Writer;
-using ber::ctx;
-using ber::ctxC;
 namespace tags = ber::tags;
 
 constexpr Tag kUserInformation = ctxC(30);
@@ -55,7 +55,7 @@ Result<std::vector<External>> readUserInformation(const char* what, const Reader
             e.indirectReference = ir;
         }
         if (ext.nextIs(tags::kGraphicString) || ext.nextIs(ber::uni(7))) {
-            A_TRY(Tlv descriptor, what, ext.read());   // data-value-descriptor, unused
+            A_TRY(Tlv descriptor, what, ext.read());  // data-value-descriptor, unused
             (void)descriptor;
         }
         A_TRY(Tlv enc, what, ext.read());
@@ -203,11 +203,11 @@ const ber::Oid& passwordMechanism() {
 
 const char* acseKindName(AcseKind k) {
     switch (k) {
-        case AcseKind::Aarq: return "AARQ";
-        case AcseKind::Aare: return "AARE";
-        case AcseKind::Rlrq: return "RLRQ";
-        case AcseKind::Rlre: return "RLRE";
-        case AcseKind::Abrt: return "ABRT";
+    case AcseKind::Aarq: return "AARQ";
+    case AcseKind::Aare: return "AARE";
+    case AcseKind::Rlrq: return "RLRQ";
+    case AcseKind::Rlre: return "RLRE";
+    case AcseKind::Abrt: return "ABRT";
     }
     return "?";
 }
@@ -337,8 +337,7 @@ Result<Aare> acseDecodeAare(ByteView in) {
             haveDiagnostic = true;
         } else if (t.tag == kUserInformation) {
             ZV_TRY(a.userInformation, readUserInformation(what, r, t));
-        } else if (t.tag == ctx(8) || t.tag == ctx(9) || t.tag == ctxC(10) || t.tag == ctxC(11) ||
-                   t.tag == ctx(29)) {
+        } else if (t.tag == ctx(8) || t.tag == ctx(9) || t.tag == ctxC(10) || t.tag == ctxC(11) || t.tag == ctx(29)) {
             // responder requirements, mechanism, authentication value, context list, implementation info
         } else {
             ZV_TRY(bool responding, readAeTitleField(what, r, t, 4, a.responding));
@@ -379,7 +378,7 @@ Result<Abrt> acseDecodeAbrt(ByteView in) {
 }
 
 std::string acseResultText(int64_t result, int source, int64_t diagnostic) {
-    std::string s = result == kAccepted             ? "accepted"
+    std::string s = result == kAccepted            ? "accepted"
                     : result == kRejectedPermanent ? "rejected-permanent"
                     : result == kRejectedTransient ? "rejected-transient"
                                                    : "result " + std::to_string(result);

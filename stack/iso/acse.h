@@ -20,22 +20,22 @@
 
 namespace zv::iso {
 
-const ber::Oid& mmsApplicationContext();   // 1.0.9506.2.3
-const ber::Oid& passwordMechanism();       // 2.2.3.1
+const ber::Oid& mmsApplicationContext();  // 1.0.9506.2.3
+const ber::Oid& passwordMechanism();      // 2.2.3.1
 
 // Bounds on what a peer may send us.
 constexpr std::size_t kMaxExternals = 4;
 constexpr std::size_t kMaxPasswordLength = 256;
 
 struct External {
-    std::optional<int64_t> indirectReference;   // the presentation context id (3 = MMS)
+    std::optional<int64_t> indirectReference;  // the presentation context id (3 = MMS)
     std::optional<ber::Oid> directReference;
-    ByteView data;                              // the inner encoding, a view into the input
+    ByteView data;  // the inner encoding, a view into the input
 };
 
 struct AeTitle {
-    std::optional<ber::Oid> apTitle;            // form 2
-    std::optional<int64_t> aeQualifier;         // form 2
+    std::optional<ber::Oid> apTitle;     // form 2
+    std::optional<int64_t> aeQualifier;  // form 2
     std::optional<int64_t> apInvocationId;
     std::optional<int64_t> aeInvocationId;
     friend bool operator==(const AeTitle& a, const AeTitle& b) {
@@ -48,8 +48,8 @@ struct Aarq {
     ber::Oid applicationContext;
     AeTitle called;
     AeTitle calling;
-    std::optional<std::string> password;        // mechanism 2.2.3.1, charstring
-    std::optional<ber::Oid> mechanism;          // as received
+    std::optional<std::string> password;  // mechanism 2.2.3.1, charstring
+    std::optional<ber::Oid> mechanism;    // as received
     std::vector<External> userInformation;
 };
 

@@ -16,48 +16,44 @@ constexpr uint8_t kTdProtocolErrorFlags = kTdReleaseTransport | kTdProtocolError
 // which layer refused and why.
 std::string refuseReasonName(int r) {
     switch (r) {
-        case kRfUserNoReason: return "rejection-by-called-SS-user";
-        case kRfUserCongestion: return "rejection-by-called-SS-user-temporary-congestion";
-        case kRfUserData: return "rejection-by-called-SS-user-with-data";
-        case kRfSselUnknown: return "session-selector-unknown";
-        case kRfUserNotAttached: return "SS-user-not-attached-to-SSAP";
-        case kRfSpmCongestion: return "SPM-congestion-at-connect-time";
-        case kRfVersionNotSupported: return "proposed-protocol-versions-not-supported";
-        case kRfSpmNoReason: return "rejection-by-SPM-no-reason";
-        case kRfSpmRestriction: return "rejection-by-SPM-implementation-restriction";
-        case -1: return "no reason code";
-        default: return "reason code " + std::to_string(r);
+    case kRfUserNoReason: return "rejection-by-called-SS-user";
+    case kRfUserCongestion: return "rejection-by-called-SS-user-temporary-congestion";
+    case kRfUserData: return "rejection-by-called-SS-user-with-data";
+    case kRfSselUnknown: return "session-selector-unknown";
+    case kRfUserNotAttached: return "SS-user-not-attached-to-SSAP";
+    case kRfSpmCongestion: return "SPM-congestion-at-connect-time";
+    case kRfVersionNotSupported: return "proposed-protocol-versions-not-supported";
+    case kRfSpmNoReason: return "rejection-by-SPM-no-reason";
+    case kRfSpmRestriction: return "rejection-by-SPM-implementation-restriction";
+    case -1: return "no reason code";
+    default: return "reason code " + std::to_string(r);
     }
 }
 
 std::string disconnectReasonName(uint8_t r) {
     switch (r) {
-        case kDrNotSpecified: return "reason-not-specified";
-        case kDrCongestion: return "congestion-at-TSAP";
-        case kDrSessionNotAttached: return "session-entity-not-attached-to-TSAP";
-        case kDrAddressUnknown: return "address-unknown";
-        case kDrNormal: return "normal";
-        case 129: return "remote-congestion-at-connect";
-        case 130: return "connection-negotiation-failed";
-        case 131: return "duplicate-source-reference";
-        case 132: return "mismatched-references";
-        case kDrProtocolError: return "protocol-error";
-        case kDrReferenceOverflow: return "reference-overflow";
-        case kDrConnectionRefused: return "connection-request-refused";
-        case kDrHeaderOrParameterLength: return "header-or-parameter-length-invalid";
-        default: return "reason " + std::to_string(r);
+    case kDrNotSpecified: return "reason-not-specified";
+    case kDrCongestion: return "congestion-at-TSAP";
+    case kDrSessionNotAttached: return "session-entity-not-attached-to-TSAP";
+    case kDrAddressUnknown: return "address-unknown";
+    case kDrNormal: return "normal";
+    case 129: return "remote-congestion-at-connect";
+    case 130: return "connection-negotiation-failed";
+    case 131: return "duplicate-source-reference";
+    case 132: return "mismatched-references";
+    case kDrProtocolError: return "protocol-error";
+    case kDrReferenceOverflow: return "reference-overflow";
+    case kDrConnectionRefused: return "connection-request-refused";
+    case kDrHeaderOrParameterLength: return "header-or-parameter-length-invalid";
+    default: return "reason " + std::to_string(r);
     }
 }
 
 std::string presentationReasonName(int64_t r) {
-    static const char* const kNames[] = {"reason-not-specified",
-                                         "temporary-congestion",
-                                         "local-limit-exceeded",
-                                         "called-presentation-address-unknown",
-                                         "protocol-version-not-supported",
-                                         "default-context-not-supported",
-                                         "user-data-not-readable",
-                                         "no-PSAP-available"};
+    static const char* const kNames[] = {"reason-not-specified",           "temporary-congestion",
+                                         "local-limit-exceeded",           "called-presentation-address-unknown",
+                                         "protocol-version-not-supported", "default-context-not-supported",
+                                         "user-data-not-readable",         "no-PSAP-available"};
     return r >= 0 && r <= 7 ? kNames[r] : "provider-reason " + std::to_string(r);
 }
 
@@ -65,8 +61,7 @@ std::string presentationReasonName(int64_t r) {
 std::string contextResultText(int64_t contextId, const ContextResult& r) {
     static const char* const kResults[] = {"acceptance", "user-rejection", "provider-rejection"};
     static const char* const kReasons[] = {"reason-not-specified", "abstract-syntax-not-supported",
-                                           "proposed-transfer-syntaxes-not-supported",
-                                           "local-limit-on-DCS-exceeded"};
+                                           "proposed-transfer-syntaxes-not-supported", "local-limit-on-DCS-exceeded"};
     std::string s = "context " + std::to_string(contextId) + " " +
                     (r.result >= 0 && r.result <= 2 ? kResults[r.result] : "result " + std::to_string(r.result));
     if (r.providerReason)
@@ -108,30 +103,30 @@ const ber::Oid& defaultServerApTitle() {
 
 const char* eventKindName(EventKind k) {
     switch (k) {
-        case EventKind::AssociateIndication: return "AssociateIndication";
-        case EventKind::AssociateConfirm: return "AssociateConfirm";
-        case EventKind::AssociateRefused: return "AssociateRefused";
-        case EventKind::ConnectRefused: return "ConnectRefused";
-        case EventKind::Data: return "Data";
-        case EventKind::ReleaseIndication: return "ReleaseIndication";
-        case EventKind::ReleaseConfirm: return "ReleaseConfirm";
-        case EventKind::ReleaseRefused: return "ReleaseRefused";
-        case EventKind::Aborted: return "Aborted";
-        case EventKind::ProtocolError: return "ProtocolError";
+    case EventKind::AssociateIndication: return "AssociateIndication";
+    case EventKind::AssociateConfirm: return "AssociateConfirm";
+    case EventKind::AssociateRefused: return "AssociateRefused";
+    case EventKind::ConnectRefused: return "ConnectRefused";
+    case EventKind::Data: return "Data";
+    case EventKind::ReleaseIndication: return "ReleaseIndication";
+    case EventKind::ReleaseConfirm: return "ReleaseConfirm";
+    case EventKind::ReleaseRefused: return "ReleaseRefused";
+    case EventKind::Aborted: return "Aborted";
+    case EventKind::ProtocolError: return "ProtocolError";
     }
     return "?";
 }
 
 const char* stateName(AssociationState s) {
     switch (s) {
-        case AssociationState::Idle: return "Idle";
-        case AssociationState::AwaitCc: return "AwaitCc";
-        case AssociationState::AwaitCr: return "AwaitCr";
-        case AssociationState::AwaitConnect: return "AwaitConnect";
-        case AssociationState::AwaitResponse: return "AwaitResponse";
-        case AssociationState::Associated: return "Associated";
-        case AssociationState::AwaitRelease: return "AwaitRelease";
-        case AssociationState::Closed: return "Closed";
+    case AssociationState::Idle: return "Idle";
+    case AssociationState::AwaitCc: return "AwaitCc";
+    case AssociationState::AwaitCr: return "AwaitCr";
+    case AssociationState::AwaitConnect: return "AwaitConnect";
+    case AssociationState::AwaitResponse: return "AwaitResponse";
+    case AssociationState::Associated: return "Associated";
+    case AssociationState::AwaitRelease: return "AwaitRelease";
+    case AssociationState::Closed: return "Closed";
     }
     return "?";
 }
@@ -184,8 +179,8 @@ Status AssociationBase::sendData(ByteView mmsPdu) {
     // header go in front of the PDU as the TSDU is framed: no copies of it.
     uint8_t head[kSessionDataHeaderSize + kMaxUserDataHeaderSize];
     std::memcpy(head, kSessionDataHeader, kSessionDataHeaderSize);
-    const std::size_t n =
-        kSessionDataHeaderSize + presentationUserDataHeader(head + kSessionDataHeaderSize, mmsContextId_, mmsPdu.size);
+    const std::size_t n = kSessionDataHeaderSize +
+                          presentationUserDataHeader(head + kSessionDataHeaderSize, mmsContextId_, mmsPdu.size);
     compactOutput();
     // tpduSize() is 128..8192, always room for data.
     (void)cotpAppendTsdu(out_, ByteView(head, n), mmsPdu, tpduSize());
@@ -194,22 +189,22 @@ Status AssociationBase::sendData(ByteView mmsPdu) {
 
 void AssociationBase::abort() {
     switch (state_) {
-        case AssociationState::AwaitConnect:
-        case AssociationState::AwaitResponse:
-        case AssociationState::Associated:
-        case AssociationState::AwaitRelease: {
-            Bytes abrt;
-            acseAppendAbrt(abrt, Abrt{kAbortUser, std::nullopt, {}});
-            AbortPpdu aru;
-            aru.userData.push_back(Pdv{acseContextId_, abrt});
-            Bytes ppdu;
-            presentationAppendAbort(ppdu, aru);
-            Bytes tsdu;
-            (void)sessionAppendAbort(tsdu, kTdUserAbortFlags, ppdu);
-            queueTsdu(tsdu);
-            break;
-        }
-        default: break;   // no transport connection yet, or already closed
+    case AssociationState::AwaitConnect:
+    case AssociationState::AwaitResponse:
+    case AssociationState::Associated:
+    case AssociationState::AwaitRelease: {
+        Bytes abrt;
+        acseAppendAbrt(abrt, Abrt{kAbortUser, std::nullopt, {}});
+        AbortPpdu aru;
+        aru.userData.push_back(Pdv{acseContextId_, abrt});
+        Bytes ppdu;
+        presentationAppendAbort(ppdu, aru);
+        Bytes tsdu;
+        (void)sessionAppendAbort(tsdu, kTdUserAbortFlags, ppdu);
+        queueTsdu(tsdu);
+        break;
+    }
+    default: break;  // no transport connection yet, or already closed
     }
     state_ = AssociationState::Closed;
 }
@@ -217,7 +212,8 @@ void AssociationBase::abort() {
 std::vector<Event> AssociationBase::onTransportClosed() {
     std::vector<Event> ev;
     if (state_ != AssociationState::Closed && state_ != AssociationState::Idle)
-        ev.push_back(Event{EventKind::Aborted, {},
+        ev.push_back(Event{EventKind::Aborted,
+                           {},
                            std::string("transport connection closed by the peer in state ") + stateName(state_)});
     state_ = AssociationState::Closed;
     return ev;
@@ -225,16 +221,16 @@ std::vector<Event> AssociationBase::onTransportClosed() {
 
 void AssociationBase::protocolError(std::vector<Event>& ev, const std::string& reason) {
     switch (state_) {
-        case AssociationState::AwaitConnect:
-        case AssociationState::AwaitResponse:
-        case AssociationState::Associated:
-        case AssociationState::AwaitRelease: {
-            Bytes tsdu;
-            (void)sessionAppendAbort(tsdu, kTdProtocolErrorFlags, ByteView());
-            queueTsdu(tsdu);
-            break;
-        }
-        default: break;
+    case AssociationState::AwaitConnect:
+    case AssociationState::AwaitResponse:
+    case AssociationState::Associated:
+    case AssociationState::AwaitRelease: {
+        Bytes tsdu;
+        (void)sessionAppendAbort(tsdu, kTdProtocolErrorFlags, ByteView());
+        queueTsdu(tsdu);
+        break;
+    }
+    default: break;
     }
     state_ = AssociationState::Closed;
     ev.push_back(Event{EventKind::ProtocolError, {}, reason});
@@ -279,8 +275,8 @@ void AssociationBase::peerAborted(const Spdu& s, std::vector<Event>& ev) {
 
 void AssociationBase::onDisconnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     state_ = AssociationState::Closed;
-    ev.push_back(Event{EventKind::Aborted, {},
-                       "transport disconnect by the peer: COTP DR, " + disconnectReasonName(t.reason)});
+    ev.push_back(
+        Event{EventKind::Aborted, {}, "transport disconnect by the peer: COTP DR, " + disconnectReasonName(t.reason)});
 }
 
 void AssociationBase::handleData(const Spdu& s, std::vector<Event>& ev) {
@@ -313,44 +309,45 @@ std::vector<Event> AssociationBase::onBytes(ByteView bytes) {
             break;
         }
         switch (t->kind) {
-            case TpduKind::ConnectRequest:
-            case TpduKind::ConnectConfirm: onConnectTpdu(*t, ev); break;
-            case TpduKind::DisconnectRequest: onDisconnectTpdu(*t, ev); break;
-            case TpduKind::DisconnectConfirm: break;
-            case TpduKind::Error:
-                state_ = AssociationState::Closed;
-                ev.push_back(Event{EventKind::ProtocolError, {},
-                                   "the peer rejected a TPDU (ER cause " + std::to_string(t->reason) + ")"});
-                break;
-            case TpduKind::Data: {
-                if (state_ == AssociationState::AwaitCc || state_ == AssociationState::AwaitCr ||
-                    state_ == AssociationState::Idle) {
-                    protocolError(ev, std::string("COTP DT before the transport connection (state ") +
-                                          stateName(state_) + ")");
-                    break;
-                }
-                // A TSDU in one DT (the usual case) is decoded where it
-                // lies; segments are joined by the assembler first.
-                ByteView tsdu = t->data;
-                Bytes joined;
-                if (!t->eot || tsdu_.pending() != 0 || t->data.size > tsdu_.maxTsdu()) {
-                    auto done = tsdu_.add(t->data, t->eot);
-                    if (!done.ok()) {
-                        protocolError(ev, done.error().reason);
-                        break;
-                    }
-                    if (!*done) break;
-                    joined = tsdu_.take();
-                    tsdu = joined;
-                }
-                auto spdu = sessionDecode(tsdu);
-                if (!spdu.ok()) {
-                    protocolError(ev, spdu.error().reason);
-                    break;
-                }
-                onSpdu(*spdu, ev);
+        case TpduKind::ConnectRequest:
+        case TpduKind::ConnectConfirm: onConnectTpdu(*t, ev); break;
+        case TpduKind::DisconnectRequest: onDisconnectTpdu(*t, ev); break;
+        case TpduKind::DisconnectConfirm: break;
+        case TpduKind::Error:
+            state_ = AssociationState::Closed;
+            ev.push_back(Event{EventKind::ProtocolError,
+                               {},
+                               "the peer rejected a TPDU (ER cause " + std::to_string(t->reason) + ")"});
+            break;
+        case TpduKind::Data: {
+            if (state_ == AssociationState::AwaitCc || state_ == AssociationState::AwaitCr ||
+                state_ == AssociationState::Idle) {
+                protocolError(ev,
+                              std::string("COTP DT before the transport connection (state ") + stateName(state_) + ")");
                 break;
             }
+            // A TSDU in one DT (the usual case) is decoded where it
+            // lies; segments are joined by the assembler first.
+            ByteView tsdu = t->data;
+            Bytes joined;
+            if (!t->eot || tsdu_.pending() != 0 || t->data.size > tsdu_.maxTsdu()) {
+                auto done = tsdu_.add(t->data, t->eot);
+                if (!done.ok()) {
+                    protocolError(ev, done.error().reason);
+                    break;
+                }
+                if (!*done) break;
+                joined = tsdu_.take();
+                tsdu = joined;
+            }
+            auto spdu = sessionDecode(tsdu);
+            if (!spdu.ok()) {
+                protocolError(ev, spdu.error().reason);
+                break;
+            }
+            onSpdu(*spdu, ev);
+            break;
+        }
         }
     }
     if (reader_.failed() && state_ != AssociationState::Closed) {
@@ -369,8 +366,7 @@ ClientAssociation::ClientAssociation(ClientConfig cfg)
 }
 
 Status ClientAssociation::connect(ByteView mmsInitiateRequest) {
-    if (state_ != AssociationState::Idle)
-        return makeError(std::string("connect in state ") + stateName(state_));
+    if (state_ != AssociationState::Idle) return makeError(std::string("connect in state ") + stateName(state_));
     ZV_CHECK(checkSelectors(cfg_.local, "calling"));
     ZV_CHECK(checkSelectors(cfg_.remote, "called"));
     if (cfg_.tpduSizeCode < kTpduSizeCodeMin || cfg_.tpduSizeCode > kTpduSizeCodeMax)
@@ -392,8 +388,8 @@ Status ClientAssociation::connect(ByteView mmsInitiateRequest) {
 
 void ClientAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     if (t.kind != TpduKind::ConnectConfirm || state_ != AssociationState::AwaitCc)
-        return protocolError(ev, std::string("unexpected COTP ") + tpduKindName(t.kind) + " in state " +
-                                     stateName(state_));
+        return protocolError(ev,
+                             std::string("unexpected COTP ") + tpduKindName(t.kind) + " in state " + stateName(state_));
     if (t.connect.dstRef != localRef_)
         return protocolError(ev, "COTP CC: DST-REF " + std::to_string(t.connect.dstRef) + ", expected " +
                                      std::to_string(localRef_));
@@ -420,7 +416,7 @@ void ClientAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     cp.contexts.push_back(PresentationContext{mmsContextId_, mmsAbstractSyntax(), {berTransferSyntax()}});
     cp.userData.push_back(Pdv{acseContextId_, acse});
     Bytes ppdu;
-    (void)presentationAppendConnect(ppdu, cp);   // selectors checked in connect()
+    (void)presentationAppendConnect(ppdu, cp);  // selectors checked in connect()
     Bytes tsdu;
     auto st = sessionAppendConnect(tsdu, cfg_.local.ssel, cfg_.remote.ssel, ppdu);
     if (!st.ok()) {
@@ -446,24 +442,24 @@ void ClientAssociation::onSpdu(const Spdu& s, std::vector<Event>& ev) {
     if (s.kind == SpduKind::Abort) return peerAborted(s, ev);
     if (s.kind == SpduKind::GiveTokens || s.kind == SpduKind::AbortAccept) return;
     switch (state_) {
-        case AssociationState::AwaitConnect:
-            if (s.kind == SpduKind::Accept) return onAccept(s, ev);
-            if (s.kind == SpduKind::Refuse) return onRefuse(s, ev);
-            break;
-        case AssociationState::Associated:
-            if (s.kind == SpduKind::Data) return handleData(s, ev);
-            break;
-        case AssociationState::AwaitRelease:
-            // Data the server sent before it saw our FN still counts.
-            if (s.kind == SpduKind::Data) return handleData(s, ev);
-            if (s.kind == SpduKind::Disconnect) return onDisconnect(s, ev);
-            if (s.kind == SpduKind::NotFinished) {
-                state_ = AssociationState::Associated;
-                ev.push_back(Event{EventKind::ReleaseRefused, {}, "the peer refused the release (NF)"});
-                return;
-            }
-            break;
-        default: break;
+    case AssociationState::AwaitConnect:
+        if (s.kind == SpduKind::Accept) return onAccept(s, ev);
+        if (s.kind == SpduKind::Refuse) return onRefuse(s, ev);
+        break;
+    case AssociationState::Associated:
+        if (s.kind == SpduKind::Data) return handleData(s, ev);
+        break;
+    case AssociationState::AwaitRelease:
+        // Data the server sent before it saw our FN still counts.
+        if (s.kind == SpduKind::Data) return handleData(s, ev);
+        if (s.kind == SpduKind::Disconnect) return onDisconnect(s, ev);
+        if (s.kind == SpduKind::NotFinished) {
+            state_ = AssociationState::Associated;
+            ev.push_back(Event{EventKind::ReleaseRefused, {}, "the peer refused the release (NF)"});
+            return;
+        }
+        break;
+    default: break;
     }
     protocolError(ev, std::string("unexpected session ") + spduKindName(s.kind) + " in state " + stateName(state_));
 }
@@ -475,9 +471,9 @@ void ClientAssociation::onAccept(const Spdu& s, std::vector<Event>& ev) {
         const ContextResult& r = cpa->results[i];
         if (r.result != kCtxAcceptance) {
             abort();
-            ev.push_back(Event{EventKind::AssociateRefused, {},
-                               "presentation CPA, " +
-                                   contextResultText(i == 0 ? acseContextId_ : mmsContextId_, r)});
+            ev.push_back(Event{EventKind::AssociateRefused,
+                               {},
+                               "presentation CPA, " + contextResultText(i == 0 ? acseContextId_ : mmsContextId_, r)});
             return;
         }
     }
@@ -555,8 +551,7 @@ void ClientAssociation::onDisconnect(const Spdu& s, std::vector<Event>& ev) {
 }
 
 Status ClientAssociation::release() {
-    if (state_ != AssociationState::Associated)
-        return makeError(std::string("release in state ") + stateName(state_));
+    if (state_ != AssociationState::Associated) return makeError(std::string("release in state ") + stateName(state_));
     Bytes rlrq;
     acseAppendRlrq(rlrq, Rlrq{kReleaseNormal, {}});
     Bytes ppdu;
@@ -580,8 +575,8 @@ ServerAssociation::ServerAssociation(ServerConfig cfg)
 
 void ServerAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
     if (t.kind != TpduKind::ConnectRequest || state_ != AssociationState::AwaitCr)
-        return protocolError(ev, std::string("unexpected COTP ") + tpduKindName(t.kind) + " in state " +
-                                     stateName(state_));
+        return protocolError(ev,
+                             std::string("unexpected COTP ") + tpduKindName(t.kind) + " in state " + stateName(state_));
     remoteRef_ = t.connect.srcRef;
     request_.callingTsap = t.connect.callingTsap;
     request_.calledTsap = t.connect.calledTsap;
@@ -592,7 +587,8 @@ void ServerAssociation::onConnectTpdu(const Tpdu& t, std::vector<Event>& ev) {
         cotpAppendDisconnect(dr, remoteRef_, 0, kDrAddressUnknown);
         queueTpdu(dr);
         state_ = AssociationState::Closed;
-        ev.push_back(Event{EventKind::ConnectRefused, {},
+        ev.push_back(Event{EventKind::ConnectRefused,
+                           {},
                            "COTP CR for called TSAP '" + hexText(t.connect.calledTsap, kMaxTsapLength) +
                                "', this server is '" + hexText(*cfg_.calledTsap, kMaxTsapLength) +
                                "': refused with DR address-unknown"});
@@ -647,7 +643,8 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     request_.calledSsel = s.calledSsel;
     if (cfg_.calledSsel && s.calledSsel != *cfg_.calledSsel) {
         refuseSession(kRfSselUnknown);
-        ev.push_back(Event{EventKind::ConnectRefused, {},
+        ev.push_back(Event{EventKind::ConnectRefused,
+                           {},
                            "session CN for called SSEL '" + hexText(s.calledSsel, kMaxSselLength) +
                                "', this server is '" + hexText(*cfg_.calledSsel, kMaxSselLength) +
                                "': refused with RF session-selector-unknown"});
@@ -689,7 +686,8 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     }
     if (cfg_.calledPsel && cp->calledPsel != *cfg_.calledPsel) {
         refusePresentation(kPrCalledAddressUnknown);
-        ev.push_back(Event{EventKind::ConnectRefused, {},
+        ev.push_back(Event{EventKind::ConnectRefused,
+                           {},
                            "presentation CP for called PSEL '" + hexText(cp->calledPsel, kMaxPselLength) +
                                "', this server is '" + hexText(*cfg_.calledPsel, kMaxPselLength) +
                                "': refused with CPR called-presentation-address-unknown"});
@@ -701,7 +699,7 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     };
     if (!haveAcse || !haveMms)
         return refuseUnusable(std::string("CP: no usable ") + (haveAcse ? "MMS" : "ACSE") +
-                                  " presentation context with BER");
+                              " presentation context with BER");
     if (cp->userData.size() != 1 || cp->userData[0].contextId != acseContextId_)
         return refuseUnusable("CP: expected one ACSE presentation data value");
     auto aarq = acseDecodeAarq(cp->userData[0].data);
@@ -713,7 +711,8 @@ void ServerAssociation::onConnect(const Spdu& s, std::vector<Event>& ev) {
     request_.mmsContextId = mmsContextId_;
     if (aarq->applicationContext != mmsApplicationContext()) {
         (void)respond(false, kRejectedPermanent, kDiagContextNotSupported, ByteView());
-        ev.push_back(Event{EventKind::ProtocolError, {},
+        ev.push_back(Event{EventKind::ProtocolError,
+                           {},
                            "AARQ: application context " + aarq->applicationContext.text() + " is not MMS"});
         return;
     }
@@ -794,7 +793,8 @@ void ServerAssociation::onFinish(const Spdu& s, std::vector<Event>& ev) {
     (void)sessionAppendDisconnect(tsdu, ppdu);
     queueTsdu(tsdu);
     state_ = AssociationState::Closed;
-    ev.push_back(Event{EventKind::ReleaseIndication, {},
+    ev.push_back(Event{EventKind::ReleaseIndication,
+                       {},
                        rlrq->reason ? "RLRQ reason " + std::to_string(*rlrq->reason) : std::string()});
 }
 

@@ -30,8 +30,8 @@
 namespace zv::iso {
 
 // Defaults used by IEC 61850 clients and servers in the field.
-const ber::Oid& defaultClientApTitle();   // 1.1.1.999
-const ber::Oid& defaultServerApTitle();   // 1.1.1.999.1
+const ber::Oid& defaultClientApTitle();  // 1.1.1.999
+const ber::Oid& defaultServerApTitle();  // 1.1.1.999.1
 constexpr int64_t kDefaultAeQualifier = 12;
 
 struct Selectors {
@@ -41,26 +41,26 @@ struct Selectors {
 };
 
 struct ClientConfig {
-    Selectors local;    // calling selectors
-    Selectors remote;   // called selectors
+    Selectors local;   // calling selectors
+    Selectors remote;  // called selectors
     AeTitle calling{defaultClientApTitle(), kDefaultAeQualifier, {}, {}};
     AeTitle called{defaultServerApTitle(), kDefaultAeQualifier, {}, {}};
-    std::optional<std::string> password;      // ACSE password authentication when set
-    uint8_t tpduSizeCode = 13;                // proposed: 8192 octets
-    uint16_t localReference = 1;              // COTP SRC-REF
+    std::optional<std::string> password;  // ACSE password authentication when set
+    uint8_t tpduSizeCode = 13;            // proposed: 8192 octets
+    uint16_t localReference = 1;          // COTP SRC-REF
     std::size_t maxTsdu = kDefaultMaxTsduSize;
     std::size_t maxTpkt = kTpktDefaultMaxLength;
 };
 
 struct ServerConfig {
-    Selectors local;                          // responding selectors
+    Selectors local;  // responding selectors
     // Called selectors this server answers to. A connect naming another one
     // is refused at that layer: COTP DR (address unknown), session RF
     // (selector unknown), presentation CPR (called address unknown). Unset:
     // any selector is taken.
     std::optional<Bytes> calledTsap, calledSsel, calledPsel;
-    AeTitle responding;                       // sent in the AARE when set (none by default)
-    uint8_t maxTpduSizeCode = 13;             // the largest TPDU size we accept (clamped to 7..13)
+    AeTitle responding;            // sent in the AARE when set (none by default)
+    uint8_t maxTpduSizeCode = 13;  // the largest TPDU size we accept (clamped to 7..13)
     uint16_t localReference = 1;
     std::size_t maxTsdu = kDefaultMaxTsduSize;
     std::size_t maxTpkt = kTpktDefaultMaxLength;
@@ -73,23 +73,23 @@ struct AssociateRequest {
     Bytes callingPsel, calledPsel;
     AeTitle calling, called;
     std::optional<std::string> password;
-    std::optional<ber::Oid> mechanism;        // authentication mechanism name, as sent
+    std::optional<ber::Oid> mechanism;  // authentication mechanism name, as sent
     int64_t mmsContextId = kMmsContextId;
 };
 
 enum class EventKind {
-    AssociateIndication,   // server: data = MMS initiate request; answer with accept() or refuse()
-    AssociateConfirm,      // client: accepted; data = MMS initiate response
-    AssociateRefused,      // client: reason names the refusing layer and its reason ("ACSE
-                           // rejected-permanent, authentication-failure", "COTP DR,
-                           // address-unknown"); data = MMS PDU if the peer sent one
-    ConnectRefused,        // server: a connect for another selector was refused at its layer; reason says which
-    Data,                  // data = one MMS PDU
-    ReleaseIndication,     // server: the peer released (already answered with DN + RLRE)
-    ReleaseConfirm,        // client: the release completed (DN + RLRE received)
-    ReleaseRefused,        // client: the peer answered NF; still associated
-    Aborted,               // the peer aborted or disconnected; reason says how
-    ProtocolError,         // malformed or unexpected input; an abort was queued if possible
+    AssociateIndication,  // server: data = MMS initiate request; answer with accept() or refuse()
+    AssociateConfirm,     // client: accepted; data = MMS initiate response
+    AssociateRefused,     // client: reason names the refusing layer and its reason ("ACSE
+                          // rejected-permanent, authentication-failure", "COTP DR,
+                          // address-unknown"); data = MMS PDU if the peer sent one
+    ConnectRefused,       // server: a connect for another selector was refused at its layer; reason says which
+    Data,                 // data = one MMS PDU
+    ReleaseIndication,    // server: the peer released (already answered with DN + RLRE)
+    ReleaseConfirm,       // client: the release completed (DN + RLRE received)
+    ReleaseRefused,       // client: the peer answered NF; still associated
+    Aborted,              // the peer aborted or disconnected; reason says how
+    ProtocolError,        // malformed or unexpected input; an abort was queued if possible
 };
 const char* eventKindName(EventKind k);
 
@@ -100,14 +100,14 @@ struct Event {
 };
 
 enum class AssociationState {
-    Idle,            // client before connect()
-    AwaitCc,         // client: CR sent
-    AwaitCr,         // server: waiting for the CR
-    AwaitConnect,    // client: CN sent / server: CC sent, waiting for CN
-    AwaitResponse,   // server: indication given, waiting for accept()/refuse()
+    Idle,           // client before connect()
+    AwaitCc,        // client: CR sent
+    AwaitCr,        // server: waiting for the CR
+    AwaitConnect,   // client: CN sent / server: CC sent, waiting for CN
+    AwaitResponse,  // server: indication given, waiting for accept()/refuse()
     Associated,
-    AwaitRelease,    // client: FN + RLRQ sent
-    Closed,          // nothing more goes in or out; close the socket after output
+    AwaitRelease,  // client: FN + RLRQ sent
+    Closed,        // nothing more goes in or out; close the socket after output
 };
 const char* stateName(AssociationState s);
 

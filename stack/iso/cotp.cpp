@@ -35,32 +35,32 @@ Status parseConnectParameters(ByteView vp, const char* what, CotpConnect& c) {
                              std::to_string(len) + " exceeds remaining " + std::to_string(vp.size - i - 2));
         ByteView val = vp.sub(i + 2, len);
         switch (code) {
-            case 0xC0:
-                if (seenSize) return makeError(std::string("COTP ") + what + ": duplicate parameter 0xc0");
-                if (len != 1)
-                    return makeError(std::string("COTP ") + what + ": parameter 0xc0 length " +
-                                     std::to_string(len) + ", expected 1");
-                if (val[0] < kTpduSizeCodeMin || val[0] > kTpduSizeCodeMax)
-                    return makeError(std::string("COTP ") + what + ": TPDU size code " + std::to_string(val[0]) +
-                                     " outside 7..13");
-                c.tpduSizeCode = val[0];
-                seenSize = true;
-                break;
-            case 0xC1:
-            case 0xC2: {
-                bool& seen = code == 0xC1 ? seenCalling : seenCalled;
-                if (seen) return makeError(std::string("COTP ") + what + ": duplicate parameter " + hex2(code));
-                if (len > kMaxTsapLength)
-                    return makeError(std::string("COTP ") + what + ": TSAP of " + std::to_string(len) +
-                                     " octets exceeds " + std::to_string(kMaxTsapLength));
-                (code == 0xC1 ? c.callingTsap : c.calledTsap) = val.toVector();
-                seen = true;
-                break;
-            }
-            default:
-                // ISO 8073: parameters a class 0 entity does not use
-                // (checksum, preferred TPDU size, options) are ignored.
-                break;
+        case 0xC0:
+            if (seenSize) return makeError(std::string("COTP ") + what + ": duplicate parameter 0xc0");
+            if (len != 1)
+                return makeError(std::string("COTP ") + what + ": parameter 0xc0 length " + std::to_string(len) +
+                                 ", expected 1");
+            if (val[0] < kTpduSizeCodeMin || val[0] > kTpduSizeCodeMax)
+                return makeError(std::string("COTP ") + what + ": TPDU size code " + std::to_string(val[0]) +
+                                 " outside 7..13");
+            c.tpduSizeCode = val[0];
+            seenSize = true;
+            break;
+        case 0xC1:
+        case 0xC2: {
+            bool& seen = code == 0xC1 ? seenCalling : seenCalled;
+            if (seen) return makeError(std::string("COTP ") + what + ": duplicate parameter " + hex2(code));
+            if (len > kMaxTsapLength)
+                return makeError(std::string("COTP ") + what + ": TSAP of " + std::to_string(len) + " octets exceeds " +
+                                 std::to_string(kMaxTsapLength));
+            (code == 0xC1 ? c.callingTsap : c.calledTsap) = val.toVector();
+            seen = true;
+            break;
+        }
+        default:
+            // ISO 8073: parameters a class 0 entity does not use
+            // (checksum, preferred TPDU size, options) are ignored.
+            break;
         }
         i += 2 + len;
     }
@@ -71,12 +71,12 @@ Status parseConnectParameters(ByteView vp, const char* what, CotpConnect& c) {
 
 const char* tpduKindName(TpduKind k) {
     switch (k) {
-        case TpduKind::ConnectRequest: return "CR";
-        case TpduKind::ConnectConfirm: return "CC";
-        case TpduKind::DisconnectRequest: return "DR";
-        case TpduKind::DisconnectConfirm: return "DC";
-        case TpduKind::Error: return "ER";
-        case TpduKind::Data: return "DT";
+    case TpduKind::ConnectRequest: return "CR";
+    case TpduKind::ConnectConfirm: return "CC";
+    case TpduKind::DisconnectRequest: return "DR";
+    case TpduKind::DisconnectConfirm: return "DC";
+    case TpduKind::Error: return "ER";
+    case TpduKind::Data: return "DT";
     }
     return "?";
 }
@@ -99,79 +99,77 @@ Result<Tpdu> cotpDecode(ByteView in) {
         return {};
     };
     switch (code & 0xF0) {
-        case kCotpCr:
-        case kCotpCc: {
-            const bool cr = (code & 0xF0) == kCotpCr;
-            const char* what = cr ? "CR" : "CC";
-            ZV_CHECK(need(6, what));
-            t.kind = cr ? TpduKind::ConnectRequest : TpduKind::ConnectConfirm;
-            t.connect.dstRef = be16(in.data + 2);
-            t.connect.srcRef = be16(in.data + 4);
-            t.connect.classOption = in[6];
-            if ((in[6] >> 4) != 0)
-                return makeError(std::string("COTP ") + what + ": class " + std::to_string(in[6] >> 4) +
-                                 " requested, only class 0 is supported");
-            if (cr && t.connect.dstRef != 0)
-                return makeError("COTP CR: DST-REF " + std::to_string(t.connect.dstRef) + ", expected 0");
-            ZV_CHECK(parseConnectParameters(in.sub(7, li - 6), what, t.connect));
-            // ISO 8073: class 0 CR/CC carry no user data.
-            if (!userData.empty())
-                return makeError(std::string("COTP ") + what + ": " + std::to_string(userData.size) +
-                                 " octets of user data not allowed in class 0");
-            return t;
+    case kCotpCr:
+    case kCotpCc: {
+        const bool cr = (code & 0xF0) == kCotpCr;
+        const char* what = cr ? "CR" : "CC";
+        ZV_CHECK(need(6, what));
+        t.kind = cr ? TpduKind::ConnectRequest : TpduKind::ConnectConfirm;
+        t.connect.dstRef = be16(in.data + 2);
+        t.connect.srcRef = be16(in.data + 4);
+        t.connect.classOption = in[6];
+        if ((in[6] >> 4) != 0)
+            return makeError(std::string("COTP ") + what + ": class " + std::to_string(in[6] >> 4) +
+                             " requested, only class 0 is supported");
+        if (cr && t.connect.dstRef != 0)
+            return makeError("COTP CR: DST-REF " + std::to_string(t.connect.dstRef) + ", expected 0");
+        ZV_CHECK(parseConnectParameters(in.sub(7, li - 6), what, t.connect));
+        // ISO 8073: class 0 CR/CC carry no user data.
+        if (!userData.empty())
+            return makeError(std::string("COTP ") + what + ": " + std::to_string(userData.size) +
+                             " octets of user data not allowed in class 0");
+        return t;
+    }
+    case kCotpDr: {
+        ZV_CHECK(need(6, "DR"));
+        t.kind = TpduKind::DisconnectRequest;
+        t.connect.dstRef = be16(in.data + 2);
+        t.connect.srcRef = be16(in.data + 4);
+        t.reason = in[6];
+        t.data = userData;
+        return t;
+    }
+    case kCotpDc: {
+        ZV_CHECK(need(5, "DC"));
+        t.kind = TpduKind::DisconnectConfirm;
+        t.connect.dstRef = be16(in.data + 2);
+        t.connect.srcRef = be16(in.data + 4);
+        return t;
+    }
+    case kCotpEr: {
+        ZV_CHECK(need(4, "ER"));
+        t.kind = TpduKind::Error;
+        t.connect.dstRef = be16(in.data + 2);
+        t.reason = in[4];
+        // Optional parameter 0xC1: the rejected TPDU's header.
+        ByteView vp = in.sub(5, li - 4);
+        std::size_t i = 0;
+        while (i < vp.size) {
+            if (vp.size - i < 2 || vp[i + 1] > vp.size - i - 2)
+                return makeError("COTP ER: parameter at octet " + std::to_string(i) + " is truncated");
+            if (vp[i] == 0xC1) t.data = vp.sub(i + 2, vp[i + 1]);
+            i += 2 + vp[i + 1];
         }
-        case kCotpDr: {
-            ZV_CHECK(need(6, "DR"));
-            t.kind = TpduKind::DisconnectRequest;
-            t.connect.dstRef = be16(in.data + 2);
-            t.connect.srcRef = be16(in.data + 4);
-            t.reason = in[6];
-            t.data = userData;
-            return t;
-        }
-        case kCotpDc: {
-            ZV_CHECK(need(5, "DC"));
-            t.kind = TpduKind::DisconnectConfirm;
-            t.connect.dstRef = be16(in.data + 2);
-            t.connect.srcRef = be16(in.data + 4);
-            return t;
-        }
-        case kCotpEr: {
-            ZV_CHECK(need(4, "ER"));
-            t.kind = TpduKind::Error;
-            t.connect.dstRef = be16(in.data + 2);
-            t.reason = in[4];
-            // Optional parameter 0xC1: the rejected TPDU's header.
-            ByteView vp = in.sub(5, li - 4);
-            std::size_t i = 0;
-            while (i < vp.size) {
-                if (vp.size - i < 2 || vp[i + 1] > vp.size - i - 2)
-                    return makeError("COTP ER: parameter at octet " + std::to_string(i) + " is truncated");
-                if (vp[i] == 0xC1) t.data = vp.sub(i + 2, vp[i + 1]);
-                i += 2 + vp[i + 1];
-            }
-            return t;
-        }
-        case kCotpDt: {
-            if (code != kCotpDt)
-                return makeError("COTP DT: code " + hex2(code) + " carries a flow-control bit not used in class 0");
-            if (li != 2)
-                return makeError("COTP DT: length indicator " + std::to_string(li) + ", expected 2 in class 0");
-            t.kind = TpduKind::Data;
-            t.eot = (in[2] & kCotpEot) != 0;
-            if ((in[2] & 0x7F) != 0)
-                return makeError("COTP DT: TPDU-NR " + std::to_string(in[2] & 0x7F) + ", expected 0 in class 0");
-            t.data = userData;
-            return t;
-        }
-        default:
-            return makeError("COTP: TPDU code " + hex2(code) + " is not used in class 0");
+        return t;
+    }
+    case kCotpDt: {
+        if (code != kCotpDt)
+            return makeError("COTP DT: code " + hex2(code) + " carries a flow-control bit not used in class 0");
+        if (li != 2) return makeError("COTP DT: length indicator " + std::to_string(li) + ", expected 2 in class 0");
+        t.kind = TpduKind::Data;
+        t.eot = (in[2] & kCotpEot) != 0;
+        if ((in[2] & 0x7F) != 0)
+            return makeError("COTP DT: TPDU-NR " + std::to_string(in[2] & 0x7F) + ", expected 0 in class 0");
+        t.data = userData;
+        return t;
+    }
+    default: return makeError("COTP: TPDU code " + hex2(code) + " is not used in class 0");
     }
 }
 
 void cotpAppendConnect(Bytes& out, bool confirm, const CotpConnect& c) {
     const std::size_t li0 = out.size();
-    out.push_back(0);   // LI, patched below
+    out.push_back(0);  // LI, patched below
     out.push_back(confirm ? kCotpCc : kCotpCr);
     put16(out, c.dstRef);
     put16(out, c.srcRef);

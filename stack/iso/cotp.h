@@ -43,10 +43,10 @@ const char* tpduKindName(TpduKind k);
 struct CotpConnect {
     uint16_t dstRef = 0;
     uint16_t srcRef = 0;
-    uint8_t classOption = 0;                 // class (high nibble) and options; class 0 here
-    std::optional<uint8_t> tpduSizeCode;     // 0xC0, absent -> 128 octets
-    Bytes callingTsap;                        // 0xC1, empty -> absent
-    Bytes calledTsap;                         // 0xC2, empty -> absent
+    uint8_t classOption = 0;              // class (high nibble) and options; class 0 here
+    std::optional<uint8_t> tpduSizeCode;  // 0xC0, absent -> 128 octets
+    Bytes callingTsap;                    // 0xC1, empty -> absent
+    Bytes calledTsap;                     // 0xC2, empty -> absent
     friend bool operator==(const CotpConnect& a, const CotpConnect& b) {
         return a.dstRef == b.dstRef && a.srcRef == b.srcRef && a.classOption == b.classOption &&
                a.tpduSizeCode == b.tpduSizeCode && a.callingTsap == b.callingTsap && a.calledTsap == b.calledTsap;
@@ -75,10 +75,10 @@ enum RejectCause : uint8_t {
 
 struct Tpdu {
     TpduKind kind = TpduKind::Data;
-    CotpConnect connect;   // CR, CC; DR/DC/ER use dstRef/srcRef
-    uint8_t reason = 0;    // DR reason, ER reject cause
-    bool eot = true;       // DT
-    ByteView data;         // DT user data, CR/CC/DR user data, ER invalid TPDU (view into input)
+    CotpConnect connect;  // CR, CC; DR/DC/ER use dstRef/srcRef
+    uint8_t reason = 0;   // DR reason, ER reject cause
+    bool eot = true;      // DT
+    ByteView data;        // DT user data, CR/CC/DR user data, ER invalid TPDU (view into input)
 };
 
 // Decodes one TPDU (a TPKT payload). Rejects other classes than 0,

@@ -4,12 +4,12 @@ namespace zv::iso {
 
 namespace {
 
+using ber::ctx;
+using ber::ctxC;
 using ber::Reader;
 using ber::Tag;
 using ber::Tlv;
 using ber::Writer;
-using ber::ctx;
-using ber::ctxC;
 namespace tags = ber::tags;
 
 constexpr Tag kFullyEncodedData = ber::appC(1);
@@ -58,7 +58,8 @@ void writePdvs(Writer& w, const std::vector<Pdv>& pdvs) {
 
 Result<std::vector<Pdv>> readPdvs(const char* what, const Tlv& ud) {
     if (ud.tag == kSimplyEncodedData) return fail(what, "simply encoded user data is not supported");
-    if (ud.tag != kFullyEncodedData) return fail(what, "user data tag " + ud.tag.text() + ", expected fully encoded data");
+    if (ud.tag != kFullyEncodedData)
+        return fail(what, "user data tag " + ud.tag.text() + ", expected fully encoded data");
     // The reader of the enclosing PPDU produced `ud`; a fresh one over its
     // contents keeps offsets relative to the user data.
     Reader list(ud.value, ud.valueOffset, ud.depth + 1);
@@ -167,9 +168,7 @@ const ber::Oid& berTransferSyntax() {
     return o;
 }
 
-Error berError(const char* what, const ber::Error& e) {
-    return makeError(std::string(what) + ": " + e.text());
-}
+Error berError(const char* what, const ber::Error& e) { return makeError(std::string(what) + ": " + e.text()); }
 
 ber::Status checkSingleAsn1Type(const ber::Tlv& t) {
     Reader inner(t.value, t.valueOffset, t.depth + 1);
@@ -287,18 +286,18 @@ std::size_t presentationUserDataHeader(uint8_t* out, int64_t contextId, std::siz
     // inwards: fully-encoded-data { PDV-list { context-id, [0] data } }.
     uint8_t id[8];
     const std::size_t idSize = ber::encodeIntegerContents(contextId, id);
-    const std::size_t value = 1 + lengthSize(size) + size;   // [0] single-ASN1-type
-    const std::size_t pdv = 2 + idSize + value;              // INTEGER context-id, then the value
-    const std::size_t list = 1 + lengthSize(pdv) + pdv;      // PDV-list SEQUENCE
+    const std::size_t value = 1 + lengthSize(size) + size;  // [0] single-ASN1-type
+    const std::size_t pdv = 2 + idSize + value;             // INTEGER context-id, then the value
+    const std::size_t list = 1 + lengthSize(pdv) + pdv;     // PDV-list SEQUENCE
     std::size_t n = 0;
-    out[n++] = 0x61;   // [APPLICATION 1] constructed
+    out[n++] = 0x61;  // [APPLICATION 1] constructed
     n += putLength(out + n, list);
-    out[n++] = 0x30;   // SEQUENCE
+    out[n++] = 0x30;  // SEQUENCE
     n += putLength(out + n, pdv);
-    out[n++] = 0x02;   // INTEGER
+    out[n++] = 0x02;  // INTEGER
     out[n++] = static_cast<uint8_t>(idSize);
     for (std::size_t k = 0; k < idSize; ++k) out[n++] = id[k];
-    out[n++] = 0xA0;   // [0] constructed
+    out[n++] = 0xA0;  // [0] constructed
     n += putLength(out + n, size);
     return n;
 }
@@ -342,8 +341,7 @@ Result<ConnectPpdu> presentationDecodeConnect(ByteView in) {
             haveContexts = true;
         } else if (t.tag == kFullyEncodedData || t.tag == kSimplyEncodedData) {
             ZV_TRY(cp.userData, readPdvs(what, t));
-        } else if (t.tag == ctx(0) || t.tag == ctxC(6) || t.tag == ctx(8) || t.tag == ctx(9) ||
-                   t.tag == ctxC(0)) {
+        } else if (t.tag == ctx(0) || t.tag == ctxC(6) || t.tag == ctx(8) || t.tag == ctx(9) || t.tag == ctxC(0)) {
             // protocol version, default context, presentation and session
             // requirements: nothing of them changes the kernel we run.
         } else {

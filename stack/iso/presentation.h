@@ -34,9 +34,9 @@ namespace zv::iso {
 // Context identifiers and names IEC 61850-8-1 uses.
 constexpr int64_t kAcseContextId = 1;
 constexpr int64_t kMmsContextId = 3;
-const ber::Oid& acseAbstractSyntax();   // 2.2.1.0.1
-const ber::Oid& mmsAbstractSyntax();    // 1.0.9506.2.1
-const ber::Oid& berTransferSyntax();    // 2.1.1
+const ber::Oid& acseAbstractSyntax();  // 2.2.1.0.1
+const ber::Oid& mmsAbstractSyntax();   // 1.0.9506.2.1
+const ber::Oid& berTransferSyntax();   // 2.1.1
 
 // Bounds on what a peer may send us (named so tests can hit them exactly).
 constexpr std::size_t kMaxPresentationContexts = 16;
@@ -101,15 +101,15 @@ enum PresentationRefuseReason : int64_t {
 struct RefusePpdu {
     Bytes respondingPsel;
     std::vector<ContextResult> results;
-    std::optional<int64_t> providerReason;   // absent: refused by the user (see user data)
+    std::optional<int64_t> providerReason;  // absent: refused by the user (see user data)
     std::vector<Pdv> userData;
 };
 
 struct AbortPpdu {
-    bool userAbort = true;                    // ARU; false: ARP (provider)
-    std::vector<Pdv> userData;                // ARU only
-    std::optional<int64_t> providerReason;    // ARP only
-    std::optional<int64_t> eventIdentifier;   // ARP only
+    bool userAbort = true;                   // ARU; false: ARP (provider)
+    std::vector<Pdv> userData;               // ARU only
+    std::optional<int64_t> providerReason;   // ARP only
+    std::optional<int64_t> eventIdentifier;  // ARP only
 };
 
 // Encoders append one PPDU to `out`. The PDV data is an already encoded

@@ -22,7 +22,7 @@ using Bytes = std::vector<uint8_t>;
 using zv::ByteView;
 
 struct Error {
-    std::string reason;   // names the layer and the fault, with numbers
+    std::string reason;  // names the layer and the fault, with numbers
 };
 
 inline Error makeError(std::string reason) { return Error{std::move(reason)}; }

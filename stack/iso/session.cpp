@@ -87,69 +87,68 @@ Status decodeCategory1(SpduKind kind, ByteView body, Spdu& s) {
     bool haveUserData = false;
     return forEachParam(body, what, [&](const Param& p) -> Status {
         switch (p.code) {
-            case kPgiConnectAccept:
-                if (kind != SpduKind::Connect && kind != SpduKind::Accept) return {};
-                return forEachParam(p.value, what, [&](const Param& q) -> Status {
-                    if (q.code == kPiProtocolOptions) {
-                        ZV_CHECK(expectLen(q, 1, what));
-                        s.protocolOptions = q.value[0];
-                    } else if (q.code == kPiVersionNumber) {
-                        ZV_CHECK(expectLen(q, 1, what));
-                        s.versionNumber = q.value[0];
-                        if ((s.versionNumber & kSessionVersion2) == 0)
-                            return makeError(std::string("session ") + what + ": version number " +
-                                             std::to_string(s.versionNumber) + " does not offer version 2");
-                    } else if (q.code == kPiTsduMaxSize) {
-                        ZV_CHECK(expectLen(q, 4, what));
-                    }
-                    return {};
-                });
-            case kPiSessionRequirements:
-                ZV_CHECK(expectLen(p, 2, what));
-                s.sessionRequirements = static_cast<uint16_t>((p.value[0] << 8) | p.value[1]);
-                return {};
-            case kPiCallingSsel: return readSsel(p, what, s.callingSsel);
-            case kPiCalledSsel: return readSsel(p, what, s.calledSsel);
-            case kPiTransportDisconnect:
-                ZV_CHECK(expectLen(p, 1, what));
-                s.transportDisconnect = p.value[0];
-                return {};
-            case kPiReasonCode:
-                if (kind != SpduKind::Refuse) return {};
-                if (p.value.size < 1) return makeError("session RF: empty reason code");
-                s.refuseReason = p.value[0];
-                // ISO 8327-1: reason 2 carries the user's data behind it.
-                s.userData = p.value.from(1);
-                return {};
-            case kPiUserData:
-            case kPiExtendedUserData:
-                if (haveUserData) return makeError(std::string("session ") + what + ": user data given twice");
-                haveUserData = true;
-                if (p.code == kPiExtendedUserData && kind != SpduKind::Connect)
-                    return makeError(std::string("session ") + what + ": extended user data only allowed in CN");
-                if (kind == SpduKind::Connect) {
-                    const std::size_t limit =
-                        p.code == kPiUserData ? kMaxSessionUserData : kMaxSessionExtendedUserData;
-                    if (p.value.size > limit)
-                        return makeError("session CN: user data of " + std::to_string(p.value.size) +
-                                         " octets exceeds " + std::to_string(limit));
+        case kPgiConnectAccept:
+            if (kind != SpduKind::Connect && kind != SpduKind::Accept) return {};
+            return forEachParam(p.value, what, [&](const Param& q) -> Status {
+                if (q.code == kPiProtocolOptions) {
+                    ZV_CHECK(expectLen(q, 1, what));
+                    s.protocolOptions = q.value[0];
+                } else if (q.code == kPiVersionNumber) {
+                    ZV_CHECK(expectLen(q, 1, what));
+                    s.versionNumber = q.value[0];
+                    if ((s.versionNumber & kSessionVersion2) == 0)
+                        return makeError(std::string("session ") + what + ": version number " +
+                                         std::to_string(s.versionNumber) + " does not offer version 2");
+                } else if (q.code == kPiTsduMaxSize) {
+                    ZV_CHECK(expectLen(q, 4, what));
                 }
-                s.userData = p.value;
                 return {};
-            default:
-                // Parameters of functional units we do not negotiate are ignored.
-                return {};
+            });
+        case kPiSessionRequirements:
+            ZV_CHECK(expectLen(p, 2, what));
+            s.sessionRequirements = static_cast<uint16_t>((p.value[0] << 8) | p.value[1]);
+            return {};
+        case kPiCallingSsel: return readSsel(p, what, s.callingSsel);
+        case kPiCalledSsel: return readSsel(p, what, s.calledSsel);
+        case kPiTransportDisconnect:
+            ZV_CHECK(expectLen(p, 1, what));
+            s.transportDisconnect = p.value[0];
+            return {};
+        case kPiReasonCode:
+            if (kind != SpduKind::Refuse) return {};
+            if (p.value.size < 1) return makeError("session RF: empty reason code");
+            s.refuseReason = p.value[0];
+            // ISO 8327-1: reason 2 carries the user's data behind it.
+            s.userData = p.value.from(1);
+            return {};
+        case kPiUserData:
+        case kPiExtendedUserData:
+            if (haveUserData) return makeError(std::string("session ") + what + ": user data given twice");
+            haveUserData = true;
+            if (p.code == kPiExtendedUserData && kind != SpduKind::Connect)
+                return makeError(std::string("session ") + what + ": extended user data only allowed in CN");
+            if (kind == SpduKind::Connect) {
+                const std::size_t limit = p.code == kPiUserData ? kMaxSessionUserData : kMaxSessionExtendedUserData;
+                if (p.value.size > limit)
+                    return makeError("session CN: user data of " + std::to_string(p.value.size) + " octets exceeds " +
+                                     std::to_string(limit));
+            }
+            s.userData = p.value;
+            return {};
+        default:
+            // Parameters of functional units we do not negotiate are ignored.
+            return {};
         }
     });
 }
 
-Status appendCategory1(Bytes& out, SpduKind kind, const Bytes* calling, const Bytes* called, int td,
-                       int reason, ByteView userData, bool connectItems) {
+Status appendCategory1(Bytes& out, SpduKind kind, const Bytes* calling, const Bytes* called, int td, int reason,
+                       ByteView userData, bool connectItems) {
     const char* what = spduKindName(kind);
     for (const Bytes* ssel : {calling, called})
         if (ssel && ssel->size() > kMaxSselLength)
-            return makeError(std::string("session ") + what + ": session selector of " +
-                             std::to_string(ssel->size()) + " octets exceeds " + std::to_string(kMaxSselLength));
+            return makeError(std::string("session ") + what + ": session selector of " + std::to_string(ssel->size()) +
+                             " octets exceeds " + std::to_string(kMaxSselLength));
     uint8_t udPi = kPiUserData;
     if (kind == SpduKind::Connect && userData.size > kMaxSessionUserData) {
         if (userData.size > kMaxSessionExtendedUserData)
@@ -162,8 +161,10 @@ Status appendCategory1(Bytes& out, SpduKind kind, const Bytes* calling, const By
     if (connectItems) body += paramSize(6) + paramSize(2);
     if (calling && !calling->empty()) body += paramSize(calling->size());
     if (called && !called->empty()) body += paramSize(called->size());
-    if (reason >= 0) body += paramSize(1 + userData.size);
-    else if (!userData.empty()) body += paramSize(userData.size);
+    if (reason >= 0)
+        body += paramSize(1 + userData.size);
+    else if (!userData.empty())
+        body += paramSize(userData.size);
     if (body > kMaxLi)
         return makeError(std::string("session ") + what + ": SPDU of " + std::to_string(body) +
                          " octets exceeds the length indicator range");
@@ -196,16 +197,16 @@ Status appendCategory1(Bytes& out, SpduKind kind, const Bytes* calling, const By
 
 const char* spduKindName(SpduKind k) {
     switch (k) {
-        case SpduKind::Connect: return "CN";
-        case SpduKind::Accept: return "AC";
-        case SpduKind::Refuse: return "RF";
-        case SpduKind::Finish: return "FN";
-        case SpduKind::Disconnect: return "DN";
-        case SpduKind::NotFinished: return "NF";
-        case SpduKind::Abort: return "AB";
-        case SpduKind::AbortAccept: return "AA";
-        case SpduKind::Data: return "DT";
-        case SpduKind::GiveTokens: return "GT";
+    case SpduKind::Connect: return "CN";
+    case SpduKind::Accept: return "AC";
+    case SpduKind::Refuse: return "RF";
+    case SpduKind::Finish: return "FN";
+    case SpduKind::Disconnect: return "DN";
+    case SpduKind::NotFinished: return "NF";
+    case SpduKind::Abort: return "AB";
+    case SpduKind::AbortAccept: return "AA";
+    case SpduKind::Data: return "DT";
+    case SpduKind::GiveTokens: return "GT";
     }
     return "?";
 }
@@ -228,8 +229,7 @@ Result<Spdu> sessionDecode(ByteView in) {
             s.kind = SpduKind::GiveTokens;
             return s;
         }
-        if (in[pos] != 1)
-            return makeError("session: SPDU " + std::to_string(in[pos]) + " after GT, expected DT (1)");
+        if (in[pos] != 1) return makeError("session: SPDU " + std::to_string(in[pos]) + " after GT, expected DT (1)");
         ++pos;
         ZV_TRY(std::size_t dli, readLi(in, pos, "DT"));
         if (dli > in.size - pos)
@@ -243,15 +243,15 @@ Result<Spdu> sessionDecode(ByteView in) {
         return s;
     }
     switch (si) {
-        case 13: s.kind = SpduKind::Connect; break;
-        case 14: s.kind = SpduKind::Accept; break;
-        case 12: s.kind = SpduKind::Refuse; break;
-        case 9: s.kind = SpduKind::Finish; break;
-        case 10: s.kind = SpduKind::Disconnect; break;
-        case 8: s.kind = SpduKind::NotFinished; break;
-        case 25: s.kind = SpduKind::Abort; break;
-        case 26: s.kind = SpduKind::AbortAccept; break;
-        default: return makeError("session: SPDU type " + std::to_string(si) + " is not supported");
+    case 13: s.kind = SpduKind::Connect; break;
+    case 14: s.kind = SpduKind::Accept; break;
+    case 12: s.kind = SpduKind::Refuse; break;
+    case 9: s.kind = SpduKind::Finish; break;
+    case 10: s.kind = SpduKind::Disconnect; break;
+    case 8: s.kind = SpduKind::NotFinished; break;
+    case 25: s.kind = SpduKind::Abort; break;
+    case 26: s.kind = SpduKind::AbortAccept; break;
+    default: return makeError("session: SPDU type " + std::to_string(si) + " is not supported");
     }
     if (pos + li != in.size)
         return makeError(std::string("session ") + spduKindName(s.kind) + ": " + std::to_string(in.size - pos - li) +

@@ -29,8 +29,8 @@ enum class SpduKind : uint8_t {
     NotFinished = 8,
     Abort = 25,
     AbortAccept = 26,
-    Data = 1,         // GT followed by DT; userData = the user information
-    GiveTokens = 2,   // a lone GT/PT without a DT behind it (no data); numbering is ours
+    Data = 1,        // GT followed by DT; userData = the user information
+    GiveTokens = 2,  // a lone GT/PT without a DT behind it (no data); numbering is ours
 };
 const char* spduKindName(SpduKind k);
 
@@ -67,11 +67,11 @@ struct Spdu {
     uint8_t protocolOptions = 0;
     uint8_t versionNumber = kSessionVersion2;
     uint16_t sessionRequirements = kSessionRequirementsDuplex;
-    Bytes callingSsel;                 // PI 51
-    Bytes calledSsel;                  // PI 52 (AC: responding SSEL)
-    int transportDisconnect = -1;      // PI 17, -1 when absent
-    int refuseReason = -1;             // RF PI 50 first octet, -1 when absent
-    ByteView userData;                 // view into the decoded TSDU
+    Bytes callingSsel;             // PI 51
+    Bytes calledSsel;              // PI 52 (AC: responding SSEL)
+    int transportDisconnect = -1;  // PI 17, -1 when absent
+    int refuseReason = -1;         // RF PI 50 first octet, -1 when absent
+    ByteView userData;             // view into the decoded TSDU
 };
 
 // Decodes one session TSDU. Category 0 + 2 concatenation (GT then DT) gives

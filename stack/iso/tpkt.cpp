@@ -36,8 +36,7 @@ Result<Bytes> tpktEncode(ByteView tpdu) {
     return out;
 }
 
-TpktReader::TpktReader(std::size_t maxLength)
-    : max_(std::min(std::max(maxLength, kTpktMinLength), kTpktMaxLength)) {}
+TpktReader::TpktReader(std::size_t maxLength) : max_(std::min(std::max(maxLength, kTpktMinLength), kTpktMaxLength)) {}
 
 Status TpktReader::feed(ByteView chunk, std::vector<Bytes>& tpdus) {
     std::size_t pos = 0;

@@ -51,7 +51,7 @@ public:
 private:
     std::size_t max_;
     Bytes buf_;
-    bool handed_ = false;   // next() handed out the packet in buf_
+    bool handed_ = false;  // next() handed out the packet in buf_
     bool failed_ = false;
     Error error_;
 };

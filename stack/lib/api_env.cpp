@@ -20,7 +20,7 @@ namespace {
 struct ThreadTable {
     std::mutex mutex;
     std::map<ST_THREAD_HANDLE, pthread_t> threads;  // guarded by mutex
-    ST_THREAD_HANDLE next = 1;                       // guarded by mutex
+    ST_THREAD_HANDLE next = 1;                      // guarded by mutex
 };
 
 ThreadTable &thread_table() {

@@ -28,8 +28,7 @@ ZV_EXPORT ST_RET ai_obj_id_to_name(AI_IED_CTRL *model, AI_OBJ_ID id, char *name_
     return 0;
 }
 
-ZV_EXPORT ST_RET ai_get_obj_dir(AI_IED_CTRL *model, AI_OBJ_ID id, ST_UCHAR selector, AI_OBJ_ID **ids,
-                                ST_INT *num) {
+ZV_EXPORT ST_RET ai_get_obj_dir(AI_IED_CTRL *model, AI_OBJ_ID id, ST_UCHAR selector, AI_OBJ_ID **ids, ST_INT *num) {
     if (ids) *ids = nullptr;
     if (num) *num = 0;
     IedModel *m = IedModel::from_ctrl(model);

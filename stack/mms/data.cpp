@@ -60,7 +60,7 @@ Result<ObjectName> decodeObjectName(const Tlv& tlv) {
 namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
-constexpr int64_t kDays1970To1984 = 5113;   // 14 years, 3 of them leap years
+constexpr int64_t kDays1970To1984 = 5113;  // 14 years, 3 of them leap years
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -99,9 +99,7 @@ BinaryTime BinaryTime::fromUnixMs(int64_t ms) {
     return t;
 }
 
-int64_t BinaryTime::toUnixMs() const {
-    return (days ? (kDays1970To1984 + *days) * kMsPerDay : 0) + msOfDay;
-}
+int64_t BinaryTime::toUnixMs() const { return (days ? (kDays1970To1984 + *days) * kMsPerDay : 0) + msOfDay; }
 
 UtcTime UtcTime::fromUnixNs(int64_t ns, uint8_t quality) {
     UtcTime t;
@@ -118,16 +116,14 @@ int64_t UtcTime::toUnixNs() const {
 }
 
 Result<GeneralizedTime> decodeGeneralizedTime(std::string_view s) {
-    auto refuse = [&](std::size_t at, const std::string& why) -> Error {
-        return Error{at, "GeneralizedTime: " + why};
-    };
+    auto refuse = [&](std::size_t at, const std::string& why) -> Error { return Error{at, "GeneralizedTime: " + why}; };
     auto shown = [&](std::size_t at) {
         const auto c = static_cast<unsigned char>(s[at]);
         return c >= 0x20 && c < 0x7F ? "'" + std::string(1, char(c)) + "'" : "byte " + std::to_string(c);
     };
     if (s.size() > kMaxGeneralizedTimeLength)
-        return refuse(kMaxGeneralizedTimeLength, std::to_string(s.size()) + " characters, more than " +
-                                                     std::to_string(kMaxGeneralizedTimeLength));
+        return refuse(kMaxGeneralizedTimeLength,
+                      std::to_string(s.size()) + " characters, more than " + std::to_string(kMaxGeneralizedTimeLength));
     std::size_t i = 0;
     // `len` digits at i, or the offset of the first character that is not one.
     auto digits = [&](std::size_t len, int& v) -> std::optional<std::size_t> {
@@ -141,8 +137,9 @@ Result<GeneralizedTime> decodeGeneralizedTime(std::string_view s) {
     int y, mo, d, h, mi, sec;
     for (int* field : {&y, &mo, &d, &h, &mi, &sec}) {
         if (auto bad = digits(field == &y ? 4 : 2, *field))
-            return refuse(*bad, (*bad < s.size() ? shown(*bad) + " where a digit of YYYYMMDDhhmmss belongs"
-                                                 : "ends after " + std::to_string(*bad) + " of the 14 digits of YYYYMMDDhhmmss"));
+            return refuse(*bad, (*bad < s.size()
+                                     ? shown(*bad) + " where a digit of YYYYMMDDhhmmss belongs"
+                                     : "ends after " + std::to_string(*bad) + " of the 14 digits of YYYYMMDDhhmmss"));
     }
     static const unsigned kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (mo < 1 || mo > 12) return refuse(4, "month " + std::to_string(mo) + " is not 1..12");
@@ -174,12 +171,14 @@ Result<GeneralizedTime> decodeGeneralizedTime(std::string_view s) {
         const int sign = s[i] == '-' ? -1 : 1;
         const std::size_t at = i++;
         int oh = 0, om = 0;
-        if (auto bad = digits(2, oh)) return refuse(*bad, "offset " + std::string(s.substr(at)) + " is not +hh or +hhmm");
+        if (auto bad = digits(2, oh))
+            return refuse(*bad, "offset " + std::string(s.substr(at)) + " is not +hh or +hhmm");
         if (i < s.size()) {
             if (auto bad = digits(2, om))
                 return refuse(*bad, "offset " + std::string(s.substr(at)) + " is not +hh or +hhmm");
         }
-        if (oh > 23 || om > 59) return refuse(at, "offset " + std::string(s.substr(at, i - at)) + " is not a time zone offset");
+        if (oh > 23 || om > 59)
+            return refuse(at, "offset " + std::string(s.substr(at, i - at)) + " is not a time zone offset");
         offsetMinutes = sign * (oh * 60 + om);
     }
     if (i != s.size()) return refuse(i, shown(i) + " after the time");
@@ -212,8 +211,18 @@ std::string formatGeneralizedTime(int64_t unixSeconds) {
 namespace {
 
 enum DataTag : uint32_t {
-    kArray = 1, kStructure = 2, kBoolean = 3, kBitString = 4, kInteger = 5, kUnsigned = 6, kFloat = 7,
-    kOctetString = 9, kVisibleString = 10, kBinaryTime = 12, kMmsString = 16, kUtcTime = 17
+    kArray = 1,
+    kStructure = 2,
+    kBoolean = 3,
+    kBitString = 4,
+    kInteger = 5,
+    kUnsigned = 6,
+    kFloat = 7,
+    kOctetString = 9,
+    kVisibleString = 10,
+    kBinaryTime = 12,
+    kMmsString = 16,
+    kUtcTime = 17
 };
 
 void put32(uint8_t* p, uint32_t v) {
@@ -222,9 +231,7 @@ void put32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
 }
-uint32_t get32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
+uint32_t get32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 
 }  // namespace
 
@@ -449,9 +456,9 @@ bool operator==(const TypeDescription::Component& a, const TypeDescription::Comp
 
 bool operator==(const TypeDescription& a, const TypeDescription& b) {
     return a.kind == b.kind && a.size == b.size && a.formatWidth == b.formatWidth &&
-           a.exponentWidth == b.exponentWidth && a.binaryTimeWithDate == b.binaryTimeWithDate &&
-           a.packed == b.packed && a.elementCount == b.elementCount && a.element == b.element &&
-           a.components == b.components && a.typeName == b.typeName;
+           a.exponentWidth == b.exponentWidth && a.binaryTimeWithDate == b.binaryTimeWithDate && a.packed == b.packed &&
+           a.elementCount == b.elementCount && a.element == b.element && a.components == b.components &&
+           a.typeName == b.typeName;
 }
 
 void encodeTypeSpec(Writer& w, const TypeDescription& t) {

@@ -42,19 +42,21 @@ constexpr unsigned kMaxDataDepth = 16;
 
 struct BinaryTime {
     uint32_t msOfDay = 0;
-    std::optional<uint16_t> days;   // absent: 4-byte form
+    std::optional<uint16_t> days;  // absent: 4-byte form
     // 6-byte form from/to milliseconds since 1970-01-01 UTC (dates before
     // 1984 clamp to day 0; the 4-byte form converts as a time of day only).
     static BinaryTime fromUnixMs(int64_t ms);
     int64_t toUnixMs() const;
-    friend bool operator==(const BinaryTime& a, const BinaryTime& b) { return a.msOfDay == b.msOfDay && a.days == b.days; }
+    friend bool operator==(const BinaryTime& a, const BinaryTime& b) {
+        return a.msOfDay == b.msOfDay && a.days == b.days;
+    }
 };
 
 struct UtcTime {
     uint32_t seconds = 0;
-    uint32_t fraction = 0;   // 24 bits: fraction of a second * 2^24
-    uint8_t quality = 0;     // leap-second-known, clock failure, not synchronized, accuracy bits
-    static UtcTime fromUnixNs(int64_t ns, uint8_t quality = 0);   // ns >= 0
+    uint32_t fraction = 0;  // 24 bits: fraction of a second * 2^24
+    uint8_t quality = 0;    // leap-second-known, clock failure, not synchronized, accuracy bits
+    static UtcTime fromUnixNs(int64_t ns, uint8_t quality = 0);  // ns >= 0
     int64_t toUnixNs() const;
     friend bool operator==(const UtcTime& a, const UtcTime& b) {
         return a.seconds == b.seconds && a.fraction == b.fraction && a.quality == b.quality;
@@ -64,16 +66,41 @@ struct UtcTime {
 class Data {
 public:
     enum class Kind : uint8_t {
-        Array, Structure, Boolean, BitString, Integer, Unsigned, Float32, Float64,
-        OctetString, VisibleString, BinaryTime, MmsString, UtcTime
+        Array,
+        Structure,
+        Boolean,
+        BitString,
+        Integer,
+        Unsigned,
+        Float32,
+        Float64,
+        OctetString,
+        VisibleString,
+        BinaryTime,
+        MmsString,
+        UtcTime
     };
-    struct Array { std::vector<Data> items; };
-    struct Structure { std::vector<Data> items; };
-    struct Float32 { float v; };
-    struct Float64 { double v; };
-    struct Octets { std::vector<uint8_t> v; };
-    struct Visible { std::string v; };
-    struct Mms { std::string v; };
+    struct Array {
+        std::vector<Data> items;
+    };
+    struct Structure {
+        std::vector<Data> items;
+    };
+    struct Float32 {
+        float v;
+    };
+    struct Float64 {
+        double v;
+    };
+    struct Octets {
+        std::vector<uint8_t> v;
+    };
+    struct Visible {
+        std::string v;
+    };
+    struct Mms {
+        std::string v;
+    };
 
     Data() : v_(std::in_place_type<bool>, false) {}
     static Data array(std::vector<Data> items) { return Data(Make{}, Array{std::move(items)}); }
@@ -105,7 +132,7 @@ public:
     float asFloat32() const { return std::get<Float32>(v_).v; }
     double asFloat64() const { return std::get<Float64>(v_).v; }
     const std::vector<uint8_t>& asOctets() const { return std::get<Octets>(v_).v; }
-    const std::string& asString() const {   // visible-string or mMSString
+    const std::string& asString() const {  // visible-string or mMSString
         return kind() == Kind::VisibleString ? std::get<Visible>(v_).v : std::get<Mms>(v_).v;
     }
     const BinaryTime& asBinaryTime() const { return std::get<BinaryTime>(v_); }
@@ -117,8 +144,8 @@ public:
 
 private:
     // Order matches Kind.
-    using V = std::variant<Array, Structure, bool, BitString, int64_t, uint64_t, Float32, Float64, Octets,
-                           Visible, BinaryTime, Mms, UtcTime>;
+    using V = std::variant<Array, Structure, bool, BitString, int64_t, uint64_t, Float32, Float64, Octets, Visible,
+                           BinaryTime, Mms, UtcTime>;
     struct Make {};
     template <class T>
     Data(Make, T&& v) : v_(std::in_place_type<std::decay_t<T>>, std::forward<T>(v)) {}
@@ -137,13 +164,13 @@ private:
 // and reason. The text is at most kMaxGeneralizedTimeLength characters.
 constexpr std::size_t kMaxGeneralizedTimeLength = 14 + 1 + 9 + 5;
 struct GeneralizedTime {
-    int64_t seconds = 0;        // since 1970-01-01 UTC (negative before)
-    uint32_t nanoseconds = 0;   // fraction of the second
+    int64_t seconds = 0;       // since 1970-01-01 UTC (negative before)
+    uint32_t nanoseconds = 0;  // fraction of the second
 };
 Result<GeneralizedTime> decodeGeneralizedTime(std::string_view text);
 // Whole seconds of decodeGeneralizedTime, nullopt when refused.
 std::optional<int64_t> parseGeneralizedTime(std::string_view text);
-std::string formatGeneralizedTime(int64_t unixSeconds);   // "20261207071635.000Z"
+std::string formatGeneralizedTime(int64_t unixSeconds);  // "20261207071635.000Z"
 
 // Debug text, e.g. "{str 'abc', int 5, [bool true]}".
 std::string toText(const Data& d);
@@ -152,12 +179,12 @@ std::string toText(const Data& d);
 //   domain-specific [1] SEQUENCE { domainId Identifier, itemId Identifier },
 //   aa-specific [2] Identifier }
 // Identifier: VisibleString of 1..kMaxIdentifierLength characters.
-constexpr std::size_t kMaxIdentifierLength = 64;   // IEC 61850-8-1 (ISO 9506 says 32)
+constexpr std::size_t kMaxIdentifierLength = 64;  // IEC 61850-8-1 (ISO 9506 says 32)
 
 struct ObjectName {
     enum class Scope : uint8_t { Vmd = 0, Domain = 1, Aa = 2 };
     Scope scope = Scope::Domain;
-    std::string domain;   // only for Scope::Domain
+    std::string domain;  // only for Scope::Domain
     std::string item;
     static ObjectName vmd(std::string item) { return ObjectName{Scope::Vmd, {}, std::move(item)}; }
     static ObjectName dom(std::string domain, std::string item) {
@@ -192,22 +219,35 @@ Result<Data> decodeData(const ber::Tlv& tlv, unsigned depth = 0);
 
 struct TypeDescription {
     enum class Kind : uint8_t {
-        TypeName = 0, Array = 1, Structure = 2, Boolean = 3, BitString = 4, Integer = 5, Unsigned = 6,
-        FloatingPoint = 7, OctetString = 9, VisibleString = 10, GeneralizedTime = 11, BinaryTime = 12,
-        Bcd = 13, ObjId = 15, MmsString = 16, UtcTime = 17
+        TypeName = 0,
+        Array = 1,
+        Structure = 2,
+        Boolean = 3,
+        BitString = 4,
+        Integer = 5,
+        Unsigned = 6,
+        FloatingPoint = 7,
+        OctetString = 9,
+        VisibleString = 10,
+        GeneralizedTime = 11,
+        BinaryTime = 12,
+        Bcd = 13,
+        ObjId = 15,
+        MmsString = 16,
+        UtcTime = 17
     };
     struct Component;
 
     Kind kind = Kind::Boolean;
-    int32_t size = 0;                // bit/octet/visible/mMS string size; integer/unsigned/bcd width
-    uint8_t formatWidth = 0;         // floating-point
-    uint8_t exponentWidth = 0;       // floating-point
-    bool binaryTimeWithDate = false; // binary-time: 6-byte form
-    bool packed = false;             // array/structure
-    uint32_t elementCount = 0;       // array
-    std::vector<TypeDescription> element;   // array: exactly one
-    std::vector<Component> components;      // structure
-    ObjectName typeName;                    // TypeName
+    int32_t size = 0;                      // bit/octet/visible/mMS string size; integer/unsigned/bcd width
+    uint8_t formatWidth = 0;               // floating-point
+    uint8_t exponentWidth = 0;             // floating-point
+    bool binaryTimeWithDate = false;       // binary-time: 6-byte form
+    bool packed = false;                   // array/structure
+    uint32_t elementCount = 0;             // array
+    std::vector<TypeDescription> element;  // array: exactly one
+    std::vector<Component> components;     // structure
+    ObjectName typeName;                   // TypeName
 
     static TypeDescription simple(Kind k, int32_t size = 0) {
         TypeDescription t;
@@ -233,7 +273,7 @@ struct TypeDescription {
 };
 
 struct TypeDescription::Component {
-    std::string name;   // empty = absent
+    std::string name;  // empty = absent
     TypeDescription type;
 };
 

@@ -31,8 +31,18 @@ namespace {
 
 // Confirmed service tags (ISO 9506-2 ConfirmedServiceRequest/-Response).
 enum ServiceTag : uint32_t {
-    kGetNameList = 1, kIdentify = 2, kRead = 4, kWrite = 5, kGetVarAttr = 6, kGetNvlAttr = 12,
-    kObtainFile = 46, kReadJournal = 65, kFileOpen = 72, kFileRead = 73, kFileClose = 74, kFileDelete = 76,
+    kGetNameList = 1,
+    kIdentify = 2,
+    kRead = 4,
+    kWrite = 5,
+    kGetVarAttr = 6,
+    kGetNvlAttr = 12,
+    kObtainFile = 46,
+    kReadJournal = 65,
+    kFileOpen = 72,
+    kFileRead = 73,
+    kFileClose = 74,
+    kFileDelete = 76,
     kFileDirectory = 77
 };
 
@@ -139,8 +149,8 @@ void putServiceError(Writer& w, const ServiceError& e) {
 
 // TimeOfDay: the octets of a binary-time (4, or 6 with the day).
 void putTimeOfDay(Writer& w, Tag tag, const BinaryTime& t) {
-    uint8_t b[6] = {uint8_t(t.msOfDay >> 24), uint8_t(t.msOfDay >> 16), uint8_t(t.msOfDay >> 8), uint8_t(t.msOfDay),
-                    0, 0};
+    uint8_t b[6] = {
+        uint8_t(t.msOfDay >> 24), uint8_t(t.msOfDay >> 16), uint8_t(t.msOfDay >> 8), uint8_t(t.msOfDay), 0, 0};
     if (t.days) {
         b[4] = uint8_t(*t.days >> 8);
         b[5] = uint8_t(*t.days);
@@ -152,7 +162,7 @@ void putJournalEntry(Writer& w, const JournalEntry& e) {
     w.begin(tags::kSequence);
     w.octetString(ctx(0), e.entryId);
     w.begin(ctxC(1));
-    w.begin(tags::kSequence);   // ApplicationReference
+    w.begin(tags::kSequence);  // ApplicationReference
     w.raw(e.originatingApplication);
     w.end();
     w.end();
@@ -253,14 +263,18 @@ struct RequestEncoder {
         w.end();
         if (r.rangeStart) {
             w.begin(ctxC(1));
-            if (r.rangeStart->byEntry) w.octetString(ctx(1), r.rangeStart->entry);
-            else putTimeOfDay(w, ctx(0), r.rangeStart->time);
+            if (r.rangeStart->byEntry)
+                w.octetString(ctx(1), r.rangeStart->entry);
+            else
+                putTimeOfDay(w, ctx(0), r.rangeStart->time);
             w.end();
         }
         if (r.rangeStop) {
             w.begin(ctxC(2));
-            if (r.rangeStop->byCount) w.integer(ctx(1), r.rangeStop->count);
-            else putTimeOfDay(w, ctx(0), r.rangeStop->time);
+            if (r.rangeStop->byCount)
+                w.integer(ctx(1), r.rangeStop->count);
+            else
+                putTimeOfDay(w, ctx(0), r.rangeStop->time);
             w.end();
         }
         if (!r.listOfVariables.empty()) {
@@ -488,9 +502,7 @@ Status readSelector(const Tlv& t, uint32_t base, AlternateAccessItem& it) {
         ZV_TRY(it.count, r.readIntegerAs<uint32_t>(ctx(1)));
         return r.expectEnd("indexRange");
     }
-    default:
-        it.selector = S::AllElements;
-        return ber::decodeNull(t);
+    default: it.selector = S::AllElements; return ber::decodeNull(t);
     }
 }
 
@@ -629,7 +641,7 @@ Status readServiceError(Reader& r, ServiceError& e) {
         ZV_TRY(e.additionalDescription, r.readVisibleString(ctx(2)));
     }
     if (r.nextIs(ctxC(3))) {
-        ZV_TRY(Tlv ignored, r.read());   // serviceSpecificInfo: not modelled
+        ZV_TRY(Tlv ignored, r.read());  // serviceSpecificInfo: not modelled
         (void)ignored;
     }
     return {};
@@ -639,8 +651,8 @@ Result<BinaryTime> decodeTimeOfDay(const Tlv& t, const char* what) {
     if (t.tag.constructed) return makeError(t.offset, std::string(what) + ": constructed TimeOfDay");
     const ByteView& v = t.value;
     if (v.size != 4 && v.size != 6)
-        return makeError(t.offset, std::string(what) + ": TimeOfDay of " + std::to_string(v.size) +
-                                       " bytes, expected 4 or 6");
+        return makeError(t.offset,
+                         std::string(what) + ": TimeOfDay of " + std::to_string(v.size) + " bytes, expected 4 or 6");
     BinaryTime b;
     b.msOfDay = uint32_t(v[0]) << 24 | uint32_t(v[1]) << 16 | uint32_t(v[2]) << 8 | v[3];
     if (v.size == 6) b.days = static_cast<uint16_t>(v[4] << 8 | v[5]);
@@ -712,7 +724,7 @@ Result<JournalEntry> readJournalEntry(Reader& list) {
         e.originatingApplication.assign(ref.value.data, ref.value.data + ref.value.size);
         ZV_TRY(Reader fields, app.enter(ref));
         int last = -1;
-        while (!fields.atEnd()) {   // ApplicationReference: [0]..[3], each at most once, in order
+        while (!fields.atEnd()) {  // ApplicationReference: [0]..[3], each at most once, in order
             ZV_TRY(Tlv f, fields.read());
             if (f.tag.cls != ber::TagClass::Context || f.tag.number > 3 || int(f.tag.number) <= last)
                 return makeError(f.offset, "ApplicationReference: unexpected tag " + f.tag.text());
@@ -738,8 +750,8 @@ Result<JournalEntry> readJournalEntry(Reader& list) {
                 ZV_TRY(Tlv tag, v.read(ctx(0)));
                 ZV_TRY(jv.tag, ber::decodeUtf8String(tag));
                 if (jv.tag.size() > kMaxJournalTagLength)
-                    return makeError(tag.offset, "variableTag of " + std::to_string(jv.tag.size()) +
-                                                     " bytes exceeds " + std::to_string(kMaxJournalTagLength));
+                    return makeError(tag.offset, "variableTag of " + std::to_string(jv.tag.size()) + " bytes exceeds " +
+                                                     std::to_string(kMaxJournalTagLength));
                 ZV_TRY(Reader value, v.enter(ctxC(1)));
                 ZV_TRY(Tlv d, value.read());
                 ZV_TRY(jv.value, decodeData(d));
@@ -770,7 +782,8 @@ Status openService(const Tlv& t, Reader& r) {
 // Fails unless the service TLV has the form (primitive or constructed) its service needs.
 Status serviceForm(const Tlv& t, bool constructed) {
     if (t.tag.constructed != constructed)
-        return makeError(t.offset, std::string(t.tag.constructed ? "constructed" : "primitive") + " service " + t.tag.text());
+        return makeError(t.offset,
+                         std::string(t.tag.constructed ? "constructed" : "primitive") + " service " + t.tag.text());
     return {};
 }
 
@@ -780,9 +793,7 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
     ZV_CHECK(openService(t, r));
     auto form = [&](bool constructed) { return serviceForm(t, constructed); };
     switch (t.tag.number) {
-    case kIdentify:
-        ZV_CHECK(ber::decodeNull(t));
-        return ConfirmedRequestService(IdentifyRequest{});
+    case kIdentify: ZV_CHECK(ber::decodeNull(t)); return ConfirmedRequestService(IdentifyRequest{});
     case kGetNameList: {
         ZV_CHECK(form(true));
         GetNameListRequest q;
@@ -884,8 +895,7 @@ Result<ConfirmedRequestService> decodeRequestService(const Tlv& t) {
     case kObtainFile: {
         ZV_CHECK(form(true));
         ObtainFileRequest q;
-        if (r.nextIs(ctxC(0)))
-            return makeError(r.offset(), "ObtainFile sourceFileServer not supported");
+        if (r.nextIs(ctxC(0))) return makeError(r.offset(), "ObtainFile sourceFileServer not supported");
         ZV_TRY(q.source, readFileName(r, ctxC(1)));
         ZV_TRY(q.destination, readFileName(r, ctxC(2)));
         ZV_CHECK(r.expectEnd("ObtainFile request"));
@@ -912,7 +922,7 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
         ZV_TRY(a.model, r.readVisibleString(ctx(1)));
         ZV_TRY(a.revision, r.readVisibleString(ctx(2)));
         if (r.nextIs(ctxC(3))) {
-            ZV_TRY(Tlv ignored, r.read());   // listOfAbstractSyntaxes: not modelled
+            ZV_TRY(Tlv ignored, r.read());  // listOfAbstractSyntaxes: not modelled
             (void)ignored;
         }
         ZV_CHECK(r.expectEnd("Identify response"));
@@ -1022,15 +1032,9 @@ Result<ConfirmedResponseService> decodeResponseService(const Tlv& t) {
         ZV_CHECK(r.expectEnd("FileRead response"));
         return ConfirmedResponseService(std::move(a));
     }
-    case kFileClose:
-        ZV_CHECK(ber::decodeNull(t));
-        return ConfirmedResponseService(FileCloseResponse{});
-    case kFileDelete:
-        ZV_CHECK(ber::decodeNull(t));
-        return ConfirmedResponseService(FileDeleteResponse{});
-    case kObtainFile:
-        ZV_CHECK(ber::decodeNull(t));
-        return ConfirmedResponseService(ObtainFileResponse{});
+    case kFileClose: ZV_CHECK(ber::decodeNull(t)); return ConfirmedResponseService(FileCloseResponse{});
+    case kFileDelete: ZV_CHECK(ber::decodeNull(t)); return ConfirmedResponseService(FileDeleteResponse{});
+    case kObtainFile: ZV_CHECK(ber::decodeNull(t)); return ConfirmedResponseService(ObtainFileResponse{});
     case kReadJournal: {
         ZV_CHECK(form(true));
         ReadJournalResponse a;
@@ -1199,22 +1203,28 @@ Result<Pdu> decode(ByteView bytes) {
         ZV_TRY(ServiceError e, readServiceErrorPdu(t, "conclude-ErrorPDU"));
         return Pdu(ConcludeError{std::move(e)});
     }
-    case 11:
-        ZV_CHECK(ber::decodeNull(t));
-        return Pdu(ConcludeRequest{});
-    case 12:
-        ZV_CHECK(ber::decodeNull(t));
-        return Pdu(ConcludeResponse{});
-    default:
-        return makeError(t.offset, "MMS PDU " + t.tag.text() + " not supported");
+    case 11: ZV_CHECK(ber::decodeNull(t)); return Pdu(ConcludeRequest{});
+    case 12: ZV_CHECK(ber::decodeNull(t)); return Pdu(ConcludeResponse{});
+    default: return makeError(t.offset, "MMS PDU " + t.tag.text() + " not supported");
     }
     return makeError(t.offset, "MMS PDU " + t.tag.text() + " must be constructed");
 }
 
 namespace {
-const char* const kRequestNames[] = {"identify", "getNameList", "read", "write", "getVariableAccessAttributes",
-                                     "getNamedVariableListAttributes", "fileDirectory", "fileOpen", "fileRead",
-                                     "fileClose", "fileDelete", "obtainFile", "readJournal", "other"};
+const char* const kRequestNames[] = {"identify",
+                                     "getNameList",
+                                     "read",
+                                     "write",
+                                     "getVariableAccessAttributes",
+                                     "getNamedVariableListAttributes",
+                                     "fileDirectory",
+                                     "fileOpen",
+                                     "fileRead",
+                                     "fileClose",
+                                     "fileDelete",
+                                     "obtainFile",
+                                     "readJournal",
+                                     "other"};
 }
 
 std::string describe(const Pdu& pdu) {
@@ -1244,29 +1254,50 @@ std::string name_or_number(const char* const* names, size_t n, int32_t v) {
 }  // namespace
 
 std::string dataAccessErrorName(int32_t error) {
-    static const char* const kNames[] = {"object-invalidated",   "hardware-fault",         "temporarily-unavailable",
-                                         "object-access-denied", "object-undefined",       "invalid-address",
-                                         "type-unsupported",     "type-inconsistent",      "object-attribute-inconsistent",
-                                         "object-access-unsupported", "object-non-existent", "object-value-invalid"};
+    static const char* const kNames[] = {
+        "object-invalidated",        "hardware-fault",      "temporarily-unavailable",
+        "object-access-denied",      "object-undefined",    "invalid-address",
+        "type-unsupported",          "type-inconsistent",   "object-attribute-inconsistent",
+        "object-access-unsupported", "object-non-existent", "object-value-invalid"};
     return name_or_number(kNames, std::size(kNames), error);
 }
 
 std::string serviceErrorText(const ServiceError& e) {
     // ISO 9506-2 7.4 ServiceError: the class, then the code within it.
-    static const char* const kClasses[] = {"vmd-state", "application-reference", "definition", "resource", "service",
-                                           "service-preempt", "time-resolution", "access", "initiate", "conclude",
-                                           "cancel", "file", "others"};
-    static const char* const kDefCodes[] = {"other", "object-undefined", "invalid-address", "type-unsupported",
-                                              "type-inconsistent", "object-exists", "object-attribute-inconsistent"};
-    static const char* const kResCodes[] = {"other", "memory-unavailable", "processor-resource-unavailable",
-                                            "mass-storage-unavailable", "capability-unavailable", "capability-unknown"};
-    static const char* const kSvcCodes[] = {"other", "primitives-out-of-sequence", "object-state-conflict", "pdu-size",
-                                           "continuation-invalid", "object-constraint-conflict"};
+    static const char* const kClasses[] = {"vmd-state",       "application-reference",
+                                           "definition",      "resource",
+                                           "service",         "service-preempt",
+                                           "time-resolution", "access",
+                                           "initiate",        "conclude",
+                                           "cancel",          "file",
+                                           "others"};
+    static const char* const kDefCodes[] = {"other",
+                                            "object-undefined",
+                                            "invalid-address",
+                                            "type-unsupported",
+                                            "type-inconsistent",
+                                            "object-exists",
+                                            "object-attribute-inconsistent"};
+    static const char* const kResCodes[] = {"other",
+                                            "memory-unavailable",
+                                            "processor-resource-unavailable",
+                                            "mass-storage-unavailable",
+                                            "capability-unavailable",
+                                            "capability-unknown"};
+    static const char* const kSvcCodes[] = {"other",    "primitives-out-of-sequence", "object-state-conflict",
+                                            "pdu-size", "continuation-invalid",       "object-constraint-conflict"};
     static const char* const kAccCodes[] = {"other", "object-access-unsupported", "object-non-existent",
-                                          "object-access-denied", "object-invalidated"};
-    static const char* const kFileCodes[] = {"other", "filename-ambiguous", "file-busy", "filename-syntax-error",
-                                             "content-type-invalid", "position-invalid", "file-access-denied",
-                                             "file-non-existent", "duplicate-filename", "insufficient-space-in-filestore"};
+                                            "object-access-denied", "object-invalidated"};
+    static const char* const kFileCodes[] = {"other",
+                                             "filename-ambiguous",
+                                             "file-busy",
+                                             "filename-syntax-error",
+                                             "content-type-invalid",
+                                             "position-invalid",
+                                             "file-access-denied",
+                                             "file-non-existent",
+                                             "duplicate-filename",
+                                             "insufficient-space-in-filestore"};
     std::string code;
     switch (e.errorClass) {
     case kDefinition: code = name_or_number(kDefCodes, std::size(kDefCodes), e.code); break;
@@ -1283,13 +1314,27 @@ std::string serviceErrorText(const ServiceError& e) {
 }
 
 std::string rejectText(const RejectPdu& r) {
-    static const char* const kKinds[] = {nullptr, "confirmed-requestPDU", "confirmed-responsePDU",
-                                         "confirmed-errorPDU", "unconfirmedPDU", "pdu-error", "cancel-requestPDU",
-                                         "cancel-responsePDU", "cancel-errorPDU", "conclude-requestPDU",
-                                         "conclude-responsePDU", "conclude-errorPDU"};
-    static const char* const kRequest[] = {"other", "unrecognized-service", "unrecognized-modifier",
-                                           "invalid-invokeID", "invalid-argument", "invalid-modifier",
-                                           "max-serv-outstanding-exceeded", nullptr, "max-recursion-exceeded",
+    static const char* const kKinds[] = {nullptr,
+                                         "confirmed-requestPDU",
+                                         "confirmed-responsePDU",
+                                         "confirmed-errorPDU",
+                                         "unconfirmedPDU",
+                                         "pdu-error",
+                                         "cancel-requestPDU",
+                                         "cancel-responsePDU",
+                                         "cancel-errorPDU",
+                                         "conclude-requestPDU",
+                                         "conclude-responsePDU",
+                                         "conclude-errorPDU"};
+    static const char* const kRequest[] = {"other",
+                                           "unrecognized-service",
+                                           "unrecognized-modifier",
+                                           "invalid-invokeID",
+                                           "invalid-argument",
+                                           "invalid-modifier",
+                                           "max-serv-outstanding-exceeded",
+                                           nullptr,
+                                           "max-recursion-exceeded",
                                            "value-out-of-range"};
     static const char* const kPduError[] = {"unknown-pdu-type", "invalid-pdu", "illegal-acse-mapping"};
     std::string code = r.reasonKind == 1   ? name_or_number(kRequest, std::size(kRequest), r.code)

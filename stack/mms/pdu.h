@@ -58,12 +58,12 @@ namespace zv::mms {
 //   selectAccess [1] component | [2] index | [3] indexRange {[0] low,[1] count} | [4] allElements }
 struct AlternateAccessItem {
     enum class Selector : uint8_t { Component, Index, IndexRange, AllElements };
-    std::string componentName;    // non-empty: the "named" form
+    std::string componentName;  // non-empty: the "named" form
     Selector selector = Selector::Component;
-    std::string component;        // Selector::Component
-    uint32_t index = 0;           // Index, IndexRange (low index)
-    uint32_t count = 0;           // IndexRange (number of elements)
-    bool selectAlternate = false; // selectAlternateAccess: `nested` applies below the selection
+    std::string component;         // Selector::Component
+    uint32_t index = 0;            // Index, IndexRange (low index)
+    uint32_t count = 0;            // IndexRange (number of elements)
+    bool selectAlternate = false;  // selectAlternateAccess: `nested` applies below the selection
     std::vector<AlternateAccessItem> nested;
 };
 using AlternateAccess = std::vector<AlternateAccessItem>;
@@ -71,13 +71,13 @@ bool operator==(const AlternateAccessItem& a, const AlternateAccessItem& b);
 
 struct VariableRef {
     ObjectName name;
-    AlternateAccess alternateAccess;   // empty = absent
+    AlternateAccess alternateAccess;  // empty = absent
 };
 bool operator==(const VariableRef& a, const VariableRef& b);
 
 struct VariableAccess {
     bool isListName = false;
-    ObjectName listName;                  // when isListName
+    ObjectName listName;                 // when isListName
     std::vector<VariableRef> variables;  // otherwise
 
     static VariableAccess named(ObjectName n) { return {true, std::move(n), {}}; }
@@ -87,17 +87,25 @@ bool operator==(const VariableAccess& a, const VariableAccess& b);
 
 // DataAccessError ::= INTEGER (ISO 9506-2 14.4.1)
 enum DataAccessError : int32_t {
-    kObjectInvalidated = 0, kHardwareFault = 1, kTemporarilyUnavailable = 2, kObjectAccessDenied = 3,
-    kObjectUndefined = 4, kInvalidAddress = 5, kTypeUnsupported = 6, kTypeInconsistent = 7,
-    kObjectAttributeInconsistent = 8, kObjectAccessUnsupported = 9, kObjectNonExistent = 10,
+    kObjectInvalidated = 0,
+    kHardwareFault = 1,
+    kTemporarilyUnavailable = 2,
+    kObjectAccessDenied = 3,
+    kObjectUndefined = 4,
+    kInvalidAddress = 5,
+    kTypeUnsupported = 6,
+    kTypeInconsistent = 7,
+    kObjectAttributeInconsistent = 8,
+    kObjectAccessUnsupported = 9,
+    kObjectNonExistent = 10,
     kObjectValueInvalid = 11
 };
 
 // AccessResult ::= CHOICE { failure [0] DataAccessError, success Data }
 struct AccessResult {
     bool success = true;
-    Data data;             // when success
-    int32_t failure = 0;   // DataAccessError when !success
+    Data data;            // when success
+    int32_t failure = 0;  // DataAccessError when !success
     static AccessResult ok(Data d) { return {true, std::move(d), 0}; }
     static AccessResult fail(int32_t e) { return {false, Data(), e}; }
 };
@@ -109,13 +117,13 @@ using FileName = std::vector<std::string>;
 // FileAttributes ::= SEQUENCE { [0] sizeOfFile Unsigned32, [1] lastModified GeneralizedTime OPT }
 struct FileAttributes {
     uint32_t sizeOfFile = 0;
-    std::optional<std::string> lastModified;   // e.g. "20261207071635.000Z", as received
+    std::optional<std::string> lastModified;  // e.g. "20261207071635.000Z", as received
 };
 
 // ---- confirmed services -----------------------------------------------------------
 
 struct IdentifyRequest {};
-struct IdentifyResponse {   // [0] vendorName [1] modelName [2] revision
+struct IdentifyResponse {  // [0] vendorName [1] modelName [2] revision
     std::string vendor, model, revision;
 };
 
@@ -126,7 +134,7 @@ enum ObjectClass : int32_t { kNamedVariable = 0, kNamedVariableList = 2, kDomain
 struct GetNameListRequest {
     int32_t objectClass = kNamedVariable;
     ObjectName::Scope scope = ObjectName::Scope::Vmd;
-    std::string domain;                         // Scope::Domain
+    std::string domain;  // Scope::Domain
     std::optional<std::string> continueAfter;
 };
 // GetNameList-Response ::= SEQUENCE { [0] listOfIdentifier, [1] moreFollows DEFAULT TRUE }
@@ -206,22 +214,28 @@ struct FileOpenResponse {
     int32_t frsmId = 0;
     FileAttributes attributes;
 };
-struct FileReadRequest { int32_t frsmId = 0; };    // [73] Integer32
+struct FileReadRequest {
+    int32_t frsmId = 0;
+};  // [73] Integer32
 // FileRead-Response ::= SEQUENCE { [0] fileData, [1] moreFollows DEFAULT TRUE }
 struct FileReadResponse {
     std::vector<uint8_t> data;
     bool moreFollows = true;
 };
-struct FileCloseRequest { int32_t frsmId = 0; };   // [74] Integer32
-struct FileCloseResponse {};                      // [74] NULL
-struct FileDeleteRequest { FileName name; };       // [76] FileName
-struct FileDeleteResponse {};                     // [76] NULL
+struct FileCloseRequest {
+    int32_t frsmId = 0;
+};                            // [74] Integer32
+struct FileCloseResponse {};  // [74] NULL
+struct FileDeleteRequest {
+    FileName name;
+};                             // [76] FileName
+struct FileDeleteResponse {};  // [76] NULL
 // ObtainFile-Request ::= SEQUENCE { [1] sourceFile, [2] destinationFile }
 struct ObtainFileRequest {
     FileName source;
     FileName destination;
 };
-struct ObtainFileResponse {};                     // [46] NULL
+struct ObtainFileResponse {};  // [46] NULL
 
 // ---- journals (ISO 9506-2 clause 17; IEC 61850-8-1 17.3.3 maps logs onto them) ----
 //
@@ -238,12 +252,12 @@ struct ObtainFileResponse {};                     // [46] NULL
 //   [5] entryToStartAfter SEQUENCE { [0] timeSpec TimeOfDay,
 //                                    [1] entrySpec OCTET STRING } OPT }
 struct JournalRangeStart {
-    bool byEntry = false;          // startingEntry, else startingTime
+    bool byEntry = false;  // startingEntry, else startingTime
     BinaryTime time;
     std::vector<uint8_t> entry;
 };
 struct JournalRangeStop {
-    bool byCount = false;          // numberOfEntries, else endingTime
+    bool byCount = false;  // numberOfEntries, else endingTime
     BinaryTime time;
     int32_t count = 0;
 };
@@ -255,7 +269,7 @@ struct ReadJournalRequest {
     ObjectName journal;
     std::optional<JournalRangeStart> rangeStart;
     std::optional<JournalRangeStop> rangeStop;
-    std::vector<std::string> listOfVariables;   // empty: absent
+    std::vector<std::string> listOfVariables;  // empty: absent
     std::optional<JournalStartAfter> startAfter;
 };
 
@@ -270,7 +284,7 @@ struct ReadJournalRequest {
 //                                                          [1] listOfVariables SEQUENCE OF Journal-Variable OPT },
 //                                      [3] annotation MMSString } }
 // Journal-Variable ::= SEQUENCE { [0] variableTag MMS255String, [1] valueSpec Data }
-constexpr std::size_t kMaxJournalTagLength = 255;   // MMS255String
+constexpr std::size_t kMaxJournalTagLength = 255;  // MMS255String
 struct JournalVariable {
     std::string tag;
     Data value;
@@ -281,7 +295,7 @@ struct JournalEntry {
     // ApplicationReference); empty: none given.
     std::vector<uint8_t> originatingApplication;
     BinaryTime occurrenceTime;
-    std::optional<std::string> annotation;   // the annotation form; else `variables`
+    std::optional<std::string> annotation;  // the annotation form; else `variables`
     std::vector<JournalVariable> variables;
 };
 struct ReadJournalResponse {
@@ -299,11 +313,10 @@ using ConfirmedRequestService =
     std::variant<IdentifyRequest, GetNameListRequest, ReadRequest, WriteRequest, GetVariableAccessAttributesRequest,
                  GetNamedVariableListAttributesRequest, FileDirectoryRequest, FileOpenRequest, FileReadRequest,
                  FileCloseRequest, FileDeleteRequest, ObtainFileRequest, ReadJournalRequest, OtherService>;
-using ConfirmedResponseService =
-    std::variant<IdentifyResponse, GetNameListResponse, ReadResponse, WriteResponse,
-                 GetVariableAccessAttributesResponse, GetNamedVariableListAttributesResponse, FileDirectoryResponse,
-                 FileOpenResponse, FileReadResponse, FileCloseResponse, FileDeleteResponse, ObtainFileResponse,
-                 ReadJournalResponse, OtherService>;
+using ConfirmedResponseService = std::variant<
+    IdentifyResponse, GetNameListResponse, ReadResponse, WriteResponse, GetVariableAccessAttributesResponse,
+    GetNamedVariableListAttributesResponse, FileDirectoryResponse, FileOpenResponse, FileReadResponse,
+    FileCloseResponse, FileDeleteResponse, ObtainFileResponse, ReadJournalResponse, OtherService>;
 
 struct ConfirmedRequest {
     uint32_t invokeId = 0;
@@ -318,9 +331,19 @@ struct ConfirmedResponse {
 //   [1] additionalCode INTEGER OPT, [2] additionalDescription VisibleString OPT,
 //   [3] serviceSpecificInfo OPT (skipped on decode) }
 enum ErrorClass : uint8_t {
-    kVmdState = 0, kApplicationReference = 1, kDefinition = 2, kResource = 3, kService = 4,
-    kServicePreempt = 5, kTimeResolution = 6, kAccess = 7, kInitiate = 8, kConclude = 9, kCancel = 10,
-    kFile = 11, kOthers = 12
+    kVmdState = 0,
+    kApplicationReference = 1,
+    kDefinition = 2,
+    kResource = 3,
+    kService = 4,
+    kServicePreempt = 5,
+    kTimeResolution = 6,
+    kAccess = 7,
+    kInitiate = 8,
+    kConclude = 9,
+    kCancel = 10,
+    kFile = 11,
+    kOthers = 12
 };
 struct ServiceError {
     uint8_t errorClass = kOthers;
@@ -345,7 +368,7 @@ struct InformationReport {
 //   [6..8] cancel-* [9..11] conclude-* : INTEGER } }
 struct RejectPdu {
     std::optional<uint32_t> invokeId;
-    uint8_t reasonKind = 5;   // 1..11, the tag above
+    uint8_t reasonKind = 5;  // 1..11, the tag above
     int32_t code = 0;
 };
 
@@ -354,20 +377,20 @@ struct RejectPdu {
 //   [2] maxServOutstandingCalled Integer16, [3] dataStructureNestingLevel Integer8 OPT,
 //   [4] initRequestDetail/initResponseDetail { [0] versionNumber Integer16,
 //       [1] parameterCBB BIT STRING (11), [2] servicesSupported BIT STRING (85) } }
-namespace cbb {   // ParameterSupportOptions bits
-constexpr std::size_t kStr1 = 0, kStr2 = 1, kVnam = 2, kValt = 3, kVadr = 4, kVsca = 5, kTpy = 6, kVlis = 7,
-                      kReal = 8, kCei = 10, kCount = 11;
+namespace cbb {  // ParameterSupportOptions bits
+constexpr std::size_t kStr1 = 0, kStr2 = 1, kVnam = 2, kValt = 3, kVadr = 4, kVsca = 5, kTpy = 6, kVlis = 7, kReal = 8,
+                      kCei = 10, kCount = 11;
 }
-namespace svc {   // ServiceSupportOptions bits
+namespace svc {  // ServiceSupportOptions bits
 constexpr std::size_t kStatus = 0, kGetNameList = 1, kIdentify = 2, kRead = 4, kWrite = 5,
                       kGetVariableAccessAttributes = 6, kDefineNamedVariableList = 11,
                       kGetNamedVariableListAttributes = 12, kDeleteNamedVariableList = 13, kObtainFile = 46,
                       kFileOpen = 72, kFileRead = 73, kFileClose = 74, kFileRename = 75, kFileDelete = 76,
-                      kFileDirectory = 77, kUnsolicitedStatus = 78, kReadJournal = 65, kInformationReport = 79, kConclude = 83,
-                      kCancel = 84, kCount = 85;
+                      kFileDirectory = 77, kUnsolicitedStatus = 78, kReadJournal = 65, kInformationReport = 79,
+                      kConclude = 83, kCancel = 84, kCount = 85;
 }
 struct InitiateParams {
-    std::optional<int32_t> localDetail = 65000;   // max PDU size
+    std::optional<int32_t> localDetail = 65000;  // max PDU size
     int16_t maxOutstandingCalling = 5;
     int16_t maxOutstandingCalled = 5;
     std::optional<int8_t> nestingLevel = 10;
@@ -391,9 +414,9 @@ struct ConcludeError {
     ServiceError error;
 };
 
-using Pdu = std::variant<ConfirmedRequest, ConfirmedResponse, ConfirmedError, InformationReport, RejectPdu,
-                         InitiateRequest, InitiateResponse, InitiateError, ConcludeRequest, ConcludeResponse,
-                         ConcludeError>;
+using Pdu =
+    std::variant<ConfirmedRequest, ConfirmedResponse, ConfirmedError, InformationReport, RejectPdu, InitiateRequest,
+                 InitiateResponse, InitiateError, ConcludeRequest, ConcludeResponse, ConcludeError>;
 
 // Encodes one PDU (minimal lengths, DEFAULT values left out).
 std::vector<uint8_t> encode(const Pdu& pdu);

@@ -25,37 +25,47 @@ CbLayouts scl_layouts(const scl::Document &doc, const scl::Ied &ied) {
     const int16_t vs_len = ed2 ? 129 : 65;
     CbLayouts l;
 
-    l.brcb = {prim("RptID", vs, vs_len),           prim("RptEna", VAL_TYPE_BOOLEAN, 1),
-              prim("DatSet", vs, vs_len),          prim("ConfRev", VAL_TYPE_INT32U, 4),
-              prim("OptFlds", VAL_TYPE_OPTFLDS, 10), prim("BufTm", VAL_TYPE_INT32U, 4),
-              prim("SqNum", VAL_TYPE_INT16U, 2),   prim("TrgOps", VAL_TYPE_TRGC, 6),
-              prim("IntgPd", VAL_TYPE_INT32U, 4),  prim("GI", VAL_TYPE_BOOLEAN, 1),
-              prim("PurgeBuf", VAL_TYPE_BOOLEAN, 1), prim("EntryID", VAL_TYPE_ENTRYID, 8),
+    l.brcb = {prim("RptID", vs, vs_len),
+              prim("RptEna", VAL_TYPE_BOOLEAN, 1),
+              prim("DatSet", vs, vs_len),
+              prim("ConfRev", VAL_TYPE_INT32U, 4),
+              prim("OptFlds", VAL_TYPE_OPTFLDS, 10),
+              prim("BufTm", VAL_TYPE_INT32U, 4),
+              prim("SqNum", VAL_TYPE_INT16U, 2),
+              prim("TrgOps", VAL_TYPE_TRGC, 6),
+              prim("IntgPd", VAL_TYPE_INT32U, 4),
+              prim("GI", VAL_TYPE_BOOLEAN, 1),
+              prim("PurgeBuf", VAL_TYPE_BOOLEAN, 1),
+              prim("EntryID", VAL_TYPE_ENTRYID, 8),
               prim("TimeofEntry", VAL_TYPE_ENTRYTIME, 6)};
     if (ed2 && rs.resv_tms) l.brcb.push_back(prim("ResvTms", VAL_TYPE_INT16, 2));
     if (ed2 && rs.owner) l.brcb.push_back(prim("Owner", VAL_TYPE_OSTRING64, 64));
 
-    l.urcb = {prim("RptID", vs, vs_len),          prim("RptEna", VAL_TYPE_BOOLEAN, 1),
-              prim("Resv", VAL_TYPE_BOOLEAN, 1),  prim("DatSet", vs, vs_len),
+    l.urcb = {prim("RptID", vs, vs_len),           prim("RptEna", VAL_TYPE_BOOLEAN, 1),
+              prim("Resv", VAL_TYPE_BOOLEAN, 1),   prim("DatSet", vs, vs_len),
               prim("ConfRev", VAL_TYPE_INT32U, 4), prim("OptFlds", VAL_TYPE_OPTFLDS, 10),
-              prim("BufTm", VAL_TYPE_INT32U, 4),  prim("SqNum", VAL_TYPE_INT8U, 1),
-              prim("TrgOps", VAL_TYPE_TRGC, 6),   prim("IntgPd", VAL_TYPE_INT32U, 4),
+              prim("BufTm", VAL_TYPE_INT32U, 4),   prim("SqNum", VAL_TYPE_INT8U, 1),
+              prim("TrgOps", VAL_TYPE_TRGC, 6),    prim("IntgPd", VAL_TYPE_INT32U, 4),
               prim("GI", VAL_TYPE_BOOLEAN, 1)};
     if (ed2 && rs.owner) l.urcb.push_back(prim("Owner", VAL_TYPE_OSTRING64, 64));
 
-    l.lcb = {prim("LogEna", VAL_TYPE_BOOLEAN, 1),      prim("LogRef", vs, vs_len),
-             prim("DatSet", vs, vs_len),               prim("OldEntrTm", VAL_TYPE_ENTRYTIME, 6),
-             prim("NewEntrTm", VAL_TYPE_ENTRYTIME, 6), prim("OldEntr", VAL_TYPE_ENTRYID, 8),
-             prim("NewEntr", VAL_TYPE_ENTRYID, 8),     prim("TrgOps", VAL_TYPE_TRGC, 6),
+    l.lcb = {prim("LogEna", VAL_TYPE_BOOLEAN, 1),
+             prim("LogRef", vs, vs_len),
+             prim("DatSet", vs, vs_len),
+             prim("OldEntrTm", VAL_TYPE_ENTRYTIME, 6),
+             prim("NewEntrTm", VAL_TYPE_ENTRYTIME, 6),
+             prim("OldEntr", VAL_TYPE_ENTRYID, 8),
+             prim("NewEntr", VAL_TYPE_ENTRYID, 8),
+             prim("TrgOps", VAL_TYPE_TRGC, 6),
              prim("IntgPd", VAL_TYPE_INT32U, 4)};
 
-    l.sgcb = {prim("NumOfSG", VAL_TYPE_INT8U, 1), prim("ActSG", VAL_TYPE_INT8U, 1),
-              prim("EditSG", VAL_TYPE_INT8U, 1), prim("CnfEdit", VAL_TYPE_BOOLEAN, 1),
-              prim("LActTm", VAL_TYPE_TIMESTAMP, 8)};
+    l.sgcb = {prim("NumOfSG", VAL_TYPE_INT8U, 1), prim("ActSG", VAL_TYPE_INT8U, 1), prim("EditSG", VAL_TYPE_INT8U, 1),
+              prim("CnfEdit", VAL_TYPE_BOOLEAN, 1), prim("LActTm", VAL_TYPE_TIMESTAMP, 8)};
     if (ed2) l.sgcb.push_back(prim("ResvTms", VAL_TYPE_INT16U, 2));
 
-    l.gocb = {prim("GoEna", VAL_TYPE_BOOLEAN, 1), prim("GoID", vs, vs_len), prim("DatSet", vs, vs_len),
-              prim("ConfRev", VAL_TYPE_INT32U, 4), prim("NdsCom", VAL_TYPE_BOOLEAN, 1), dst_address()};
+    l.gocb = {prim("GoEna", VAL_TYPE_BOOLEAN, 1),  prim("GoID", vs, vs_len),
+              prim("DatSet", vs, vs_len),          prim("ConfRev", VAL_TYPE_INT32U, 4),
+              prim("NdsCom", VAL_TYPE_BOOLEAN, 1), dst_address()};
     if (ed2) {
         l.gocb.push_back(prim("MinTime", VAL_TYPE_INT32U, 4));
         l.gocb.push_back(prim("MaxTime", VAL_TYPE_INT32U, 4));

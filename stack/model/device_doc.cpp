@@ -20,21 +20,36 @@ struct BasicMap {
 
 // The builder's table read backwards: the first row of a stored type wins.
 const BasicMap kBasic[] = {
-    {"BOOLEAN", VAL_TYPE_BOOLEAN, 1},         {"INT8", VAL_TYPE_INT8, 1},
-    {"INT16", VAL_TYPE_INT16, 2},             {"INT24", VAL_TYPE_INT32, 3},
-    {"INT32", VAL_TYPE_INT32, 4},             {"INT64", VAL_TYPE_INT128, 8},
-    {"INT8U", VAL_TYPE_INT8U, 1},             {"INT16U", VAL_TYPE_INT16U, 2},
-    {"INT24U", VAL_TYPE_INT32U, 3},           {"INT32U", VAL_TYPE_INT32U, 4},
-    {"FLOAT32", VAL_TYPE_FLOAT32, 4},         {"FLOAT64", VAL_TYPE_FLOAT64, 8},
-    {"Dbpos", VAL_TYPE_CODEDENUM, 2},         {"Tcmd", VAL_TYPE_TCMD, 2},
-    {"Check", VAL_TYPE_CHECK, 2},             {"Quality", VAL_TYPE_QUALITY, 13},
-    {"Timestamp", VAL_TYPE_TIMESTAMP, 8},     {"VisString32", VAL_TYPE_VSTRING64, 32},
-    {"VisString64", VAL_TYPE_VSTRING64, 64},  {"Currency", VAL_TYPE_VSTRING64, 3},
-    {"VisString65", VAL_TYPE_VSTRING65, 65},  {"VisString129", VAL_TYPE_VSTRING129, 129},
-    {"VisString255", VAL_TYPE_VSTRING255, 255}, {"Unicode255", VAL_TYPE_UNISTRING255, 255},
-    {"Octet64", VAL_TYPE_OSTRING64, 64},      {"Octet16", VAL_TYPE_OSTRING64, 16},
-    {"Octet6", VAL_TYPE_OSTRING8, 6},         {"EntryTime", VAL_TYPE_ENTRYTIME, 6},
-    {"EntryID", VAL_TYPE_ENTRYID, 8},         {"OptFlds", VAL_TYPE_OPTFLDS, 10},
+    {"BOOLEAN", VAL_TYPE_BOOLEAN, 1},
+    {"INT8", VAL_TYPE_INT8, 1},
+    {"INT16", VAL_TYPE_INT16, 2},
+    {"INT24", VAL_TYPE_INT32, 3},
+    {"INT32", VAL_TYPE_INT32, 4},
+    {"INT64", VAL_TYPE_INT128, 8},
+    {"INT8U", VAL_TYPE_INT8U, 1},
+    {"INT16U", VAL_TYPE_INT16U, 2},
+    {"INT24U", VAL_TYPE_INT32U, 3},
+    {"INT32U", VAL_TYPE_INT32U, 4},
+    {"FLOAT32", VAL_TYPE_FLOAT32, 4},
+    {"FLOAT64", VAL_TYPE_FLOAT64, 8},
+    {"Dbpos", VAL_TYPE_CODEDENUM, 2},
+    {"Tcmd", VAL_TYPE_TCMD, 2},
+    {"Check", VAL_TYPE_CHECK, 2},
+    {"Quality", VAL_TYPE_QUALITY, 13},
+    {"Timestamp", VAL_TYPE_TIMESTAMP, 8},
+    {"VisString32", VAL_TYPE_VSTRING64, 32},
+    {"VisString64", VAL_TYPE_VSTRING64, 64},
+    {"Currency", VAL_TYPE_VSTRING64, 3},
+    {"VisString65", VAL_TYPE_VSTRING65, 65},
+    {"VisString129", VAL_TYPE_VSTRING129, 129},
+    {"VisString255", VAL_TYPE_VSTRING255, 255},
+    {"Unicode255", VAL_TYPE_UNISTRING255, 255},
+    {"Octet64", VAL_TYPE_OSTRING64, 64},
+    {"Octet16", VAL_TYPE_OSTRING64, 16},
+    {"Octet6", VAL_TYPE_OSTRING8, 6},
+    {"EntryTime", VAL_TYPE_ENTRYTIME, 6},
+    {"EntryID", VAL_TYPE_ENTRYID, 8},
+    {"OptFlds", VAL_TYPE_OPTFLDS, 10},
     {"TrgOps", VAL_TYPE_TRGC, 6},
 };
 
@@ -115,7 +130,8 @@ public:
     }
 
     bool attr(const DevNode &n, int depth, scl::AttrDef &a) {
-        if (!scl::valid_name(n.name)) return warn("component '" + n.name.substr(0, 80) + "' is no valid name; skipped"), false;
+        if (!scl::valid_name(n.name))
+            return warn("component '" + n.name.substr(0, 80) + "' is no valid name; skipped"), false;
         if (n.is_do) return warn("data object '" + n.name + "' inside an attribute; skipped"), false;
         a.name = n.name;
         a.count = n.count;
@@ -127,7 +143,8 @@ public:
         }
         AI_VAL_TYPE vt;
         int16_t len;
-        if (!stored_type_of(n.btype, vt, len)) return warn("attribute '" + n.name + "' of unknown type; skipped"), false;
+        if (!stored_type_of(n.btype, vt, len))
+            return warn("attribute '" + n.name + "' of unknown type; skipped"), false;
         a.btype = n.btype;
         return true;
     }
@@ -142,7 +159,7 @@ public:
         // SDOs keep the place they are first seen at; their parts are merged.
         std::vector<std::string> sdo_order;
         std::map<std::string, std::vector<std::pair<std::string, const DevNode *>>> sdo_parts;
-        std::vector<std::pair<std::string, scl::DoChild>> order;   // "" key: DA in place
+        std::vector<std::pair<std::string, scl::DoChild>> order;  // "" key: DA in place
         // A setting under both SG and SE is one attribute of the edit group:
         // the model gives every SE attribute its SG view.
         std::set<std::string> in_se;
@@ -189,10 +206,12 @@ public:
                 if (c.type.empty()) continue;
                 sig += "|S:" + c.name + ":" + c.type;
             } else {
-                sig += "|" + c.da.fc + ":" + c.name + ":" + c.da.btype + ":" + c.da.type + ":" + std::to_string(c.da.count);
+                sig += "|" + c.da.fc + ":" + c.name + ":" + c.da.btype + ":" + c.da.type + ":" +
+                       std::to_string(c.da.count);
             }
             if (!names.insert(c.name).second) {
-                warn("'" + c.name + "' appears twice in data object '" + name + "' (under two FCs); the second is left out");
+                warn("'" + c.name + "' appears twice in data object '" + name +
+                     "' (under two FCs); the second is left out");
                 continue;
             }
             dt.children.push_back(std::move(c));
@@ -313,7 +332,7 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
     ied.has_server = true;
 
     // The device's own layout of each kind of block: the first block's.
-    const CbLayout *seen[6] = {};   // brcb, urcb, lcb, sgcb, gocb
+    const CbLayout *seen[6] = {};  // brcb, urcb, lcb, sgcb, gocb
     auto slot = [](const DevCb &cb) {
         switch (cb.kind) {
         case scl::CbKind::Report: return cb.buffered ? 0 : 1;
@@ -340,7 +359,8 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
         sld.desc = ld.desc;
         for (const DevLn &ln : ld.lns) {
             if (!scl::valid_name(ln.name)) {
-                diag.warn(origin, 0, "LN '" + ln.name.substr(0, 80) + "' of " + ld.name + " is no valid name; left out");
+                diag.warn(origin, 0,
+                          "LN '" + ln.name.substr(0, 80) + "' of " + ld.name + " is no valid name; left out");
                 continue;
             }
             scl::Ln sln;
@@ -356,11 +376,12 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
                     const size_t d1 = m.find('$', slash == std::string::npos ? 0 : slash);
                     const size_t d2 = d1 == std::string::npos ? d1 : m.find('$', d1 + 1);
                     scl::Fcda f;
-                    const auto member_ld =
-                        slash == std::string::npos ? inst_of.end() : inst_of.find(m.substr(0, slash));
+                    const auto member_ld = slash == std::string::npos ? inst_of.end()
+                                                                      : inst_of.find(m.substr(0, slash));
                     if (slash == std::string::npos || d2 == std::string::npos || member_ld == inst_of.end()) {
-                        diag.warn(origin, 0, "member '" + m.substr(0, 140) + "' of data set " + ld.name + "/" + ln.name +
-                                                 "$" + ds.name + " is no reference of this IED; kept unresolved");
+                        diag.warn(origin, 0,
+                                  "member '" + m.substr(0, 140) + "' of data set " + ld.name + "/" + ln.name + "$" +
+                                      ds.name + " is no reference of this IED; kept unresolved");
                         sds.members.push_back(f);
                         continue;
                     }
@@ -388,8 +409,9 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
             auto dat_set_name = [&](const DevCb &cb) {
                 if (cb.dat_set.empty()) return std::string();
                 if (cb.dat_set.compare(0, own.size(), own) == 0) return cb.dat_set.substr(own.size());
-                diag.warn(origin, 0, "control block " + own + cb.name + " names data set '" + cb.dat_set +
-                                         "' of another LN, which SCL cannot say; left empty");
+                diag.warn(origin, 0,
+                          "control block " + own + cb.name + " names data set '" + cb.dat_set +
+                              "' of another LN, which SCL cannot say; left empty");
                 return std::string();
             };
             std::vector<bool> done(ln.cbs.size(), false);
@@ -398,11 +420,13 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
                 const DevCb &cb = ln.cbs[i];
                 const int s = slot(cb);
                 if (s < 5) {
-                    if (!seen[s]) seen[s] = &cb.layout;
+                    if (!seen[s])
+                        seen[s] = &cb.layout;
                     else if (!same_layout(*seen[s], cb.layout))
-                        diag.warn(origin, 0, "control block " + own + cb.name +
-                                                 " has another layout than the device's first block of its kind; the "
-                                                 "first one's is used");
+                        diag.warn(origin, 0,
+                                  "control block " + own + cb.name +
+                                      " has another layout than the device's first block of its kind; the "
+                                      "first one's is used");
                 }
                 scl::ControlBlock c;
                 c.kind = cb.kind;
@@ -423,8 +447,8 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
                     const size_t sl = cb.log_ref.find('/');
                     c.log_name = sl == std::string::npos ? cb.log_ref : cb.log_ref.substr(sl + 1);
                 }
-                const std::string fc = cb.kind == scl::CbKind::Report ? (cb.buffered ? "BR" : "RP")
-                                       : cb.kind == scl::CbKind::Log  ? "LG"
+                const std::string fc = cb.kind == scl::CbKind::Report  ? (cb.buffered ? "BR" : "RP")
+                                       : cb.kind == scl::CbKind::Log   ? "LG"
                                        : cb.kind == scl::CbKind::Goose ? "GO"
                                                                        : "SP";
                 if (cb.kind == scl::CbKind::Goose && cb.go_id == own + "GO$" + cb.name) c.go_id.clear();
@@ -488,8 +512,14 @@ std::shared_ptr<scl::Document> to_document(const DeviceDesc &d, const std::strin
     for (int k = 0; k < 5; ++k) {
         if (!seen[k]) continue;
         if (!same_layout(*seen[k], *dst[k]))
-            diag.warn(origin, 0, std::string("the device's ") + (k == 0 ? "BRCB" : k == 1 ? "URCB" : k == 2 ? "LCB" : k == 3 ? "SGCB" : "GoCB") +
-                                     " layout is none of SCL's editions; an SCL file of it gives the edition's layout");
+            diag.warn(origin, 0,
+                      std::string("the device's ") +
+                          (k == 0   ? "BRCB"
+                           : k == 1 ? "URCB"
+                           : k == 2 ? "LCB"
+                           : k == 3 ? "SGCB"
+                                    : "GoCB") +
+                          " layout is none of SCL's editions; an SCL file of it gives the edition's layout");
         *dst[k] = *seen[k];
     }
     return doc;
@@ -546,8 +576,10 @@ public:
         for (const DevNode &k : n.kids) {
             CbComponent c;
             c.name = k.name;
-            if (k.btype.empty()) c.members = layout(k);
-            else stored_type_of(k.btype, c.type, c.el_len);
+            if (k.btype.empty())
+                c.members = layout(k);
+            else
+                stored_type_of(k.btype, c.type, c.el_len);
             l.push_back(std::move(c));
         }
         return l;
@@ -600,17 +632,28 @@ private:
         return mask;
     }
     static void take(const std::string &name, const AI_PRIM_VAL &p, DevCb &cb) {
-        if (name == "RptID") cb.rpt_id = text(p);
-        else if (name == "DatSet") cb.dat_set = text(p);
-        else if (name == "LogRef") cb.log_ref = text(p);
-        else if (name == "GoID") cb.go_id = text(p);
-        else if (name == "ConfRev") cb.conf_rev = number(p);
-        else if (name == "IntgPd") cb.intg_pd = number(p);
-        else if (name == "BufTm") cb.buf_time = number(p);
-        else if (name == "NumOfSG") cb.num_of_sgs = number(p);
-        else if (name == "ActSG") cb.act_sg = number(p);
-        else if (name == "OptFlds") cb.opt_flds = uint16_t(bits(p));
-        else if (name == "TrgOps") cb.trg_ops = uint8_t(bits(p));
+        if (name == "RptID")
+            cb.rpt_id = text(p);
+        else if (name == "DatSet")
+            cb.dat_set = text(p);
+        else if (name == "LogRef")
+            cb.log_ref = text(p);
+        else if (name == "GoID")
+            cb.go_id = text(p);
+        else if (name == "ConfRev")
+            cb.conf_rev = number(p);
+        else if (name == "IntgPd")
+            cb.intg_pd = number(p);
+        else if (name == "BufTm")
+            cb.buf_time = number(p);
+        else if (name == "NumOfSG")
+            cb.num_of_sgs = number(p);
+        else if (name == "ActSG")
+            cb.act_sg = number(p);
+        else if (name == "OptFlds")
+            cb.opt_flds = uint16_t(bits(p));
+        else if (name == "TrgOps")
+            cb.trg_ops = uint8_t(bits(p));
     }
 
     AI_IED_CTRL *ied_;
@@ -658,7 +701,7 @@ bool from_records(AI_IED_CTRL *ied, const RecordOps &ops, DeviceDesc &out, std::
                     if (rr.obj_type(id) == OBJECT_TYPE_CB) {
                         DevCb cb;
                         cb.name = nd.name;
-                        cb.kind = fc.fc == "LG" ? scl::CbKind::Log
+                        cb.kind = fc.fc == "LG"   ? scl::CbKind::Log
                                   : fc.fc == "SP" ? scl::CbKind::SettingGroup
                                   : fc.fc == "GO" ? scl::CbKind::Goose
                                                   : scl::CbKind::Report;
@@ -749,8 +792,7 @@ std::string first_difference(const DevNode &a, const DevNode &b, const std::stri
         if (i >= a.kids.size()) return path + (path.empty() ? "" : "$") + b.kids[i].name + ": only on the device";
         if (i >= b.kids.size()) return path + (path.empty() ? "" : "$") + a.kids[i].name + ": missing on the device";
         const std::string p = path + (path.empty() ? "" : "$") + a.kids[i].name;
-        if (a.kids[i].name != b.kids[i].name)
-            return p + ": the device has " + b.kids[i].name + " in its place";
+        if (a.kids[i].name != b.kids[i].name) return p + ": the device has " + b.kids[i].name + " in its place";
         if (shape(a.kids[i]) != shape(b.kids[i])) return first_difference(a.kids[i], b.kids[i], p);
     }
     return "differs";
@@ -761,8 +803,10 @@ std::string layout_text(const CbLayout &l) {
     for (const CbComponent &c : l) {
         if (!s.empty()) s += ", ";
         s += c.name;
-        if (!c.members.empty()) s += "{" + layout_text(c.members) + "}";
-        else s += " " + wire(btype_of(c.type, c.el_len));
+        if (!c.members.empty())
+            s += "{" + layout_text(c.members) + "}";
+        else
+            s += " " + wire(btype_of(c.type, c.el_len));
     }
     return s;
 }
@@ -788,7 +832,8 @@ std::vector<std::string> compare(const DeviceDesc &scl, const DeviceDesc &dev) {
     for (const auto &ld : lds_s)
         if (!lds_d.count(ld.first)) out.push_back("logical device " + ld.first + " is missing on the device");
     for (const auto &ld : lds_d)
-        if (!lds_s.count(ld.first)) out.push_back("logical device " + ld.first + " is on the device but not in the SCL");
+        if (!lds_s.count(ld.first))
+            out.push_back("logical device " + ld.first + " is on the device but not in the SCL");
     for (const auto &ld : lds_s) {
         auto dit = lds_d.find(ld.first);
         if (dit == lds_d.end()) continue;
@@ -811,13 +856,15 @@ std::vector<std::string> compare(const DeviceDesc &scl, const DeviceDesc &dev) {
                 for (const DevNode &d : f.dos) dos_d[f.fc + "$" + d.name] = &d;
             for (const auto &d : dos_s) {
                 auto it = dos_d.find(d.first);
-                if (it == dos_d.end()) out.push_back("data object " + lnr + d.first + " is missing on the device");
+                if (it == dos_d.end())
+                    out.push_back("data object " + lnr + d.first + " is missing on the device");
                 else if (shape(*d.second) != shape(*it->second))
-                    out.push_back("data object " + lnr + d.first + " has another type on the device: " +
-                                  first_difference(*d.second, *it->second, ""));
+                    out.push_back("data object " + lnr + d.first +
+                                  " has another type on the device: " + first_difference(*d.second, *it->second, ""));
             }
             for (const auto &d : dos_d)
-                if (!dos_s.count(d.first)) out.push_back("data object " + lnr + d.first + " is on the device but not in the SCL");
+                if (!dos_s.count(d.first))
+                    out.push_back("data object " + lnr + d.first + " is on the device but not in the SCL");
             // Data sets.
             auto ds_s = by_name(a.data_sets, name_of), ds_d = by_name(b.data_sets, name_of);
             for (const auto &d : ds_s) {
@@ -840,11 +887,12 @@ std::vector<std::string> compare(const DeviceDesc &scl, const DeviceDesc &dev) {
                 out.push_back("data set " + lnr + d.first + " has other members: " + why);
             }
             for (const auto &d : ds_d)
-                if (!ds_s.count(d.first)) out.push_back("data set " + lnr + d.first + " is on the device but not in the SCL");
+                if (!ds_s.count(d.first))
+                    out.push_back("data set " + lnr + d.first + " is on the device but not in the SCL");
             // Control blocks.
             auto cb_key = [](const DevCb &c) {
-                const char *fc = c.kind == scl::CbKind::Report ? (c.buffered ? "BR" : "RP")
-                                 : c.kind == scl::CbKind::Log  ? "LG"
+                const char *fc = c.kind == scl::CbKind::Report  ? (c.buffered ? "BR" : "RP")
+                                 : c.kind == scl::CbKind::Log   ? "LG"
                                  : c.kind == scl::CbKind::Goose ? "GO"
                                                                 : "SP";
                 return std::string(fc) + "$" + c.name;
@@ -869,7 +917,8 @@ std::vector<std::string> compare(const DeviceDesc &scl, const DeviceDesc &dev) {
                                   x.dat_set + "' in the SCL");
             }
             for (const auto &c : cb_d)
-                if (!cb_s.count(c.first)) out.push_back("control block " + lnr + c.first + " is on the device but not in the SCL");
+                if (!cb_s.count(c.first))
+                    out.push_back("control block " + lnr + c.first + " is on the device but not in the SCL");
         }
     }
     return out;

@@ -29,9 +29,9 @@ namespace zv::model {
 struct DevNode {
     std::string name;
     bool is_do = false;
-    std::string btype;           // SCL basic type of a primitive; empty for a structure
-    uint32_t count = 0;          // > 0: an array of `count` elements of this shape
-    std::vector<DevNode> kids;   // components of a structure, in order
+    std::string btype;          // SCL basic type of a primitive; empty for a structure
+    uint32_t count = 0;         // > 0: an array of `count` elements of this shape
+    std::vector<DevNode> kids;  // components of a structure, in order
 };
 
 // The data objects of an LN under one functional constraint, in order.
@@ -44,32 +44,32 @@ struct DevFc {
 struct DevCb {
     scl::CbKind kind = scl::CbKind::Report;
     bool buffered = false;
-    std::string name;         // instance name (brcbTemp01)
+    std::string name;  // instance name (brcbTemp01)
     CbLayout layout;
     bool has_values = false;
-    std::string dat_set;      // as the device gives it: LD/LN$DS, or empty
+    std::string dat_set;  // as the device gives it: LD/LN$DS, or empty
     std::string rpt_id, log_ref, go_id;
     uint32_t conf_rev = 0, intg_pd = 0, buf_time = 0;
-    uint16_t opt_flds = 0;    // bit i: OptFlds bit i
-    uint8_t trg_ops = 0;      // bit i: TrgOps bit i
+    uint16_t opt_flds = 0;  // bit i: OptFlds bit i
+    uint8_t trg_ops = 0;    // bit i: TrgOps bit i
     uint32_t num_of_sgs = 1, act_sg = 1;
 };
 
 struct DevDataSet {
     std::string name;
-    std::vector<std::string> members;   // LD/LN$FC$DO[$DA...]
+    std::vector<std::string> members;  // LD/LN$FC$DO[$DA...]
 };
 
 struct DevLn {
     std::string name, desc;
-    std::vector<DevFc> fcs;             // in FC order
+    std::vector<DevFc> fcs;  // in FC order
     std::vector<DevCb> cbs;
     std::vector<DevDataSet> data_sets;
 };
 
 struct DevLd {
-    std::string name, desc;             // the domain name (IED name + inst)
-    std::vector<DevLn> lns;             // LLN0 first
+    std::string name, desc;  // the domain name (IED name + inst)
+    std::vector<DevLn> lns;  // LLN0 first
 };
 
 struct DeviceDesc {

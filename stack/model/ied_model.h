@@ -63,8 +63,30 @@
 namespace zv::model {
 
 // Functional constraints, in the order they appear inside an LN (IEC 61850-8-1).
-enum Fc : int8_t { FC_MX, FC_ST, FC_CO, FC_CF, FC_DC, FC_SP, FC_SG, FC_RP, FC_LG, FC_BR, FC_GO, FC_GS, FC_SV,
-                   FC_SE, FC_EX, FC_SR, FC_OR, FC_BL, FC_MS, FC_US, FC_COUNT, FC_NONE = -1 };
+enum Fc : int8_t {
+    FC_MX,
+    FC_ST,
+    FC_CO,
+    FC_CF,
+    FC_DC,
+    FC_SP,
+    FC_SG,
+    FC_RP,
+    FC_LG,
+    FC_BR,
+    FC_GO,
+    FC_GS,
+    FC_SV,
+    FC_SE,
+    FC_EX,
+    FC_SR,
+    FC_OR,
+    FC_BL,
+    FC_MS,
+    FC_US,
+    FC_COUNT,
+    FC_NONE = -1
+};
 const char *fc_name(int fc);
 int fc_from_name(std::string_view name);  // FC_NONE if unknown
 
@@ -89,9 +111,9 @@ struct LnType {
     std::vector<ElemInfo> elems;
     std::deque<std::string> names;  // component names (comp_name_ptr)
     int32_t type_id = -1;
-    size_t max_path = 0;  // longest "$FC$DO$..." below the LN, for the reference limit
-    size_t max_path_ix = 0;          // the same with array element indexes "(n)"
-    size_t max_element_name = 0;     // longest array element name "Arr(n)"
+    size_t max_path = 0;          // longest "$FC$DO$..." below the LN, for the reference limit
+    size_t max_path_ix = 0;       // the same with array element indexes "(n)"
+    size_t max_element_name = 0;  // longest array element name "Arr(n)"
     // Objects element i stands for (itself and everything below; 0 for ends):
     // with array element objects, and without (arrays as single objects;
     // empty when the type has no arrays, span then serves both).
@@ -100,10 +122,10 @@ struct LnType {
 
 // A primitive of an object: where its value lives.
 struct Primitive {
-    AI_OBJ_ID id;                // object of the primitive (the array, in an LN that keeps arrays whole)
+    AI_OBJ_ID id;  // object of the primitive (the array, in an LN that keeps arrays whole)
     AI_VAL_TYPE type;
-    int32_t size;                // stored size
-    uint8_t *data;               // storage inside the model; touch only under value_mutex()
+    int32_t size;   // stored size
+    uint8_t *data;  // storage inside the model; touch only under value_mutex()
     const RUNTIME_TYPE *rt;
 };
 
@@ -141,8 +163,8 @@ public:
     bool valid(AI_OBJ_ID id) const { return id >= 0 && id < object_count(); }
     AI_OBJ_TYPE type(AI_OBJ_ID id) const;
     AI_OBJ_ID parent(AI_OBJ_ID id) const;
-    const char *name(AI_OBJ_ID id) const;          // null for unknown ids
-    const char *desc(AI_OBJ_ID id) const;          // null when none
+    const char *name(AI_OBJ_ID id) const;  // null for unknown ids
+    const char *desc(AI_OBJ_ID id) const;  // null when none
     // Description of an element named relative to `id` ("Pos", "Pos$stVal";
     // for an LN the first name is a data object in any FC).
     const char *desc(AI_OBJ_ID id, std::string_view sub) const;
@@ -159,9 +181,9 @@ public:
     std::string reference(AI_OBJ_ID id) const;
     AI_OBJ_ID find(std::string_view ref) const;  // -1 for unknown references
     AI_OBJ_IDCTRL *id_ctrl(AI_OBJ_ID id) { return valid(id) ? &idctrl_[size_t(id)] : nullptr; }
-    int fc(AI_OBJ_ID id) const;               // FC of an object below an LN, else FC_NONE
-    AI_LN_CTRL *ln_of(AI_OBJ_ID id) const;    // the LN holding the object (or the LN itself)
-    AI_DS_CTRL *data_set(AI_OBJ_ID id) const; // null unless a data set
+    int fc(AI_OBJ_ID id) const;                // FC of an object below an LN, else FC_NONE
+    AI_LN_CTRL *ln_of(AI_OBJ_ID id) const;     // the LN holding the object (or the LN itself)
+    AI_DS_CTRL *data_set(AI_OBJ_ID id) const;  // null unless a data set
     int32_t ln_count() const { return ln_total_; }
     int32_t ds_count() const { return ds_total_; }
 
@@ -221,7 +243,7 @@ private:
         AI_DS_CTRL ctrl{};
         std::vector<int32_t> mb_ids;
         std::vector<std::array<char, AI_OBJ_REF_LEN>> mb_refs;  // same layout as AI_OBJ_REF[]
-        std::string ln_name;  // LN that defines it
+        std::string ln_name;                                    // LN that defines it
         AI_OBJ_ID ld_id = -1;
     };
     struct LdData {

@@ -45,22 +45,38 @@ struct BasicType {
 };
 
 const BasicType kBasicTypes[] = {
-    {"BOOLEAN", VAL_TYPE_BOOLEAN, 1},       {"INT8", VAL_TYPE_INT8, 1},
-    {"INT16", VAL_TYPE_INT16, 2},           {"INT24", VAL_TYPE_INT32, 3},
-    {"INT32", VAL_TYPE_INT32, 4},           {"INT64", VAL_TYPE_INT128, 8},
-    {"INT128", VAL_TYPE_INT128, 8},         {"INT8U", VAL_TYPE_INT8U, 1},
-    {"INT16U", VAL_TYPE_INT16U, 2},         {"INT24U", VAL_TYPE_INT32U, 3},
-    {"INT32U", VAL_TYPE_INT32U, 4},         {"FLOAT32", VAL_TYPE_FLOAT32, 4},
-    {"FLOAT64", VAL_TYPE_FLOAT64, 8},       {"Dbpos", VAL_TYPE_CODEDENUM, 2},
-    {"Tcmd", VAL_TYPE_TCMD, 2},             {"Quality", VAL_TYPE_QUALITY, 13},
-    {"Timestamp", VAL_TYPE_TIMESTAMP, 8},   {"VisString32", VAL_TYPE_VSTRING64, 32},
-    {"VisString64", VAL_TYPE_VSTRING64, 64}, {"VisString65", VAL_TYPE_VSTRING65, 65},
-    {"VisString129", VAL_TYPE_VSTRING129, 129}, {"VisString255", VAL_TYPE_VSTRING255, 255},
-    {"ObjRef", VAL_TYPE_VSTRING129, 129},   {"Currency", VAL_TYPE_VSTRING64, 3},
-    {"Unicode255", VAL_TYPE_UNISTRING255, 255}, {"Octet64", VAL_TYPE_OSTRING64, 64},
-    {"Octet16", VAL_TYPE_OSTRING64, 16},    {"Octet6", VAL_TYPE_OSTRING8, 6},
-    {"EntryTime", VAL_TYPE_ENTRYTIME, 6},   {"EntryID", VAL_TYPE_ENTRYID, 8},
-    {"Check", VAL_TYPE_CHECK, 2},           {"OptFlds", VAL_TYPE_OPTFLDS, 10},
+    {"BOOLEAN", VAL_TYPE_BOOLEAN, 1},
+    {"INT8", VAL_TYPE_INT8, 1},
+    {"INT16", VAL_TYPE_INT16, 2},
+    {"INT24", VAL_TYPE_INT32, 3},
+    {"INT32", VAL_TYPE_INT32, 4},
+    {"INT64", VAL_TYPE_INT128, 8},
+    {"INT128", VAL_TYPE_INT128, 8},
+    {"INT8U", VAL_TYPE_INT8U, 1},
+    {"INT16U", VAL_TYPE_INT16U, 2},
+    {"INT24U", VAL_TYPE_INT32U, 3},
+    {"INT32U", VAL_TYPE_INT32U, 4},
+    {"FLOAT32", VAL_TYPE_FLOAT32, 4},
+    {"FLOAT64", VAL_TYPE_FLOAT64, 8},
+    {"Dbpos", VAL_TYPE_CODEDENUM, 2},
+    {"Tcmd", VAL_TYPE_TCMD, 2},
+    {"Quality", VAL_TYPE_QUALITY, 13},
+    {"Timestamp", VAL_TYPE_TIMESTAMP, 8},
+    {"VisString32", VAL_TYPE_VSTRING64, 32},
+    {"VisString64", VAL_TYPE_VSTRING64, 64},
+    {"VisString65", VAL_TYPE_VSTRING65, 65},
+    {"VisString129", VAL_TYPE_VSTRING129, 129},
+    {"VisString255", VAL_TYPE_VSTRING255, 255},
+    {"ObjRef", VAL_TYPE_VSTRING129, 129},
+    {"Currency", VAL_TYPE_VSTRING64, 3},
+    {"Unicode255", VAL_TYPE_UNISTRING255, 255},
+    {"Octet64", VAL_TYPE_OSTRING64, 64},
+    {"Octet16", VAL_TYPE_OSTRING64, 16},
+    {"Octet6", VAL_TYPE_OSTRING8, 6},
+    {"EntryTime", VAL_TYPE_ENTRYTIME, 6},
+    {"EntryID", VAL_TYPE_ENTRYID, 8},
+    {"Check", VAL_TYPE_CHECK, 2},
+    {"OptFlds", VAL_TYPE_OPTFLDS, 10},
     {"TrgOps", VAL_TYPE_TRGC, 6},
     // Sampled value option fields: a bit string of 5 (IEC 61850-9-2 OptFlds
     // of the MSVCB/USVCB), kept like the report OptFlds with fewer bits.
@@ -366,8 +382,8 @@ bool ModelBuilder::emit_attr(const scl::AttrDef &a, ElemKind kind, int8_t fc, in
         return false;
     }
     if (depth > scl::kMaxTypeDepth) {
-        warn_once(a.line, "attribute '" + a.name + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth) +
-                              "; skipped");
+        warn_once(a.line,
+                  "attribute '" + a.name + "' nested deeper than " + std::to_string(scl::kMaxTypeDepth) + "; skipped");
         return false;
     }
     if (a.count == 0) return emit_attr_body(a, a.name, kind, fc, depth, out);
@@ -478,9 +494,9 @@ std::unique_ptr<LnType> ModelBuilder::finish_type(const std::string &type_name, 
     size_t n = elems.size();
     lt->rt.resize(n);
     lt->elems.resize(n);
-    std::vector<size_t> starts;        // indexes of open structures/arrays
-    std::vector<size_t> arr_offsets;   // offset where each open array began
-    std::vector<size_t> path_len;      // length of "$a$b..." at each open level
+    std::vector<size_t> starts;       // indexes of open structures/arrays
+    std::vector<size_t> arr_offsets;  // offset where each open array began
+    std::vector<size_t> path_len;     // length of "$a$b..." at each open level
     size_t off = 0;
     for (size_t i = 0; i < n; ++i) {
         Elem &e = elems[i];
@@ -658,7 +674,8 @@ void ModelBuilder::set_initial(const IedModel::LnData &L, int32_t i, uint8_t *ds
         for (const auto &ev : ei.enum_type->vals)
             if (ev.second == t) {
                 if (ev.first < -128 || ev.first > 127) {
-                    complain("enumeration value '" + t + "' (" + std::to_string(ev.first) + ") outside 8 bits; ignored");
+                    complain("enumeration value '" + t + "' (" + std::to_string(ev.first) +
+                             ") outside 8 bits; ignored");
                     return;
                 }
                 int8_t v = int8_t(ev.first);
@@ -769,7 +786,7 @@ void ModelBuilder::add_ln(const scl::Ln &ln, AI_OBJ_ID ld_id, IedModel::LdData &
     // Array elements become objects unless that would make too many objects
     // or references too long for the interface; the LN then keeps its arrays
     // whole, as a model without element objects has them.
-    bool elements = !lt->span_flat.empty();   // the type has arrays
+    bool elements = !lt->span_flat.empty();  // the type has arrays
     if (elements) {
         size_t ref_len_ix = std::strlen(ldd.ctrl.cobj.name) + 1 + ln_name.size() + lt->max_path_ix;
         if (lt->span[0] > scl::kMaxLnObjects || lt->max_element_name > scl::kMaxNameLen) {
@@ -868,7 +885,8 @@ void ModelBuilder::apply_entries(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_
         }
         if (matches.empty()) {
             diag_.warn(doc_.file, e.line,
-                       "instance element '" + e.path + "' of LN '" + L.ctrl.cobj.name + "' is not in its type; skipped");
+                       "instance element '" + e.path + "' of LN '" + L.ctrl.cobj.name +
+                           "' is not in its type; skipped");
             continue;
         }
         if (!e.desc.empty()) {
@@ -973,7 +991,8 @@ void ModelBuilder::apply_cbs(const scl::Ln &ln, IedModel::LnData &L, AI_OBJ_ID l
                 const size_t rpt_max = m_.layouts_.brcb.empty() ? 65 : size_t(m_.layouts_.brcb[0].el_len);
                 if (rpt_id.size() > rpt_max) {
                     diag_.warn(doc_.file, cb.line,
-                               "RptID of '" + inst + "' longer than " + std::to_string(rpt_max) + " characters; left empty");
+                               "RptID of '" + inst + "' longer than " + std::to_string(rpt_max) +
+                                   " characters; left empty");
                     rpt_id.clear();
                 }
                 set_text(id, "RptID", rpt_id, cb.line);

@@ -243,8 +243,8 @@ void IedModel::collect_obj(const LnData &L, int32_t i, size_t base, AI_OBJ_ID id
     const RUNTIME_TYPE &r = rt[i];
     if (r.el_tag == RT_PRIMITIVE) {
         AI_VAL_TYPE vt = AI_VAL_TYPE(r.u.p.pad);
-        out.push_back(Primitive{id, vt, int32_t(stored_size(vt)), L.values.get() + base + size_t(r.mvluTypeInfo.offSet),
-                                &r});
+        out.push_back(
+            Primitive{id, vt, int32_t(stored_size(vt)), L.values.get() + base + size_t(r.mvluTypeInfo.offSet), &r});
     } else if (r.el_tag == RT_STR_START) {
         AI_OBJ_ID c = id + 1;
         for (const RUNTIME_TYPE *cr = &r + 1; cr < &r + r.offset_to_last; cr = next_elem(cr)) {
@@ -360,7 +360,8 @@ int IedModel::read_text(AI_OBJ_ID prim_id, std::string &out) const {
     if (r.el_tag != RT_PRIMITIVE) return 1;
     char text[AI_SIZE_UNISTRING255 + 8];
     std::shared_lock<std::shared_mutex> lock(value_mutex_);
-    if (value_to_text(AI_VAL_TYPE(r.u.p.pad), L->values.get() + oi.base + r.mvluTypeInfo.offSet, text, sizeof text) != 0)
+    if (value_to_text(AI_VAL_TYPE(r.u.p.pad), L->values.get() + oi.base + r.mvluTypeInfo.offSet, text, sizeof text) !=
+        0)
         return 1;
     out = text;
     return 0;

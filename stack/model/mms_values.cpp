@@ -124,14 +124,16 @@ struct DescribedWalk {
         using TK = mms::TypeDescription::Kind;
         if (depth > mms::kMaxDataDepth) return mms::kTypeInconsistent;
         if (t && d && !shaped(*t, *d)) return mms::kTypeInconsistent;
-        if (t && t->kind == TK::TypeName) t = nullptr, d = nullptr;   // a named type tells no components
+        if (t && t->kind == TK::TypeName) t = nullptr, d = nullptr;  // a named type tells no components
         if (r->el_tag == RT_PRIMITIVE) {
             if (k >= prims.size()) return mms::kTypeInconsistent;
             if (t && d && t->kind != TK::Structure && t->kind != TK::Array) {
                 std::vector<uint8_t> buf(size_t(prims[k].size) + AI_SIZE_UNISTRING255);
                 const int32_t e = stored_from_data(prims[k].type, r->u.p.el_len, *d, buf.data(), ValueSource::Device);
-                if (e == 0) out.emplace_back(k, std::move(buf));
-                else if (e != mms::kTypeInconsistent) return e;
+                if (e == 0)
+                    out.emplace_back(k, std::move(buf));
+                else if (e != mms::kTypeInconsistent)
+                    return e;
             }
             ++k;
             return 0;
@@ -264,14 +266,20 @@ int32_t stored_from_data(AI_VAL_TYPE type, int16_t el_len, const Data &d, uint8_
         return 0;
     }
     case VAL_TYPE_FLOAT32:
-        if (d.kind() == K::Float32) put<float>(out, d.asFloat32());
-        else if (d.kind() == K::Float64) put<float>(out, float(d.asFloat64()));
-        else return mms::kTypeInconsistent;
+        if (d.kind() == K::Float32)
+            put<float>(out, d.asFloat32());
+        else if (d.kind() == K::Float64)
+            put<float>(out, float(d.asFloat64()));
+        else
+            return mms::kTypeInconsistent;
         return 0;
     case VAL_TYPE_FLOAT64:
-        if (d.kind() == K::Float64) put<double>(out, d.asFloat64());
-        else if (d.kind() == K::Float32) put<double>(out, d.asFloat32());
-        else return mms::kTypeInconsistent;
+        if (d.kind() == K::Float64)
+            put<double>(out, d.asFloat64());
+        else if (d.kind() == K::Float32)
+            put<double>(out, d.asFloat32());
+        else
+            return mms::kTypeInconsistent;
         return 0;
     case VAL_TYPE_CODEDENUM:
     case VAL_TYPE_TCMD:
@@ -316,7 +324,7 @@ int32_t stored_from_data(AI_VAL_TYPE type, int16_t el_len, const Data &d, uint8_
         const bool kind_ok = d.kind() == K::VisibleString || (d.kind() == K::MmsString && (uni || !write));
         if (!kind_ok) return mms::kTypeInconsistent;
         const std::string &s = d.asString();
-        size_t limit = size - 1;   // room for the NUL
+        size_t limit = size - 1;  // room for the NUL
         if (write && !uni && el_len > 0) limit = std::min(limit, size_t(el_len));
         // A NUL inside would cut the stored text short without a word.
         if (s.size() > limit || s.find('\0') != std::string::npos) return mms::kObjectValueInvalid;

@@ -6,7 +6,7 @@
 // Include as "model/mms_values.h" (target zv_model_mms).
 #pragma once
 
-#include "mms/pdu.h"   // Data, DataAccessError
+#include "mms/pdu.h"  // Data, DataAccessError
 #include "model/ied_model.h"
 
 #include <cstdint>
@@ -69,7 +69,7 @@ int32_t store_object(IedModel &m, AI_OBJ_ID id, const mms::Data &d, ValueSource 
 // A value converted for the primitives of one object, not stored yet.
 struct PreparedValue {
     std::vector<Primitive> prims;
-    std::vector<uint8_t> bytes;   // the stored forms side by side, in prims order
+    std::vector<uint8_t> bytes;  // the stored forms side by side, in prims order
 };
 // The conversion half of store_object: the same checks and results, with
 // nothing stored. Lets a caller check several values before it stores any.

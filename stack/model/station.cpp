@@ -106,15 +106,21 @@ bool check_tls(ServerEntry &e, const std::string &path, scl::Diagnostics &diag) 
     };
     if (!t.on && any) return fail(e.tls_line, "TLS keys of IED '" + e.name + "' without 'tls = 1'");
     if (t.on && t.ca.empty())
-        return fail(e.tls_line, "'tls = 1' of IED '" + e.name + "' needs 'tls_ca', the CA certificates that verify the device");
+        return fail(e.tls_line,
+                    "'tls = 1' of IED '" + e.name + "' needs 'tls_ca', the CA certificates that verify the device");
     if (t.cert.empty() != t.key.empty())
         return fail(e.tls_line, "'tls_cert' and 'tls_key' of IED '" + e.name + "' go together");
     for (const std::string *f : {&t.ca, &t.cert, &t.key})
         if (!f->empty() && ::access(f->c_str(), R_OK) != 0)
-            return fail(e.tls_line, "TLS file '" + *f + "' of IED '" + e.name + "' cannot be read: " + std::strerror(errno));
+            return fail(e.tls_line,
+                        "TLS file '" + *f + "' of IED '" + e.name + "' cannot be read: " + std::strerror(errno));
     if (!t.on) {
-        if (e.a_given && e.a.port == 0) return fail(e.a_line, "addr_a '" + e.a.host + "' is not host:port (only with tls = 1 may the port be left out)");
-        if (e.b_given && e.b.port == 0) return fail(e.b_line, "addr_b '" + e.b.host + "' is not host:port (only with tls = 1 may the port be left out)");
+        if (e.a_given && e.a.port == 0)
+            return fail(e.a_line,
+                        "addr_a '" + e.a.host + "' is not host:port (only with tls = 1 may the port be left out)");
+        if (e.b_given && e.b.port == 0)
+            return fail(e.b_line,
+                        "addr_b '" + e.b.host + "' is not host:port (only with tls = 1 may the port be left out)");
     }
     return true;
 }
@@ -130,8 +136,7 @@ bool is_iso_key(const std::string &key) {
 // The OSI parameters of an SCL Address; false with a diagnostic at the P.
 bool scl_iso(const scl::Address &a, const std::string &file, IsoAddress &out, scl::Diagnostics &diag) {
     std::string why;
-    auto sel = [&](const scl::AddressParam &p, const char *type, size_t max,
-                   std::optional<std::vector<uint8_t>> &dst) {
+    auto sel = [&](const scl::AddressParam &p, const char *type, size_t max, std::optional<std::vector<uint8_t>> &dst) {
         if (!p.given()) return true;
         std::vector<uint8_t> v;
         if (!parse_selector(trim(p.text), max, v, why)) {
@@ -315,7 +320,8 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             } else if (sec.compare(0, 4, "ied ") == 0) {
                 std::string name = trim(sec.substr(4));
                 if (!scl::valid_name(name)) {
-                    diag.error(path, no, "IED name '" + name.substr(0, 80) + "' is not a valid name of 1 to 64 characters");
+                    diag.error(path, no,
+                               "IED name '" + name.substr(0, 80) + "' is not a valid name of 1 to 64 characters");
                     return false;
                 }
                 if (!names.insert(name).second) {
@@ -385,7 +391,7 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
         };
         bool ok = true;
         if (key == "addr_a") {
-            ok = parse_address(val, e.a, true);   // a bare host is checked against tls at the end
+            ok = parse_address(val, e.a, true);  // a bare host is checked against tls at the end
             e.a_given = ok;
             e.a_line = no;
             if (!ok) diag.error(path, no, "addr_a '" + val.substr(0, 80) + "' is not host:port");
@@ -423,7 +429,9 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
         } else if (key == "model") {
             ok = val == "scl" || val == "device" || val == "check";
             if (ok)
-                e.source = val == "device" ? ModelSource::Device : val == "check" ? ModelSource::Check : ModelSource::Scl;
+                e.source = val == "device"  ? ModelSource::Device
+                           : val == "check" ? ModelSource::Check
+                                            : ModelSource::Scl;
             else
                 diag.error(path, no, "'model' of IED '" + e.name + "' must be scl, device or check");
         } else if (key == "password") {
@@ -431,7 +439,8 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             // The value never goes into a diagnostic.
             ok = !val.empty() && val.size() <= kMaxPasswordLength;
             for (char c : val) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
-            if (ok) e.password = val;
+            if (ok)
+                e.password = val;
             else
                 diag.error(path, no,
                            "'password' of IED '" + e.name + "' must be 1 to " + std::to_string(kMaxPasswordLength) +
@@ -446,15 +455,17 @@ bool read_station_file(const std::string &path, StationFile &out, scl::Diagnosti
             } else if (key == "tls_peer_fingerprint") {
                 ok = parse_fingerprint(val, e.tls.fingerprint);
                 if (!ok)
-                    diag.error(path, no, "'tls_peer_fingerprint' of IED '" + e.name +
-                                             "' must be the 32 octets of a SHA-256 fingerprint in hex, colons allowed");
+                    diag.error(path, no,
+                               "'tls_peer_fingerprint' of IED '" + e.name +
+                                   "' must be the 32 octets of a SHA-256 fingerprint in hex, colons allowed");
             } else if (val.empty()) {
                 diag.error(path, no, "'" + key + "' of IED '" + e.name + "' names no file");
                 ok = false;
             } else {
                 // The key file's name may be logged, never what it holds.
-                (key == "tls_ca" ? e.tls.ca : key == "tls_cert" ? e.tls.cert : e.tls.key) =
-                    val[0] == '/' ? val : out.dir + "/" + val;
+                (key == "tls_ca"     ? e.tls.ca
+                 : key == "tls_cert" ? e.tls.cert
+                                     : e.tls.key) = val[0] == '/' ? val : out.dir + "/" + val;
             }
         } else {
             diag.error(path, no, "unknown key '" + key + "' for IED '" + e.name + "'");
@@ -596,7 +607,8 @@ std::unique_ptr<Station> Station::load(const StationFile &sf, scl::Diagnostics &
         } else if (scl_addr && !scl_addr->empty()) {
             srv->a = NetAddress{(*scl_addr)[0].ip, default_port};
         } else {
-            diag.error(sf.path, e.line, "IED '" + e.name + "' has no network A address (addr_a, or the SCL Communication section)");
+            diag.error(sf.path, e.line,
+                       "IED '" + e.name + "' has no network A address (addr_a, or the SCL Communication section)");
             return nullptr;
         }
         if (e.b_given) {
@@ -655,8 +667,8 @@ namespace {
 
 struct Env {
     std::mutex mutex;
-    std::unique_ptr<StationFile> file;                 // guarded by mutex
-    std::vector<std::unique_ptr<Station>> stations;    // guarded by mutex; kept until exit
+    std::unique_ptr<StationFile> file;               // guarded by mutex
+    std::vector<std::unique_ptr<Station>> stations;  // guarded by mutex; kept until exit
     std::atomic<Station *> current{nullptr};
 };
 

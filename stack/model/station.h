@@ -20,8 +20,8 @@ namespace zv::model {
 constexpr size_t kMaxStationFileBytes = 1u << 20;  // a station file is a few kB
 constexpr size_t kMaxStationLine = 1024;
 constexpr int kMaxServers = 1024;
-constexpr uint16_t kDefaultMmsPort = 102;          // ISO-TSAP over TCP (RFC 1006)
-constexpr uint16_t kDefaultTlsPort = 3782;         // ISO-TSAP over TLS (IEC 62351-3, iso-tsap-s)
+constexpr uint16_t kDefaultMmsPort = 102;   // ISO-TSAP over TCP (RFC 1006)
+constexpr uint16_t kDefaultTlsPort = 3782;  // ISO-TSAP over TLS (IEC 62351-3, iso-tsap-s)
 
 // Bounds of ISO addressing values, those of the protocol layers that carry
 // them: TSAP (as the stack's COTP bounds it), SSEL (ISO 8327-1), PSEL (as
@@ -38,7 +38,7 @@ constexpr size_t kMaxPasswordLength = 256;
 // selector leaves it out of the PDU.
 struct IsoAddress {
     std::optional<std::vector<uint8_t>> tsel, ssel, psel;
-    std::optional<std::vector<uint32_t>> ap_title;   // object identifier arcs
+    std::optional<std::vector<uint32_t>> ap_title;  // object identifier arcs
     std::optional<int64_t> ae_qualifier, ap_invoke, ae_invoke;
 };
 
@@ -53,7 +53,7 @@ bool parse_ap_title(const std::string &text, std::vector<uint32_t> &out, std::st
 bool parse_iso_integer(const std::string &text, int64_t &out, std::string &why);
 
 struct NetAddress {
-    std::string host;  // empty: none
+    std::string host;   // empty: none
     uint16_t port = 0;  // 0 in a station entry: not given (the default of the transport)
     bool present() const { return !host.empty(); }
 };
@@ -73,8 +73,8 @@ const char *model_source_name(ModelSource s);
 // never reach a log.
 struct TlsSettings {
     bool on = false;
-    std::string ca, cert, key;           // PEM files
-    std::vector<uint8_t> fingerprint;    // empty: no pin
+    std::string ca, cert, key;         // PEM files
+    std::vector<uint8_t> fingerprint;  // empty: no pin
 };
 
 // One [ied NAME] section of the station file.
@@ -84,20 +84,20 @@ struct ServerEntry {
     NetAddress a, b;
     bool a_given = false, b_given = false, b_none = false;
     AI_IED_CFG cfg{};
-    IsoAddress called, calling;            // station keys (tsel, ..., local_tsel, ...)
-    std::optional<std::string> password;   // ACSE password authentication
+    IsoAddress called, calling;           // station keys (tsel, ..., local_tsel, ...)
+    std::optional<std::string> password;  // ACSE password authentication
     ModelSource source = ModelSource::Scl;
     TlsSettings tls;
-    int a_line = 0, b_line = 0, tls_line = 0;   // where addr_a, addr_b, the first tls* key stand
+    int a_line = 0, b_line = 0, tls_line = 0;  // where addr_a, addr_b, the first tls* key stand
 };
 
 // The station file as read.
 struct StationFile {
-    std::string path;                 // as given
-    std::string dir;                  // its folder, for relative SCL paths
+    std::string path;                    // as given
+    std::string dir;                     // its folder, for relative SCL paths
     std::vector<std::string> scl_files;  // resolved paths
     std::vector<int> scl_lines;
-    std::vector<ServerEntry> servers;   // empty: every IED with a server in the SCL files
+    std::vector<ServerEntry> servers;  // empty: every IED with a server in the SCL files
 };
 
 // Reads a station file; false with an error diagnostic (file, line, reason).
@@ -128,13 +128,13 @@ private:
 // A configured server with its model.
 struct Server {
     std::string name;
-    NetAddress a, b;        // b.present() false: no B network
-    AI_IED_CFG cfg{};       // cfg.l links the configurations of the station
-    IsoAddress called_a, called_b;         // the device per network: SCL Address, then station keys
-    IsoAddress calling;                    // this client: station keys
-    std::optional<std::string> password;   // never written to a log
+    NetAddress a, b;                      // b.present() false: no B network
+    AI_IED_CFG cfg{};                     // cfg.l links the configurations of the station
+    IsoAddress called_a, called_b;        // the device per network: SCL Address, then station keys
+    IsoAddress calling;                   // this client: station keys
+    std::optional<std::string> password;  // never written to a log
     ModelSource source = ModelSource::Scl;
-    TlsSettings tls;                       // tls.on: both networks run TLS
+    TlsSettings tls;  // tls.on: both networks run TLS
     // Device: an empty model (the IED without LDs) until the device's own
     // arrives; then that one.
     ModelSlot model;

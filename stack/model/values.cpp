@@ -231,8 +231,8 @@ bool format_datetime(int64_t epoch_secs, char *buf, size_t cap) {
     unsigned m, d;
     civil_from_days(days, y, m, d);
     if (y < 1 || y > 9999) return false;
-    int n = std::snprintf(buf, cap, "%04d-%02u-%02uT%02d:%02d:%02d", int(y), m, d, int(rem / 3600),
-                          int(rem / 60 % 60), int(rem % 60));
+    int n = std::snprintf(buf, cap, "%04d-%02u-%02uT%02d:%02d:%02d", int(y), m, d, int(rem / 3600), int(rem / 60 % 60),
+                          int(rem % 60));
     return n > 0 && size_t(n) < cap;
 }
 
@@ -355,8 +355,9 @@ int value_to_text(AI_VAL_TYPE t, const void *data, char *out, size_t cap) {
     case VAL_TYPE_UNISTRING255: {
         size_t max = stored_size(t);
         const void *nul = std::memchr(p, 0, max);
-        ok = nul && put(out, cap, std::string_view(reinterpret_cast<const char *>(p),
-                                                   size_t(static_cast<const uint8_t *>(nul) - p)));
+        ok = nul &&
+             put(out, cap,
+                 std::string_view(reinterpret_cast<const char *>(p), size_t(static_cast<const uint8_t *>(nul) - p)));
         break;
     }
     case VAL_TYPE_TIMESTAMP: {
@@ -499,8 +500,11 @@ int scl_text_to_value(AI_VAL_TYPE t, std::string_view text, void *out) {
     if (t == VAL_TYPE_CODEDENUM) {
         // SCL writes double-point positions by name.
         std::string_view s = trim(text);
-        const char *bits = s == "intermediate-state" ? "00" : s == "off" ? "01" : s == "on" ? "10"
-                           : s == "bad-state" ? "11" : nullptr;
+        const char *bits = s == "intermediate-state" ? "00"
+                           : s == "off"              ? "01"
+                           : s == "on"               ? "10"
+                           : s == "bad-state"        ? "11"
+                                                     : nullptr;
         if (bits) return text_to_value(t, bits, out);
     }
     switch (t) {

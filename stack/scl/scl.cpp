@@ -57,9 +57,7 @@ std::string_view lname(const pugi::xml_node &n) {
     return colon == std::string_view::npos ? s : s.substr(colon + 1);
 }
 
-bool is(const pugi::xml_node &n, std::string_view local) {
-    return n.type() == pugi::node_element && lname(n) == local;
-}
+bool is(const pugi::xml_node &n, std::string_view local) { return n.type() == pugi::node_element && lname(n) == local; }
 
 std::string attr(const pugi::xml_node &n, const char *name) { return n.attribute(name).value(); }
 
@@ -348,10 +346,13 @@ void Reader::read_communication(const pugi::xml_node &comm) {
                     const std::string type = attr(p, "type");
                     if (type == "IP") a.ip = p.child_value();
                     static const std::pair<const char *, AddressParam Address::*> kOsi[] = {
-                        {"OSI-TSEL", &Address::osi_tsel},          {"OSI-SSEL", &Address::osi_ssel},
-                        {"OSI-PSEL", &Address::osi_psel},          {"OSI-AP-Title", &Address::osi_ap_title},
+                        {"OSI-TSEL", &Address::osi_tsel},
+                        {"OSI-SSEL", &Address::osi_ssel},
+                        {"OSI-PSEL", &Address::osi_psel},
+                        {"OSI-AP-Title", &Address::osi_ap_title},
                         {"OSI-AE-Qualifier", &Address::osi_ae_qualifier},
-                        {"OSI-AP-Invoke", &Address::osi_ap_invoke}, {"OSI-AE-Invoke", &Address::osi_ae_invoke}};
+                        {"OSI-AP-Invoke", &Address::osi_ap_invoke},
+                        {"OSI-AE-Invoke", &Address::osi_ae_invoke}};
                     for (const auto &k : kOsi)
                         if (type == k.first) a.*k.second = AddressParam{p.child_value(), line(p)};
                 }
@@ -541,12 +542,17 @@ void Reader::read_services(const pugi::xml_node &n, Services &out) {
         r.resv_tms = truthy(c, "resvTms", false);
         auto mode = [&](const char *name, SettingMode &m) {
             pugi::xml_attribute a = c.attribute(name);
-            if (!a) return;   // the schema's default: Fix
+            if (!a) return;  // the schema's default: Fix
             std::string_view v = a.value();
-            if (v == "Dyn") m = SettingMode::Dyn;
-            else if (v == "Conf") m = SettingMode::Conf;
-            else if (v == "Fix") m = SettingMode::Fix;
-            else warn(c, std::string("ReportSettings ") + name + "='" + a.value() + "' is not Dyn, Conf or Fix; Fix taken");
+            if (v == "Dyn")
+                m = SettingMode::Dyn;
+            else if (v == "Conf")
+                m = SettingMode::Conf;
+            else if (v == "Fix")
+                m = SettingMode::Fix;
+            else
+                warn(c,
+                     std::string("ReportSettings ") + name + "='" + a.value() + "' is not Dyn, Conf or Fix; Fix taken");
         };
         mode("cbName", r.cb_name);
         mode("datSet", r.dat_set);
@@ -623,10 +629,15 @@ void Reader::read_cb(const pugi::xml_node &n, CbKind kind, Ln &ln) {
         num("nofASDU", cb.nof_asdu);
         if (pugi::xml_attribute m = n.attribute("smpMod")) {
             std::string_view v = m.value();
-            if (v == "SmpPerPeriod") cb.smp_mod = kSmpPerPeriod;
-            else if (v == "SmpPerSec") cb.smp_mod = kSmpPerSec;
-            else if (v == "SecPerSmp") cb.smp_mod = kSecPerSmp;
-            else warn(n, std::string("smpMod '") + m.value() + "' is not SmpPerPeriod, SmpPerSec or SecPerSmp; SmpPerPeriod taken");
+            if (v == "SmpPerPeriod")
+                cb.smp_mod = kSmpPerPeriod;
+            else if (v == "SmpPerSec")
+                cb.smp_mod = kSmpPerSec;
+            else if (v == "SecPerSmp")
+                cb.smp_mod = kSecPerSmp;
+            else
+                warn(n, std::string("smpMod '") + m.value() +
+                            "' is not SmpPerPeriod, SmpPerSec or SecPerSmp; SmpPerPeriod taken");
         }
         for (pugi::xml_node c : n.children())
             if (is(c, "SmvOpts"))

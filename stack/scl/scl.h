@@ -26,13 +26,13 @@ constexpr uint32_t kMaxArrayCount = 1024;     // `count` of an array attribute o
 constexpr size_t kMaxValueText = 1024;        // text of one <Val>
 // Expansion limits of the model built from the templates: types may reuse
 // each other, so a small file could otherwise describe an enormous model.
-constexpr size_t kMaxTypeElements = 100000;   // runtime elements of one LN type (real ones: < 3,000)
-constexpr size_t kMaxLnDataBytes = 16u << 20; // values of one LN
-constexpr size_t kMaxObjectsPerIed = 4000000; // objects of one IED model
+constexpr size_t kMaxTypeElements = 100000;    // runtime elements of one LN type (real ones: < 3,000)
+constexpr size_t kMaxLnDataBytes = 16u << 20;  // values of one LN
+constexpr size_t kMaxObjectsPerIed = 4000000;  // objects of one IED model
 // Array elements are objects of their own; an LN whose arrays would make more
 // objects than this keeps its arrays whole (no element objects), so that a
 // few nested `count`s cannot multiply into millions of objects.
-constexpr size_t kMaxLnObjects = 100000;      // objects of one LN, array elements included (real ones: < 5,000)
+constexpr size_t kMaxLnObjects = 100000;  // objects of one LN, array elements included (real ones: < 5,000)
 
 struct Diag {
     std::string file;
@@ -66,12 +66,12 @@ private:
 // A DA of a DOType or a BDA of a DAType.
 struct AttrDef {
     std::string name;
-    std::string fc;     // DA only
-    std::string btype;  // basic type, "Struct" or "Enum"
-    std::string type;   // DAType id (Struct) or EnumType id (Enum)
-    uint32_t count = 0; // > 0: an array of that many elements
+    std::string fc;      // DA only
+    std::string btype;   // basic type, "Struct" or "Enum"
+    std::string type;    // DAType id (Struct) or EnumType id (Enum)
+    uint32_t count = 0;  // > 0: an array of that many elements
     bool has_val = false;
-    std::string val;    // first <Val> of the template
+    std::string val;  // first <Val> of the template
     bool dchg = false, qchg = false, dupd = false;
     int line = 0;
 };
@@ -79,10 +79,10 @@ struct AttrDef {
 // A child of a DOType: a DA or an SDO, in file order.
 struct DoChild {
     bool is_sdo = false;
-    std::string name;   // SDO name (or the DA's name)
-    std::string type;   // SDO: its DOType id
-    uint32_t count = 0; // SDO: > 0 for an array of that many data objects
-    AttrDef da;         // DA only
+    std::string name;    // SDO name (or the DA's name)
+    std::string type;    // SDO: its DOType id
+    uint32_t count = 0;  // SDO: > 0 for an array of that many data objects
+    AttrDef da;          // DA only
     int line = 0;
 };
 
@@ -152,8 +152,17 @@ struct DataSet {
 enum class CbKind { Report, Log, SettingGroup, Goose, SampledValue };
 
 // OptFlds bits (IEC 61850-8-1, bit 0 first); TrgOps bits likewise.
-enum OptFldBit { kOptSeqNum = 1, kOptTimeStamp, kOptReason, kOptDataSet, kOptDataRef, kOptBufOvfl,
-                 kOptEntryId, kOptConfRev, kOptSegmentation };
+enum OptFldBit {
+    kOptSeqNum = 1,
+    kOptTimeStamp,
+    kOptReason,
+    kOptDataSet,
+    kOptDataRef,
+    kOptBufOvfl,
+    kOptEntryId,
+    kOptConfRev,
+    kOptSegmentation
+};
 enum TrgOpBit { kTrgDchg = 1, kTrgQchg, kTrgDupd, kTrgIntegrity, kTrgGi };
 // SvOptFlds bits (IEC 61850-9-2 MSVCB/USVCB OptFlds, bit 0 first), from SCL SmvOpts.
 enum SvOptBit { kSvRefreshTime = 0, kSvSampleSync, kSvSampleRate, kSvDataSet, kSvSecurity, kSvOptBits };
@@ -165,19 +174,19 @@ struct ControlBlock {
     std::string name, desc, dat_set, rpt_id, log_name, go_id, smv_id;
     bool buffered = false;
     bool indexed = true;
-    uint32_t max = 1;          // RptEnabled max
+    uint32_t max = 1;  // RptEnabled max
     uint32_t conf_rev = 0;
     uint32_t intg_pd = 0;
     uint32_t buf_time = 0;
-    uint16_t opt_flds = 0;     // bit i set: OptFlds bit i (OptFldBit)
-    uint8_t trg_ops = 0;       // bit i set: TrgOps bit i (TrgOpBit)
-    uint32_t num_of_sgs = 1;   // SettingControl
+    uint16_t opt_flds = 0;    // bit i set: OptFlds bit i (OptFldBit)
+    uint8_t trg_ops = 0;      // bit i set: TrgOps bit i (TrgOpBit)
+    uint32_t num_of_sgs = 1;  // SettingControl
     uint32_t act_sg = 1;
     // SampledValueControl
-    bool multicast = true;     // MSVCB (FC MS); false: USVCB (FC US)
+    bool multicast = true;  // MSVCB (FC MS); false: USVCB (FC US)
     uint32_t smp_rate = 0, nof_asdu = 0;
     uint8_t smp_mod = kSmpPerPeriod;
-    uint8_t sv_opts = 0;       // bit i set: SvOptFlds bit i (SvOptBit)
+    uint8_t sv_opts = 0;  // bit i set: SvOptFlds bit i (SvOptBit)
     int line = 0;
 };
 
@@ -222,9 +231,9 @@ enum class SettingMode : uint8_t { Dyn, Conf, Fix };
 
 // Services/ReportSettings of an IED (or of its server's AccessPoint).
 struct ReportSettings {
-    bool present = false;    // the element is there; without it nothing is known
-    bool owner = false;      // BRCB/URCB carry Owner (Edition 2)
-    bool resv_tms = false;   // BRCBs carry ResvTms (Edition 2)
+    bool present = false;   // the element is there; without it nothing is known
+    bool owner = false;     // BRCB/URCB carry Owner (Edition 2)
+    bool resv_tms = false;  // BRCBs carry ResvTms (Edition 2)
     SettingMode cb_name = SettingMode::Fix, dat_set = SettingMode::Fix, rpt_id = SettingMode::Fix,
                 opt_fields = SettingMode::Fix, buf_time = SettingMode::Fix, trg_ops = SettingMode::Fix,
                 intg_pd = SettingMode::Fix;
@@ -245,7 +254,7 @@ struct Ied {
 
 // One parsed SCL file.
 struct Document {
-    std::string file;                 // as given (used in diagnostics)
+    std::string file;  // as given (used in diagnostics)
     // Root attributes: version "2007" (revision "A"/"B"...) is Edition 2 or
     // later; none (or "2003") is Edition 1.
     std::string version, revision;

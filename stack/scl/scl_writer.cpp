@@ -44,8 +44,10 @@ void use_da_type(const Templates &t, const std::string &id, Used &u, int depth) 
 }
 
 void use_attr(const Templates &t, const AttrDef &a, Used &u, int depth) {
-    if (a.btype == "Struct") use_da_type(t, a.type, u, depth);
-    else if (a.btype == "Enum") u.en.insert(a.type);
+    if (a.btype == "Struct")
+        use_da_type(t, a.type, u, depth);
+    else if (a.btype == "Enum")
+        u.en.insert(a.type);
 }
 
 void use_do_type(const Templates &t, const std::string &id, Used &u, int depth) {
@@ -53,8 +55,10 @@ void use_do_type(const Templates &t, const std::string &id, Used &u, int depth) 
     auto it = t.do_types.find(id);
     if (it == t.do_types.end()) return;
     for (const DoChild &c : it->second.children) {
-        if (c.is_sdo) use_do_type(t, c.type, u, depth + 1);
-        else use_attr(t, c.da, u, depth + 1);
+        if (c.is_sdo)
+            use_do_type(t, c.type, u, depth + 1);
+        else
+            use_attr(t, c.da, u, depth + 1);
     }
 }
 
@@ -237,10 +241,10 @@ std::string write_icd(const Document &doc, const Ied &ied) {
     const ReportSettings &rs = ied.services.report;
     if (rs.present) {
         pugi::xml_node r = in.append_child("Services").append_child("ReportSettings");
-        const std::pair<const char *, SettingMode> modes[] = {
-            {"cbName", rs.cb_name},       {"datSet", rs.dat_set},   {"rptID", rs.rpt_id},
-            {"optFields", rs.opt_fields}, {"bufTime", rs.buf_time}, {"trgOps", rs.trg_ops},
-            {"intgPd", rs.intg_pd}};
+        const std::pair<const char *, SettingMode> modes[] = {{"cbName", rs.cb_name},   {"datSet", rs.dat_set},
+                                                              {"rptID", rs.rpt_id},     {"optFields", rs.opt_fields},
+                                                              {"bufTime", rs.buf_time}, {"trgOps", rs.trg_ops},
+                                                              {"intgPd", rs.intg_pd}};
         for (const auto &m : modes) r.append_attribute(m.first) = mode_name(m.second);
         if (rs.owner) set_bool(r, "owner", true);
         if (rs.resv_tms) set_bool(r, "resvTms", true);

@@ -59,7 +59,7 @@ int bio_read(BIO *b, char *buf, int len) {
 
 long bio_ctrl(BIO *b, int cmd, long, void *) {
     switch (cmd) {
-    case BIO_CTRL_FLUSH: return 1;   // nothing is buffered here
+    case BIO_CTRL_FLUSH: return 1;  // nothing is buffered here
     case BIO_CTRL_EOF: return static_cast<Sock *>(BIO_get_data(b))->eof ? 1 : 0;
     default: return 0;
     }
@@ -79,7 +79,7 @@ BIO_METHOD *socket_method() {
             BIO_meth_set_ctrl(bm, bio_ctrl);
             BIO_meth_set_create(bm, bio_create);
         }
-        return bm;   // kept for the process
+        return bm;  // kept for the process
     }();
     return m;
 }
@@ -106,7 +106,7 @@ std::string queue_text() {
     std::string out;
     unsigned long e;
     while ((e = ERR_get_error()) != 0) {
-        if (!out.empty()) continue;   // the first error is the cause
+        if (!out.empty()) continue;  // the first error is the cause
         const int reason = ERR_GET_REASON(e);
         if (ERR_GET_LIB(e) == ERR_LIB_SSL && reason >= SSL_AD_REASON_OFFSET && reason < SSL_AD_REASON_OFFSET + 256) {
             out = "handshake alert received: " + alert_text(reason - SSL_AD_REASON_OFFSET);
@@ -157,12 +157,15 @@ std::string name_text(X509_NAME *name) {
 // Why a certificate of the peer's chain failed verification.
 std::string verify_text(int err, X509 *cert, int depth, bool peer_is_device) {
     const std::string whose = peer_is_device ? "the device's" : "the client's";
-    const std::string what = whose + (depth == 0 ? " certificate " : " CA certificate ") + (cert ? subject_text(cert) : "?");
+    const std::string what = whose + (depth == 0 ? " certificate " : " CA certificate ") +
+                             (cert ? subject_text(cert) : "?");
     switch (err) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return "certificate expired: " + what + " was valid until " + (cert ? time_text(X509_get0_notAfter(cert)) : "?");
+        return "certificate expired: " + what + " was valid until " +
+               (cert ? time_text(X509_get0_notAfter(cert)) : "?");
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "certificate not yet valid: " + what + " is valid from " + (cert ? time_text(X509_get0_notBefore(cert)) : "?");
+        return "certificate not yet valid: " + what + " is valid from " +
+               (cert ? time_text(X509_get0_notBefore(cert)) : "?");
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
@@ -178,17 +181,17 @@ int no_passphrase(char *, int, int, void *) { return 0; }
 
 // Key-log file of a context (ex data, freed with the context).
 int key_log_index() {
-    static const int idx = SSL_CTX_get_ex_new_index(
-        0, nullptr, nullptr, nullptr, [](void *, void *p, CRYPTO_EX_DATA *, int, long, void *) {
-            delete static_cast<std::string *>(p);
-        });
+    static const int idx = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr,
+                                                    [](void *, void *p, CRYPTO_EX_DATA *, int, long, void *) {
+                                                        delete static_cast<std::string *>(p);
+                                                    });
     return idx;
 }
 
 void key_log_line(const SSL *ssl, const char *line) {
     const auto *path = static_cast<const std::string *>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), key_log_index()));
     if (!path) return;
-    static std::mutex m;   // both workers of the stack may complete handshakes
+    static std::mutex m;  // both workers of the stack may complete handshakes
     std::lock_guard<std::mutex> lock(m);
     if (FILE *f = std::fopen(path->c_str(), "a")) {
         std::fprintf(f, "%s\n", line);
@@ -302,15 +305,17 @@ Stream::Stream(SSL_CTX *ctx, int fd, bool client) : client_(client) {
     BIO_set_data(bio, s);
     SSL_set_bio(ssl, bio, bio);
     SSL_set_app_data(ssl, this);
-    if (client) SSL_set_connect_state(ssl);
-    else SSL_set_accept_state(ssl);
+    if (client)
+        SSL_set_connect_state(ssl);
+    else
+        SSL_set_accept_state(ssl);
     ssl_ = ssl;
 }
 
 Stream::~Stream() {
     if (!ssl_) return;
     Sock *s = sock_of(ssl_);
-    SSL_free(ssl_);   // frees the BIO, not the socket
+    SSL_free(ssl_);  // frees the BIO, not the socket
     delete s;
 }
 
@@ -327,7 +332,7 @@ Io Stream::outcome(int ret, const char *what) {
         return Io::Closed;
     default: break;
     }
-    shut_ = true;   // no close_notify after a fatal error
+    shut_ = true;  // no close_notify after a fatal error
     std::string q = queue_text();
     const bool eof = sock_of(ssl_)->eof;
     if (!verify_failure_.empty()) {
@@ -383,7 +388,7 @@ void Stream::shutdown() {
     if (!ssl_ || shut_ || !established_) return;
     shut_ = true;
     ERR_clear_error();
-    (void)SSL_shutdown(ssl_);   // one try: a full socket just loses the close_notify
+    (void)SSL_shutdown(ssl_);  // one try: a full socket just loses the close_notify
     ERR_clear_error();
 }
 
@@ -415,7 +420,7 @@ int Stream::verify(int preverify_ok, X509_STORE_CTX *store) {
             self->verify_failure_ = "fingerprint mismatch: the device's certificate " + subject_text(cert) +
                                     " has SHA-256 " + fingerprint_text(fp) + ", the pinned one is " +
                                     fingerprint_text(self->pin_);
-            X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);   // alert bad_certificate
+            X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);  // alert bad_certificate
             return 0;
         }
     }

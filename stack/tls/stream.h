@@ -64,11 +64,11 @@ std::vector<uint8_t> fingerprint_of(X509 *cert);
 std::string subject_text(X509 *cert);
 
 enum class Io {
-    Done,        // handshake complete, or some bytes moved
-    WantRead,    // call again when the socket is readable
-    WantWrite,   // call again when the socket is writable
-    Closed,      // the peer closed the session (close_notify, or EOF)
-    Failed       // error(): why
+    Done,       // handshake complete, or some bytes moved
+    WantRead,   // call again when the socket is readable
+    WantWrite,  // call again when the socket is writable
+    Closed,     // the peer closed the session (close_notify, or EOF)
+    Failed      // error(): why
 };
 
 class Stream {
@@ -118,7 +118,7 @@ private:
     bool want_write_ = false;
     bool shut_ = false;
     std::vector<uint8_t> pin_;
-    std::string verify_failure_;   // first certificate problem, from verify()
+    std::string verify_failure_;  // first certificate problem, from verify()
     std::string error_;
 };
 

@@ -265,8 +265,9 @@ TEST_F(Browser, DataSetMemberThatDoesNotResolveTakesNoRow) {
     start(1, [](QString &scl) {
         const QString second = QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)");
         ASSERT_TRUE(scl.contains(second));
-        scl.replace(second, QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
-                                second);
+        scl.replace(second,
+                    QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
+                        second);
     });
     QStandardItem *ds = findItem(serverItem(0), {"CMIEDMON", "dsTemp"});
     ASSERT_NE(ds, nullptr);
@@ -333,10 +334,13 @@ TEST_F(Browser, MenuEnablesEntriesByObjectType) {
     EXPECT_EQ(menuFor(win, findItem(bay, {"LLN0", "LG"})), QStringList({"读服务", "写服务", "目录服务", "日志服务"}));
     EXPECT_EQ(menuFor(win, findItem(bay, {"LLN0", "LG", "lcbStatus"})),
               QStringList({"读服务", "写服务", "目录服务", "日志服务"}));
-    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos"})), QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
-    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "CF", "Pos"})), QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos"})),
+              QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "CF", "Pos"})),
+              QStringList({"读服务", "写服务", "目录服务", "控制服务"}));
     EXPECT_EQ(menuFor(win, findItem(bay, {"XCBR1", "ST", "OpCnt"})), QStringList({"读服务", "写服务", "目录服务"}));
-    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos", "stVal"})), QStringList({"读服务", "写服务", "目录服务"}));
+    EXPECT_EQ(menuFor(win, findItem(bay, {"CSWI1", "ST", "Pos", "stVal"})),
+              QStringList({"读服务", "写服务", "目录服务"}));
     // Nothing connected: both network entries offer to connect.
     EXPECT_EQ(win->act_connA->text(), QString::fromUtf8("连接A网"));
     EXPECT_EQ(win->act_connB->text(), QString::fromUtf8("连接B网"));

@@ -21,9 +21,7 @@ void settle() {
     }
 }
 
-QStringList paneLines(gui_srv *win) {
-    return win->ui.textEdit->toPlainText().split('\n', Qt::SkipEmptyParts);
-}
+QStringList paneLines(gui_srv *win) { return win->ui.textEdit->toPlainText().split('\n', Qt::SkipEmptyParts); }
 
 // Each test runs in a process of its own (ctest runs the cases one by one),
 // so the process-wide objects start fresh every time.
@@ -36,7 +34,8 @@ TEST_F(MainWindow, WithoutLibraryShowsLoadFailureKeepsTreeEmptyAndStartsWorker) 
     auto *win = new gui_srv();
     w = win;
     settle();
-    EXPECT_EQ(paneLines(win), QStringList({QStringLiteral("开始启动61850集成平台！"), QStringLiteral("加载61850库文件失败！")}));
+    EXPECT_EQ(paneLines(win),
+              QStringList({QStringLiteral("开始启动61850集成平台！"), QStringLiteral("加载61850库文件失败！")}));
     EXPECT_EQ(dp, nullptr);
     EXPECT_EQ(win->model->rowCount(), 0);
     EXPECT_TRUE(datedeal->isRunning());
@@ -130,20 +129,19 @@ TEST_P(ShutdownOnce, WindowGoesOnceAndWorkerStops) {
     EXPECT_FALSE(doIt);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, ShutdownOnce,
-    ::testing::Values(CloseWay{"ExitAction", [](gui_srv *win) { win->ui.action_exit->trigger(); }},
-                      CloseWay{"CloseButton", [](gui_srv *win) { win->close(); }},
-                      CloseWay{"ExitActionTwice",
-                               [](gui_srv *win) {
-                                   win->ui.action_exit->trigger();
-                                   win->ui.action_exit->trigger();
-                               }},
-                      CloseWay{"ExitThenClose",
-                               [](gui_srv *win) {
-                                   win->ui.action_exit->trigger();
-                                   win->close();
-                               }}),
-    [](const ::testing::TestParamInfo<CloseWay> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ways, ShutdownOnce,
+                         ::testing::Values(CloseWay{"ExitAction", [](gui_srv *win) { win->ui.action_exit->trigger(); }},
+                                           CloseWay{"CloseButton", [](gui_srv *win) { win->close(); }},
+                                           CloseWay{"ExitActionTwice",
+                                                    [](gui_srv *win) {
+                                                        win->ui.action_exit->trigger();
+                                                        win->ui.action_exit->trigger();
+                                                    }},
+                                           CloseWay{"ExitThenClose",
+                                                    [](gui_srv *win) {
+                                                        win->ui.action_exit->trigger();
+                                                        win->close();
+                                                    }}),
+                         [](const ::testing::TestParamInfo<CloseWay> &info) { return std::string(info.param.name); });
 
 }  // namespace

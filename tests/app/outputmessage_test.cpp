@@ -98,7 +98,8 @@ TEST_F(LogHandler, FourThreadsGiveWholeLines) {
     std::vector<QThread *> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.push_back(QThread::create([t] {
-            for (int i = 0; i < kLines; ++i) log(QtDebugMsg, QStringLiteral("thread%1-line%2-xxxxxxxxxxxxxxxx").arg(t).arg(i));
+            for (int i = 0; i < kLines; ++i)
+                log(QtDebugMsg, QStringLiteral("thread%1-line%2-xxxxxxxxxxxxxxxx").arg(t).arg(i));
         }));
         threads.back()->start();
     }

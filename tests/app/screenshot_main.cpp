@@ -53,7 +53,8 @@ QStandardItem *firstDataSet(gui_srv *win) {
     AI_IED_CTRL *ied = ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(0) : nullptr;
     for (int r = 0; r < ld->rowCount(); ++r) {
         QStandardItem *item = ld->child(r, 0);
-        if (item && ied && ai_get_obj_type_ad && ai_get_obj_type_ad(ied, item->data(ROLE_OBJ_ID).toInt()) == OBJECT_TYPE_DS)
+        if (item && ied && ai_get_obj_type_ad &&
+            ai_get_obj_type_ad(ied, item->data(ROLE_OBJ_ID).toInt()) == OBJECT_TYPE_DS)
             return item;
     }
     return nullptr;
@@ -63,8 +64,10 @@ QStandardItem *firstDataSet(gui_srv *win) {
 // `ds` (its logical node, functional constraint, data object).
 QList<QStandardItem *> pathToFirstMember(QStandardItem *ds) {
     AI_IED_CTRL *ied = ac_get_srvm_ied_ad ? ac_get_srvm_ied_ad(0) : nullptr;
-    AI_OBJ_IDCTRL *ctrl = ied && ai_get_obj_id_ctrl_ad ? ai_get_obj_id_ctrl_ad(ied, ds->data(ROLE_OBJ_ID).toInt()) : nullptr;
-    if (ctrl == nullptr || ctrl->u.ds_idctrl.ds == nullptr || ctrl->u.ds_idctrl.ds->mb_num < 1 || !ai_find_obj_parent_ad)
+    AI_OBJ_IDCTRL *ctrl = ied && ai_get_obj_id_ctrl_ad ? ai_get_obj_id_ctrl_ad(ied, ds->data(ROLE_OBJ_ID).toInt())
+                                                       : nullptr;
+    if (ctrl == nullptr || ctrl->u.ds_idctrl.ds == nullptr || ctrl->u.ds_idctrl.ds->mb_num < 1 ||
+        !ai_find_obj_parent_ad)
         return {};
     QList<AI_OBJ_ID> chain;
     for (AI_OBJ_ID id = ctrl->u.ds_idctrl.ds->mb_ids[0]; id > 0 && ai_get_obj_type_ad(ied, id) != OBJECT_TYPE_LD;

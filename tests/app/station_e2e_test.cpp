@@ -61,8 +61,9 @@ protected:
         QTextStream out(&ini);
         if (!modelKeys()) out << "[station]\nscl = " << scl << "\n";
         for (auto [name, sim] : {std::pair<const char *, zvt::Sim *>{"CMIED", cm.get()}, {"BAYIED", bay.get()}})
-            out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
-                << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n" << (modelKeys() ? modelKeys() : "");
+            out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a
+                << "\naddr_b = 127.0.0.2:" << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n"
+                << (modelKeys() ? modelKeys() : "");
         ini.close();
         qunsetenv("ZORVAN_STATION");
         qputenv("TARNMON_CHECK_PASS_US", checkPassUs());
@@ -136,8 +137,9 @@ protected:
         QString text = QString::fromUtf8(in.readAll());
         const QString second = QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="2" doName="Tmp" fc="MX"/>)");
         EXPECT_TRUE(text.contains(second));
-        text.replace(second, QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
-                                 second);
+        text.replace(second,
+                     QStringLiteral(R"(<FCDA ldInst="MON" lnClass="STMP" lnInst="1" doName="NoSuchDO" fc="MX"/>)") +
+                         second);
         QFile out(dir.file("broken.scd"));
         EXPECT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(text.toUtf8());
@@ -183,8 +185,8 @@ TEST_F(BrokenDataSet, ReadServiceShowsValuesOrOneFailureAndTheTableKeepsTheModel
 
     // An attribute the device serves: one line for its primitive.
     const QString mag1 = QString::fromUtf8("CMIEDMON/STMP1$MX$Tmp$mag$f, val = 61.5, type = FLOAT32, len = 4！");
-    const QStringList ok =
-        readService("CMIEDMON/STMP1$MX$Tmp$mag$f", [&](const QStringList &l) { return l.contains(mag1); });
+    const QStringList ok = readService("CMIEDMON/STMP1$MX$Tmp$mag$f",
+                                       [&](const QStringList &l) { return l.contains(mag1); });
     EXPECT_EQ(sorted(ok), sorted({queued, mag1}));
 
     // The data set: the device answers the member that names nothing with a
@@ -201,9 +203,11 @@ TEST_F(BrokenDataSet, ReadServiceShowsValuesOrOneFailureAndTheTableKeepsTheModel
     const QStringList last = lines.mid(2, 2);
     EXPECT_TRUE(last.contains(queued));
     const QString value = last.value(last.indexOf(queued) == 0 ? 1 : 0);
-    EXPECT_TRUE(QRegularExpression(QString::fromUtf8("^CMIEDMON/STMP2\\$MX\\$Tmp\\$mag\\$f, val = -?[0-9.]+, type = FLOAT32, len = 4！$"))
-                    .match(value)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(
+            QString::fromUtf8("^CMIEDMON/STMP2\\$MX\\$Tmp\\$mag\\$f, val = -?[0-9.]+, type = FLOAT32, len = 4！$"))
+            .match(value)
+            .hasMatch())
         << value.toStdString();
 
     // The value table is drawn from the client's model, not from the device:
@@ -314,7 +318,8 @@ TEST_F(QuietChecker, EachConnectSendsOneEnableRequestPerRegisteredBlockOfThatSer
         [&] {
             const QString pane = win->ui.textEdit->toPlainText();
             for (int s = 0; s < 2; ++s)
-                if (stateOf(s, AC_CHANNEL_A) != CHNL_STATE_CONNECTED || stateOf(s, AC_CHANNEL_B) != CHNL_STATE_CONNECTED ||
+                if (stateOf(s, AC_CHANNEL_A) != CHNL_STATE_CONNECTED ||
+                    stateOf(s, AC_CHANNEL_B) != CHNL_STATE_CONNECTED ||
                     !pane.contains(QStringLiteral("connected to srv:%1, chnl:0").arg(s)) ||
                     !pane.contains(QStringLiteral("connected to srv:%1, chnl:1").arg(s)) || !blocksOf(s, "true"))
                     return false;
@@ -373,11 +378,11 @@ protected:
 };
 
 TEST_F(DeviceStation, TreeAndBlocksComeFromTheDevicesAndTheModelExports) {
-    ASSERT_TRUE(waitFor([&] { return win->model->item(0)->rowCount() > 0 && win->model->item(1)->rowCount() > 0; }, 60000))
+    ASSERT_TRUE(
+        waitFor([&] { return win->model->item(0)->rowCount() > 0 && win->model->item(1)->rowCount() > 0; }, 60000))
         << win->ui.textEdit->toPlainText().toStdString();
-    EXPECT_TRUE(waitFor([&] {
-        return win->ui.textEdit->toPlainText().contains(QString::fromUtf8("已从装置取得服务器CMIED的模型"));
-    }));
+    EXPECT_TRUE(waitFor(
+        [&] { return win->ui.textEdit->toPlainText().contains(QString::fromUtf8("已从装置取得服务器CMIED的模型")); }));
     ASSERT_TRUE(waitFor([] { return blocksOf(0, "true") && blocksOf(1, "true"); }, 60000))
         << QStringList(rptlst).join(' ').toStdString();
     // The blocks of channel A's instance, enabled on the device itself.

@@ -67,8 +67,8 @@ protected:
         QFile ini(QDir(db->path()).filePath("station.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         if (!deviceModel()) QTextStream(&ini) << "[station]\nscl = " << scl_file << "\n";
-        QTextStream(&ini) << "[ied CMIED]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
-                          << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n"
+        QTextStream(&ini) << "[ied CMIED]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:" << sim->port_b
+                          << "\nchnlA_NO = 1\nchnlB_NO = 2\n"
                           << (deviceModel() ? "model = device\n" : "");
         ini.close();
         qputenv("ZORVAN_STATION", QDir(db->path()).filePath("station.ini").toLocal8Bit());
@@ -124,11 +124,13 @@ TEST_P(DeviceKinds, BlocksAreEnabledAsTheDeviceAllowsAndReportedValuesAreArchive
         for (auto it = r.cbegin(); it != r.cend(); ++it)
             if (it.value() != (it.key() == held ? QLatin1String("false") : QLatin1String("true"))) return false;
         return true;
-    })) << QStringList(rptlst).join(' ').toStdString() << "\n" << stackLog().toStdString();
+    })) << QStringList(rptlst).join(' ').toStdString()
+        << "\n"
+        << stackLog().toStdString();
 
     // What rptlst says is what the device says.
     const QMap<QString, QString> r = registered();
-    EXPECT_EQ(r.size(), 8);   // channel A's instance (01) of the seven BRCBs and the URCB
+    EXPECT_EQ(r.size(), 8);  // channel A's instance (01) of the seven BRCBs and the URCB
     for (auto it = r.cbegin(); it != r.cend(); ++it) {
         const std::string ans = sim->ask("rcb " + it.key().toStdString());
         int ena = -1, owner = -9;
@@ -156,23 +158,32 @@ INSTANTIATE_TEST_SUITE_P(
     Device, DeviceKinds,
     ::testing::Values(
         Kind{"Edition2Full", {}, nullptr, nullptr},
-        Kind{"Edition1", {"--profile", "ed1"}, nullptr,
+        Kind{"Edition1",
+             {"--profile", "ed1"},
+             nullptr,
              "CMIEDMON/LLN0$BR$brcbTemp01 on the device has RptID, RptEna, DatSet, ConfRev, OptFlds, BufTm, SqNum, "
              "TrgOps, IntgPd, GI, PurgeBuf, EntryID, TimeofEntry; the SCL says"},
         Kind{"Edition2WithoutOwner", {"--profile", "ed2"}, nullptr, nullptr},
         Kind{"Edition2Owner", {"--profile", "ed2-owner"}, nullptr, nullptr},
         Kind{"Edition2ResvTms", {"--profile", "ed2-resvtms"}, nullptr, nullptr},
-        Kind{"FixedSettings", {"--profile", "fixed"}, nullptr,
+        Kind{"FixedSettings",
+             {"--profile", "fixed"},
+             nullptr,
              "report enable CMIEDMON/LLN0$BR$brcbTemp01: IntgPd not taken (object-access-denied); continuing"},
         Kind{"GiRefused", {"--refuse-gi"}, nullptr, "GI not taken (object-access-denied); continuing"},
-        Kind{"BlockHeldByAnotherClient", {"--held", "CMIEDMON/LLN0$BR$brcbSF601"}, "CMIEDMON/LLN0$BR$brcbSF601",
+        Kind{"BlockHeldByAnotherClient",
+             {"--held", "CMIEDMON/LLN0$BR$brcbSF601"},
+             "CMIEDMON/LLN0$BR$brcbSF601",
              "report enable CMIEDMON/LLN0$BR$brcbSF601: held by another client (Owner 192.0.2.77)"},
-        Kind{"UrcbReservedByAnotherClientWithoutOwner", {"--profile", "ed1", "--held", "CMIEDMON/LLN0$RP$urcbAlarm01"},
+        Kind{"UrcbReservedByAnotherClientWithoutOwner",
+             {"--profile", "ed1", "--held", "CMIEDMON/LLN0$RP$urcbAlarm01"},
              "CMIEDMON/LLN0$RP$urcbAlarm01",
              "report enable CMIEDMON/LLN0$RP$urcbAlarm01: reserved by another client (Resv refused: "
              "object-access-denied)"},
-        Kind{"BrcbEnabledByAnotherClientWithoutOwner", {"--profile", "ed2", "--held", "CMIEDMON/LLN0$BR$brcbPD01"},
-             "CMIEDMON/LLN0$BR$brcbPD01", "report enable CMIEDMON/LLN0$BR$brcbPD01: enabled by another client"},
+        Kind{"BrcbEnabledByAnotherClientWithoutOwner",
+             {"--profile", "ed2", "--held", "CMIEDMON/LLN0$BR$brcbPD01"},
+             "CMIEDMON/LLN0$BR$brcbPD01",
+             "report enable CMIEDMON/LLN0$BR$brcbPD01: enabled by another client"},
         Kind{"SmallPdu", {"--pdu-size", "600"}, nullptr, nullptr}),
     [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
 
@@ -203,13 +214,14 @@ protected:
 
 void treeReadsReportsAndArchivingUseIt(archtest::OwnDatabase &db, zvt::Sim &sim, gui_srv *win,
                                        const std::function<QString()> &log) {
-    ASSERT_TRUE(db.rootSql(QStringLiteral(
-        "insert into rptparamindex (paramindex, eqmid, tablename, colname) values "
-        "('T1Monitoring/STMP1$MX$Tmp$mag$f', 1, 'data_etp_h', 'toptmp')")));
+    ASSERT_TRUE(db.rootSql(QStringLiteral("insert into rptparamindex (paramindex, eqmid, tablename, colname) values "
+                                          "('T1Monitoring/STMP1$MX$Tmp$mag$f', 1, 'data_etp_h', 'toptmp')")));
     ASSERT_TRUE(waitFor([&] {
         const QMap<QString, QString> r = registered();
         return r.size() == 8 && !r.values().contains(QStringLiteral("false"));
-    })) << QStringList(rptlst).join(' ').toStdString() << "\n" << log().toStdString();
+    })) << QStringList(rptlst).join(' ').toStdString()
+        << "\n"
+        << log().toStdString();
     EXPECT_TRUE(registered().contains(QStringLiteral("T1Monitoring/LLN0$BR$brcbTemp01")));
     QStandardItem *server = win->model->item(0);
     ASSERT_NE(server, nullptr);

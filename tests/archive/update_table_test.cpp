@@ -89,27 +89,50 @@ TEST_P(Slots, ValuesLandInTheRowOfTheirSlotAndTheLastOneWins) {
 
 INSTANTIATE_TEST_SUITE_P(
     ByTableAndColumn, Slots,
-    ::testing::Values(
-        SlotCase{"Sf6FifteenMinutes", "data_sf6_h", "pres",
-                 {{"2026-12-07 10:00:00", 1}, {"2026-12-07 10:07:30", 2}, {"2026-12-07 10:14:59", 3},
-                  {"2026-12-07 10:15:00", 4}},
-                 {"2026-12-07 10:00:00|3", "2026-12-07 10:15:00|4"}},
-        SlotCase{"UnknownTableThirtyMinutes", "data_custom", "val",
-                 {{"2026-12-07 10:29:59", 1}, {"2026-12-07 10:30:00", 2}},
-                 {"2026-12-07 10:00:00|1", "2026-12-07 10:30:00|2"}},
-        SlotCase{"SuffixedPdTableTakesPdSlots", "data_pd_h_b", "apppadsch",
-                 {{"2026-12-07 10:20:00", 5}}, {"2026-12-07 10:15:00|5"}},
-        SlotCase{"EpaTmpColumnTakesYspinterval1", "data_epa_h", "oiltmp",
-                 {{"2026-12-07 10:27:00", 40.5}}, {"2026-12-07 10:20:00|40.5"}},
-        SlotCase{"EpaFlatgasColumnTakesYspinterval", "data_epa_h", "flatgas",
-                 {{"2026-12-07 10:27:00", 1.5}}, {"2026-12-07 10:00:00|1.5"}},
-        // 120-minute slots counted from the epoch in UTC: 11:27 (+08:00) is 03:27 UTC -> 02:00 UTC.
-        SlotCase{"EpaOtherColumnTakesYspinterval2", "data_epa_h", "h2",
-                 {{"2026-12-07 11:27:00", 8}}, {"2026-12-07 10:00:00|8"}},
-        SlotCase{"EpaColumnWithTmpAndFlatgasTakesYspinterval1", "data_epa_h", "flatgastmp",
-                 {{"2026-12-07 10:27:00", 2}}, {"2026-12-07 10:20:00|2"}},
-        SlotCase{"ScurFiveMinutes", "data_scur_h", "corecur",
-                 {{"2026-12-07 10:07:31", 0.25}}, {"2026-12-07 10:05:00|0.25"}}),
+    ::testing::Values(SlotCase{"Sf6FifteenMinutes",
+                               "data_sf6_h",
+                               "pres",
+                               {{"2026-12-07 10:00:00", 1},
+                                {"2026-12-07 10:07:30", 2},
+                                {"2026-12-07 10:14:59", 3},
+                                {"2026-12-07 10:15:00", 4}},
+                               {"2026-12-07 10:00:00|3", "2026-12-07 10:15:00|4"}},
+                      SlotCase{"UnknownTableThirtyMinutes",
+                               "data_custom",
+                               "val",
+                               {{"2026-12-07 10:29:59", 1}, {"2026-12-07 10:30:00", 2}},
+                               {"2026-12-07 10:00:00|1", "2026-12-07 10:30:00|2"}},
+                      SlotCase{"SuffixedPdTableTakesPdSlots",
+                               "data_pd_h_b",
+                               "apppadsch",
+                               {{"2026-12-07 10:20:00", 5}},
+                               {"2026-12-07 10:15:00|5"}},
+                      SlotCase{"EpaTmpColumnTakesYspinterval1",
+                               "data_epa_h",
+                               "oiltmp",
+                               {{"2026-12-07 10:27:00", 40.5}},
+                               {"2026-12-07 10:20:00|40.5"}},
+                      SlotCase{"EpaFlatgasColumnTakesYspinterval",
+                               "data_epa_h",
+                               "flatgas",
+                               {{"2026-12-07 10:27:00", 1.5}},
+                               {"2026-12-07 10:00:00|1.5"}},
+                      // 120-minute slots counted from the epoch in UTC: 11:27 (+08:00) is 03:27 UTC -> 02:00 UTC.
+                      SlotCase{"EpaOtherColumnTakesYspinterval2",
+                               "data_epa_h",
+                               "h2",
+                               {{"2026-12-07 11:27:00", 8}},
+                               {"2026-12-07 10:00:00|8"}},
+                      SlotCase{"EpaColumnWithTmpAndFlatgasTakesYspinterval1",
+                               "data_epa_h",
+                               "flatgastmp",
+                               {{"2026-12-07 10:27:00", 2}},
+                               {"2026-12-07 10:20:00|2"}},
+                      SlotCase{"ScurFiveMinutes",
+                               "data_scur_h",
+                               "corecur",
+                               {{"2026-12-07 10:07:31", 0.25}},
+                               {"2026-12-07 10:05:00|0.25"}}),
     [](const ::testing::TestParamInfo<SlotCase> &info) { return std::string(info.param.name); });
 
 TEST_F(UpdateTable, TwoColumnsOfOneSlotShareOneRow) {
@@ -171,9 +194,8 @@ struct Names {
 void PrintTo(const Names &n, std::ostream *os) { *os << n.table << "." << n.column; }
 
 std::string refusedName(const ::testing::TestParamInfo<Names> &info) {
-    static const char *const names[] = {"StatementAfterTable", "StatementInColumn", "BacktickInColumn",
-                                        "SpaceInTable",        "EmptyColumn",       "EmptyTable",
-                                        "NonAsciiColumn"};
+    static const char *const names[] = {"StatementAfterTable", "StatementInColumn", "BacktickInColumn", "SpaceInTable",
+                                        "EmptyColumn",         "EmptyTable",        "NonAsciiColumn"};
     return names[info.index];
 }
 
@@ -186,13 +208,12 @@ TEST_P(RefusedNames, AreNeverPutIntoSql) {
     EXPECT_FALSE(db->rows(QStringLiteral("select count(*) from rptparamindex")).value(0).startsWith("ERROR"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TableOrColumn, RefusedNames,
-    ::testing::Values(Names{"data_sf6_h;drop table rptparamindex", "pres"},
-                      Names{"data_sf6_h", "pres)values(1,now(),7)#"}, Names{"data_sf6_h", "pr`es"},
-                      Names{"data sf6_h", "pres"}, Names{"data_sf6_h", ""}, Names{"", "pres"},
-                      Names{"data_sf6_h", "压力"}),
-    refusedName);
+INSTANTIATE_TEST_SUITE_P(TableOrColumn, RefusedNames,
+                         ::testing::Values(Names{"data_sf6_h;drop table rptparamindex", "pres"},
+                                           Names{"data_sf6_h", "pres)values(1,now(),7)#"}, Names{"data_sf6_h", "pr`es"},
+                                           Names{"data sf6_h", "pres"}, Names{"data_sf6_h", ""}, Names{"", "pres"},
+                                           Names{"data_sf6_h", "压力"}),
+                         refusedName);
 
 TEST_F(UpdateTable, FailedInsertReturnsFalseAndShowsOneLineInThePane) {
     gui_srv *win = archtest::makeWindow();

@@ -34,8 +34,7 @@ TEST_P(CollectionSchedule, IsDueMoreThan300SecondsAfterTheLastOrWhenTheClockWent
 
 INSTANTIATE_TEST_SUITE_P(Elapsed, CollectionSchedule,
                          ::testing::Values(DueCase{"JustCollected", 0, false}, DueCase{"After300s", -300, false},
-                                           DueCase{"After301s", -301, true},
-                                           DueCase{"ClockSetBackAnHour", 3600, true},
+                                           DueCase{"After301s", -301, true}, DueCase{"ClockSetBackAnHour", 3600, true},
                                            DueCase{"ClockSetBackASecond", 1, true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
@@ -68,11 +67,14 @@ TEST_F(Worker, StopWakesItFromItsSleepAndItEndsPromptly) {
     dd.setObjectName("archiving");  // the name of its thread
     dd.start();
     // The first cycle is done: the worker sleeps in its timed wait.
-    ASSERT_TRUE(zvt::eventually([] {
-        for (pid_t tid : zvt::threads_named("archiving"))
-            if (zvt::in_timed_wait(tid)) return true;
-        return false;
-    }, 10000)) << "the worker never went to sleep";
+    ASSERT_TRUE(zvt::eventually(
+        [] {
+            for (pid_t tid : zvt::threads_named("archiving"))
+                if (zvt::in_timed_wait(tid)) return true;
+            return false;
+        },
+        10000))
+        << "the worker never went to sleep";
     ASSERT_TRUE(dd.isRunning());
     QElapsedTimer t;
     t.start();

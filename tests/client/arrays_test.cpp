@@ -31,7 +31,8 @@ TEST_F(ClientArrayElements, ReadsAndReportsFillTheElementObjects) {
     EXPECT_EQ(stack->value("F1LD0/MHAI1$SP$Arr$vals(2)"), "7") << "only the member's element";
 
     Done::get().clear();
-    AC_ENAREPORT_INFO e{stack->id("F1LD0/LLN0$RP$urcbHarm"), 0x30, 0x44, 0, 1, done_plain};   // dataSet, reasonCode; dchg, GI
+    AC_ENAREPORT_INFO e{
+        stack->id("F1LD0/LLN0$RP$urcbHarm"), 0x30, 0x44, 0, 1, done_plain};  // dataSet, reasonCode; dchg, GI
     ASSERT_EQ(ac_rpt_enable(0, &e, 30, nullptr), 0);
     ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
     ASSERT_EQ(Done::get().results[0].second, 0);

@@ -49,9 +49,9 @@ TD nested(int depth) { return depth == 0 ? prim(TK::Boolean) : st({{"x", nested(
 
 struct TypeRow {
     const char *name;
-    TD mx;                      // the data object "D" under MX
-    bool kept;                  // D is in the LN
-    std::string warning;        // part of the warning, empty when none
+    TD mx;                // the data object "D" under MX
+    bool kept;            // D is in the LN
+    std::string warning;  // part of the warning, empty when none
 };
 
 class LnType : public ::testing::TestWithParam<TypeRow> {};
@@ -73,15 +73,18 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, LnType,
     ::testing::Values(
         TypeRow{"MeasuredValue", mv(), true, ""},
-        TypeRow{"OddBitString", st({{"q", prim(TK::BitString, 7)}}), false, "MMXU1$MX$D$q: bit-string 7 has no SCL basic type"},
+        TypeRow{"OddBitString", st({{"q", prim(TK::BitString, 7)}}), false,
+                "MMXU1$MX$D$q: bit-string 7 has no SCL basic type"},
         TypeRow{"OddIntegerWidth", st({{"v", prim(TK::Integer, 12)}}), false, "integer 12 has no SCL basic type"},
         TypeRow{"HugeArray", st({{"a", TD::arrayOf(2000, prim(TK::Boolean))}}), false, "array of 2000 elements"},
         TypeRow{"EmptyArray", st({{"a", TD::arrayOf(0, prim(TK::Boolean))}}), false, "array of 0 elements"},
-        TypeRow{"ArrayOfArrays", st({{"a", TD::arrayOf(2, TD::arrayOf(2, prim(TK::Boolean)))}}), false, "array of arrays"},
+        TypeRow{"ArrayOfArrays", st({{"a", TD::arrayOf(2, TD::arrayOf(2, prim(TK::Boolean)))}}), false,
+                "array of arrays"},
         TypeRow{"TooDeep", nested(20), false, "nested deeper than 16"},
         TypeRow{"BadName", st({{"a b", prim(TK::Boolean)}}), false, "is no valid name"},
         TypeRow{"PrimitiveDataObject", prim(TK::Boolean), false, "is no data object"},
-        TypeRow{"PartlyUsable", st({{"ok", prim(TK::Boolean)}, {"bad", prim(TK::BitString, 3)}}), true, "bad: bit-string 3"}),
+        TypeRow{"PartlyUsable", st({{"ok", prim(TK::Boolean)}, {"bad", prim(TK::BitString, 3)}}), true,
+                "bad: bit-string 3"}),
     [](const auto &i) { return std::string(i.param.name); });
 
 TEST(LnTypeShape, AnythingButAStructureOfFunctionalConstraintsIsRefused) {
@@ -115,8 +118,8 @@ TEST(ControlBlockValue, OfAnotherShapeThanItsLayoutIsNotTaken) {
 // SCL ReportControl (01..nn, one data set, one ConfRev) become one.
 struct GroupRow {
     const char *name;
-    std::vector<std::pair<std::string, uint32_t>> instances;   // name, ConfRev
-    std::vector<std::string> blocks;                           // name/max
+    std::vector<std::pair<std::string, uint32_t>> instances;  // name, ConfRev
+    std::vector<std::string> blocks;                          // name/max
 };
 class IndexedBlocks : public ::testing::TestWithParam<GroupRow> {};
 TEST_P(IndexedBlocks, BecomeOneReportControlOnlyWhenTheyNumberFromOneAlike) {
@@ -126,7 +129,8 @@ TEST_P(IndexedBlocks, BecomeOneReportControlOnlyWhenTheyNumberFromOneAlike) {
     ld.name = "IEDLD0";
     zv::model::DevLn ln;
     ln.name = "LLN0";
-    ln.fcs.push_back({"ST", {zv::model::DevNode{"Beh", true, "", 0, {zv::model::DevNode{"stVal", false, "INT8", 0, {}}}}}});
+    ln.fcs.push_back(
+        {"ST", {zv::model::DevNode{"Beh", true, "", 0, {zv::model::DevNode{"stVal", false, "INT8", 0, {}}}}}});
     for (const auto &i : GetParam().instances) {
         zv::model::DevCb cb;
         cb.name = i.first;
@@ -149,11 +153,12 @@ TEST_P(IndexedBlocks, BecomeOneReportControlOnlyWhenTheyNumberFromOneAlike) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Rows, IndexedBlocks,
-    ::testing::Values(GroupRow{"FourAlike", {{"brcbA01", 1}, {"brcbA02", 1}, {"brcbA03", 1}, {"brcbA04", 1}}, {"brcbA/4"}},
-                      GroupRow{"Gap", {{"brcbA01", 1}, {"brcbA02", 1}, {"brcbA04", 1}}, {"brcbA/2", "brcbA04/-"}},
-                      GroupRow{"OtherConfRev", {{"brcbA01", 1}, {"brcbA02", 3}}, {"brcbA/1", "brcbA02/-"}},
-                      GroupRow{"NoNumber", {{"brcb", 1}}, {"brcb/-"}},
-                      GroupRow{"NotFromOne", {{"brcbA02", 1}, {"brcbA03", 1}}, {"brcbA02/-", "brcbA03/-"}}),
+    ::testing::Values(
+        GroupRow{"FourAlike", {{"brcbA01", 1}, {"brcbA02", 1}, {"brcbA03", 1}, {"brcbA04", 1}}, {"brcbA/4"}},
+        GroupRow{"Gap", {{"brcbA01", 1}, {"brcbA02", 1}, {"brcbA04", 1}}, {"brcbA/2", "brcbA04/-"}},
+        GroupRow{"OtherConfRev", {{"brcbA01", 1}, {"brcbA02", 3}}, {"brcbA/1", "brcbA02/-"}},
+        GroupRow{"NoNumber", {{"brcb", 1}}, {"brcb/-"}},
+        GroupRow{"NotFromOne", {{"brcbA02", 1}, {"brcbA03", 1}}, {"brcbA02/-", "brcbA03/-"}}),
     [](const auto &i) { return std::string(i.param.name); });
 
 // A logical device with a functional name (Edition 2 ldName) keeps it; a
@@ -162,12 +167,13 @@ TEST(DeviceDocument, FunctionalLdNamesStayAndForeignMembersAreUnresolved) {
     zv::model::DeviceDesc d;
     d.ied = "IED";
     zv::model::DevLd other;
-    other.name = "XYZLD0";   // a functional name, not IED + inst
+    other.name = "XYZLD0";  // a functional name, not IED + inst
     zv::model::DevLd ld;
     ld.name = "IEDLD0";
     zv::model::DevLn ln;
     ln.name = "LLN0";
-    ln.fcs.push_back({"ST", {zv::model::DevNode{"Beh", true, "", 0, {zv::model::DevNode{"stVal", false, "INT8", 0, {}}}}}});
+    ln.fcs.push_back(
+        {"ST", {zv::model::DevNode{"Beh", true, "", 0, {zv::model::DevNode{"stVal", false, "INT8", 0, {}}}}}});
     ln.data_sets.push_back({"ds", {"IEDLD0/LLN0$ST$Beh", "OTHERLD0/LLN0$ST$Beh"}});
     ld.lns.push_back(ln);
     d.lds = {other, ld};
@@ -192,7 +198,8 @@ struct StationRow {
 };
 class ModelKey : public ::testing::TestWithParam<StationRow> {};
 TEST_P(ModelKey, StationFilesWithDeviceModelsNeedNoScl) {
-    const std::string path = ::testing::TempDir() + "model_key_" + GetParam().name + "_" + std::to_string(getpid()) + ".ini";
+    const std::string path = ::testing::TempDir() + "model_key_" + GetParam().name + "_" + std::to_string(getpid()) +
+                             ".ini";
     std::ofstream(path) << GetParam().text;
     zv::model::StationFile sf;
     zv::scl::Diagnostics diag(true);
@@ -215,10 +222,10 @@ INSTANTIATE_TEST_SUITE_P(
         StationRow{"Unknown", "[ied A]\nmodel = guess\naddr_a = 127.0.0.1:102\n", false,
                    "'model' of IED 'A' must be scl, device or check"},
         StationRow{"DeviceWithoutAddress", "[ied A]\nmodel = device\n", false, "IED 'A' (model = device) needs addr_a"},
-        StationRow{"CheckNeedsScl", "[ied A]\nmodel = check\naddr_a = 127.0.0.1:102\n", false,
-                   "no SCL file named"},
-        StationRow{"MixedNeedsScl", "[ied A]\nmodel = device\naddr_a = 127.0.0.1:102\n[ied B]\naddr_a = 127.0.0.1:103\n",
-                   false, "no SCL file named"}),
+        StationRow{"CheckNeedsScl", "[ied A]\nmodel = check\naddr_a = 127.0.0.1:102\n", false, "no SCL file named"},
+        StationRow{"MixedNeedsScl",
+                   "[ied A]\nmodel = device\naddr_a = 127.0.0.1:102\n[ied B]\naddr_a = 127.0.0.1:103\n", false,
+                   "no SCL file named"}),
     [](const auto &i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -64,7 +64,8 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     {
         Stack st(dir, {{"CMIED", cm.port_a, cm.port_b,
                         "tsel = 0002\nssel = 0003\npsel = 00000004\nap_title = 1.3.9999.33\nae_qualifier = 33\n"
-                        "password = " + pw + "\n"},
+                        "password = " +
+                            pw + "\n"},
                        {"BAYIED", bay.port_a, bay.port_b, "password = not-" + pw + "\n"}});
         ASSERT_TRUE(st.ok);
         ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
@@ -94,7 +95,6 @@ TEST(CaptureTest, AuthenticatedAndRefusedAssociationsDecodeCleanlyInTshark) {
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
     EXPECT_EQ(cap.expert_errors(), "");
 }
-
 
 // Directories of devices that write every time form, none at all, and GB18030
 // names, each answered by its own iedsim and listed by the stack.
@@ -153,7 +153,7 @@ TEST(CaptureTest, FileDirectoriesOfEveryTimeFormAndGb18030NamesDecodeCleanlyInTs
         }
     }
     EXPECT_EQ(entries, 4 * devices.size()) << decoded.substr(0, 20000);
-    EXPECT_EQ(times, 4 * (devices.size() - 1));   // one device gives no times
+    EXPECT_EQ(times, 4 * (devices.size() - 1));  // one device gives no times
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded.substr(0, 20000);
     EXPECT_EQ(cap.expert_errors(), "");
     sims.clear();
@@ -199,7 +199,8 @@ TEST(CaptureTest, ControlsSettingGroupsAndLogQueriesDecodeCleanlyInTshark) {
         EXPECT_EQ(control("BAYIEDCTRL/CSWI1$CO$Pos", true, on), std::make_pair(0, 0));
         EXPECT_EQ(control("BAYIEDCTRL/CSWI1$CO$Pos", false, on), std::make_pair(0, 0));
         EXPECT_EQ(control("BAYIEDCTRL/GGIO1$CO$ISCSO1", false, [](AC_CTRL_VALUE &v) { v.val.iVal32 = 2; }),
-                  std::make_pair(1, 18)) << "Object-not-selected";
+                  std::make_pair(1, 18))
+            << "Object-not-selected";
         EXPECT_EQ(bay.ask("ctlnext BAYIEDCTRL/GGIO1$CO$AnOut1 Time-limit-over"), "OK");
         EXPECT_EQ(control("BAYIEDCTRL/GGIO1$CO$AnOut1", false, [](AC_CTRL_VALUE &v) { v.val.setMag.fVal = 1.5f; }),
                   std::make_pair(1, 16));

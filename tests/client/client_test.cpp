@@ -14,7 +14,7 @@ const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";
 const char *kBrcb = "CMIEDMON/LLN0$BR$brcbTemp01";
 // seqNum, timeStamp, reasonCode, dataSet, entryID (first octet), confRev (second)
 constexpr int kOptFlds = 0x79 | (0x80 << 8);
-constexpr int kTrgOps = 0x4C;   // dchg, integrity, GI
+constexpr int kTrgOps = 0x4C;  // dchg, integrity, GI
 
 // A port on 127.0.0.x that refuses connections (bound, never listening).
 struct DeadPort {
@@ -52,7 +52,8 @@ AC_CHANNEL read_channel(Stack &st) {
     AI_OBJ_ID ids[1] = {st.id(kTmp)};
     AC_READ_REQ_INFO r{ids, 1, done_chnl};
     if (ac_read_obj_value(0, &r, 15, nullptr) != 0) return AC_CHANNEL_UNKNOWN;
-    if (!eventually([] { return Done::get().size() == 1; }) || Done::get().results[0].second != 0) return AC_CHANNEL_UNKNOWN;
+    if (!eventually([] { return Done::get().size() == 1; }) || Done::get().results[0].second != 0)
+        return AC_CHANNEL_UNKNOWN;
     std::lock_guard<std::mutex> l(g_chnl_mutex);
     return g_chnls[0];
 }
@@ -194,7 +195,7 @@ TEST_F(ClientTest, ReadOfSeveralObjectsAndADataSetFillsValuesAndResults) {
     AI_OBJ_ID ids[3] = {stack->id("CMIEDMON/STMP2$MX$Tmp$mag$f"), stack->id("CMIEDMON/LLN0$dsTemp"), 0};
     AC_READ_REQ_INFO r{ids, 3, ReadCheck::done};
     ASSERT_EQ(ac_read_obj_value(0, &r, 15, nullptr), 0);
-    ids[0] = ids[1] = -7;   // the caller's array may go away at once
+    ids[0] = ids[1] = -7;  // the caller's array may go away at once
     ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
     EXPECT_EQ(Done::get().results[0].second, 1) << "the IED object itself is no MMS variable";
     EXPECT_EQ(ReadCheck::results, (std::vector<int>{0, 0, 1}));
@@ -245,7 +246,7 @@ TEST_F(ClientTest, WriteSendsTheStoredValueAndUpdatesTheModel) {
     Done::get().clear();
     AC_WRITE_REQ_INFO w{&ov, 1, done_plain};
     ASSERT_EQ(ac_write_obj_value(0, &w, 15, nullptr), 0);
-    v = 1;   // copied at the call
+    v = 1;  // copied at the call
     ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }));
     EXPECT_EQ(Done::get().results[0], std::make_pair(int(IEC61850_OP_WRITE), 0));
     EXPECT_EQ(sim->ask(std::string("get ") + ref), "OK 12345");
@@ -322,7 +323,10 @@ TEST_F(ClientTest, BufferedBlockResumesWithoutLosingOrRepeatingEntries) {
                 if (r.ids[k] == tmp && r.reasons[k] == RPT_REASON_DCHG) vals.push_back(r.values[k]);
         return vals;
     };
-    ASSERT_TRUE(eventually([&] { auto v = seen(); return !v.empty() && v.back() == std::to_string(n); }));
+    ASSERT_TRUE(eventually([&] {
+        auto v = seen();
+        return !v.empty() && v.back() == std::to_string(n);
+    }));
     std::vector<std::string> want;
     for (int v = 1; v <= n; ++v) want.push_back(std::to_string(v));
     EXPECT_EQ(seen(), want);
@@ -395,7 +399,7 @@ TEST_F(ClientTest, CompletionFunctionMayIssueTheNextRequest) {
 
 std::atomic<bool> g_second_queued{false};
 void stopping_done(AC_REQ_CTRL *c) {
-    const int64_t until = now_ms() + 10000;   // both requests queued before the shutdown
+    const int64_t until = now_ms() + 10000;  // both requests queued before the shutdown
     while (!g_second_queued && now_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Done::get().add(c, "stopping");
     ai_uninit_envir();
@@ -430,7 +434,7 @@ TEST_F(ClientTest, CompletionMayShutTheClientDown) {
 
 // A completion that takes long: the network goes on meanwhile (the model
 // takes the reported value), the callbacks stay in order behind it.
-std::atomic<int> g_slow_state{0};   // 1: the slow completion runs, 2: let it return
+std::atomic<int> g_slow_state{0};  // 1: the slow completion runs, 2: let it return
 void slow_done(AC_REQ_CTRL *c) {
     g_slow_state = 1;
     const int64_t until = now_ms() + 10000;
@@ -506,12 +510,12 @@ TEST_F(ClientTest, ProcessEndingWithoutUninitialisingExitsCleanly) {
         Stack st(dir, {{"CMIED", sim->port_a, sim->port_b}});
         ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
         const bool ok = st.ok && eventually([] {
-            CHNL_STATE a, b;
-            AC_CHANNEL act;
-            ac_get_srvm_chnlState(0, &a, &b, &act);
-            return a == CHNL_STATE_CONNECTED;
-        });
-        std::exit(ok ? 0 : 3);   // no ai_uninit_envir
+                            CHNL_STATE a, b;
+                            AC_CHANNEL act;
+                            ac_get_srvm_chnlState(0, &a, &b, &act);
+                            return a == CHNL_STATE_CONNECTED;
+                        });
+        std::exit(ok ? 0 : 3);  // no ai_uninit_envir
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -531,7 +535,7 @@ TEST_F(UnreachableTest, ShutdownAnswersPendingRequestsWithFailure) {
     AI_OBJ_ID ids[1] = {st->id(kTmp)};
     AC_READ_REQ_INFO r{ids, 1, done_plain};
     ASSERT_EQ(ac_read_obj_value(0, &r, 600, nullptr), 0);
-    st.reset();   // ai_uninit_envir
+    st.reset();  // ai_uninit_envir
     ASSERT_TRUE(eventually([] { return Done::get().size() == 1; }, 10000));
     EXPECT_EQ(Done::get().results[0].second, 1);
     EXPECT_EQ(ac_read_obj_value(0, &r, 1, nullptr), 1) << "no client after shutdown";

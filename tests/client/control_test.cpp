@@ -17,7 +17,7 @@ constexpr int kNotSupported = 1, kInvalidPosition = 4, kBlockedByMode = 8, kObje
 
 struct CtlOutcome {
     std::mutex m;
-    std::vector<std::pair<int, int>> done;   // (result, AddCause or -1)
+    std::vector<std::pair<int, int>> done;  // (result, AddCause or -1)
     std::vector<int> ops;
     static CtlOutcome &get() {
         static CtlOutcome o;
@@ -39,7 +39,7 @@ AC_CTRL_VALUE value_of(const std::function<void(AC_CTRL_VALUE &)> &set, uint8_t 
     AC_CTRL_VALUE v;
     std::memset(&v, 0, sizeof v);
     set(v);
-    v.origin.orCat = 2;   // station-control
+    v.origin.orCat = 2;  // station-control
     v.origin.orIdent.len_1 = 7;
     std::memcpy(v.origin.orIdent.data_1, "tarnmon", 7);
     v.ctlNum = ctl_num;
@@ -85,8 +85,8 @@ enum class Select { None, Sbo, SboWithValue };
 
 struct ModelRow {
     const char *name;
-    const char *co;       // the controllable object
-    const char *status;   // what an operation changes, and its value afterwards
+    const char *co;      // the controllable object
+    const char *status;  // what an operation changes, and its value afterwards
     std::function<void(AC_CTRL_VALUE &)> set;
     const char *after;
     Select select;
@@ -118,17 +118,16 @@ TEST_P(ControlModels, OperateChangesTheStatusOnlyWithTheSelectTheModelNeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sample, ControlModels,
-    ::testing::Values(
-        ModelRow{"DirectNormalSpc", "BAYIEDCTRL/GGIO1$CO$SPCSO1", "BAYIEDCTRL/GGIO1$ST$SPCSO1$stVal",
-                 [](AC_CTRL_VALUE &v) { v.val.bVal = 1; }, "true", Select::None},
-        ModelRow{"SboNormalInc", "BAYIEDCTRL/GGIO1$CO$ISCSO1", "BAYIEDCTRL/GGIO1$ST$ISCSO1$stVal",
-                 [](AC_CTRL_VALUE &v) { v.val.iVal32 = -7; }, "-7", Select::Sbo},
-        ModelRow{"DirectEnhancedApc", "BAYIEDCTRL/GGIO1$CO$AnOut1", "BAYIEDCTRL/GGIO1$MX$AnOut1$mxVal$f",
-                 [](AC_CTRL_VALUE &v) { v.val.setMag.fVal = 12.5f; }, "12.5", Select::None},
-        ModelRow{"SboEnhancedDpc", "BAYIEDCTRL/CSWI1$CO$Pos", "BAYIEDCTRL/CSWI1$ST$Pos$stVal",
-                 [](AC_CTRL_VALUE &v) { v.val.bVal = 1; }, "10", Select::SboWithValue},
-        ModelRow{"SboEnhancedDpcOpen", "BAYIEDCTRL/CSWI1$CO$Pos", "BAYIEDCTRL/CSWI1$ST$Pos$stVal",
-                 [](AC_CTRL_VALUE &v) { v.val.bVal = 0; }, "01", Select::SboWithValue}),
+    ::testing::Values(ModelRow{"DirectNormalSpc", "BAYIEDCTRL/GGIO1$CO$SPCSO1", "BAYIEDCTRL/GGIO1$ST$SPCSO1$stVal",
+                               [](AC_CTRL_VALUE &v) { v.val.bVal = 1; }, "true", Select::None},
+                      ModelRow{"SboNormalInc", "BAYIEDCTRL/GGIO1$CO$ISCSO1", "BAYIEDCTRL/GGIO1$ST$ISCSO1$stVal",
+                               [](AC_CTRL_VALUE &v) { v.val.iVal32 = -7; }, "-7", Select::Sbo},
+                      ModelRow{"DirectEnhancedApc", "BAYIEDCTRL/GGIO1$CO$AnOut1", "BAYIEDCTRL/GGIO1$MX$AnOut1$mxVal$f",
+                               [](AC_CTRL_VALUE &v) { v.val.setMag.fVal = 12.5f; }, "12.5", Select::None},
+                      ModelRow{"SboEnhancedDpc", "BAYIEDCTRL/CSWI1$CO$Pos", "BAYIEDCTRL/CSWI1$ST$Pos$stVal",
+                               [](AC_CTRL_VALUE &v) { v.val.bVal = 1; }, "10", Select::SboWithValue},
+                      ModelRow{"SboEnhancedDpcOpen", "BAYIEDCTRL/CSWI1$CO$Pos", "BAYIEDCTRL/CSWI1$ST$Pos$stVal",
+                               [](AC_CTRL_VALUE &v) { v.val.bVal = 0; }, "01", Select::SboWithValue}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Controls, StatusOnlyObjectIsNeverOperated) {

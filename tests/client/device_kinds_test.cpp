@@ -141,7 +141,8 @@ TEST(DeviceKindCapture, SessionsWithEveryKindDecodeCleanlyInTshark) {
     }
     cap.stop();
     const std::string decoded = cap.decoded();
-    EXPECT_NE(decoded.find("confirmed-RequestPDU CMIEDMON LLN0$BR$brcbTemp01$TimeofEntry"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("confirmed-RequestPDU CMIEDMON LLN0$BR$brcbTemp01$TimeofEntry"), std::string::npos)
+        << decoded;
     EXPECT_NE(decoded.find("unconfirmed-PDU"), std::string::npos);
     EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
     EXPECT_EQ(cap.expert_errors(), "");

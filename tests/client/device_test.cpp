@@ -126,8 +126,10 @@ std::vector<std::string> differences(const std::map<std::string, std::string> &a
     std::vector<std::string> d;
     for (const auto &x : a) {
         auto it = b.find(x.first);
-        if (it == b.end()) d.push_back("only in the first: " + x.first);
-        else if (it->second != x.second) d.push_back(x.first + ": " + x.second + " / " + it->second);
+        if (it == b.end())
+            d.push_back("only in the first: " + x.first);
+        else if (it->second != x.second)
+            d.push_back(x.first + ": " + x.second + " / " + it->second);
     }
     for (const auto &x : b)
         if (!a.count(x.first)) d.push_back("only in the second: " + x.first);
@@ -178,12 +180,13 @@ TEST_P(DeviceModel, ArrivesAtFirstAssociationAsTheDeviceHasIt) {
     ASSERT_TRUE(sclm);
     EXPECT_EQ(differences(objects_of(*sclm), objects_of(now)), std::vector<std::string>{});
     // Control block settings as the device holds them.
-    const std::string blk = ied == std::string("CMIED") ? "CMIEDMON/LLN0$BR$brcbTemp03" : "BAYIEDCTRL/LLN0$RP$urcbStatus02";
+    const std::string blk = ied == std::string("CMIED") ? "CMIEDMON/LLN0$BR$brcbTemp03"
+                                                        : "BAYIEDCTRL/LLN0$RP$urcbStatus02";
     EXPECT_EQ(settings_of(now, blk), settings_of(*sclm, blk));
 
     // Reads and reports work on the new model.
     EXPECT_EQ(read_and_wait(ai_obj_ref_to_id(now, (ied == std::string("CMIED") ? "CMIEDMON/STMP1$MX$Tmp"
-                                                                                 : "BAYIEDCTRL/XCBR1$ST$Pos"))),
+                                                                               : "BAYIEDCTRL/XCBR1$ST$Pos"))),
               0);
     // Reconnecting does not browse again.
     ac_set_srvm_chnlKeepCon(0, 0, AC_CHANNEL_A);
@@ -215,7 +218,7 @@ std::string changed_scd(const std::string &dir) {
 struct CheckRow {
     const char *name;
     bool changed;
-    std::vector<std::string> lines;   // expected in the log
+    std::vector<std::string> lines;  // expected in the log
 };
 
 class CheckAgainstScl : public ::testing::TestWithParam<CheckRow> {};
@@ -227,14 +230,16 @@ TEST_P(CheckAgainstScl, EveryDifferenceIsOneLogLineAndTheSummaryCountsThem) {
     std::vector<std::string> extra;
     if (row.changed) extra = {"--scl", changed_scd(dir)};
     Sim sim("CMIED", 0, 0, dir + "/f", extra);
-    StationRun st(dir, "[station]\nscl = " + std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd\n[ied CMIED]\n"
-                       "model = check\naddr_a = 127.0.0.1:" + std::to_string(sim.port_a) + "\naddr_b = none\n");
+    StationRun st(dir, "[station]\nscl = " + std::string(ZV_SAMPLE_STATION_DIR) +
+                           "/sample.scd\n[ied CMIED]\n"
+                           "model = check\naddr_a = 127.0.0.1:" +
+                           std::to_string(sim.port_a) + "\naddr_b = none\n");
     ASSERT_TRUE(st.ok);
     AI_IED_CTRL *ied = ac_get_srvm_ied(0);
     EXPECT_EQ(ai_get_obj_desc(ied, 0, "?check"), nullptr);
     ac_set_srvm_chnlKeepCon(0, 1, AC_CHANNEL_A);
     ASSERT_TRUE(eventually([] { return g_refreshed[0] == 1; }, 30000)) << st.log();
-    EXPECT_EQ(ac_get_srvm_ied(0), ied);   // the SCL model stays
+    EXPECT_EQ(ac_get_srvm_ied(0), ied);  // the SCL model stays
     const char *summary = ai_get_obj_desc(ied, 0, "?check");
     ASSERT_NE(summary, nullptr);
     const std::string log = st.log();
@@ -287,7 +292,8 @@ TEST(DeviceExport, DeviceModelWrittenAsIcdReadsBackTheSame) {
     auto back = zv::model::IedModel::load(icd, "CMIED", diag);
     ASSERT_TRUE(back) << slurp(icd);
     EXPECT_EQ(differences(objects_of(ied), objects_of(*back)), std::vector<std::string>{});
-    for (const char *cb : {"CMIEDMON/LLN0$BR$brcbTemp01", "CMIEDMON/LLN0$BR$brcbTemp04", "CMIEDMON/LLN0$RP$urcbAlarm02"})
+    for (const char *cb :
+         {"CMIEDMON/LLN0$BR$brcbTemp01", "CMIEDMON/LLN0$BR$brcbTemp04", "CMIEDMON/LLN0$RP$urcbAlarm02"})
         EXPECT_EQ(settings_of(*back, cb).substr(0, 60), settings_of(ied, cb).substr(0, 60)) << cb;
 }
 

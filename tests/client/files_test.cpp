@@ -129,8 +129,8 @@ TEST_F(FilesTest, OverLongOrMissingNamesAreRefusedAtTheCall) {
 
 struct DeviceRow {
     const char *name;
-    std::vector<std::string> options;   // iedsim's
-    uint32_t secs;                      // of COMTRADE/rec_1.dat as listed
+    std::vector<std::string> options;  // iedsim's
+    uint32_t secs;                     // of COMTRADE/rec_1.dat as listed
     uint32_t fraction;
 };
 void PrintTo(const DeviceRow &r, std::ostream *os) { *os << r.name; }

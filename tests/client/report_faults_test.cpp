@@ -15,15 +15,15 @@ namespace {
 
 const char *kBrcb = "CMIEDMON/LLN0$BR$brcbTemp01";
 const char *kUrcb = "CMIEDMON/LLN0$RP$urcbAlarm01";
-const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";         // first member of dsTemp
-const char *kTmp2Mag = "CMIEDMON/STMP2$MX$Tmp$mag$f";        // second member
-const char *kHealth = "CMIEDMON/LLN0$ST$Health$stVal";      // first member of dsAlarm
-const char *kAlarm = "CMIEDMON/STMP1$ST$TmpAlm$stVal";      // second member
+const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";    // first member of dsTemp
+const char *kTmp2Mag = "CMIEDMON/STMP2$MX$Tmp$mag$f";   // second member
+const char *kHealth = "CMIEDMON/LLN0$ST$Health$stVal";  // first member of dsAlarm
+const char *kAlarm = "CMIEDMON/STMP1$ST$TmpAlm$stVal";  // second member
 // seqNum, timeStamp, reasonCode, dataSet, entryID; confRev
 constexpr int kOptFlds = 0x79 | (0x80 << 8);
 constexpr int kOptFldsNoDataSet = 0x71 | (0x80 << 8);
-constexpr int kTrgOps = 0x4C;        // dchg, integrity, GI
-constexpr int kTrgOpsNoGi = 0x48;    // dchg, integrity
+constexpr int kTrgOps = 0x4C;      // dchg, integrity, GI
+constexpr int kTrgOpsNoGi = 0x48;  // dchg, integrity
 
 int enable(Stack &st, const char *rcb, int opt = kOptFlds, int trg = kTrgOps) {
     Done::get().clear();
@@ -45,11 +45,11 @@ std::vector<std::string> values_of(AI_OBJ_ID id) {
 
 struct Fault {
     const char *name;
-    const char *kind;     // iedsim's malform kind
+    const char *kind;  // iedsim's malform kind
     const char *block;
-    const char *member;   // a value of the block's data set, set to see the next report
-    const char *other;    // another value of it
-    const char *logged;   // what the stack's log says
+    const char *member;  // a value of the block's data set, set to see the next report
+    const char *other;   // another value of it
+    const char *logged;  // what the stack's log says
     // A PDV that is not one whole ASN.1 value is malformed presentation
     // data: the association ends and is made again (the block resumed).
     bool ends_association = false;
@@ -59,7 +59,8 @@ void PrintTo(const Fault &f, std::ostream *os) { *os << f.name; }
 const Fault kFaults[] = {
     {"ValueOfAnotherType", "wrong-type", kBrcb, kTmpMag, kTmp2Mag, "does not fit it"},
     {"OptFldsNotABitString", "header-type", kBrcb, kTmpMag, kTmp2Mag, "': no OptFlds"},
-    {"TruncatedPdu", "truncated", kBrcb, kTmpMag, kTmp2Mag, "channel A lost: ProtocolError: presentation user data", true},
+    {"TruncatedPdu", "truncated", kBrcb, kTmpMag, kTmp2Mag, "channel A lost: ProtocolError: presentation user data",
+     true},
     {"PduOverTheNegotiatedSize", "oversized", kBrcb, kTmpMag, kTmp2Mag, "over the negotiated size"},
     {"UnknownRptId", "unknown-rptid", kBrcb, kTmpMag, kTmp2Mag, "is no block this client enabled on channel A"},
     {"InclusionNamesAValueMore", "inclusion", kBrcb, kTmpMag, kTmp2Mag, "inclusion of 3 members wants"},
@@ -111,7 +112,9 @@ TEST_P(MalformedReport, IsRefusedLoggedAndTheNextReportIsTaken) {
     // The refusal is logged; only then is the next value set, so that a
     // report taken wrongly would come first.
     ASSERT_TRUE(eventually([&] { return log->text().find(f.logged) != std::string::npos; }))
-        << "stack log:\n" << log->text() << "\niedsim log:\n" << file_text(dir + "/CMIED_sim.log");
+        << "stack log:\n"
+        << log->text() << "\niedsim log:\n"
+        << file_text(dir + "/CMIED_sim.log");
     // Which server and which block: the line names both.
     // (A PDU refused whole is refused before it is read as a report.)
     if (!f.ends_association && std::string(f.kind) != "oversized")
@@ -171,7 +174,7 @@ TEST_P(BufferedResume, EveryEntryArrivesOnceAcrossTwoResumes) {
     for (size_t round = 1; round <= 2; ++round) {
         ASSERT_EQ(sim.ask("drop A"), "OK 1");
         ASSERT_TRUE(eventually([&] { return Events::get().count("down 0 A") == round; }));
-        set_next(4);   // kept by the device while the client is away
+        set_next(4);  // kept by the device while the client is away
         ASSERT_TRUE(eventually([&] { return Events::get().count("up 0 A") == round + 1; }));
         ASSERT_EQ(enable(st, kBrcb, p.opt, p.trg), 0);
     }

@@ -94,7 +94,7 @@ TEST_F(SettingGroups, SwitchEditAndConfirmAreSeenInTheValuesReadBack) {
 
 struct Refusal {
     const char *name;
-    const char *edit_group;   // written to EditSG first, or null
+    const char *edit_group;  // written to EditSG first, or null
     std::string ref;
     const char *text;
 };
@@ -111,17 +111,16 @@ TEST_P(SettingRefusals, AreFailuresAndChangeNothing) {
     EXPECT_EQ(sim->ask("get " + kDelaySg), "OK 300");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sgcb, SettingRefusals,
-    ::testing::Values(Refusal{"EditValueWithoutEditGroup", nullptr, kDelaySe, "5"},
-                      Refusal{"ActiveValue", nullptr, kDelaySg, "5"},
-                      Refusal{"ActiveValueWhileEditing", "1", kDelaySg, "5"},
-                      Refusal{"EditGroupBeyondNumOfSG", nullptr, kSgcb + "$EditSG", "5"},
-                      Refusal{"ActiveGroupZero", nullptr, kSgcb + "$ActSG", "0"},
-                      Refusal{"ActiveGroupBeyondNumOfSG", nullptr, kSgcb + "$ActSG", "9"},
-                      Refusal{"ConfirmWithoutEditGroup", nullptr, kSgcb + "$CnfEdit", "true"},
-                      Refusal{"NumOfSGIsTheDevices", nullptr, kSgcb + "$NumOfSG", "6"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sgcb, SettingRefusals,
+                         ::testing::Values(Refusal{"EditValueWithoutEditGroup", nullptr, kDelaySe, "5"},
+                                           Refusal{"ActiveValue", nullptr, kDelaySg, "5"},
+                                           Refusal{"ActiveValueWhileEditing", "1", kDelaySg, "5"},
+                                           Refusal{"EditGroupBeyondNumOfSG", nullptr, kSgcb + "$EditSG", "5"},
+                                           Refusal{"ActiveGroupZero", nullptr, kSgcb + "$ActSG", "0"},
+                                           Refusal{"ActiveGroupBeyondNumOfSG", nullptr, kSgcb + "$ActSG", "9"},
+                                           Refusal{"ConfirmWithoutEditGroup", nullptr, kSgcb + "$CnfEdit", "true"},
+                                           Refusal{"NumOfSGIsTheDevices", nullptr, kSgcb + "$NumOfSG", "6"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- logs ------------------------------------------------------------------------------
 
@@ -129,10 +128,10 @@ const std::string kLcb = "BAYIEDCTRL/LLN0$LG$lcbStatus";
 const std::string kPos = "BAYIEDCTRL/XCBR1$ST$Pos";
 
 struct Row {
-    std::string entry;   // EntryID, hex
+    std::string entry;  // EntryID, hex
     EntryTime_TDEF time{};
     AI_OBJ_ID obj = -1;
-    std::string value;   // the stVal among the primitives
+    std::string value;  // the stVal among the primitives
     std::string reason;
     int result = -1;
 };

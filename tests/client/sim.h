@@ -57,11 +57,11 @@ private:
 // Everything the stack called back, in order.
 struct Events {
     std::mutex m;
-    std::vector<std::string> channel;   // "up 0 A", "down 0 B"
+    std::vector<std::string> channel;  // "up 0 A", "down 0 B"
     struct Report {
         std::string rpt_id;
         int srv;
-        std::vector<std::string> values;   // first primitive of each member, as text
+        std::vector<std::string> values;  // first primitive of each member, as text
         std::vector<int> reasons;
         std::vector<AI_OBJ_ID> ids;
         size_t completions_before = 0;
@@ -104,13 +104,14 @@ inline void on_down(ST_INT srv, AC_CHANNEL ch) {
     Events::get().channel.push_back("down " + std::to_string(srv) + " " + char('A' + int(ch)));
 }
 size_t completions_seen();
-inline std::atomic<size_t> g_submitted{0};   // requests a flooding test has queued
+inline std::atomic<size_t> g_submitted{0};  // requests a flooding test has queued
 inline std::string prim_text(const AI_PRIM_VAL &p) {
     char text[AI_VALUE_TEXT_LEN] = {};
     if (ai_prim_value_to_str(p.type, p.data, text) != 0) return "?";
     return text;
 }
-inline void on_report(ST_UCHAR *rpt_id, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *, AC_REPORT_REASON *reasons, ST_INT srv) {
+inline void on_report(ST_UCHAR *rpt_id, ST_INT n, AI_OBJ_VAL *vals, ST_BOOLEAN *, AC_REPORT_REASON *reasons,
+                      ST_INT srv) {
     Events::Report r;
     r.rpt_id = reinterpret_cast<const char *>(rpt_id);
     r.srv = srv;
@@ -131,7 +132,7 @@ public:
     struct Srv {
         std::string ied;
         uint16_t a, b;
-        std::string keys = {};   // more lines of the [ied] section ("password = x\n")
+        std::string keys = {};  // more lines of the [ied] section ("password = x\n")
     };
     Stack(const std::string &dir, const std::vector<Srv> &servers,
           const std::string &scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd") {
@@ -199,7 +200,7 @@ protected:
 struct Done {
     std::mutex m;
     std::condition_variable cv;
-    std::vector<std::pair<int, int>> results;   // (op, result)
+    std::vector<std::pair<int, int>> results;  // (op, result)
     std::vector<std::string> notes;
     std::vector<std::thread::id> threads;
     static Done &get() {

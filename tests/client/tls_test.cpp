@@ -16,8 +16,8 @@ namespace {
 const char *kTmp = "CMIEDMON/STMP1$MX$Tmp";
 const char *kTmpMag = "CMIEDMON/STMP1$MX$Tmp$mag$f";
 const char *kBrcb = "CMIEDMON/LLN0$BR$brcbTemp01";
-constexpr int kOptFlds = 0x79 | (0x80 << 8);   // seqNum, timeStamp, reasonCode, dataSet, entryID, confRev
-constexpr int kTrgOps = 0x4C;                  // dchg, integrity, GI
+constexpr int kOptFlds = 0x79 | (0x80 << 8);  // seqNum, timeStamp, reasonCode, dataSet, entryID, confRev
+constexpr int kTrgOps = 0x4C;                 // dchg, integrity, GI
 
 // The certificates of the run (scripts/make-certs.sh), made once.
 const std::string &certs() {
@@ -79,8 +79,8 @@ protected:
 
 struct VersionRow {
     const char *name;
-    const char *version;   // iedsim --tls-version
-    const char *seen;      // what iedsim logs of the session
+    const char *version;  // iedsim --tls-version
+    const char *seen;     // what iedsim logs of the session
 };
 void PrintTo(const VersionRow &r, std::ostream *os) { *os << r.name; }
 
@@ -134,11 +134,11 @@ INSTANTIATE_TEST_SUITE_P(Versions, TlsSession,
 
 struct RefusalRow {
     const char *name;
-    std::vector<std::string> device;   // iedsim's TLS options
-    std::string keys;                  // station keys
-    const char *refusal;               // the stack's log line, before " (channel A, ...)"
-    const char *device_saw;            // iedsim's log, or null
-    bool mends = true;                 // a device with the right certificate is then reached
+    std::vector<std::string> device;  // iedsim's TLS options
+    std::string keys;                 // station keys
+    const char *refusal;              // the stack's log line, before " (channel A, ...)"
+    const char *device_saw;           // iedsim's log, or null
+    bool mends = true;                // a device with the right certificate is then reached
 };
 void PrintTo(const RefusalRow &r, std::ostream *os) { *os << r.name; }
 
@@ -166,7 +166,8 @@ TEST_P(TlsRefusal, IsLoggedOnceWithTheReasonAndRetriedUntilTheDeviceMends) {
     EXPECT_NE(first.find(line), std::string::npos) << first << file_text(dir + "/CMIED_sim.log");
     // Retried: the device sees a third connection, and the reason stays one line.
     const std::string sim_log = dir + "/CMIED_sim.log";
-    ASSERT_TRUE(eventually([&] { return count(file_text(sim_log), " on network A from ") >= 3; })) << file_text(sim_log);
+    ASSERT_TRUE(eventually([&] { return count(file_text(sim_log), " on network A from ") >= 3; }))
+        << file_text(sim_log);
     EXPECT_EQ(count(log.text(), where), 1u) << log.text();
     EXPECT_EQ(Events::get().count("up 0 A"), 0u);
     if (row.device_saw) {
@@ -175,7 +176,8 @@ TEST_P(TlsRefusal, IsLoggedOnceWithTheReasonAndRetriedUntilTheDeviceMends) {
 
     if (!row.mends) return;
     sim->kill(SIGTERM);
-    sim->start("CMIED", sim->port_a, sim->port_b, files, device("device", row.keys.find("tls_cert") != std::string::npos));
+    sim->start("CMIED", sim->port_a, sim->port_b, files,
+               device("device", row.keys.find("tls_cert") != std::string::npos));
     ASSERT_TRUE(eventually([] { return Events::get().count("up 0 A") == 1; })) << log.text();
     EXPECT_EQ(read_and_wait(st.id(kTmp)), 0);
 }
@@ -183,19 +185,23 @@ TEST_P(TlsRefusal, IsLoggedOnceWithTheReasonAndRetriedUntilTheDeviceMends) {
 INSTANTIATE_TEST_SUITE_P(
     Devices, TlsRefusal,
     ::testing::Values(
-        RefusalRow{"UnknownCa", device("other"), keys(),
-                   "TLS handshake with CMIED failed: unknown CA: the device's certificate CN=IED of another CA is issued "
-                   "by CN=some other CA, which is not a trusted CA",
-                   "handshake alert received: unknown CA"},
-        RefusalRow{"ExpiredCertificate", device("expired"), keys(),
-                   "TLS handshake with CMIED failed: certificate expired: the device's certificate CN=IED expired device "
-                   "was valid until Jan  1 00:00:00 2021 GMT",
-                   "handshake alert received: certificate expired"},
-        RefusalRow{"WrongPinnedFingerprint", device("device"),
-                   keys(true, "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF"),
-                   "TLS handshake with CMIED failed: fingerprint mismatch: the device's certificate CN=IED test device has "
-                   "SHA-256 ",
-                   "handshake alert received: bad certificate", false},
+        RefusalRow{
+            "UnknownCa", device("other"), keys(),
+            "TLS handshake with CMIED failed: unknown CA: the device's certificate CN=IED of another CA is issued "
+            "by CN=some other CA, which is not a trusted CA",
+            "handshake alert received: unknown CA"},
+        RefusalRow{
+            "ExpiredCertificate", device("expired"), keys(),
+            "TLS handshake with CMIED failed: certificate expired: the device's certificate CN=IED expired device "
+            "was valid until Jan  1 00:00:00 2021 GMT",
+            "handshake alert received: certificate expired"},
+        RefusalRow{
+            "WrongPinnedFingerprint", device("device"),
+            keys(true,
+                 "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF"),
+            "TLS handshake with CMIED failed: fingerprint mismatch: the device's certificate CN=IED test device has "
+            "SHA-256 ",
+            "handshake alert received: bad certificate", false},
         RefusalRow{"NoClientCertificate", device("device"), keys(false),
                    "association with CMIED failed: TLS: handshake alert received: certificate required",
                    "TLS handshake failed: the peer sent no certificate"}),
@@ -250,7 +256,10 @@ TEST_F(TlsStation, FailoverToBAndBufferedBlockResumptionLoseNothing) {
                 if (r.ids[k] == tmp && r.reasons[k] == RPT_REASON_DCHG) vals.push_back(r.values[k]);
         return vals;
     };
-    ASSERT_TRUE(eventually([&] { auto v = seen(); return !v.empty() && v.back() == std::to_string(n); }));
+    ASSERT_TRUE(eventually([&] {
+        auto v = seen();
+        return !v.empty() && v.back() == std::to_string(n);
+    }));
     std::vector<std::string> want;
     for (int v = 1; v <= n; ++v) want.push_back(std::to_string(v));
     EXPECT_EQ(seen(), want);

@@ -158,7 +158,7 @@ TEST_F(WaitTest, SilentDeviceTimesTheWaitOutThenTheRequestFails) {
 // Reports go on while a caller waits (it may run their callbacks) and after
 // it left (the workers take the network back without being woken).
 TEST_F(WaitTest, ReportsFlowWhileACallerWaitsAndAfterItLeft) {
-    ASSERT_EQ(read(stack->id(kBrcb)), 0);   // warm: the block's values
+    ASSERT_EQ(read(stack->id(kBrcb)), 0);  // warm: the block's values
     ASSERT_EQ(ac_wait_completion(15000), 0);
     AC_ENAREPORT_INFO e{stack->id(kBrcb), 0x79 | (0x80 << 8), 0x4C, 300000, 1, done_plain};
     ASSERT_EQ(ac_rpt_enable(0, &e, 30, nullptr), 0);
@@ -168,7 +168,7 @@ TEST_F(WaitTest, ReportsFlowWhileACallerWaitsAndAfterItLeft) {
     for (int k = 0; k < 5; ++k) {
         const size_t before = Events::get().report_count();
         ASSERT_EQ(sim->ask(std::string("set ") + kTmpMag + " 8" + std::to_string(k) + ".25"), "OK");
-        if (k % 2 == 0) {   // this caller keeps the network busy meanwhile
+        if (k % 2 == 0) {  // this caller keeps the network busy meanwhile
             for (int r = 0; r < 20; ++r) {
                 ASSERT_EQ(read(stack->id(kTmp)), 0);
                 ASSERT_EQ(ac_wait_completion(15000), 0);

@@ -33,8 +33,7 @@ namespace {
 // ---------------------------------------------------------------------------
 // Settings
 
-class ConnectionPoolSettings : public ::testing::Test
-{
+class ConnectionPoolSettings : public ::testing::Test {
 protected:
     void SetUp() override { ConnectionPool::release(); }
     void TearDown() override { ConnectionPool::release(); }
@@ -43,12 +42,10 @@ protected:
 
 // Runs `body` with standard output redirected and returns what it printed.
 template <typename Body>
-std::string captureStdout(Body body)
-{
+std::string captureStdout(Body body) {
     std::fflush(stdout);
     QTemporaryFile file;
-    if (!file.open())
-        return {};
+    if (!file.open()) return {};
     const int saved = dup(STDOUT_FILENO);
     dup2(file.handle(), STDOUT_FILENO);
     body();
@@ -59,8 +56,7 @@ std::string captureStdout(Body body)
     return file.readAll().toStdString();
 }
 
-TEST_F(ConnectionPoolSettings, OnlyAccountKeysGiveZeroPortEmptyPathsAndZeroIntervals)
-{
+TEST_F(ConnectionPoolSettings, OnlyAccountKeysGiveZeroPortEmptyPathsAndZeroIntervals) {
     work.write("syscfg.ini", "[mysqlcfg]\nhostname=127.0.0.1\ndbname=d\nusrname=u\npsw=p\n");
 
     EXPECT_EQ(ConnectionPool::getlfp(), QString());
@@ -70,38 +66,33 @@ TEST_F(ConnectionPoolSettings, OnlyAccountKeysGiveZeroPortEmptyPathsAndZeroInter
     EXPECT_EQ(ConnectionPool::getcomtradftppsw(), QString());
     EXPECT_EQ(ConnectionPool::getcomtradfilepath(), QString());
     EXPECT_EQ(ConnectionPool::getcomtradftpport(), 0);
-    for (int value : {ConnectionPool::gettempmeasureinterval(), ConnectionPool::getsf6interval(),
-                      ConnectionPool::getpdinterval(), ConnectionPool::getmicroweatherinterval(),
-                      ConnectionPool::getironcoreinterval(), ConnectionPool::getmoainterval(),
-                      ConnectionPool::getyspinterval(), ConnectionPool::getyspinterval1(),
-                      ConnectionPool::getyspinterval2(), ConnectionPool::getjyinterval(),
-                      ConnectionPool::getscurinterval(), ConnectionPool::getdlginterval(),
-                      ConnectionPool::getjdwinterval()})
+    for (int value :
+         {ConnectionPool::gettempmeasureinterval(), ConnectionPool::getsf6interval(), ConnectionPool::getpdinterval(),
+          ConnectionPool::getmicroweatherinterval(), ConnectionPool::getironcoreinterval(),
+          ConnectionPool::getmoainterval(), ConnectionPool::getyspinterval(), ConnectionPool::getyspinterval1(),
+          ConnectionPool::getyspinterval2(), ConnectionPool::getjyinterval(), ConnectionPool::getscurinterval(),
+          ConnectionPool::getdlginterval(), ConnectionPool::getjdwinterval()})
         EXPECT_EQ(value, 0);
 }
 
-TEST_F(ConnectionPoolSettings, MissingFileGivesEmptyTextsAndZeroNumbers)
-{
+TEST_F(ConnectionPoolSettings, MissingFileGivesEmptyTextsAndZeroNumbers) {
     EXPECT_EQ(ConnectionPool::getcomtradftpip(), QString());
     EXPECT_EQ(ConnectionPool::getsf6interval(), 0);
 }
 
-TEST_F(ConnectionPoolSettings, EveryKeyReachesItsOwnGetterAndTheAccountIsTraced)
-{
-    work.write("syscfg.ini",
-               "[mysqlcfg]\n"
-               "hostname=db.example\ndbname=station\nusrname=archiver\npsw=secret\nport=3307\n"
-               "localfilepath=/var/rec\nremotefilepath=/COMTRADE\n"
-               "comtradftpip=127.0.0.9\ncomtradftpuid=ftpuser\ncomtradftppsw=ftppass\n"
-               "comtradfilepath=/upload/\ncomtradftpport=2121\n"
-               "tempmeasureinterval=1\nsf6interval=2\npdinterval=3\nmicroweatherinterval=4\n"
-               "ironcoreinterval=5\nmoainterval=6\nyspinterval=7\nyspinterval1=8\n"
-               "yspinterval2=9\njyinterval=10\nscurinterval=11\ndlginterval=12\njdwinterval=13\n"
-               "[databasecfg]\ndatafilepath=/data\n");
+TEST_F(ConnectionPoolSettings, EveryKeyReachesItsOwnGetterAndTheAccountIsTraced) {
+    work.write("syscfg.ini", "[mysqlcfg]\n"
+                             "hostname=db.example\ndbname=station\nusrname=archiver\npsw=secret\nport=3307\n"
+                             "localfilepath=/var/rec\nremotefilepath=/COMTRADE\n"
+                             "comtradftpip=127.0.0.9\ncomtradftpuid=ftpuser\ncomtradftppsw=ftppass\n"
+                             "comtradfilepath=/upload/\ncomtradftpport=2121\n"
+                             "tempmeasureinterval=1\nsf6interval=2\npdinterval=3\nmicroweatherinterval=4\n"
+                             "ironcoreinterval=5\nmoainterval=6\nyspinterval=7\nyspinterval1=8\n"
+                             "yspinterval2=9\njyinterval=10\nscurinterval=11\ndlginterval=12\njdwinterval=13\n"
+                             "[databasecfg]\ndatafilepath=/data\n");
 
     const std::string printed = captureStdout([] { ConnectionPool::getInstance(); });
-    EXPECT_NE(printed.find("DB Parameter: archiver/secret@db.example station\n"), std::string::npos)
-        << printed;
+    EXPECT_NE(printed.find("DB Parameter: archiver/secret@db.example station\n"), std::string::npos) << printed;
 
     EXPECT_EQ(ConnectionPool::getlfp(), "/var/rec");
     EXPECT_EQ(ConnectionPool::getrfp(), "/COMTRADE");
@@ -125,40 +116,47 @@ TEST_F(ConnectionPoolSettings, EveryKeyReachesItsOwnGetterAndTheAccountIsTraced)
     EXPECT_EQ(ConnectionPool::getjdwinterval(), 13);
 }
 
-TEST_F(ConnectionPoolSettings, NumbersAreDecimalThirtyTwoBitIntegersAndAnythingElseIsZero)
-{
-    struct Row { const char* text; int expected; };
+TEST_F(ConnectionPoolSettings, NumbersAreDecimalThirtyTwoBitIntegersAndAnythingElseIsZero) {
+    struct Row {
+        const char* text;
+        int expected;
+    };
     const Row rows[] = {
-        {"15", 15},          {"-5", -5},       {"+7", 7},       {"  42  ", 42},
-        {"12abc", 0},        {"0x10", 0},      {"1.5", 0},      {"", 0},
-        {"2147483647", 2147483647},            {"2147483648", 0},
-        {"99999999999999999999", 0},           {"a,b", 0},
+        {"15", 15},
+        {"-5", -5},
+        {"+7", 7},
+        {"  42  ", 42},
+        {"12abc", 0},
+        {"0x10", 0},
+        {"1.5", 0},
+        {"", 0},
+        {"2147483647", 2147483647},
+        {"2147483648", 0},
+        {"99999999999999999999", 0},
+        {"a,b", 0},
     };
     for (const Row& row : rows) {
         ConnectionPool::release();
-        WorkDir own;   // a file of its own: QSettings caches what it read per path
+        WorkDir own;  // a file of its own: QSettings caches what it read per path
         own.write("syscfg.ini", QStringLiteral("[mysqlcfg]\nsf6interval=%1\n").arg(QLatin1String(row.text)));
         EXPECT_EQ(ConnectionPool::getsf6interval(), row.expected) << "sf6interval=" << row.text;
     }
 }
 
-TEST_F(ConnectionPoolSettings, TextWithCommasOrQuotesIsReadWhole)
-{
+TEST_F(ConnectionPoolSettings, TextWithCommasOrQuotesIsReadWhole) {
     work.write("syscfg.ini", "[mysqlcfg]\ncomtradftppsw=a,b,c\ncomtradftpuid=\"x y\"\n");
     EXPECT_EQ(ConnectionPool::getcomtradftppsw(), "a,b,c");
     EXPECT_EQ(ConnectionPool::getcomtradftpuid(), "x y");
 }
 
-TEST_F(ConnectionPoolSettings, FileBeyondOneMebibyteIsNotRead)
-{
+TEST_F(ConnectionPoolSettings, FileBeyondOneMebibyteIsNotRead) {
     LogCapture log;
     work.write("syscfg.ini", "[mysqlcfg]\nsf6interval=15\n;" + QString(1024 * 1024, 'x') + "\n");
     EXPECT_EQ(ConnectionPool::getsf6interval(), 0);
     EXPECT_EQ(log.count("exceed the limit"), 1);
 }
 
-TEST_F(ConnectionPoolSettings, FileIsReadOnceAndAgainOnlyAfterRelease)
-{
+TEST_F(ConnectionPoolSettings, FileIsReadOnceAndAgainOnlyAfterRelease) {
     work.write("syscfg.ini", "[mysqlcfg]\nsf6interval=15\n");
     EXPECT_EQ(ConnectionPool::getsf6interval(), 15);
     work.write("syscfg.ini", "[mysqlcfg]\nsf6interval=120\n");
@@ -167,8 +165,7 @@ TEST_F(ConnectionPoolSettings, FileIsReadOnceAndAgainOnlyAfterRelease)
     EXPECT_EQ(ConnectionPool::getsf6interval(), 120);
 }
 
-TEST_F(ConnectionPoolSettings, SampleStationFileGivesEveryKeyAndPositiveIntervals)
-{
+TEST_F(ConnectionPoolSettings, SampleStationFileGivesEveryKeyAndPositiveIntervals) {
     QFile sample(QStringLiteral(ZV_SOURCE_ROOT "/station/syscfg.ini"));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     work.write("syscfg.ini", QString::fromUtf8(sample.readAll()));
@@ -178,48 +175,40 @@ TEST_F(ConnectionPoolSettings, SampleStationFileGivesEveryKeyAndPositiveInterval
     EXPECT_FALSE(ConnectionPool::getcomtradftpuid().isEmpty());
     EXPECT_TRUE(ConnectionPool::getcomtradfilepath().endsWith('/'));
     EXPECT_FALSE(ConnectionPool::getrfp().isEmpty());
-    for (int value : {ConnectionPool::gettempmeasureinterval(), ConnectionPool::getsf6interval(),
-                      ConnectionPool::getpdinterval(), ConnectionPool::getmicroweatherinterval(),
-                      ConnectionPool::getironcoreinterval(), ConnectionPool::getmoainterval(),
-                      ConnectionPool::getyspinterval(), ConnectionPool::getyspinterval1(),
-                      ConnectionPool::getyspinterval2(), ConnectionPool::getjyinterval(),
-                      ConnectionPool::getscurinterval(), ConnectionPool::getdlginterval(),
-                      ConnectionPool::getjdwinterval()})
+    for (int value :
+         {ConnectionPool::gettempmeasureinterval(), ConnectionPool::getsf6interval(), ConnectionPool::getpdinterval(),
+          ConnectionPool::getmicroweatherinterval(), ConnectionPool::getironcoreinterval(),
+          ConnectionPool::getmoainterval(), ConnectionPool::getyspinterval(), ConnectionPool::getyspinterval1(),
+          ConnectionPool::getyspinterval2(), ConnectionPool::getjyinterval(), ConnectionPool::getscurinterval(),
+          ConnectionPool::getdlginterval(), ConnectionPool::getjdwinterval()})
         EXPECT_GT(value, 0);
     const QSettings settings("syscfg.ini", QSettings::IniFormat);
     EXPECT_EQ(settings.value("databasecfg/datafilepath").toString(), ".");
 }
 
-TEST_F(ConnectionPoolSettings, ConcurrentFirstUseBuildsOnePool)
-{
+TEST_F(ConnectionPoolSettings, ConcurrentFirstUseBuildsOnePool) {
     std::atomic<bool> go{false};
     std::vector<ConnectionPool*> seen(8, nullptr);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < seen.size(); ++i)
         threads.emplace_back([&, i] {
-            while (!go.load())
-                std::this_thread::yield();
+            while (!go.load()) std::this_thread::yield();
             seen[i] = &ConnectionPool::getInstance();
         });
     go = true;
-    for (std::thread& t : threads)
-        t.join();
-    for (ConnectionPool* pool : seen)
-        EXPECT_EQ(pool, seen.front());
+    for (std::thread& t : threads) t.join();
+    for (ConnectionPool* pool : seen) EXPECT_EQ(pool, seen.front());
 }
 
 // ---------------------------------------------------------------------------
 // Connections (fixture server, database of this test group)
 
-QString g_syscfg;   // syscfg.ini text for this group's database
+QString g_syscfg;  // syscfg.ini text for this group's database
 
-class ConnectionPoolTest : public ::testing::Test
-{
+class ConnectionPoolTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!g_syscfg.isEmpty())
-            return;
+    static void SetUpTestSuite() {
+        if (!g_syscfg.isEmpty()) return;
         QTemporaryDir out;
         QString error;
         if (!dbtest::createOwnDatabase("tarnmon_pool", out.path(), &error)) {
@@ -227,12 +216,10 @@ protected:
             return;
         }
         QFile file(out.filePath("syscfg.ini"));
-        if (file.open(QIODevice::ReadOnly))
-            g_syscfg = QString::fromUtf8(file.readAll());
+        if (file.open(QIODevice::ReadOnly)) g_syscfg = QString::fromUtf8(file.readAll());
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_FALSE(g_syscfg.isEmpty()) << "no test database: " << setupError.toStdString();
         ConnectionPool::release();
         work.write("syscfg.ini", g_syscfg);
@@ -240,11 +227,9 @@ protected:
 
     void TearDown() override { ConnectionPool::release(); }
 
-    static qlonglong connectionId(const QSqlDatabase& db)
-    {
+    static qlonglong connectionId(const QSqlDatabase& db) {
         QSqlQuery query(db);
-        if (!query.exec("SELECT CONNECTION_ID()") || !query.next())
-            return -1;
+        if (!query.exec("SELECT CONNECTION_ID()") || !query.next()) return -1;
         return query.value(0).toLongLong();
     }
 
@@ -258,8 +243,7 @@ QString ConnectionPoolTest::setupError;
 
 #define POOL_TEST(name) TEST_F(ConnectionPoolTest, name)
 
-POOL_TEST(BorrowReturnBorrowGivesConnection1AgainWithoutNewLogin)
-{
+POOL_TEST(BorrowReturnBorrowGivesConnection1AgainWithoutNewLogin) {
     QSqlDatabase first = ConnectionPool::openConnection();
     ASSERT_TRUE(first.isOpen()) << first.lastError().text().toStdString();
     EXPECT_EQ(first.connectionName(), "Connection-1");
@@ -275,8 +259,7 @@ POOL_TEST(BorrowReturnBorrowGivesConnection1AgainWithoutNewLogin)
     ConnectionPool::closeConnection(second);
 }
 
-POOL_TEST(SixthBorrowerWaitsAboutOneSecondThenGetsInvalidConnection)
-{
+POOL_TEST(SixthBorrowerWaitsAboutOneSecondThenGetsInvalidConnection) {
     std::vector<QSqlDatabase> lent;
     QSet<QString> names;
     for (int i = 0; i < 5; ++i) {
@@ -284,8 +267,7 @@ POOL_TEST(SixthBorrowerWaitsAboutOneSecondThenGetsInvalidConnection)
         ASSERT_TRUE(lent.back().isOpen());
         names.insert(lent.back().connectionName());
     }
-    EXPECT_EQ(names, (QSet<QString>{"Connection-1", "Connection-2", "Connection-3",
-                                    "Connection-4", "Connection-5"}));
+    EXPECT_EQ(names, (QSet<QString>{"Connection-1", "Connection-2", "Connection-3", "Connection-4", "Connection-5"}));
 
     LogCapture log;
     QElapsedTimer timer;
@@ -296,19 +278,21 @@ POOL_TEST(SixthBorrowerWaitsAboutOneSecondThenGetsInvalidConnection)
     EXPECT_GE(waited, 800);
     EXPECT_EQ(log.count("Cannot create more connections."), 1);
 
-    for (QSqlDatabase& db : lent)
-        ConnectionPool::closeConnection(db);
+    for (QSqlDatabase& db : lent) ConnectionPool::closeConnection(db);
 }
 
-POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName)
-{
+POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName) {
     std::vector<QSqlDatabase> lent;
     for (int i = 0; i < 5; ++i) {
         lent.push_back(ConnectionPool::openConnection());
         ASSERT_TRUE(lent.back().isOpen());
     }
 
-    struct Outcome { QString name; bool open = false; bool queryWorks = false; };
+    struct Outcome {
+        QString name;
+        bool open = false;
+        bool queryWorks = false;
+    };
     Outcome outcome[2];
     std::atomic<pid_t> tids[2] = {0, 0};
     std::atomic<int> answered{0};
@@ -322,13 +306,14 @@ POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName)
             out.open = db.isOpen();
             out.queryWorks = db.isOpen() && QSqlQuery(db).exec("SELECT 1");
             ++answered;
-            while (!finish.load())   // hold it, so the other waiter cannot have it
+            while (!finish.load())  // hold it, so the other waiter cannot have it
                 QThread::msleep(5);
         });
     // Both wait inside the pool before a connection comes back.
-    EXPECT_TRUE(zvt::eventually([&] {
-        return tids[0] != 0 && tids[1] != 0 && zvt::in_timed_wait(tids[0]) && zvt::in_timed_wait(tids[1]);
-    }, 5000)) << "the borrowers never waited for the full pool";
+    EXPECT_TRUE(zvt::eventually(
+        [&] { return tids[0] != 0 && tids[1] != 0 && zvt::in_timed_wait(tids[0]) && zvt::in_timed_wait(tids[1]); },
+        5000))
+        << "the borrowers never waited for the full pool";
 
     const QString returned = lent[2].connectionName();
     ConnectionPool::closeConnection(lent[2]);
@@ -337,8 +322,7 @@ POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName)
     // The winner gets it at once, the loser gives up after about one second.
     EXPECT_TRUE(zvt::eventually([&] { return answered == 2; }, 10000));
     finish = true;
-    for (std::thread& t : waiters)
-        t.join();
+    for (std::thread& t : waiters) t.join();
 
     const int winners = int(outcome[0].open) + int(outcome[1].open);
     EXPECT_EQ(winners, 1);
@@ -346,12 +330,10 @@ POOL_TEST(ReturnedConnectionWakesExactlyOneWaiterWhoTakesItsName)
     EXPECT_EQ(winner.name, returned);
     EXPECT_TRUE(winner.queryWorks);
 
-    for (QSqlDatabase& db : lent)
-        ConnectionPool::closeConnection(db);
+    for (QSqlDatabase& db : lent) ConnectionPool::closeConnection(db);
 }
 
-POOL_TEST(ReturningAnUnlentConnectionOrOneTwiceChangesNothing)
-{
+POOL_TEST(ReturningAnUnlentConnectionOrOneTwiceChangesNothing) {
     QSqlDatabase a = ConnectionPool::openConnection();
     ASSERT_TRUE(a.isOpen());
     ConnectionPool::closeConnection(a);
@@ -372,12 +354,10 @@ POOL_TEST(ReturningAnUnlentConnectionOrOneTwiceChangesNothing)
         names.insert(lent.back().connectionName());
     }
     EXPECT_EQ(names.size(), 5);
-    for (QSqlDatabase& db : lent)
-        ConnectionPool::closeConnection(db);
+    for (QSqlDatabase& db : lent) ConnectionPool::closeConnection(db);
 }
 
-POOL_TEST(ConnectionReturnedByAnotherThreadIsNotLentToThisThread)
-{
+POOL_TEST(ConnectionReturnedByAnotherThreadIsNotLentToThisThread) {
     LogCapture log;
     QString otherName;
     qlonglong otherId = -1;
@@ -400,8 +380,7 @@ POOL_TEST(ConnectionReturnedByAnotherThreadIsNotLentToThisThread)
     EXPECT_EQ(log.count("does not belong to the calling thread"), 0);
 }
 
-POOL_TEST(FullPoolHandsAnotherThreadsReturnedNameOverWithAFreshConnection)
-{
+POOL_TEST(FullPoolHandsAnotherThreadsReturnedNameOverWithAFreshConnection) {
     std::vector<QSqlDatabase> lent;
     for (int i = 0; i < 5; ++i) {
         lent.push_back(ConnectionPool::openConnection());
@@ -427,16 +406,14 @@ POOL_TEST(FullPoolHandsAnotherThreadsReturnedNameOverWithAFreshConnection)
     EXPECT_NE(id, returnedId);
     EXPECT_EQ(log.count("does not belong to the calling thread"), 0);
 
-    for (QSqlDatabase& db : lent)
-        ConnectionPool::closeConnection(db);
+    for (QSqlDatabase& db : lent) ConnectionPool::closeConnection(db);
 }
 
-POOL_TEST(ThreadsBorrowingAtOnceNeverShareAConnection)
-{
-    constexpr int kThreads = 6;      // one more than the pool holds
+POOL_TEST(ThreadsBorrowingAtOnceNeverShareAConnection) {
+    constexpr int kThreads = 6;  // one more than the pool holds
     constexpr int kRounds = 20;
     QMutex heldMutex;
-    QSet<QString> held;              // guarded by heldMutex
+    QSet<QString> held;  // guarded by heldMutex
     std::atomic<int> shared{0}, failed{0}, queries{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
@@ -450,14 +427,12 @@ POOL_TEST(ThreadsBorrowingAtOnceNeverShareAConnection)
                 const QString name = db.connectionName();
                 {
                     QMutexLocker locker(&heldMutex);
-                    if (held.contains(name))
-                        ++shared;
+                    if (held.contains(name)) ++shared;
                     held.insert(name);
                 }
                 {
                     QSqlQuery query(db);
-                    if (query.exec("SELECT 1") && query.next() && query.value(0).toInt() == 1)
-                        ++queries;
+                    if (query.exec("SELECT 1") && query.next() && query.value(0).toInt() == 1) ++queries;
                 }
                 {
                     QMutexLocker locker(&heldMutex);
@@ -469,15 +444,13 @@ POOL_TEST(ThreadsBorrowingAtOnceNeverShareAConnection)
                 QThread::msleep(1);
             }
         });
-    for (std::thread& t : threads)
-        t.join();
+    for (std::thread& t : threads) t.join();
     EXPECT_EQ(shared.load(), 0);
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(queries.load(), kThreads * kRounds);
 }
 
-POOL_TEST(RefusedLoginLendsAnInvalidConnectionAndUsesUpNoName)
-{
+POOL_TEST(RefusedLoginLendsAnInvalidConnectionAndUsesUpNoName) {
     QString wrong = g_syscfg;
     wrong.replace(QRegularExpression("psw=[^\n]*"), "psw=not-the-password");
     work.write("syscfg.ini", wrong);
@@ -501,8 +474,7 @@ POOL_TEST(RefusedLoginLendsAnInvalidConnectionAndUsesUpNoName)
     ConnectionPool::closeConnection(db);
 }
 
-POOL_TEST(PortOutsideTheTcpRangeIsRefused)
-{
+POOL_TEST(PortOutsideTheTcpRangeIsRefused) {
     QString bad = g_syscfg;
     bad.replace(QRegularExpression("port=[0-9]+\n"), "port=70000\n");
     work.write("syscfg.ini", bad);
@@ -512,8 +484,7 @@ POOL_TEST(PortOutsideTheTcpRangeIsRefused)
     EXPECT_EQ(log.count("out of range"), 1);
 }
 
-POOL_TEST(ReusedConnectionDroppedByTheServerWorksAgain)
-{
+POOL_TEST(ReusedConnectionDroppedByTheServerWorksAgain) {
     QSqlDatabase idle = ConnectionPool::openConnection();
     QSqlDatabase other = ConnectionPool::openConnection();
     ASSERT_TRUE(idle.isOpen());

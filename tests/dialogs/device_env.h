@@ -119,7 +119,7 @@ public:
     QString file(const QString &name) const { return QDir(files).filePath(name); }
 
     QTemporaryDir root;
-    const int srv;   // the device's server index in the station
+    const int srv;  // the device's server index in the station
     QString files;
     std::unique_ptr<zvt::Sim> sim;
 };

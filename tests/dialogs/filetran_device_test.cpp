@@ -65,9 +65,8 @@ protected:
         const int before = paneCount("获取文件列表成功!!!") + paneCount("获取文件列表失败!!!");
         dlg->widget.lE_path->setText(path);
         dlg->widget.pB_getfilelist->click();
-        ASSERT_TRUE(waitFor([&] {
-            return paneCount("获取文件列表成功!!!") + paneCount("获取文件列表失败!!!") > before;
-        }));
+        ASSERT_TRUE(
+            waitFor([&] { return paneCount("获取文件列表成功!!!") + paneCount("获取文件列表失败!!!") > before; }));
         dlgtest::settle();
     }
     int rowOf(const QString &name) const { return column(0).indexOf(name); }

@@ -202,8 +202,8 @@ TEST_F(FileDialog, ListedNameIsKeptByteForByteAndShownDecoded) {
 struct NameRow {
     const char *name;
     QByteArray listed;
-    QString local;      // empty: refused
-    const char *why;    // part of the reason when refused
+    QString local;    // empty: refused
+    const char *why;  // part of the reason when refused
 };
 void PrintTo(const NameRow &r, std::ostream *os) { *os << r.name; }
 
@@ -222,12 +222,11 @@ TEST_P(LocalNames, LocalNameIsTheDecodedPartAfterTheLastSlashWhenItIsASafeFileNa
 INSTANTIATE_TEST_SUITE_P(
     Rows, LocalNames,
     ::testing::Values(
-        NameRow{"FolderFromRoot", "/COMTRADE/a.cfg", "a.cfg", ""},
-        NameRow{"Folder", "COMTRADE/a.cfg", "a.cfg", ""},
-        NameRow{"Bare", "a.cfg", "a.cfg", ""},
-        NameRow{"DeepWithSpace", "/a/b/c/rec 1.dat", "rec 1.dat", ""},
+        NameRow{"FolderFromRoot", "/COMTRADE/a.cfg", "a.cfg", ""}, NameRow{"Folder", "COMTRADE/a.cfg", "a.cfg", ""},
+        NameRow{"Bare", "a.cfg", "a.cfg", ""}, NameRow{"DeepWithSpace", "/a/b/c/rec 1.dat", "rec 1.dat", ""},
         NameRow{"Utf8", "COMTRADE/\xe6\x95\x85\xe9\x9a\x9c_1.dat", QStringLiteral("故障_1.dat"), ""},
-        NameRow{"Gb18030", "COMTRADE/CMIED\xb9\xca\xd5\xcf\xc2\xbc\xb2\xa8_1.dat", QStringLiteral("CMIED故障录波_1.dat"), ""},
+        NameRow{"Gb18030", "COMTRADE/CMIED\xb9\xca\xd5\xcf\xc2\xbc\xb2\xa8_1.dat",
+                QStringLiteral("CMIED故障录波_1.dat"), ""},
         NameRow{"Gb18030FourBytes", "\x95\x32\x82\x36_1.dat", QString::fromUtf8("\xf0\xa0\x80\x80_1.dat"), ""},
         // 0x5C is a trail byte of GB18030 characters; it is no backslash there.
         NameRow{"Gb18030TrailByteBackslash", "\x81\x5c_1.dat", QString::fromUtf8("\xe4\xb9\x97_1.dat"), ""},
@@ -240,7 +239,10 @@ INSTANTIATE_TEST_SUITE_P(
         NameRow{"Backslash", "COMTRADE/..\\..\\rec_1.dat", "", "begins with '.'"},
         NameRow{"BackslashInside", "COMTRADE/a\\rec_1.dat", "", "contains '\\'"},
         NameRow{"ControlCharacter", "COMTRADE/rec\t1.dat", "", "U+0009"},
-        NameRow{"C1Control", "COMTRADE/rec\xc2\x85" "1.dat", "", "U+0085"},
+        NameRow{"C1Control",
+                "COMTRADE/rec\xc2\x85"
+                "1.dat",
+                "", "U+0085"},
         NameRow{"BidiOverride", "COMTRADE/rec\xe2\x80\xaetad.exe", "", "U+202E"},
         NameRow{"ReplacementCharacter", "COMTRADE/rec\xef\xbf\xbd.dat", "", "U+FFFD"},
         NameRow{"TooLong", QByteArray(247, 'n') + ".dat", "", "longer than 250 bytes"},

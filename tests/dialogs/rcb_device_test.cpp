@@ -124,12 +124,18 @@ TEST_F(RcbDevice, ReadBrcbShowsEveryElementAsTheDeviceHasIt) {
         const char *attr;
         QString shown;
     } rows[] = {
-        {"RptID", dlg->widget.lE_RptID->text()},       {"RptEna", dlg->widget.cB_RptEna->currentText()},
-        {"DatSet", dlg->widget.lE_DataSetRef->text()}, {"ConfRev", dlg->widget.lE_ConfRev->text()},
-        {"OptFlds", dlg->widget.lE_OptFlds->text()},   {"BufTm", dlg->widget.lE_BufTm->text()},
-        {"SqNum", dlg->widget.lE_SqNum->text()},       {"TrgOps", dlg->widget.lE_TrgOps->text()},
-        {"IntgPd", dlg->widget.lE_IntgPd->text()},     {"GI", dlg->widget.cB_GI->currentText()},
-        {"PurgeBuf", dlg->widget.cB_PurgeBuf->currentText()}, {"EntryID", dlg->widget.lE_EntryID->text()},
+        {"RptID", dlg->widget.lE_RptID->text()},
+        {"RptEna", dlg->widget.cB_RptEna->currentText()},
+        {"DatSet", dlg->widget.lE_DataSetRef->text()},
+        {"ConfRev", dlg->widget.lE_ConfRev->text()},
+        {"OptFlds", dlg->widget.lE_OptFlds->text()},
+        {"BufTm", dlg->widget.lE_BufTm->text()},
+        {"SqNum", dlg->widget.lE_SqNum->text()},
+        {"TrgOps", dlg->widget.lE_TrgOps->text()},
+        {"IntgPd", dlg->widget.lE_IntgPd->text()},
+        {"GI", dlg->widget.cB_GI->currentText()},
+        {"PurgeBuf", dlg->widget.cB_PurgeBuf->currentText()},
+        {"EntryID", dlg->widget.lE_EntryID->text()},
     };
     for (const auto &r : rows) EXPECT_EQ(r.shown, device->get(kBrcb + "$" + r.attr)) << r.attr;
     EXPECT_EQ(dlg->widget.lE_IntgPd->text(), QStringLiteral("4321"));
@@ -156,11 +162,11 @@ TEST_F(RcbDevice, ReadUrcbShowsResvFromTheDeviceAndLeavesPurgeBufAndEntryID) {
         const char *attr;
         QString shown;
     } rows[] = {
-        {"RptID", dlg->widget.lE_RptID->text()},       {"RptEna", dlg->widget.cB_RptEna->currentText()},
-        {"Resv", dlg->widget.cB_Resv->currentText()},  {"DatSet", dlg->widget.lE_DataSetRef->text()},
-        {"ConfRev", dlg->widget.lE_ConfRev->text()},   {"OptFlds", dlg->widget.lE_OptFlds->text()},
-        {"BufTm", dlg->widget.lE_BufTm->text()},       {"SqNum", dlg->widget.lE_SqNum->text()},
-        {"TrgOps", dlg->widget.lE_TrgOps->text()},     {"IntgPd", dlg->widget.lE_IntgPd->text()},
+        {"RptID", dlg->widget.lE_RptID->text()},      {"RptEna", dlg->widget.cB_RptEna->currentText()},
+        {"Resv", dlg->widget.cB_Resv->currentText()}, {"DatSet", dlg->widget.lE_DataSetRef->text()},
+        {"ConfRev", dlg->widget.lE_ConfRev->text()},  {"OptFlds", dlg->widget.lE_OptFlds->text()},
+        {"BufTm", dlg->widget.lE_BufTm->text()},      {"SqNum", dlg->widget.lE_SqNum->text()},
+        {"TrgOps", dlg->widget.lE_TrgOps->text()},    {"IntgPd", dlg->widget.lE_IntgPd->text()},
         {"GI", dlg->widget.cB_GI->currentText()},
     };
     for (const auto &r : rows) EXPECT_EQ(r.shown, device->get(kUrcb + "$" + r.attr)) << r.attr;
@@ -217,9 +223,8 @@ TEST_F(RcbDevice, SetRcbValuesWritesTheChangedAttributesOneAtATime) {
     dlg->widget.lE_IntgPd->setText(QStringLiteral("9000"));
     dlg->widget.lE_SqNum->setText(QStringLiteral("77"));
     dlg->widget.pB_SetRcbValues->click();
-    ASSERT_TRUE(waitFor([&] {
-        return paneHas("a_ai_set_brcb_values success!!!") || paneHas("a_ai_set_brcb_values failure!!!");
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return paneHas("a_ai_set_brcb_values success!!!") || paneHas("a_ai_set_brcb_values failure!!!"); }));
     const QStringList lines = pane.lines();
     ASSERT_EQ(lines.size(), 11) << lines.join('|').toStdString();
     EXPECT_EQ(lines.mid(0, 10), QStringList({"NewTemp", "false", "CMIEDMON/LLN0$dsTemp", "1", "0111100110", "300", "0",
@@ -249,9 +254,8 @@ TEST_F(RcbDevice, SetRcbValuesOnAnEnabledBlockReconfiguresAndKeepsItEnabled) {
     pane.mark();
     dlg->widget.lE_IntgPd->setText(QStringLiteral("4500"));
     dlg->widget.pB_SetRcbValues->click();
-    ASSERT_TRUE(waitFor([&] {
-        return paneHas("a_ai_set_urcb_values success!!!") || paneHas("a_ai_set_urcb_values failure!!!");
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return paneHas("a_ai_set_urcb_values success!!!") || paneHas("a_ai_set_urcb_values failure!!!"); }));
     EXPECT_TRUE(paneHas("a_ai_set_urcb_values success!!!")) << pane.lines().join('|').toStdString();
     EXPECT_EQ(device->get(kUrcb + "$IntgPd"), QStringLiteral("4500"));
     EXPECT_EQ(device->get(kUrcb + "$RptEna"), QStringLiteral("true"));
@@ -307,18 +311,17 @@ TEST_P(RcbOnDeviceKind, ReadWriteAndEnableWork) {
         ASSERT_TRUE(waitFor([&] { return paneHas("报告使能成功!!!") || paneHas("报告使能失败!!!"); }));
         ASSERT_TRUE(paneHas("报告使能成功!!!")) << pane.lines().join('|').toStdString();
         EXPECT_EQ(device->ask("rcb " + block.toStdString()).substr(0, 5), "ena=1");
-        EXPECT_TRUE(waitFor([&] { return reports.count(id) >= 1; })) << id;   // the GI's report
+        EXPECT_TRUE(waitFor([&] { return reports.count(id) >= 1; })) << id;  // the GI's report
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Device, RcbOnDeviceKind,
-    ::testing::Values(Kind{"Edition1", {"--profile", "ed1"}, false},
-                      Kind{"Edition2WithoutOwner", {"--profile", "ed2"}, false},
-                      Kind{"Edition2Owner", {"--profile", "ed2-owner"}, false},
-                      Kind{"Edition2ResvTms", {"--profile", "ed2-resvtms"}, false},
-                      Kind{"FixedSettings", {"--profile", "fixed"}, true}),
-    [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Device, RcbOnDeviceKind,
+                         ::testing::Values(Kind{"Edition1", {"--profile", "ed1"}, false},
+                                           Kind{"Edition2WithoutOwner", {"--profile", "ed2"}, false},
+                                           Kind{"Edition2Owner", {"--profile", "ed2-owner"}, false},
+                                           Kind{"Edition2ResvTms", {"--profile", "ed2-resvtms"}, false},
+                                           Kind{"FixedSettings", {"--profile", "fixed"}, true}),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
 
 // ---- reporting on and off ------------------------------------------------------------
 
@@ -370,14 +373,14 @@ TEST_P(RcbReporting, EnableRptStartsReportsAndDisableStopsThem) {
     EXPECT_EQ(boxes(), std::vector<Box>());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Device, RcbReporting,
-    ::testing::Values(Reporting{"Brcb", kBrNode, kBrcb, "CMIED_Temp", "CMIEDMON/STMP1$MX$Tmp$mag$f", "61.5", "72.5",
-                                "83.5", "a_ai_get_brcb_values success!!!"},
-                      Reporting{"Urcb", kRpNode, QStringLiteral("CMIEDMON/LLN0$RP$urcbAlarm01"), "CMIED_Alarm",
-                                "CMIEDMON/STMP1$ST$TmpAlm$stVal", "true", "false", "true",
-                                "a_ai_get_urcb_values success!!!"}),
-    [](const ::testing::TestParamInfo<Reporting> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Device, RcbReporting,
+                         ::testing::Values(Reporting{"Brcb", kBrNode, kBrcb, "CMIED_Temp",
+                                                     "CMIEDMON/STMP1$MX$Tmp$mag$f", "61.5", "72.5", "83.5",
+                                                     "a_ai_get_brcb_values success!!!"},
+                                           Reporting{"Urcb", kRpNode, QStringLiteral("CMIEDMON/LLN0$RP$urcbAlarm01"),
+                                                     "CMIED_Alarm", "CMIEDMON/STMP1$ST$TmpAlm$stVal", "true", "false",
+                                                     "true", "a_ai_get_urcb_values success!!!"}),
+                         [](const ::testing::TestParamInfo<Reporting> &info) { return std::string(info.param.name); });
 
 // ---- no selection ----------------------------------------------------------------------
 

@@ -89,7 +89,8 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(uilang::apply(language())); }
     static void TearDownTestSuite() { uilang::apply(QStringLiteral("zh")); }
     void TearDown() override {
-        for (QDialog *d : {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
+        for (QDialog *d :
+             {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
             if (d != nullptr) d->close();
         dlgtest::settle();
         device.reset();
@@ -162,8 +163,8 @@ TEST_F(Screenshot, FileDialogDuringALongFetch) {
     dlg.widget.lE_path->setText(QStringLiteral("COMTRADE"));
     dlg.widget.pB_getfilelist->click();
     ASSERT_TRUE(waitFor([&] { return dlg.tbmodel->rowCount() == 5; }));
-    const auto rows = dlg.tbmodel->match(dlg.tbmodel->index(0, 0), Qt::DisplayRole, QStringLiteral("COMTRADE/") +
-                                                                               QFileInfo(big).fileName());
+    const auto rows = dlg.tbmodel->match(dlg.tbmodel->index(0, 0), Qt::DisplayRole,
+                                         QStringLiteral("COMTRADE/") + QFileInfo(big).fileName());
     ASSERT_EQ(rows.size(), 1);
     dlg.widget.tV_file->setCurrentIndex(rows[0]);
     dlg.show();
@@ -175,8 +176,9 @@ TEST_F(Screenshot, FileDialogDuringALongFetch) {
     EXPECT_LT(bar->value(), bar->maximum()) << "the fetch ended before the picture";
     ASSERT_TRUE(shot.save(shotPath("dialog_filetran_progress.png"), "PNG"));
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
-    ASSERT_TRUE(waitFor([&] { return dlg.widget.lb_transfer->text() == QCoreApplication::translate("dialog_filetran", "上载完成");
-    }, 120000));
+    ASSERT_TRUE(waitFor(
+        [&] { return dlg.widget.lb_transfer->text() == QCoreApplication::translate("dialog_filetran", "上载完成"); },
+        120000));
     EXPECT_EQ(clippedCaptions(&dlg), QStringList());
     QFile::remove(QDir::current().filePath(QFileInfo(big).fileName()));
 }

@@ -56,7 +56,8 @@ protected:
         pane.mark();
     }
     void TearDown() override {
-        for (QDialog *d : {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
+        for (QDialog *d :
+             {static_cast<QDialog *>(dlg_ctrl), static_cast<QDialog *>(dlg_lcb), static_cast<QDialog *>(dlg_sg)})
             if (d != nullptr) d->close();
         dlgtest::settle();
         device.reset();
@@ -96,7 +97,8 @@ protected:
     }
     static std::set<QString> enabled(dialog_ctrl *d) {
         std::set<QString> on;
-        for (QPushButton *b : {d->widget.pB_sel, d->widget.pB_selv, d->widget.pB_op, d->widget.pB_revoke, d->widget.pB_quit})
+        for (QPushButton *b :
+             {d->widget.pB_sel, d->widget.pB_selv, d->widget.pB_op, d->widget.pB_revoke, d->widget.pB_quit})
             if (b->isEnabled()) on.insert(b->text());
         return on;
     }
@@ -129,13 +131,17 @@ TEST_P(CtrlModels, ButtonsFollowTheModelAndOperateChangesTheDevice) {
     EXPECT_EQ(d->widget.lb_opt->text(), QStringLiteral("控制模型:"));
     EXPECT_EQ(d->widget.lb_opinfo->text(), QString::fromUtf8(row.model_text));
     const int at = d->widget.cB_ctrl->findText(QString::fromUtf8(row.value));
-    if (at >= 0) d->widget.cB_ctrl->setCurrentIndex(at);
-    else d->widget.cB_ctrl->setEditText(QString::fromUtf8(row.value));
+    if (at >= 0)
+        d->widget.cB_ctrl->setCurrentIndex(at);
+    else
+        d->widget.cB_ctrl->setEditText(QString::fromUtf8(row.value));
     if (d->widget.pB_sel->isEnabled()) {
-        ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择:成功"))) << d->widget.lb_opt->text().toStdString();
+        ASSERT_TRUE(outcome(d, d->widget.pB_sel, QStringLiteral("选择:成功")))
+            << d->widget.lb_opt->text().toStdString();
     }
     if (d->widget.pB_selv->isEnabled()) {
-        ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择:成功"))) << d->widget.lb_opt->text().toStdString();
+        ASSERT_TRUE(outcome(d, d->widget.pB_selv, QStringLiteral("带值选择:成功")))
+            << d->widget.lb_opt->text().toStdString();
     }
     ASSERT_TRUE(outcome(d, d->widget.pB_op, QStringLiteral("操作:成功")))
         << d->widget.lb_opt->text().toStdString() << " " << d->widget.lb_opinfo->text().toStdString();
@@ -148,17 +154,36 @@ TEST_P(CtrlModels, ButtonsFollowTheModelAndOperateChangesTheDevice) {
     EXPECT_TRUE(waitFor([&] { return device_value(row.status) == row.after; })) << device_value(row.status);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bay, CtrlModels,
-    ::testing::Values(CtrlRow{"DirectNormalSpc", "BAYIEDCTRL/GGIO1$ST$SPCSO1", {"操作", "退出"}, "常规直控",
-                              "合 (true)", "BAYIEDCTRL/GGIO1$ST$SPCSO1$stVal", "true"},
-                      CtrlRow{"SboNormalIncWithItsCancel", "BAYIEDCTRL/GGIO1$CF$ISCSO1", {"选择", "操作", "撤销", "退出"},
-                              "常规选控", "5", "BAYIEDCTRL/GGIO1$ST$ISCSO1$stVal", "5"},
-                      CtrlRow{"DirectEnhancedApc", "BAYIEDCTRL/GGIO1$MX$AnOut1", {"操作", "退出"}, "增强直控", "7.25",
-                              "BAYIEDCTRL/GGIO1$MX$AnOut1$mxVal$f", "7.25"},
-                      CtrlRow{"SboEnhancedDpc", "BAYIEDCTRL/CSWI1$CO$Pos", {"带值选择", "操作", "撤销", "退出"},
-                              "增强选控", "合 (true)", "BAYIEDCTRL/CSWI1$ST$Pos$stVal", "10"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Bay, CtrlModels,
+                         ::testing::Values(CtrlRow{"DirectNormalSpc",
+                                                   "BAYIEDCTRL/GGIO1$ST$SPCSO1",
+                                                   {"操作", "退出"},
+                                                   "常规直控",
+                                                   "合 (true)",
+                                                   "BAYIEDCTRL/GGIO1$ST$SPCSO1$stVal",
+                                                   "true"},
+                                           CtrlRow{"SboNormalIncWithItsCancel",
+                                                   "BAYIEDCTRL/GGIO1$CF$ISCSO1",
+                                                   {"选择", "操作", "撤销", "退出"},
+                                                   "常规选控",
+                                                   "5",
+                                                   "BAYIEDCTRL/GGIO1$ST$ISCSO1$stVal",
+                                                   "5"},
+                                           CtrlRow{"DirectEnhancedApc",
+                                                   "BAYIEDCTRL/GGIO1$MX$AnOut1",
+                                                   {"操作", "退出"},
+                                                   "增强直控",
+                                                   "7.25",
+                                                   "BAYIEDCTRL/GGIO1$MX$AnOut1$mxVal$f",
+                                                   "7.25"},
+                                           CtrlRow{"SboEnhancedDpc",
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos",
+                                                   {"带值选择", "操作", "撤销", "退出"},
+                                                   "增强选控",
+                                                   "合 (true)",
+                                                   "BAYIEDCTRL/CSWI1$ST$Pos$stVal",
+                                                   "10"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(CtrlDialog, StatusOnlyObjectOffersNothingButQuit) {
     dialog_ctrl *d = open("BAYIEDCTRL/XCBR1$ST$Pos");
@@ -312,7 +337,9 @@ protected:
     bool query(dialog_lcb *d, QPushButton *button, int rows) {
         const int before = pane.lines().size();
         button->click();
-        return waitFor([&] { return pane.lines().size() > before && pane.lines().last().contains(QStringLiteral("查询日志完成")); }) &&
+        return waitFor([&] {
+                   return pane.lines().size() > before && pane.lines().last().contains(QStringLiteral("查询日志完成"));
+               }) &&
                d->tbmodel->rowCount() == rows;
     }
 };
@@ -327,7 +354,8 @@ TEST_F(LcbDialog, BlockStatusAndQueriesShowWhatTheDeviceLogged) {
     changes({"10", "01", "10"});
 
     d->widget.pushButton_9->click();
-    ASSERT_TRUE(waitFor([&] { return d->widget.lineEdit_9->text() == device->get("BAYIEDCTRL/LLN0$LG$lcbStatus$NewEntr"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return d->widget.lineEdit_9->text() == device->get("BAYIEDCTRL/LLN0$LG$lcbStatus$NewEntr"); }));
     EXPECT_EQ(d->widget.lineEdit_7->text(), device->get("BAYIEDCTRL/LLN0$LG$lcbStatus$OldEntr"));
     EXPECT_FALSE(d->widget.lineEdit_8->text().isEmpty());
 

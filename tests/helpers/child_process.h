@@ -27,8 +27,7 @@ constexpr int kQuietMs = 80;   // how long "nothing happens" is watched
 using Fd = zv::UniqueFd;
 using zvt::readable;
 
-inline std::pair<Fd, Fd> makePipe()
-{
+inline std::pair<Fd, Fd> makePipe() {
     auto p = zvt::make_pipe();
     EXPECT_TRUE(p.first.valid()) << "pipe2: " << std::strerror(errno);
     return p;
@@ -38,8 +37,7 @@ inline std::pair<Fd, Fd> makePipe()
 // (source, target) pair appears in the child as descriptor target.
 struct Child : zvt::Child {
     void start(const std::string &path, const std::vector<std::string> &args,
-               const std::vector<std::pair<int, int>> &fds, int fdLimit = 0)
-    {
+               const std::vector<std::pair<int, int>> &fds, int fdLimit = 0) {
         Options o;
         o.fds = fds;
         o.fd_limit = fdLimit;
@@ -48,8 +46,7 @@ struct Child : zvt::Child {
 };
 
 // Reads exactly n bytes; fewer when end of file or the time-out comes first.
-inline Bytes readBytes(int fd, size_t n, int timeoutMs = kWaitMs)
-{
+inline Bytes readBytes(int fd, size_t n, int timeoutMs = kWaitMs) {
     Bytes b(n);
     size_t got = 0;
     while (got < n && readable(fd, timeoutMs)) {
@@ -61,8 +58,7 @@ inline Bytes readBytes(int fd, size_t n, int timeoutMs = kWaitMs)
     return b;
 }
 
-inline Bytes readToEnd(int fd, int timeoutMs = kWaitMs)
-{
+inline Bytes readToEnd(int fd, int timeoutMs = kWaitMs) {
     Bytes all;
     std::uint8_t buf[65536];
     while (readable(fd, timeoutMs)) {
@@ -73,14 +69,12 @@ inline Bytes readToEnd(int fd, int timeoutMs = kWaitMs)
     return all;
 }
 
-inline std::string readText(int fd)
-{
+inline std::string readText(int fd) {
     Bytes b = readToEnd(fd);
     return std::string(b.begin(), b.end());
 }
 
-inline void sendAll(int fd, const std::uint8_t *data, size_t n)
-{
+inline void sendAll(int fd, const std::uint8_t *data, size_t n) {
     while (n > 0) {
         ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL);
         if (w <= 0) return;

@@ -22,13 +22,11 @@ protected:
     Fd acks;          // write end of the acknowledgement pipe
     Child child;
 
-    void start(int watchedNumber = kWatchedFd, int fdLimit = 0)
-    {
+    void start(int watchedNumber = kWatchedFd, int fdLimit = 0) {
         auto [wr, ww] = makePipe();
         auto [nr, nw] = makePipe();
         auto [ar, aw] = makePipe();
-        child.start(kFdnotify,
-                    {std::to_string(watchedNumber), std::to_string(kNoticeFd), std::to_string(kAckFd)},
+        child.start(kFdnotify, {std::to_string(watchedNumber), std::to_string(kNoticeFd), std::to_string(kAckFd)},
                     {{wr.get(), watchedNumber}, {nw.get(), kNoticeFd}, {ar.get(), kAckFd}}, fdLimit);
         watchedWrite = std::move(ww);
         notices = std::move(nr);
@@ -52,13 +50,11 @@ void PrintTo(const ArgCountCase &c, std::ostream *os) { *os << c.name; }
 
 class FdnotifyCommandLine : public ::testing::TestWithParam<ArgCountCase> {};
 
-TEST_P(FdnotifyCommandLine, WrongArgumentCountIsRefusedWithStatus99)
-{
+TEST_P(FdnotifyCommandLine, WrongArgumentCountIsRefusedWithStatus99) {
     Child child;
     child.start(kFdnotify, GetParam().args, {});
-    EXPECT_EQ(readText(child.out().get()),
-              kFdnotify + ": FATAL ERROR: number of arguments (" + std::to_string(GetParam().args.size()) +
-                  ") incorrect.\n");
+    EXPECT_EQ(readText(child.out().get()), kFdnotify + ": FATAL ERROR: number of arguments (" +
+                                               std::to_string(GetParam().args.size()) + ") incorrect.\n");
     EXPECT_EQ(child.wait(), 99);
 }
 
@@ -67,8 +63,7 @@ INSTANTIATE_TEST_SUITE_P(, FdnotifyCommandLine,
                                            ArgCountCase{"Four", {"0", "1", "2", "3"}}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(Fdnotify, OneNoticeWithoutAcknowledgementHoweverMuchDataArrives)
-{
+TEST_F(Fdnotify, OneNoticeWithoutAcknowledgementHoweverMuchDataArrives) {
     start();
     expectQuiet();  // nothing to read yet
     // Data arriving at twenty separate moments, 2 ms apart: the spacing is
@@ -82,8 +77,7 @@ TEST_F(Fdnotify, OneNoticeWithoutAcknowledgementHoweverMuchDataArrives)
     expectQuiet();
 }
 
-TEST_F(Fdnotify, EachAcknowledgementLetsExactlyOneMoreNoticeThrough)
-{
+TEST_F(Fdnotify, EachAcknowledgementLetsExactlyOneMoreNoticeThrough) {
     start();
     feed("x");
     expectOneNotice();
@@ -94,8 +88,7 @@ TEST_F(Fdnotify, EachAcknowledgementLetsExactlyOneMoreNoticeThrough)
     }
 }
 
-TEST_F(Fdnotify, EndOfFileCountsAsReadable)
-{
+TEST_F(Fdnotify, EndOfFileCountsAsReadable) {
     start();
     watchedWrite.reset();
     expectOneNotice();
@@ -103,8 +96,7 @@ TEST_F(Fdnotify, EndOfFileCountsAsReadable)
     expectOneNotice();
 }
 
-TEST_F(Fdnotify, InterruptSignalIsIgnored)
-{
+TEST_F(Fdnotify, InterruptSignalIsIgnored) {
     start();
     feed("x");
     expectOneNotice();  // past start-up now
@@ -115,8 +107,7 @@ TEST_F(Fdnotify, InterruptSignalIsIgnored)
 
 // Decision: the parent closing the acknowledgement side ends the watcher
 // cleanly instead of leaving it notifying without pause.
-TEST_F(Fdnotify, ClosedAcknowledgementSideEndsWatcherWithStatus0)
-{
+TEST_F(Fdnotify, ClosedAcknowledgementSideEndsWatcherWithStatus0) {
     start();
     feed("x");
     expectOneNotice();
@@ -126,8 +117,7 @@ TEST_F(Fdnotify, ClosedAcknowledgementSideEndsWatcherWithStatus0)
 
 // Decision: an unopened watched descriptor ends the watcher instead of
 // spinning on a wait that fails at once.
-TEST_F(Fdnotify, UnopenedWatchedDescriptorEndsWatcherWithStatus1)
-{
+TEST_F(Fdnotify, UnopenedWatchedDescriptorEndsWatcherWithStatus1) {
     Child c;
     auto [nr, nw] = makePipe();
     c.start(kFdnotify, {"250", std::to_string(kNoticeFd), "0"}, {{nw.get(), kNoticeFd}});
@@ -137,8 +127,7 @@ TEST_F(Fdnotify, UnopenedWatchedDescriptorEndsWatcherWithStatus1)
 }
 
 // Decision: descriptors beyond select()'s 1024 limit are watched like any other.
-TEST_F(Fdnotify, WatchesDescriptorAbove1024)
-{
+TEST_F(Fdnotify, WatchesDescriptorAbove1024) {
     rlimit rl{};
     ::getrlimit(RLIMIT_NOFILE, &rl);
     ASSERT_TRUE(rl.rlim_max == RLIM_INFINITY || rl.rlim_max >= 2048)

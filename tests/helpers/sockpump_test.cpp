@@ -29,8 +29,7 @@ struct Message {
 };
 
 // One TPKT frame of the given total length with a recognisable body.
-Bytes frame(unsigned length, std::uint8_t seed = 0)
-{
+Bytes frame(unsigned length, std::uint8_t seed = 0) {
     Bytes f(length);
     f[0] = 3;
     f[1] = 0;
@@ -40,15 +39,13 @@ Bytes frame(unsigned length, std::uint8_t seed = 0)
     return f;
 }
 
-Bytes prefix(Bytes b, size_t n)
-{
+Bytes prefix(Bytes b, size_t n) {
     b.resize(n);
     return b;
 }
 
 // Splits a pipe byte stream into messages; fails on a torn message.
-std::vector<Message> parse(const Bytes &stream)
-{
+std::vector<Message> parse(const Bytes &stream) {
     std::vector<Message> out;
     size_t pos = 0;
     while (pos < stream.size()) {
@@ -72,8 +69,7 @@ std::vector<Message> parse(const Bytes &stream)
     return out;
 }
 
-Message readMessage(int fd)
-{
+Message readMessage(int fd) {
     Bytes head = readBytes(fd, 10);
     Message m;
     if (head.size() != 10) {
@@ -94,8 +90,7 @@ Message readMessage(int fd)
 
 // The address argument: the four address bytes in memory order, read as a
 // host-order signed integer.
-std::string addressArgument(const char *dotted)
-{
+std::string addressArgument(const char *dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted, &a);
     std::int32_t v;
@@ -103,8 +98,7 @@ std::string addressArgument(const char *dotted)
     return std::to_string(v);
 }
 
-Fd loopbackListener(const char *address, std::uint16_t port)
-{
+Fd loopbackListener(const char *address, std::uint16_t port) {
     Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     int one = 1;
     ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -112,14 +106,12 @@ Fd loopbackListener(const char *address, std::uint16_t port)
     sin.sin_family = AF_INET;
     sin.sin_port = htons(port);
     inet_pton(AF_INET, address, &sin.sin_addr);
-    if (::bind(s.get(), reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0 || ::listen(s.get(), 4) != 0)
-        return Fd();
+    if (::bind(s.get(), reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0 || ::listen(s.get(), 4) != 0) return Fd();
     return s;
 }
 
 // Waits until pid sits in the given system call (blocked there).
-bool waitInSyscall(pid_t pid, long number)
-{
+bool waitInSyscall(pid_t pid, long number) {
     const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
     for (int i = 0; i < kWaitMs / 5; ++i) {
         char buf[64] = {};
@@ -136,8 +128,7 @@ bool waitInSyscall(pid_t pid, long number)
 // True while `sig` is pending for process `pid`: sent, not yet taken
 // (blocked). /proc/<pid>/status: SigPnd (thread) and ShdPnd (process), hex
 // masks with bit sig-1.
-bool signalPending(pid_t pid, int sig)
-{
+bool signalPending(pid_t pid, int sig) {
     std::FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
     if (f == nullptr) return false;
     char line[256];
@@ -150,8 +141,7 @@ bool signalPending(pid_t pid, int sig)
     return pending;
 }
 
-std::uint16_t boundPort(int fd)
-{
+std::uint16_t boundPort(int fd) {
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len);
@@ -165,19 +155,17 @@ protected:
     Child child;
 
     // Starts sockpump on one end of a socketpair, already connected.
-    void startConnected(unsigned maxLen, std::int32_t id = 7)
-    {
+    void startConnected(unsigned maxLen, std::int32_t id = 7) {
         int sv[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
         peer.reset(sv[0]);
         Fd mine(sv[1]);
-        start({std::to_string(id), std::to_string(kSockFd), "0", std::to_string(maxLen),
-               std::to_string(kPipeFd), "0", "0"},
+        start({std::to_string(id), std::to_string(kSockFd), "0", std::to_string(maxLen), std::to_string(kPipeFd), "0",
+               "0"},
               mine.get());
     }
 
-    void start(const std::vector<std::string> &args, int sock)
-    {
+    void start(const std::vector<std::string> &args, int sock) {
         auto [r, w] = makePipe();
         child.start(kSockpump, args, {{sock, kSockFd}, {w.get(), kPipeFd}});
         messages = std::move(r);
@@ -185,8 +173,7 @@ protected:
 
     void send(const Bytes &b) { sendAll(peer.get(), b.data(), b.size()); }
 
-    void expectEndOfStream(std::int32_t id = 7)
-    {
+    void expectEndOfStream(std::int32_t id = 7) {
         Message end = readMessage(messages.get());
         EXPECT_EQ(end.id, id);
         EXPECT_EQ(end.error, 0);
@@ -208,8 +195,7 @@ void PrintTo(const CommandLineCase &c, std::ostream *os) { *os << c.name; }
 
 class SockpumpCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
-TEST_P(SockpumpCommandLine, IsRefusedWithMessageAndStatus99)
-{
+TEST_P(SockpumpCommandLine, IsRefusedWithMessageAndStatus99) {
     auto [r, w] = makePipe();
     Child child;
     child.start(kSockpump, GetParam().args, {{w.get(), kPipeFd}});
@@ -221,18 +207,19 @@ TEST_P(SockpumpCommandLine, IsRefusedWithMessageAndStatus99)
 
 INSTANTIATE_TEST_SUITE_P(
     , SockpumpCommandLine,
-    ::testing::Values(
-        CommandLineCase{"NoArguments", {}, ": FATAL ERROR: number of arguments (0) incorrect.\n"},
-        CommandLineCase{"SixArguments", {"1", "3", "0", "1024", "201", "0"},
-                        ": FATAL ERROR: number of arguments (6) incorrect.\n"},
-        CommandLineCase{"EightArguments", {"1", "3", "0", "1024", "201", "0", "0", "0"},
-                        ": FATAL ERROR: number of arguments (8) incorrect.\n"},
-        CommandLineCase{"DescriptorWithoutDigits", {"1", "sock", "0", "1024", "201", "0", "0"},
-                        ": FATAL ERROR: argument 2 (\"sock\") is not a decimal number.\n"}),
+    ::testing::Values(CommandLineCase{"NoArguments", {}, ": FATAL ERROR: number of arguments (0) incorrect.\n"},
+                      CommandLineCase{"SixArguments",
+                                      {"1", "3", "0", "1024", "201", "0"},
+                                      ": FATAL ERROR: number of arguments (6) incorrect.\n"},
+                      CommandLineCase{"EightArguments",
+                                      {"1", "3", "0", "1024", "201", "0", "0", "0"},
+                                      ": FATAL ERROR: number of arguments (8) incorrect.\n"},
+                      CommandLineCase{"DescriptorWithoutDigits",
+                                      {"1", "sock", "0", "1024", "201", "0", "0"},
+                                      ": FATAL ERROR: argument 2 (\"sock\") is not a decimal number.\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(Sockpump, ForwardsFramesWholeAndInOrderAcrossPartialSends)
-{
+TEST_F(Sockpump, ForwardsFramesWholeAndInOrderAcrossPartialSends) {
     startConnected(65535, -5);
     const std::vector<unsigned> lengths{1024, 4, 7, 4096, 4085, 5000, 65535, 300, 4};
     Bytes stream;
@@ -274,8 +261,7 @@ void PrintTo(const StreamEndCase &c, std::ostream *os) { *os << c.name; }
 
 class SockpumpStreamEnd : public Sockpump, public ::testing::WithParamInterface<StreamEndCase> {};
 
-TEST_P(SockpumpStreamEnd, ForwardsWholeFramesThenOneEndMessage)
-{
+TEST_P(SockpumpStreamEnd, ForwardsWholeFramesThenOneEndMessage) {
     const StreamEndCase &c = GetParam();
     startConnected(c.maxLen);
     for (unsigned len : c.frames) send(frame(len));
@@ -290,23 +276,21 @@ TEST_P(SockpumpStreamEnd, ForwardsWholeFramesThenOneEndMessage)
 
 INSTANTIATE_TEST_SUITE_P(
     , SockpumpStreamEnd,
-    ::testing::Values(
-        StreamEndCase{"PeerClosesBetweenFrames", 1024, {100, 1024}, {}, true},
-        StreamEndCase{"PeerClosesInsideHeader", 1024, {100}, {3, 0}, true},
-        StreamEndCase{"PeerClosesInsideFrame", 1024, {100}, prefix(frame(600), 300), true},
-        StreamEndCase{"VersionNotThree", 1024, {1024}, {2, 0, 0, 20}, false},
-        StreamEndCase{"LengthZero", 1024, {20}, {3, 0, 0, 0}, false},
-        // A length inside the header would make the next header overlap it.
-        StreamEndCase{"LengthBelowHeaderSize", 1024, {4}, {3, 0, 0, 3}, false},
-        StreamEndCase{"LengthOneAboveMaximum", 1024, {1024}, {3, 0, 4, 1}, false},
-        StreamEndCase{"LengthOneAboveLargeMaximum", 65534, {65534}, {3, 0, 0xff, 0xff}, false},
-        // Only the low 16 bits of the maximum count: 65536 + 100 is 100.
-        StreamEndCase{"MaximumTakesLow16Bits", 65536 + 100, {100}, {3, 0, 0, 101}, false},
-        StreamEndCase{"ZeroMaximumRefusesFirstFrame", 0, {}, {3, 0, 0, 4}, false}),
+    ::testing::Values(StreamEndCase{"PeerClosesBetweenFrames", 1024, {100, 1024}, {}, true},
+                      StreamEndCase{"PeerClosesInsideHeader", 1024, {100}, {3, 0}, true},
+                      StreamEndCase{"PeerClosesInsideFrame", 1024, {100}, prefix(frame(600), 300), true},
+                      StreamEndCase{"VersionNotThree", 1024, {1024}, {2, 0, 0, 20}, false},
+                      StreamEndCase{"LengthZero", 1024, {20}, {3, 0, 0, 0}, false},
+                      // A length inside the header would make the next header overlap it.
+                      StreamEndCase{"LengthBelowHeaderSize", 1024, {4}, {3, 0, 0, 3}, false},
+                      StreamEndCase{"LengthOneAboveMaximum", 1024, {1024}, {3, 0, 4, 1}, false},
+                      StreamEndCase{"LengthOneAboveLargeMaximum", 65534, {65534}, {3, 0, 0xff, 0xff}, false},
+                      // Only the low 16 bits of the maximum count: 65536 + 100 is 100.
+                      StreamEndCase{"MaximumTakesLow16Bits", 65536 + 100, {100}, {3, 0, 0, 101}, false},
+                      StreamEndCase{"ZeroMaximumRefusesFirstFrame", 0, {}, {3, 0, 0, 4}, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(Sockpump, InterruptSignalIsIgnored)
-{
+TEST_F(Sockpump, InterruptSignalIsIgnored) {
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
@@ -317,8 +301,7 @@ TEST_F(Sockpump, InterruptSignalIsIgnored)
     expectEndOfStream();
 }
 
-TEST_F(Sockpump, StopSignalWhileIdleSendsOneEndMessage)
-{
+TEST_F(Sockpump, StopSignalWhileIdleSendsOneEndMessage) {
     startConnected(1024);
     send(frame(10));
     EXPECT_EQ(readMessage(messages.get()).frame, frame(10));
@@ -329,8 +312,7 @@ TEST_F(Sockpump, StopSignalWhileIdleSendsOneEndMessage)
 // Guards against the end message landing inside a half-written frame message:
 // the pipe is full, sockpump is in the middle of writing a 64 KiB frame when
 // the stop arrives.
-TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
-{
+TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame) {
     startConnected(65535);
     std::atomic<bool> done{false};
     std::thread sender([&] {
@@ -360,8 +342,7 @@ TEST_F(Sockpump, StopSignalDuringTrafficNeverCutsAFrame)
 
 // Several pumps may share the parent's pipe: a full pipe must never let one
 // pump's message land inside another's.
-TEST(SockpumpSharedPipe, MessagesOfTwoPumpsStayWhole)
-{
+TEST(SockpumpSharedPipe, MessagesOfTwoPumpsStayWhole) {
     auto [r, w] = makePipe();
     const std::vector<unsigned> lengths{4085, 1000, 3000, 4085, 100, 2048};
     constexpr int kRepeats = 120;
@@ -422,8 +403,7 @@ TEST(SockpumpSharedPipe, MessagesOfTwoPumpsStayWhole)
     }
 }
 
-TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95)
-{
+TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95) {
     std::uint16_t port;
     {
         Fd l = loopbackListener("127.0.0.1", 0);
@@ -431,8 +411,8 @@ TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95)
         port = boundPort(l.get());
     }  // closed: nobody listens there any more
     Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    start({"42", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd),
-           addressArgument("127.0.0.1"), std::to_string(port)},
+    start({"42", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument("127.0.0.1"),
+           std::to_string(port)},
           sock.get());
     Bytes all = readToEnd(messages.get());
     ASSERT_EQ(all.size(), 11u);
@@ -445,8 +425,7 @@ TEST_F(Sockpump, RefusedConnectSendsOneStatusWithErrorNumberAndExits95)
 
 // Decision: a stop while the connect is still pending reports that connect
 // as failed (EINTR), so the first message keeps meaning "connect status".
-TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect)
-{
+TEST_F(Sockpump, StopDuringPendingConnectReportsInterruptedConnect) {
     // A listener whose accept queue is full drops further SYNs: the next
     // connect stays pending.
     Fd listener = loopbackListener("127.0.0.1", 0);
@@ -488,8 +467,7 @@ void PrintTo(const ConnectCase &c, std::ostream *os) { *os << c.name; }
 
 class SockpumpConnect : public Sockpump, public ::testing::WithParamInterface<ConnectCase> {};
 
-TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
-{
+TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames) {
     const ConnectCase &c = GetParam();
     Fd listener = loopbackListener(c.address, c.listenPort);
     ASSERT_GE(listener.get(), 0) << "cannot listen on " << c.address << ":" << c.listenPort << ": "
@@ -498,8 +476,7 @@ TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
     std::string portArg = c.listenPort == 0 ? std::to_string(port) : "0";
 
     Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (c.nonBlocking ? SOCK_NONBLOCK : 0), 0));
-    start({"9", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd),
-           addressArgument(c.address), portArg},
+    start({"9", std::to_string(kSockFd), "1", "1024", std::to_string(kPipeFd), addressArgument(c.address), portArg},
           sock.get());
     sock.reset();
     ASSERT_TRUE(readable(listener.get(), kWaitMs)) << "no connection arrived";
@@ -515,11 +492,10 @@ TEST_P(SockpumpConnect, ReportsSuccessThenForwardsFrames)
     expectEndOfStream(9);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , SockpumpConnect,
-    ::testing::Values(ConnectCase{"GivenAddressAndPort", "127.0.61.127", 0, false},
-                      // Needs port 102 free on that address (and the right to bind it).
-                      ConnectCase{"PortZeroMeansRfc1006Port", "127.0.102.127", 102, false},
-                      // Guards against reporting EINPROGRESS as a failed connect.
-                      ConnectCase{"NonBlockingSocket", "127.0.61.127", 0, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, SockpumpConnect,
+                         ::testing::Values(ConnectCase{"GivenAddressAndPort", "127.0.61.127", 0, false},
+                                           // Needs port 102 free on that address (and the right to bind it).
+                                           ConnectCase{"PortZeroMeansRfc1006Port", "127.0.102.127", 102, false},
+                                           // Guards against reporting EINPROGRESS as a failed connect.
+                                           ConnectCase{"NonBlockingSocket", "127.0.61.127", 0, true}),
+                         [](const auto &info) { return std::string(info.param.name); });

@@ -40,7 +40,9 @@ void PrintTo(const Form &form, std::ostream *os) { *os << form.name; }
 
 class EnglishForm : public ::testing::TestWithParam<Form> {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(uilang::apply(QStringLiteral("en"))) << "no English catalogue compiled in"; }
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(uilang::apply(QStringLiteral("en"))) << "no English catalogue compiled in";
+    }
     static void TearDownTestSuite() { uilang::apply(QStringLiteral("zh")); }
     void SetUp() override {
         ASSERT_TRUE(uilang::apply(QStringLiteral("en")));
@@ -68,33 +70,32 @@ TEST_P(EnglishForm, ShowsNoChineseCaptionAndEveryCaptionFits) {
 
 AI_OBJ_ID idOf(int srv, const char *ref) { return iedobj::id(iedobj::model(srv), QByteArray(ref)); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, EnglishForm,
-    ::testing::Values(
-        // The control form on BAYIED's SBO object with enhanced security:
-        // its longest control model name and the select with value button.
-        Form{"Control",
-             [] {
-                 auto *d = new dialog_ctrl();
-                 d->SetIds(1, idOf(1, "BAYIEDCTRL/CSWI1$ST$Pos"));
-                 d->InitCtrlInfo();
-                 return d;
-             }},
-        Form{"LogControlBlock", [] { return new dialog_lcb(); }},
-        Form{"SettingGroup", [] { return new dialog_sg(); }},
-        Form{"ReportControlBlock",
-             [] {
-                 auto *d = new dialog_rcb();
-                 d->SetIds(0, idOf(0, "CMIEDMON/LLN0$BR"));
-                 return d;
-             }},
-        Form{"FileTransfer", [] { return new dialog_filetran(); }},
-        Form{"ArchivedTrend", [] { return new dialog_trend(); }},
-        Form{"LiveTrend", [] { return new dialog_livetrend(); }},
-        // Without a database: its status line says so.
-        Form{"Recordings", [] { return new dialog_recordings(); }},
-        Form{"RecordingWindow", [] { return new dialog_wave(); }}),
-    [](const ::testing::TestParamInfo<Form> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Forms, EnglishForm,
+                         ::testing::Values(
+                             // The control form on BAYIED's SBO object with enhanced security:
+                             // its longest control model name and the select with value button.
+                             Form{"Control",
+                                  [] {
+                                      auto *d = new dialog_ctrl();
+                                      d->SetIds(1, idOf(1, "BAYIEDCTRL/CSWI1$ST$Pos"));
+                                      d->InitCtrlInfo();
+                                      return d;
+                                  }},
+                             Form{"LogControlBlock", [] { return new dialog_lcb(); }},
+                             Form{"SettingGroup", [] { return new dialog_sg(); }},
+                             Form{"ReportControlBlock",
+                                  [] {
+                                      auto *d = new dialog_rcb();
+                                      d->SetIds(0, idOf(0, "CMIEDMON/LLN0$BR"));
+                                      return d;
+                                  }},
+                             Form{"FileTransfer", [] { return new dialog_filetran(); }},
+                             Form{"ArchivedTrend", [] { return new dialog_trend(); }},
+                             Form{"LiveTrend", [] { return new dialog_livetrend(); }},
+                             // Without a database: its status line says so.
+                             Form{"Recordings", [] { return new dialog_recordings(); }},
+                             Form{"RecordingWindow", [] { return new dialog_wave(); }}),
+                         [](const ::testing::TestParamInfo<Form> &info) { return std::string(info.param.name); });
 
 // The main window at its form size: menus, tool bars, the object tree's
 // context menu (both network actions in their longer, connected form) and
@@ -161,17 +162,18 @@ TEST_P(EnglishControlOutcome, FormSaysItInEnglishPaneKeepsTheSourceLine) {
     EXPECT_TRUE(clipped.isEmpty()) << listed(clipped);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, EnglishControlOutcome,
-    ::testing::Values(
-        Outcome{"OperateRefusedWithCause", dialog_ctrl::Kind::Operate, false, 18,
-                "BAYIEDCTRL/CSWI1$CO$Pos 操作 失败:对象未选择"},
-        Outcome{"OperateRefusedWithoutCause", dialog_ctrl::Kind::Operate, false, -1,
-                "BAYIEDCTRL/CSWI1$CO$Pos 操作 失败:装置未给出原因"},
-        Outcome{"SelectWithValueEndedByCommunicationLoss", dialog_ctrl::Kind::SelectWithValue, false, 23,
-                "BAYIEDCTRL/CSWI1$CO$Pos 带值选择 失败:通信中断中止"},
-        Outcome{"CancelRefused", dialog_ctrl::Kind::Cancel, false, -1, "BAYIEDCTRL/CSWI1$CO$Pos 撤销 失败:装置拒绝"},
-        Outcome{"OperateSucceeded", dialog_ctrl::Kind::Operate, true, 0, "BAYIEDCTRL/CSWI1$CO$Pos 操作 成功"}),
-    [](const ::testing::TestParamInfo<Outcome> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, EnglishControlOutcome,
+                         ::testing::Values(Outcome{"OperateRefusedWithCause", dialog_ctrl::Kind::Operate, false, 18,
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos 操作 失败:对象未选择"},
+                                           Outcome{"OperateRefusedWithoutCause", dialog_ctrl::Kind::Operate, false, -1,
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos 操作 失败:装置未给出原因"},
+                                           Outcome{"SelectWithValueEndedByCommunicationLoss",
+                                                   dialog_ctrl::Kind::SelectWithValue, false, 23,
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos 带值选择 失败:通信中断中止"},
+                                           Outcome{"CancelRefused", dialog_ctrl::Kind::Cancel, false, -1,
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos 撤销 失败:装置拒绝"},
+                                           Outcome{"OperateSucceeded", dialog_ctrl::Kind::Operate, true, 0,
+                                                   "BAYIEDCTRL/CSWI1$CO$Pos 操作 成功"}),
+                         [](const ::testing::TestParamInfo<Outcome> &info) { return std::string(info.param.name); });
 
 }  // namespace

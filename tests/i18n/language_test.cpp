@@ -31,8 +31,10 @@ TEST_P(LanguageChoice, FollowsTheEnvironmentThenSyscfg) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(c.syscfg);
     }
-    if (c.env != nullptr) qputenv("TARNMON_LANG", c.env);
-    else qunsetenv("TARNMON_LANG");
+    if (c.env != nullptr)
+        qputenv("TARNMON_LANG", c.env);
+    else
+        qunsetenv("TARNMON_LANG");
     EXPECT_EQ(uilang::requested(ini), QString::fromLatin1(c.expected));
 }
 

@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandRow{"SetEnumByName", "set CMIEDMON/LLN0$ST$Health$stVal Alarm", "OK"},
                       CommandRow{"SetQuality", "set CMIEDMON/STMP1$MX$Tmp$q 0000000000000", "OK"},
                       CommandRow{"SetUnknownObject", "set CMIEDMON/STMP9$MX$Tmp$mag$f 1", "ERR no object"},
-                      CommandRow{"SetStructure", "set CMIEDMON/STMP1$MX$Tmp 1", "ERR 'CMIEDMON/STMP1$MX$Tmp' is not a primitive"},
+                      CommandRow{"SetStructure", "set CMIEDMON/STMP1$MX$Tmp 1",
+                                 "ERR 'CMIEDMON/STMP1$MX$Tmp' is not a primitive"},
                       CommandRow{"SetBadValue", "set CMIEDMON/STMP1$MX$Tmp$mag$f warm", "ERR 'warm' is not a value"},
                       CommandRow{"SetWithoutValue", "set", "ERR usage"},
                       CommandRow{"GetCounter", "get CMIEDMON/ZSAR1$ST$StrkCnt$stVal", "OK 3"},
@@ -92,7 +93,7 @@ TEST(Control, ARefusingNetworkTakesNoConnectionsUntilAcceptedAgain) {
     TestClient refused;
     EXPECT_FALSE(refused.open(sim.host(1), sim.port(1)));
     TestClient onA;
-    EXPECT_TRUE(onA.associate(sim.host(0), sim.port(0)));   // the other network is unaffected
+    EXPECT_TRUE(onA.associate(sim.host(0), sim.port(0)));  // the other network is unaffected
     EXPECT_EQ(sim.ask("status").find("B=0/refusing") != std::string::npos, true);
     EXPECT_EQ(sim.ask("accept B"), "OK");
     TestClient again;
@@ -109,7 +110,7 @@ TEST(Control, StopEndsTheServer) {
 struct ArgRow {
     const char* name;
     std::vector<std::string> args;
-    std::string error;   // empty: accepted
+    std::string error;  // empty: accepted
 };
 class Arguments : public ::testing::TestWithParam<ArgRow> {};
 
@@ -134,54 +135,68 @@ INSTANTIATE_TEST_SUITE_P(
         ArgRow{"OtherAddress", {"--scl", "a", "--ied", "X", "--listen", "10.0.0.1:102"}, "not a loopback address"},
         ArgRow{"AnyAddress", {"--scl", "a", "--ied", "X", "--listen", "0.0.0.0:102"}, "not a loopback address"},
         ArgRow{"HostName", {"--scl", "a", "--ied", "X", "--listen", "example.org:102"}, "not a dotted IPv4"},
-        ArgRow{"ControlElsewhere", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--control", "192.168.1.1:5"},
+        ArgRow{"ControlElsewhere",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--control", "192.168.1.1:5"},
                "not a loopback address"},
         ArgRow{"PortTooLarge", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:70000"}, "not a number"},
         ArgRow{"NoListener", {"--scl", "a", "--ied", "X"}, "--listen"},
         ArgRow{"NoScl", {"--ied", "X", "--listen", "127.0.0.1:1"}, "--scl and --ied"},
         ArgRow{"TinyPdu", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--pdu-size", "10"}, "at least 256"},
-        ArgRow{"RecordDirEscapes", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--record-dir", "../x"},
+        ArgRow{"RecordDirEscapes",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--record-dir", "../x"},
                "relative folder"},
-        ArgRow{"UnknownOption", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--frobnicate", "1"},
+        ArgRow{"UnknownOption",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--frobnicate", "1"},
                "unknown option"},
         ArgRow{"MissingValue", {"--scl", "a", "--ied", "X", "--listen"}, "needs a value"},
         ArgRow{"IsoAddressingAndPassword",
                {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tsel", "0002", "--ssel", "00aB", "--psel",
                 "00000002", "--ap-title", "2.999.1", "--ae-qualifier", "-5", "--password", "pw"},
                ""},
-        ArgRow{"TselOddDigits", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tsel", "002"},
+        ArgRow{"TselOddDigits",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tsel", "002"},
                "is not 1 to 32 octets"},
-        ArgRow{"SselNotHex", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ssel", "0x01"},
+        ArgRow{"SselNotHex",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ssel", "0x01"},
                "is not 1 to 16 octets"},
         ArgRow{"PselBeyond16Octets",
                {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--psel", std::string(34, '0')},
                "is not 1 to 16 octets"},
-        ArgRow{"ApTitleFirstArcThree", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ap-title", "3.1"},
+        ArgRow{"ApTitleFirstArcThree",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ap-title", "3.1"},
                "not an object identifier"},
-        ArgRow{"ApTitleTrailingDot", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ap-title", "1.2."},
+        ArgRow{"ApTitleTrailingDot",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ap-title", "1.2."},
                "not an object identifier"},
         ArgRow{"DeviceFileTimesAndNames",
-               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--file-times", "offset-0130", "--gb18030-names"},
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--file-times", "offset-0130",
+                "--gb18030-names"},
                ""},
-        ArgRow{"FileTimesUnknown", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--file-times", "local"},
+        ArgRow{"FileTimesUnknown",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--file-times", "local"},
                "is not millis, fraction"},
         ArgRow{"FileTimesOffsetBeyondADay",
                {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--file-times", "offset+2400"},
                "is not millis, fraction"},
-        ArgRow{"AeQualifierWord", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ae-qualifier", "x"},
+        ArgRow{"AeQualifierWord",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--ae-qualifier", "x"},
                "not a 32-bit integer"},
-        ArgRow{"PasswordEmpty", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--password", ""},
+        ArgRow{"PasswordEmpty",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--password", ""},
                "1 to 256 characters"},
         ArgRow{"TlsWithClientCertificates",
                {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem", "--tls-key", "d.key",
                 "--tls-ca", "ca.pem", "--tls-version", "1.3"},
                ""},
-        ArgRow{"TlsCertWithoutKey", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem"},
+        ArgRow{"TlsCertWithoutKey",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem"},
                "both --tls-cert and --tls-key"},
-        ArgRow{"TlsCaWithoutCert", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-ca", "ca.pem"},
+        ArgRow{"TlsCaWithoutCert",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-ca", "ca.pem"},
                "only with them"},
-        ArgRow{"TlsVersionOne", {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem",
-                                 "--tls-key", "d.key", "--tls-version", "1.1"},
+        ArgRow{"TlsVersionOne",
+               {"--scl", "a", "--ied", "X", "--listen", "127.0.0.1:1", "--tls-cert", "d.pem", "--tls-key", "d.key",
+                "--tls-version", "1.1"},
                "is not 1.2 or 1.3"}),
     [](const auto& i) { return std::string(i.param.name); });
 
@@ -189,10 +204,10 @@ TEST(Program, StartsFromTheSampleStationWritesItsPortsAndExitsCleanlyOnSigterm) 
     const zvt::TempDir dir("proc");
     const std::string portFile = dir + "/ports";
     zvt::Child sim;
-    ASSERT_TRUE(sim.start(ZV_IEDSIM_EXE, {"--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd", "--ied", "BAYIED",
-                                          "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0", "--files", dir,
-                                          "--control", "unix:" + dir.path() + "/ctl", "--port-file", portFile, "--log",
-                                          dir + "/log", "--sim-period", "50"}));
+    ASSERT_TRUE(sim.start(ZV_IEDSIM_EXE, {"--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd", "--ied",
+                                          "BAYIED", "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0", "--files",
+                                          dir, "--control", "unix:" + dir.path() + "/ctl", "--port-file", portFile,
+                                          "--log", dir + "/log", "--sim-period", "50"}));
     std::string ports;
     for (int k = 0; k < 200 && ports.empty(); ++k) {
         usleep(25000);
@@ -216,7 +231,7 @@ TEST(Program, StartsFromTheSampleStationWritesItsPortsAndExitsCleanlyOnSigterm) 
     EXPECT_EQ(net + " " + addr, "CONTROL unix:" + dir + "/ctl");
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait(), 0) << "exit status, or minus the signal";
-    EXPECT_NE(::access((dir + "/ctl").c_str(), F_OK), 0);   // the control socket is removed
+    EXPECT_NE(::access((dir + "/ctl").c_str(), F_OK), 0);  // the control socket is removed
 }
 
 TEST(Program, RefusesToStartOnANonLoopbackAddress) {

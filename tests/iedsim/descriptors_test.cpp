@@ -19,7 +19,7 @@ size_t openDescriptors() {
     while (const dirent* e = ::readdir(d))
         if (e->d_name[0] != '.') ++n;
     ::closedir(d);
-    return n - 1;   // the listing's own
+    return n - 1;  // the listing's own
 }
 
 // True once `pred` holds; false when it still does not after `ms`.
@@ -35,7 +35,8 @@ bool waitUntil(Pred pred, int ms = 5000) {
 }
 
 std::string firstRecording(TestClient& client) {
-    auto* d = responseOf<mms::FileDirectoryResponse>(client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE/*.dat"}, {}}));
+    auto* d = responseOf<mms::FileDirectoryResponse>(
+        client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE/*.dat"}, {}}));
     return d && !d->entries.empty() ? d->entries[0].name[0] : std::string();
 }
 
@@ -43,7 +44,7 @@ TEST(Descriptors, EveryDescriptorIsClosedWithItsOwnerWhileServingAndAtTheEnd) {
     const size_t before = openDescriptors();
     auto sim = std::make_unique<SimServer>([](Config& c) { c.initialRecordings = 1; });
     ASSERT_TRUE(sim->server);
-    ASSERT_EQ(sim->ask("ping"), "OK pong");   // the fixture's control line is taken
+    ASSERT_EQ(sim->ask("ping"), "OK pong");  // the fixture's control line is taken
     const size_t serving = openDescriptors();
 
     // A client that goes away with two files open, one that closes its file.
@@ -69,7 +70,7 @@ TEST(Descriptors, EveryDescriptorIsClosedWithItsOwnerWhileServingAndAtTheEnd) {
             answered += a == "OK pong";
             closed += a == "<closed>";
         }
-        EXPECT_EQ(answered, 15);   // the fixture's own line is the 16th
+        EXPECT_EQ(answered, 15);  // the fixture's own line is the 16th
         EXPECT_EQ(closed, 5);
     }
     // A listener closed and opened again.
@@ -94,7 +95,7 @@ TEST(Descriptors, EveryDescriptorIsClosedWithItsOwnerWhileServingAndAtTheEnd) {
 TEST(Descriptors, PortFileThatCannotBeWrittenStopsTheStart) {
     const std::string dir = tempDir("portfile");
     ASSERT_FALSE(dir.empty());
-    ASSERT_EQ(::mkdir((dir + "/ports").c_str(), 0755), 0);   // a folder where the file should go
+    ASSERT_EQ(::mkdir((dir + "/ports").c_str(), 0755), 0);  // a folder where the file should go
     Config cfg;
     cfg.scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd";
     cfg.ied = "CMIED";
@@ -106,7 +107,7 @@ TEST(Descriptors, PortFileThatCannotBeWrittenStopsTheStart) {
     std::string why;
     EXPECT_EQ(Server::create(cfg, why), nullptr);
     EXPECT_NE(why.find("cannot write port file '" + cfg.portFile + "'"), std::string::npos) << why;
-    EXPECT_NE(::access((cfg.portFile + ".tmp").c_str(), F_OK), 0);   // nothing half-written stays
+    EXPECT_NE(::access((cfg.portFile + ".tmp").c_str(), F_OK), 0);  // nothing half-written stays
     EXPECT_EQ(openDescriptors(), before);
     removeTree(dir);
 }

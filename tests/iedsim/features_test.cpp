@@ -25,9 +25,12 @@ protected:
         ASSERT_TRUE(client.associate(sim.host(), sim.port()));
     }
     const mms::ReadResponse* read(std::vector<mms::VariableRef> vars) {
-        return responseOf<mms::ReadResponse>(client.call(mms::ReadRequest{false, mms::VariableAccess::list(std::move(vars))}));
+        return responseOf<mms::ReadResponse>(
+            client.call(mms::ReadRequest{false, mms::VariableAccess::list(std::move(vars))}));
     }
-    mms::VariableRef var(const std::string& item, mms::AlternateAccess aa = {}) { return {dom(item, kLd), std::move(aa)}; }
+    mms::VariableRef var(const std::string& item, mms::AlternateAccess aa = {}) {
+        return {dom(item, kLd), std::move(aa)};
+    }
 };
 
 mms::AlternateAccessItem index(uint32_t i, std::vector<std::string> below = {}) {
@@ -50,7 +53,9 @@ TEST_F(Features, NamesAndTypesOfSettingGroupsSampledValueBlocksAndArrays) {
     auto* r = responseOf<mms::GetNameListResponse>(
         client.call(mms::GetNameListRequest{mms::kNamedVariable, mms::ObjectName::Scope::Domain, kLd, {}}));
     ASSERT_NE(r, nullptr);
-    auto has = [&](const char* n) { return std::find(r->identifiers.begin(), r->identifiers.end(), n) != r->identifiers.end(); };
+    auto has = [&](const char* n) {
+        return std::find(r->identifiers.begin(), r->identifiers.end(), n) != r->identifiers.end();
+    };
     for (const char* n : {"MHAI1$SG$Set$setMag$f", "MHAI1$SE$Set$setMag$f", "LLN0$MS$msv$SmpRate", "LLN0$US$usv$Resv",
                           "MHAI1$MX$Harm$phsAHar", "MHAI1$CF$Dst$addr$APPID"})
         EXPECT_TRUE(has(n)) << n;
@@ -81,8 +86,8 @@ TEST_F(Features, SampledValueBlocksAndSettingGroupsWithTheirSclValuesSgReadOnly)
                                                 {"MHAI1$SE$Set$setMag$f", Data::float32(3.0f)}},
                                                kLd))),
               std::to_string(mms::kObjectAccessDenied) + ",ok");
-    auto* r = read({var("LLN0$MS$msv"), var("LLN0$US$usv$UsvID"), var("MHAI1$SG$Set$setMag$f"),
-                    var("MHAI1$SE$Set$setMag$f")});
+    auto* r = read(
+        {var("LLN0$MS$msv"), var("LLN0$US$usv$UsvID"), var("MHAI1$SG$Set$setMag$f"), var("MHAI1$SE$Set$setMag$f")});
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->results.size(), 4u);
     for (auto& a : r->results) ASSERT_TRUE(a.success);
@@ -102,8 +107,8 @@ TEST_F(Features, SampledValueBlocksAndSettingGroupsWithTheirSclValuesSgReadOnly)
 // Elements by alternate access (not by a name with an index), and as data
 // set members: the list names the array with the index.
 TEST_F(Features, ArrayElementsReadByAlternateAccessAndAsDataSetMembers) {
-    auto* r = read({var("MHAI1$MX$Harm$phsAHar", {index(2, {"cVal", "mag", "f"})}), var("MHAI1$SP$Arr$vals", {index(1)}),
-                    var("MHAI1$SP$Arr$vals(1)")});
+    auto* r = read({var("MHAI1$MX$Harm$phsAHar", {index(2, {"cVal", "mag", "f"})}),
+                    var("MHAI1$SP$Arr$vals", {index(1)}), var("MHAI1$SP$Arr$vals(1)")});
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->results.size(), 3u);
     ASSERT_TRUE(r->results[0].success && r->results[1].success);
@@ -113,15 +118,16 @@ TEST_F(Features, ArrayElementsReadByAlternateAccessAndAsDataSetMembers) {
     auto* a = responseOf<mms::GetNamedVariableListAttributesResponse>(
         client.call(mms::GetNamedVariableListAttributesRequest{dom("LLN0$dsHarm", kLd)}));
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->variables, (std::vector<mms::VariableRef>{var("MHAI1$MX$Harm$phsAHar", {index(1)}),
-                                                           var("MHAI1$MX$Harm$phsAHar", {index(2, {"cVal", "mag", "f"})}),
-                                                           var("MHAI1$SP$Arr$vals", {index(3)}),
-                                                           var("MHAI1$SG$Set$setMag$f")}));
-    r = responseOf<mms::ReadResponse>(client.call(mms::ReadRequest{false, mms::VariableAccess::named(dom("LLN0$dsHarm", kLd))}));
+    EXPECT_EQ(a->variables,
+              (std::vector<mms::VariableRef>{var("MHAI1$MX$Harm$phsAHar", {index(1)}),
+                                             var("MHAI1$MX$Harm$phsAHar", {index(2, {"cVal", "mag", "f"})}),
+                                             var("MHAI1$SP$Arr$vals", {index(3)}), var("MHAI1$SG$Set$setMag$f")}));
+    r = responseOf<mms::ReadResponse>(
+        client.call(mms::ReadRequest{false, mms::VariableAccess::named(dom("LLN0$dsHarm", kLd))}));
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->results.size(), 4u);
     for (auto& x : r->results) ASSERT_TRUE(x.success);
-    ASSERT_EQ(r->results[0].data.items().size(), 3u);   // cVal, q, t of element 1
+    ASSERT_EQ(r->results[0].data.items().size(), 3u);  // cVal, q, t of element 1
     EXPECT_FLOAT_EQ(r->results[1].data.asFloat32(), 42.25f);
     EXPECT_EQ(r->results[2].data.asInt(), 7);
 }

@@ -23,19 +23,20 @@ class FileNames : public ::testing::TestWithParam<NameRow> {};
 TEST_P(FileNames, RelativePathAcceptsPlainNamesAndRefusesEscapes) {
     EXPECT_EQ(FileStore::relativePath(GetParam().parts), GetParam().expected);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FileNames,
-    ::testing::Values(NameRow{"Bare", {"a.cfg"}, "a.cfg"}, NameRow{"Folder", {"COMTRADE/a.dat"}, "COMTRADE/a.dat"},
-                      NameRow{"LeadingSlash", {"/COMTRADE/a.dat"}, "COMTRADE/a.dat"},
-                      NameRow{"TwoParts", {"COMTRADE", "a.dat"}, "COMTRADE/a.dat"},
-                      NameRow{"Parent", {"../etc/passwd"}, std::nullopt},
-                      NameRow{"ParentInside", {"COMTRADE/../../x"}, std::nullopt},
-                      NameRow{"Dot", {"./a"}, std::nullopt}, NameRow{"Empty", {""}, std::nullopt},
-                      NameRow{"OnlySlash", {"/"}, std::nullopt}, NameRow{"DoubleSlash", {"a//b"}, std::nullopt},
-                      NameRow{"ControlCharacter", {"a\nb"}, std::nullopt},
-                      NameRow{"Longest", {std::string(255, 'n')}, std::string(255, 'n')},
-                      NameRow{"TooLong", {std::string(256, 'n')}, std::nullopt}),
-    [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, FileNames,
+                         ::testing::Values(NameRow{"Bare", {"a.cfg"}, "a.cfg"},
+                                           NameRow{"Folder", {"COMTRADE/a.dat"}, "COMTRADE/a.dat"},
+                                           NameRow{"LeadingSlash", {"/COMTRADE/a.dat"}, "COMTRADE/a.dat"},
+                                           NameRow{"TwoParts", {"COMTRADE", "a.dat"}, "COMTRADE/a.dat"},
+                                           NameRow{"Parent", {"../etc/passwd"}, std::nullopt},
+                                           NameRow{"ParentInside", {"COMTRADE/../../x"}, std::nullopt},
+                                           NameRow{"Dot", {"./a"}, std::nullopt}, NameRow{"Empty", {""}, std::nullopt},
+                                           NameRow{"OnlySlash", {"/"}, std::nullopt},
+                                           NameRow{"DoubleSlash", {"a//b"}, std::nullopt},
+                                           NameRow{"ControlCharacter", {"a\nb"}, std::nullopt},
+                                           NameRow{"Longest", {std::string(255, 'n')}, std::string(255, 'n')},
+                                           NameRow{"TooLong", {std::string(256, 'n')}, std::nullopt}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     const zvt::TempDir dir("rec");
@@ -45,10 +46,12 @@ TEST(Recordings, ARecordingIsAComtradePairNamedByDeviceAndTime) {
     std::vector<std::string> names;
     // 2026-12-07 08:15:00.123 UTC
     ASSERT_TRUE(fs.addRecording("COMTRADE", "CMIED", "CMIED", 1796631300123LL, 1, names, why)) << why;
-    EXPECT_EQ(names, (std::vector<std::string>{"COMTRADE/CMIED_20261207081500123.cfg", "COMTRADE/CMIED_20261207081500123.dat"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"COMTRADE/CMIED_20261207081500123.cfg",
+                                               "COMTRADE/CMIED_20261207081500123.dat"}));
     const std::string cfg = zvt::file_text(dir + "/" + names[0]);
     EXPECT_EQ(cfg.rfind("CMIED,1,1999\r\n4,3A,1D\r\n", 0), 0u) << cfg;
-    EXPECT_NE(cfg.find("07/12/2026,08:15:00.103000\r\n07/12/2026,08:15:00.123000\r\nASCII\r\n"), std::string::npos) << cfg;
+    EXPECT_NE(cfg.find("07/12/2026,08:15:00.103000\r\n07/12/2026,08:15:00.123000\r\nASCII\r\n"), std::string::npos)
+        << cfg;
     const std::string dat = zvt::file_text(dir + "/" + names[1]);
     EXPECT_EQ(std::count(dat.begin(), dat.end(), '\n'), 200);
     EXPECT_EQ(dat.rfind("1,0,", 0), 0u);
@@ -94,15 +97,14 @@ TEST_P(RecordParts, WritesTheFilesNamedAndRefusesOthers) {
         EXPECT_FALSE(zvt::file_text(dir + "/" + names[i]).empty()) << names[i];
     }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RecordParts,
-    ::testing::Values(PartsRow{"Pair", "cfg,dat", {"cfg", "dat"}},
-                      PartsRow{"WithHeaderUpperCase", "DAT,CFG,HDR", {"DAT", "CFG", "HDR"}},
-                      PartsRow{"WithoutConfiguration", "dat,hdr,inf", {"dat", "hdr", "inf"}},
-                      PartsRow{"DataAlone", "dat", {"dat"}}, PartsRow{"NoData", "cfg,hdr", {}},
-                      PartsRow{"Twice", "dat,cfg,CFG", {}}, PartsRow{"Unknown", "dat,txt", {}},
-                      PartsRow{"MixedCase", "dat,Cfg", {}}, PartsRow{"EmptyPart", "dat,", {}}),
-    [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, RecordParts,
+                         ::testing::Values(PartsRow{"Pair", "cfg,dat", {"cfg", "dat"}},
+                                           PartsRow{"WithHeaderUpperCase", "DAT,CFG,HDR", {"DAT", "CFG", "HDR"}},
+                                           PartsRow{"WithoutConfiguration", "dat,hdr,inf", {"dat", "hdr", "inf"}},
+                                           PartsRow{"DataAlone", "dat", {"dat"}}, PartsRow{"NoData", "cfg,hdr", {}},
+                                           PartsRow{"Twice", "dat,cfg,CFG", {}}, PartsRow{"Unknown", "dat,txt", {}},
+                                           PartsRow{"MixedCase", "dat,Cfg", {}}, PartsRow{"EmptyPart", "dat,", {}}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 class Files : public ::testing::Test {
 protected:
@@ -129,7 +131,7 @@ TEST_F(Files, DirectoryListsRecordingsWithSizesAndTimes) {
     for (auto& e : all) {
         EXPECT_GT(e.attributes.sizeOfFile, 0u);
         ASSERT_TRUE(e.attributes.lastModified);
-        EXPECT_EQ(e.attributes.lastModified->size(), 19u);   // YYYYMMDDhhmmss.000Z
+        EXPECT_EQ(e.attributes.lastModified->size(), 19u);  // YYYYMMDDhhmmss.000Z
     }
     // The folder as the recorder asks for it: names keep that form.
     auto slash = list(std::string("/COMTRADE"));
@@ -173,7 +175,8 @@ TEST(FilesSmallPdu, FileReadReturnsTheFileInPiecesUntilMoreFollowsIsFalse) {
     SimServer sim([](Config& c) { c.initialRecordings = 1; });
     TestClient client(512);
     ASSERT_TRUE(client.associate(sim.host(), sim.port()));
-    auto* dir = responseOf<mms::FileDirectoryResponse>(client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE/*.dat"}, {}}));
+    auto* dir = responseOf<mms::FileDirectoryResponse>(
+        client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE/*.dat"}, {}}));
     ASSERT_NE(dir, nullptr);
     ASSERT_EQ(dir->entries.size(), 1u);
     const std::string name = dir->entries[0].name[0];
@@ -193,7 +196,7 @@ TEST(FilesSmallPdu, FileReadReturnsTheFileInPiecesUntilMoreFollowsIsFalse) {
     EXPECT_EQ(got.size(), size);
     EXPECT_EQ(got, zvt::file_text(sim.dir + "/" + name));
     EXPECT_NE(responseOf<mms::FileCloseResponse>(client.call(mms::FileCloseRequest{frsm})), nullptr);
-    auto* e = errorOf(client.call(mms::FileReadRequest{frsm}));   // closed
+    auto* e = errorOf(client.call(mms::FileReadRequest{frsm}));  // closed
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->error.errorClass, mms::kFile);
 }
@@ -202,8 +205,8 @@ TEST(FilesSmallPdu, FileReadReturnsTheFileInPiecesUntilMoreFollowsIsFalse) {
 
 struct TimeRow {
     const char* name;
-    const char* option;   // --file-times
-    const char* suffix;   // what follows YYYYMMDDhhmmss ("" also for none)
+    const char* option;  // --file-times
+    const char* suffix;  // what follows YYYYMMDDhhmmss ("" also for none)
     bool present;
 };
 class FileTimeForms : public ::testing::TestWithParam<TimeRow> {};
@@ -222,10 +225,11 @@ TEST_P(FileTimeForms, DirectoryAndOpenWriteTheModificationTimeInTheDevicesForm) 
     TestClient client;
     ASSERT_TRUE(client.associate(sim.host(), sim.port()));
 
-    auto* d = responseOf<mms::FileDirectoryResponse>(client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE"}, {}}));
+    auto* d = responseOf<mms::FileDirectoryResponse>(
+        client.call(mms::FileDirectoryRequest{mms::FileName{"COMTRADE"}, {}}));
     ASSERT_NE(d, nullptr);
     ASSERT_EQ(d->entries.size(), 1u);
-    const mms::DirectoryEntry entry = d->entries[0];   // the next call replaces the answer
+    const mms::DirectoryEntry entry = d->entries[0];  // the next call replaces the answer
     auto* o = responseOf<mms::FileOpenResponse>(client.call(mms::FileOpenRequest{entry.name, 0}));
     ASSERT_NE(o, nullptr);
     for (const auto& listed : {entry.attributes.lastModified, o->attributes.lastModified}) {
@@ -247,8 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileTimeForms,
                                            TimeRow{"Zulu", "zulu", "Z", true},
                                            TimeRow{"OffsetEast", "offset", "+0800", true},
                                            TimeRow{"OffsetWestHalfHour", "offset-0130", "-0130", true},
-                                           TimeRow{"NoZone", "nozone", "", true},
-                                           TimeRow{"None", "none", "", false}),
+                                           TimeRow{"NoZone", "nozone", "", true}, TimeRow{"None", "none", "", false}),
                          [](const auto& i) { return std::string(i.param.name); });
 
 struct OpenRow {
@@ -267,8 +270,7 @@ TEST_P(FileOpenErrors, FileOpenRefusesWithTheFileErrorCode) {
 }
 INSTANTIATE_TEST_SUITE_P(Rows, FileOpenErrors,
                          ::testing::Values(OpenRow{"Missing", "COMTRADE/none.dat", 0, 7},
-                                           OpenRow{"Escape", "../x", 0, 3},
-                                           OpenRow{"Folder", "COMTRADE", 0, 7}),
+                                           OpenRow{"Escape", "../x", 0, 3}, OpenRow{"Folder", "COMTRADE", 0, 7}),
                          [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(Files, FileDeleteRemovesAFileButNotAnOpenOne) {
@@ -278,7 +280,7 @@ TEST_F(Files, FileDeleteRemovesAFileButNotAnOpenOne) {
     ASSERT_NE(open, nullptr);
     auto* busy = errorOf(client.call(mms::FileDeleteRequest{all[0].name}));
     ASSERT_NE(busy, nullptr);
-    EXPECT_EQ(busy->error.code, 2);   // file-busy
+    EXPECT_EQ(busy->error.code, 2);  // file-busy
     EXPECT_NE(responseOf<mms::FileDeleteResponse>(client.call(mms::FileDeleteRequest{all[1].name})), nullptr);
     EXPECT_EQ(list(std::nullopt).size(), 3u);
     auto* gone = errorOf(client.call(mms::FileDeleteRequest{all[1].name}));
@@ -299,13 +301,14 @@ TEST_F(Files, ObtainFilePullsTheFileFromTheClient) {
     client.readChunk = 300;
     auto& p = client.call(mms::ObtainFileRequest{{"upload.bin"}, {"in/upload.bin"}});
     ASSERT_NE(responseOf<mms::ObtainFileResponse>(p), nullptr);
-    EXPECT_EQ(client.served, (std::vector<std::string>{"open upload.bin", "read 7", "read 7", "read 7", "read 7", "close 7"}));
+    EXPECT_EQ(client.served,
+              (std::vector<std::string>{"open upload.bin", "read 7", "read 7", "read 7", "read 7", "close 7"}));
     const std::string stored = zvt::file_text(sim.dir + "/in/upload.bin");
     EXPECT_EQ(std::vector<uint8_t>(stored.begin(), stored.end()), body);
     // The destination exists now.
     auto* dup = errorOf(client.call(mms::ObtainFileRequest{{"upload.bin"}, {"in/upload.bin"}}));
     ASSERT_NE(dup, nullptr);
-    EXPECT_EQ(dup->error.code, 8);   // duplicate-filename
+    EXPECT_EQ(dup->error.code, 8);  // duplicate-filename
 }
 
 TEST_F(Files, ObtainFileReportsTheClientsRefusal) {

@@ -30,7 +30,7 @@ public:
         cfg.listen = {a, b};
         cfg.files = dir;
         cfg.control = "127.0.0.1:0";
-        cfg.simPeriodMs = 0;   // values move only when a test says so
+        cfg.simPeriodMs = 0;  // values move only when a test says so
         cfg.logFile = dir + "/../" + dir.substr(dir.rfind('/') + 1) + ".log";
         tweak(cfg);
         std::string why;
@@ -96,7 +96,8 @@ inline std::string writeResults(const std::optional<mms::Pdu>& p) {
     auto* w = responseOf<mms::WriteResponse>(p);
     if (!w) return "<no write response>";
     std::string s;
-    for (auto& r : w->results) s += (s.empty() ? "" : ",") + (r.success ? std::string("ok") : std::to_string(r.failure));
+    for (auto& r : w->results)
+        s += (s.empty() ? "" : ",") + (r.success ? std::string("ok") : std::to_string(r.failure));
     return s;
 }
 

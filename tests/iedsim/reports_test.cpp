@@ -105,7 +105,8 @@ protected:
     TestClient a;
     void SetUp() override { ASSERT_TRUE(a.associate(sim.host(), sim.port())); }
     std::string enable(TestClient& c, const std::string& rcb, const char* trgOps = "011111") {
-        return writeResults(c.call(writeOf({{rcb + "$TrgOps", Data::bitString(bits(trgOps))}, {rcb + "$RptEna", Data::boolean(true)}})));
+        return writeResults(c.call(
+            writeOf({{rcb + "$TrgOps", Data::bitString(bits(trgOps))}, {rcb + "$RptEna", Data::boolean(true)}})));
     }
     std::string gi(TestClient& c, const std::string& rcb) {
         return writeResults(c.call(writeOf({{rcb + "$GI", Data::boolean(true)}})));
@@ -123,8 +124,8 @@ TEST_F(Reports, GeneralInterrogationReportsEveryMemberWithReasonGi) {
     ASSERT_EQ(r->reasons.size(), 4u);
     for (auto& why : r->reasons) EXPECT_EQ(why, bits("000001"));
     ASSERT_EQ(r->values.size(), 4u);
-    EXPECT_EQ(r->values[0].kind(), Data::Kind::Structure);   // Health: stVal, q, t
-    EXPECT_FALSE(r->entryId);                                // unbuffered: no EntryID
+    EXPECT_EQ(r->values[0].kind(), Data::Kind::Structure);  // Health: stVal, q, t
+    EXPECT_FALSE(r->entryId);                               // unbuffered: no EntryID
     EXPECT_TRUE(r->time);
 }
 
@@ -154,7 +155,7 @@ TEST_F(Reports, AQualityChangeReportsWithReasonQualityChange) {
 }
 
 TEST_F(Reports, TriggerOptionsFilterWhatIsReported) {
-    ASSERT_EQ(enable(a, "LLN0$RP$urcbAlarm01", "001001"), "ok,ok");   // quality change and GI only
+    ASSERT_EQ(enable(a, "LLN0$RP$urcbAlarm01", "001001"), "ok,ok");  // quality change and GI only
     EXPECT_EQ(sim.ask("set CMIEDMON/STMP1$ST$TmpAlm$stVal true"), "OK");
     EXPECT_FALSE(a.waitReport(300));
 }
@@ -172,7 +173,8 @@ TEST_F(Reports, AReservedUnbufferedBlockBelongsToItsClient) {
     // The owner leaves: the block is free again.
     ASSERT_TRUE(a.release());
     TestClient c;
-    for (int k = 0; k < 50 && writeResults(b.call(writeOf({{"LLN0$RP$urcbAlarm03$RptEna", Data::boolean(true)}}))) != "ok"; ++k)
+    for (int k = 0;
+         k < 50 && writeResults(b.call(writeOf({{"LLN0$RP$urcbAlarm03$RptEna", Data::boolean(true)}}))) != "ok"; ++k)
         b.idle(20);
     EXPECT_EQ(writeResults(b.call(writeOf({{"LLN0$RP$urcbAlarm03$RptEna", Data::boolean(true)}}))), "ok");
 }
@@ -181,11 +183,13 @@ class EnabledBlock : public Reports, public ::testing::WithParamInterface<std::p
 
 TEST_P(EnabledBlock, AnEnabledBlockRefusesConfigurationWrites) {
     ASSERT_EQ(enable(a, "LLN0$BR$brcbTemp01"), "ok,ok");
-    EXPECT_EQ(writeResults(a.call(writeOf({{std::string("LLN0$BR$brcbTemp01$") + GetParam().first, GetParam().second}}))),
-              "2");   // temporarily-unavailable
+    EXPECT_EQ(writeResults(
+                  a.call(writeOf({{std::string("LLN0$BR$brcbTemp01$") + GetParam().first, GetParam().second}}))),
+              "2");  // temporarily-unavailable
     // Disabled again, the same write is taken.
     ASSERT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbTemp01$RptEna", Data::boolean(false)}}))), "ok");
-    EXPECT_EQ(writeResults(a.call(writeOf({{std::string("LLN0$BR$brcbTemp01$") + GetParam().first, GetParam().second}}))),
+    EXPECT_EQ(writeResults(
+                  a.call(writeOf({{std::string("LLN0$BR$brcbTemp01$") + GetParam().first, GetParam().second}}))),
               "ok");
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -200,8 +204,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& i) { return std::string(i.param.first); });
 
 TEST_F(Reports, DatSetMustNameADataSetAndChangingItRaisesConfRev) {
-    EXPECT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbPD01$DatSet", Data::visibleString("CMIEDMON/LLN0$dsNope")}}))), "11");
-    EXPECT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbPD01$DatSet", Data::visibleString("CMIEDMON/LLN0$dsArr")}}))), "ok");
+    EXPECT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbPD01$DatSet", Data::visibleString("CMIEDMON/LLN0$dsNope")}}))),
+              "11");
+    EXPECT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbPD01$DatSet", Data::visibleString("CMIEDMON/LLN0$dsArr")}}))),
+              "ok");
     auto* rd = responseOf<mms::ReadResponse>(a.call(readOf({"LLN0$BR$brcbPD01$ConfRev"})));
     ASSERT_NE(rd, nullptr);
     EXPECT_EQ(rd->results[0].data.asUnsigned(), 2u);
@@ -270,7 +276,7 @@ TEST_F(Reports, BufferedReportsCarryEntryIdsAndResumeAfterTheLastOneReceived) {
         auto r = nextReport(b);
         ASSERT_TRUE(r);
         counts.push_back(r->values[0].items()[0].asInt());
-        EXPECT_GT(*r->entryId, ids.back());   // entry ids grow
+        EXPECT_GT(*r->entryId, ids.back());  // entry ids grow
         ids.push_back(*r->entryId);
     }
     EXPECT_EQ(counts, (std::vector<int64_t>{5, 6, 7}));
@@ -331,7 +337,8 @@ TEST(EntryLog, FollowsEachBufferedEntryIntoTheBufferToTheClientOrOverTheEdge) {
 }
 
 TEST_F(Reports, AnEntryIdOutsideTheBufferIsRefused) {
-    EXPECT_EQ(writeResults(a.call(writeOf({{"LLN0$BR$brcbArr02$EntryID", Data::octetString({1, 2, 3, 4, 5, 6, 7, 8})}}))),
+    EXPECT_EQ(writeResults(
+                  a.call(writeOf({{"LLN0$BR$brcbArr02$EntryID", Data::octetString({1, 2, 3, 4, 5, 6, 7, 8})}}))),
               "11");
 }
 
@@ -364,7 +371,8 @@ TEST(ReportsSegmented, AReportOverThePduSizeIsSentInSegments) {
     const std::string rcb = "LLN0$BR$brcbIns01";
     // Data references make the GI report of dsIns longer than 300 octets.
     ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$OptFlds", Data::bitString(bits("0111111110"))}}))), "ok");
-    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$TrgOps", Data::bitString(bits("011111"))}, {rcb + "$RptEna", Data::boolean(true)}}))),
+    ASSERT_EQ(writeResults(a.call(writeOf(
+                  {{rcb + "$TrgOps", Data::bitString(bits("011111"))}, {rcb + "$RptEna", Data::boolean(true)}}))),
               "ok,ok");
     ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$GI", Data::boolean(true)}}))), "ok");
     std::vector<Report> parts;
@@ -380,7 +388,7 @@ TEST(ReportsSegmented, AReportOverThePduSizeIsSentInSegments) {
     mms::BitString all(5);
     for (size_t k = 0; k < parts.size(); ++k) {
         EXPECT_EQ(*parts[k].subSeq, k);
-        EXPECT_EQ(parts[k].sqNum, parts[0].sqNum);   // one report, several segments
+        EXPECT_EQ(parts[k].sqNum, parts[0].sqNum);  // one report, several segments
         EXPECT_EQ(parts[k].entryId, parts[0].entryId);
         for (size_t b = 0; b < 5; ++b)
             if (parts[k].inclusion.test(b)) {
@@ -421,7 +429,9 @@ TEST(ReportsSimulated, SimulatedValuesProduceReports) {
     TestClient a;
     ASSERT_TRUE(a.associate(sim.host(), sim.port()));
     const std::string rcb = "LLN0$BR$brcbMet01";
-    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$BufTm", Data::unsignedInt(0)}, {rcb + "$TrgOps", Data::bitString(bits("010000"))}, {rcb + "$RptEna", Data::boolean(true)}}))),
+    ASSERT_EQ(writeResults(a.call(writeOf({{rcb + "$BufTm", Data::unsignedInt(0)},
+                                           {rcb + "$TrgOps", Data::bitString(bits("010000"))},
+                                           {rcb + "$RptEna", Data::boolean(true)}}))),
               "ok,ok,ok");
     EXPECT_EQ(sim.ask("step 3"), "OK");
     auto r = nextReport(a);

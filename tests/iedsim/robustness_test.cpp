@@ -22,7 +22,7 @@ TEST(Robustness, BytesThatAreNotIsoTransportCloseOnlyThatConnection) {
     pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 3000), 1);
     char buf[64];
-    EXPECT_LE(::recv(fd, buf, sizeof buf, 0), 0);   // closed by the server
+    EXPECT_LE(::recv(fd, buf, sizeof buf, 0), 0);  // closed by the server
     ::close(fd);
     EXPECT_NE(responseOf<mms::IdentifyResponse>(good.call(mms::IdentifyRequest{})), nullptr);
 }
@@ -30,12 +30,14 @@ TEST(Robustness, BytesThatAreNotIsoTransportCloseOnlyThatConnection) {
 TEST(Robustness, MutatedRequestsAreAnsweredOrRejectedAndTheServerCarriesOn) {
     SimServer sim;
     mms::ReadRequest rd = readOf({"LLN0$BR$brcbTemp01", "ZSAR1$MX$LeakA"});
-    mms::WriteRequest wr = writeOf({{"LLN0$RP$urcbAlarm01$TrgOps", mms::Data::bitString(mms::BitString::fromText("011111"))}});
+    mms::WriteRequest wr = writeOf(
+        {{"LLN0$RP$urcbAlarm01$TrgOps", mms::Data::bitString(mms::BitString::fromText("011111"))}});
     const std::vector<std::vector<uint8_t>> seeds = {
         mms::encode(mms::Pdu(mms::ConfirmedRequest{5, rd})), mms::encode(mms::Pdu(mms::ConfirmedRequest{6, wr})),
         mms::encode(mms::Pdu(mms::ConfirmedRequest{7, mms::FileDirectoryRequest{mms::FileName{"COMTRADE"}, {}}})),
-        mms::encode(mms::Pdu(mms::ConfirmedRequest{
-            8, mms::GetNameListRequest{mms::kNamedVariable, mms::ObjectName::Scope::Domain, "CMIEDMON", std::string("LLN0")}}))};
+        mms::encode(mms::Pdu(
+            mms::ConfirmedRequest{8, mms::GetNameListRequest{mms::kNamedVariable, mms::ObjectName::Scope::Domain,
+                                                             "CMIEDMON", std::string("LLN0")}}))};
     std::mt19937 rng(20261207);
     int sent = 0;
     for (int round = 0; round < 4; ++round) {
@@ -63,7 +65,7 @@ TEST(Robustness, MutatedRequestsAreAnsweredOrRejectedAndTheServerCarriesOn) {
             ++sent;
         }
     }
-    EXPECT_EQ(sent, 400);   // MMS faults are answered, never the end of the association
+    EXPECT_EQ(sent, 400);  // MMS faults are answered, never the end of the association
     TestClient after;
     ASSERT_TRUE(after.associate(sim.host(1), sim.port(1)));
     EXPECT_NE(responseOf<mms::IdentifyResponse>(after.call(mms::IdentifyRequest{})), nullptr);

@@ -51,12 +51,14 @@ TEST_F(Services, GetNameListOfVariablesIsSortedAndHoldsControlBlockAttributes) {
     ASSERT_NE(r, nullptr);
     EXPECT_FALSE(r->moreFollows);
     EXPECT_TRUE(std::is_sorted(r->identifiers.begin(), r->identifiers.end()));
-    auto has = [&](const char* n) { return std::find(r->identifiers.begin(), r->identifiers.end(), n) != r->identifiers.end(); };
+    auto has = [&](const char* n) {
+        return std::find(r->identifiers.begin(), r->identifiers.end(), n) != r->identifiers.end();
+    };
     EXPECT_TRUE(has("LLN0"));
     EXPECT_TRUE(has("LLN0$BR$brcbTemp01$EntryID"));
     EXPECT_TRUE(has("LLN0$RP$urcbAlarm04$Resv"));
     EXPECT_TRUE(has("STMP1$MX$Tmp$mag$f"));
-    EXPECT_FALSE(has("LLN0$dsTemp"));   // data sets are named variable lists
+    EXPECT_FALSE(has("LLN0$dsTemp"));  // data sets are named variable lists
 }
 
 TEST(ServicesSmallPdu, ContinueAfterWalksTheWholeVariableListInPieces) {
@@ -70,7 +72,8 @@ TEST(ServicesSmallPdu, ContinueAfterWalksTheWholeVariableListInPieces) {
     std::optional<std::string> after;
     int calls = 0;
     for (; calls < 1000; ++calls) {
-        auto p = small.call(mms::GetNameListRequest{mms::kNamedVariable, mms::ObjectName::Scope::Domain, "CMIEDMON", after});
+        auto p = small.call(
+            mms::GetNameListRequest{mms::kNamedVariable, mms::ObjectName::Scope::Domain, "CMIEDMON", after});
         auto* r = responseOf<mms::GetNameListResponse>(p);
         ASSERT_NE(r, nullptr);
         ASSERT_FALSE(r->identifiers.empty());
@@ -83,7 +86,8 @@ TEST(ServicesSmallPdu, ContinueAfterWalksTheWholeVariableListInPieces) {
 }
 
 TEST_F(Services, GetNameListOfVariableListsNamesEveryDataSet) {
-    auto p = client.call(mms::GetNameListRequest{mms::kNamedVariableList, mms::ObjectName::Scope::Domain, "CMIEDMON", {}});
+    auto p = client.call(
+        mms::GetNameListRequest{mms::kNamedVariableList, mms::ObjectName::Scope::Domain, "CMIEDMON", {}});
     auto* r = responseOf<mms::GetNameListResponse>(p);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->identifiers, (std::vector<std::string>{"LLN0$dsAlarm", "LLN0$dsArr", "LLN0$dsIns", "LLN0$dsMet",
@@ -119,9 +123,9 @@ TEST_F(Services, VariableAccessAttributesOfABufferedBlockFollowIec61850_8_1) {
     ASSERT_NE(r, nullptr);
     std::vector<std::string> names;
     for (auto& c : r->type.components) names.push_back(c.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"RptID", "RptEna", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum",
-                                               "TrgOps", "IntgPd", "GI", "PurgeBuf", "EntryID", "TimeofEntry",
-                                               "ResvTms", "Owner"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"RptID", "RptEna", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum", "TrgOps",
+                                        "IntgPd", "GI", "PurgeBuf", "EntryID", "TimeofEntry", "ResvTms", "Owner"}));
     EXPECT_EQ(r->type.components[11].type, mms::TypeDescription::simple(TK::OctetString, 8));
     EXPECT_EQ(r->type.components[0].type, mms::TypeDescription::simple(TK::VisibleString, -129));
 }
@@ -138,7 +142,7 @@ struct ReadRow {
     const char* name;
     std::string item;
     Data::Kind kind;
-    size_t items;   // components, for structures
+    size_t items;  // components, for structures
 };
 class ReadRows : public Services, public ::testing::WithParamInterface<ReadRow> {};
 
@@ -153,18 +157,17 @@ TEST_P(ReadRows, ReadAnswersWithTheModelsShape) {
         EXPECT_EQ(r->results[0].data.items().size(), GetParam().items);
     }
 }
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ReadRows,
-    ::testing::Values(ReadRow{"FloatAttribute", "ZSAR1$MX$LeakA$mag$f", Data::Kind::Float32, 0},
-                      ReadRow{"Quality", "ZSAR1$MX$LeakA$q", Data::Kind::BitString, 0},
-                      ReadRow{"MeasuredValue", "ZSAR1$MX$LeakA", Data::Kind::Structure, 3},
-                      ReadRow{"Counter", "ZSAR1$ST$StrkCnt$stVal", Data::Kind::Integer, 0},
-                      ReadRow{"Enumeration", "LLN0$ST$Health$stVal", Data::Kind::Integer, 0},
-                      ReadRow{"UnicodeText", "STMP3$DC$Tmp$dU", Data::Kind::MmsString, 0},
-                      ReadRow{"UnbufferedBlock", "LLN0$RP$urcbAlarm01", Data::Kind::Structure, 12},
-                      ReadRow{"BufferedBlock", "LLN0$BR$brcbSF602", Data::Kind::Structure, 15},
-                      ReadRow{"FcGroup", "SIMG1$MX", Data::Kind::Structure, 3}),
-    [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, ReadRows,
+                         ::testing::Values(ReadRow{"FloatAttribute", "ZSAR1$MX$LeakA$mag$f", Data::Kind::Float32, 0},
+                                           ReadRow{"Quality", "ZSAR1$MX$LeakA$q", Data::Kind::BitString, 0},
+                                           ReadRow{"MeasuredValue", "ZSAR1$MX$LeakA", Data::Kind::Structure, 3},
+                                           ReadRow{"Counter", "ZSAR1$ST$StrkCnt$stVal", Data::Kind::Integer, 0},
+                                           ReadRow{"Enumeration", "LLN0$ST$Health$stVal", Data::Kind::Integer, 0},
+                                           ReadRow{"UnicodeText", "STMP3$DC$Tmp$dU", Data::Kind::MmsString, 0},
+                                           ReadRow{"UnbufferedBlock", "LLN0$RP$urcbAlarm01", Data::Kind::Structure, 12},
+                                           ReadRow{"BufferedBlock", "LLN0$BR$brcbSF602", Data::Kind::Structure, 15},
+                                           ReadRow{"FcGroup", "SIMG1$MX", Data::Kind::Structure, 3}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(Services, ReadGivesConfiguredValuesAndControlBlockSettings) {
     auto p = client.call(readOf({"ZSAR1$MX$LeakA$mag$f", "ZSAR1$ST$StrkCnt$stVal", "LLN0$BR$brcbTemp01$RptID",
@@ -217,9 +220,9 @@ TEST_F(Services, ReadOfADataSetAnswersEveryMember) {
     auto* r = responseOf<mms::ReadResponse>(client.call(req));
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->results.size(), 5u);
-    EXPECT_EQ(r->results[0].data.kind(), Data::Kind::Float32);     // DieLoss$mag$f
-    EXPECT_EQ(r->results[1].data.kind(), Data::Kind::BitString);   // DieLoss$q
-    EXPECT_EQ(r->results[3].data.kind(), Data::Kind::Structure);   // CapVal
+    EXPECT_EQ(r->results[0].data.kind(), Data::Kind::Float32);    // DieLoss$mag$f
+    EXPECT_EQ(r->results[1].data.kind(), Data::Kind::BitString);  // DieLoss$q
+    EXPECT_EQ(r->results[3].data.kind(), Data::Kind::Structure);  // CapVal
     ASSERT_TRUE(r->access);
     EXPECT_TRUE(r->access->isListName);
     auto* e = errorOf(client.call(mms::ReadRequest{false, mms::VariableAccess::named(dom("LLN0$dsNope"))}));
@@ -241,7 +244,7 @@ struct WriteRow {
     const char* name;
     std::string item;
     Data value;
-    std::string expected;   // "ok" or the DataAccessError
+    std::string expected;  // "ok" or the DataAccessError
 };
 class WriteRows : public Services, public ::testing::WithParamInterface<WriteRow> {};
 
@@ -258,7 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteRow{"OutOfRange", "STMP1$CF$Tmp$db", Data::integer(-1), "11"},
                       WriteRow{"TextTooLong", "STMP1$DC$Tmp$d", Data::visibleString(std::string(256, 'x')), "11"},
                       // Stored, the NUL would cut the text short when it is read back.
-                      WriteRow{"UnicodeTextWithNul", "STMP1$DC$Tmp$dU", Data::mmsString(std::string("oil\0x", 5)), "11"},
+                      WriteRow{"UnicodeTextWithNul", "STMP1$DC$Tmp$dU", Data::mmsString(std::string("oil\0x", 5)),
+                               "11"},
                       WriteRow{"UnknownVariable", "STMP1$CF$Nope", Data::integer(1), "10"},
                       WriteRow{"ReadOnlyBlockAttribute", "LLN0$BR$brcbTemp01$ConfRev", Data::unsignedInt(5), "3"}),
     [](const auto& i) { return std::string(i.param.name); });
@@ -284,8 +288,8 @@ TEST_F(Services, AnUnsupportedServiceIsRejectedWithItsInvokeId) {
     ASSERT_TRUE(p);
     auto* rj = std::get_if<mms::RejectPdu>(&*p);
     ASSERT_NE(rj, nullptr);
-    EXPECT_EQ(rj->reasonKind, 1);   // confirmed-requestPDU
-    EXPECT_EQ(rj->code, 1);         // unrecognized-service
+    EXPECT_EQ(rj->reasonKind, 1);  // confirmed-requestPDU
+    EXPECT_EQ(rj->code, 1);        // unrecognized-service
 }
 
 TEST_F(Services, ARequestThatDoesNotDecodeIsRejectedAsInvalidArgument) {
@@ -318,7 +322,7 @@ TEST(ServicesBay, TheBayDeviceServesBothLogicalDevices) {
     auto* rd = responseOf<mms::ReadResponse>(client.call(readOf({"XCBR1$ST$Pos$stVal"}, "BAYIEDCTRL")));
     ASSERT_NE(rd, nullptr);
     ASSERT_TRUE(rd->results[0].success);
-    EXPECT_EQ(rd->results[0].data.asBits().toText(), "01");   // off
+    EXPECT_EQ(rd->results[0].data.asBits().toText(), "01");  // off
 }
 
 }  // namespace

@@ -335,7 +335,7 @@ protected:
     static void SetUpTestSuite() {
         const Ops &o = ops();
         ASSERT_NE(o.ai_init_envir, nullptr);
-        o.ai_uninit_envir();   // another suite of this process may have loaded its station
+        o.ai_uninit_envir();  // another suite of this process may have loaded its station
         setenv("ZORVAN_STATION",
                write_station("features", "[station]\nscl = " + std::string(ZV_FEATURES_SCD) +
                                              "\n[ied F1]\naddr_a = 127.0.0.1:20104\naddr_b = none\n")

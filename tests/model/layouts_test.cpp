@@ -16,8 +16,10 @@ using Names = std::vector<std::string>;
 
 std::string scl_text(const std::string &root_attrs, const std::string &services) {
     return R"(<?xml version="1.0"?>
-<SCL )" + root_attrs + R"(>
-<IED name="D1">)" + services + R"(<AccessPoint name="S1"><Server><LDevice inst="LD0">
+<SCL )" + root_attrs +
+           R"(>
+<IED name="D1">)" +
+           services + R"(<AccessPoint name="S1"><Server><LDevice inst="LD0">
 <LN0 lnClass="LLN0" inst="" lnType="LLN0_T">
   <DataSet name="ds"><FCDA ldInst="LD0" lnClass="LLN0" doName="Beh" fc="ST"/></DataSet>
   <ReportControl name="br" datSet="ds" buffered="true" indexed="false"/>
@@ -56,10 +58,10 @@ Names children(const IedModel &m, const std::string &ref) {
     return out;
 }
 
-const Names kBrcb13 = {"RptID", "RptEna", "DatSet", "ConfRev", "OptFlds", "BufTm", "SqNum",
-                       "TrgOps", "IntgPd", "GI", "PurgeBuf", "EntryID", "TimeofEntry"};
-const Names kUrcb11 = {"RptID", "RptEna", "Resv", "DatSet", "ConfRev", "OptFlds",
-                       "BufTm", "SqNum", "TrgOps", "IntgPd", "GI"};
+const Names kBrcb13 = {"RptID",  "RptEna", "DatSet", "ConfRev",  "OptFlds", "BufTm",      "SqNum",
+                       "TrgOps", "IntgPd", "GI",     "PurgeBuf", "EntryID", "TimeofEntry"};
+const Names kUrcb11 = {"RptID", "RptEna", "Resv",   "DatSet", "ConfRev", "OptFlds",
+                       "BufTm", "SqNum",  "TrgOps", "IntgPd", "GI"};
 
 Names plus(Names n, const Names &more) {
     n.insert(n.end(), more.begin(), more.end());
@@ -94,26 +96,29 @@ TEST_P(Layouts, ReportBlocksHaveTheComponentsTheSclDeclares) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Layouts,
-    ::testing::Values(
-        LayoutRow{"Edition1", "", "", kBrcb13, kUrcb11, VAL_TYPE_VSTRING65},
-        LayoutRow{"Edition1Of2003", R"(version="2003")", R"(<Services><ReportSettings owner="true" resvTms="true"/></Services>)",
-                  kBrcb13, kUrcb11, VAL_TYPE_VSTRING65},
-        LayoutRow{"Edition2WithoutSettings", R"(version="2007" revision="B")", "", kBrcb13, kUrcb11,
-                  VAL_TYPE_VSTRING129},
-        LayoutRow{"Edition2Owner", R"(version="2007")", R"(<Services><ReportSettings owner="true"/></Services>)",
-                  plus(kBrcb13, {"Owner"}), plus(kUrcb11, {"Owner"}), VAL_TYPE_VSTRING129},
-        LayoutRow{"Edition2ResvTms", R"(version="2007")", R"(<Services><ReportSettings resvTms="true"/></Services>)",
-                  plus(kBrcb13, {"ResvTms"}), kUrcb11, VAL_TYPE_VSTRING129},
-        LayoutRow{"Edition2Both", R"(version="2007")",
-                  R"(<Services><ReportSettings resvTms="true" owner="true" optFields="Dyn"/></Services>)",
-                  plus(kBrcb13, {"ResvTms", "Owner"}), plus(kUrcb11, {"Owner"}), VAL_TYPE_VSTRING129}),
+    ::testing::Values(LayoutRow{"Edition1", "", "", kBrcb13, kUrcb11, VAL_TYPE_VSTRING65},
+                      LayoutRow{"Edition1Of2003", R"(version="2003")",
+                                R"(<Services><ReportSettings owner="true" resvTms="true"/></Services>)", kBrcb13,
+                                kUrcb11, VAL_TYPE_VSTRING65},
+                      LayoutRow{"Edition2WithoutSettings", R"(version="2007" revision="B")", "", kBrcb13, kUrcb11,
+                                VAL_TYPE_VSTRING129},
+                      LayoutRow{"Edition2Owner", R"(version="2007")",
+                                R"(<Services><ReportSettings owner="true"/></Services>)", plus(kBrcb13, {"Owner"}),
+                                plus(kUrcb11, {"Owner"}), VAL_TYPE_VSTRING129},
+                      LayoutRow{"Edition2ResvTms", R"(version="2007")",
+                                R"(<Services><ReportSettings resvTms="true"/></Services>)", plus(kBrcb13, {"ResvTms"}),
+                                kUrcb11, VAL_TYPE_VSTRING129},
+                      LayoutRow{"Edition2Both", R"(version="2007")",
+                                R"(<Services><ReportSettings resvTms="true" owner="true" optFields="Dyn"/></Services>)",
+                                plus(kBrcb13, {"ResvTms", "Owner"}), plus(kUrcb11, {"Owner"}), VAL_TYPE_VSTRING129}),
     [](const auto &i) { return std::string(i.param.name); });
 
 TEST(Layouts, OtherControlBlocksByEdition) {
     auto ed1 = build(scl_text("", ""));
     auto ed2 = build(scl_text(R"(version="2007")", ""));
     ASSERT_TRUE(ed1->model && ed2->model);
-    const Names lcb = {"LogEna", "LogRef", "DatSet", "OldEntrTm", "NewEntrTm", "OldEntr", "NewEntr", "TrgOps", "IntgPd"};
+    const Names lcb = {"LogEna",  "LogRef",  "DatSet", "OldEntrTm", "NewEntrTm",
+                       "OldEntr", "NewEntr", "TrgOps", "IntgPd"};
     EXPECT_EQ(children(*ed1->model, "D1LD0/LLN0$LG$lg"), lcb);
     EXPECT_EQ(children(*ed2->model, "D1LD0/LLN0$LG$lg"), lcb);
     const Names gocb = {"GoEna", "GoID", "DatSet", "ConfRev", "NdsCom", "DstAddress"};
@@ -134,7 +139,7 @@ TEST(Layouts, ReportSettingsAreRead) {
     EXPECT_EQ(rs.opt_fields, scl::SettingMode::Dyn);
     EXPECT_EQ(rs.buf_time, scl::SettingMode::Conf);
     EXPECT_EQ(rs.intg_pd, scl::SettingMode::Dyn);
-    EXPECT_EQ(rs.trg_ops, scl::SettingMode::Fix);   // the schema's default when not given
+    EXPECT_EQ(rs.trg_ops, scl::SettingMode::Fix);  // the schema's default when not given
     auto none = build(scl_text(R"(version="2007")", ""));
     EXPECT_FALSE(none->model->scl_ied().services.report.present);
     auto bad = build(scl_text(R"(version="2007")", R"(<Services><ReportSettings trgOps="Sometimes"/></Services>)"));

@@ -39,7 +39,7 @@ TEST(FunctionalLdName, IsTheDomainOfEveryReference) {
     ASSERT_TRUE(m);
     ASSERT_EQ(m->ctrl()->num_ld, 2);
     EXPECT_STREQ(m->ctrl()->ld_tbl[0]->cobj.name, "Feeder7_Protection");
-    EXPECT_STREQ(m->ctrl()->ld_tbl[1]->cobj.name, "D1MEAS");   // no ldName: IED name + inst
+    EXPECT_STREQ(m->ctrl()->ld_tbl[1]->cobj.name, "D1MEAS");  // no ldName: IED name + inst
     const AI_OBJ_ID st = m->find("Feeder7_Protection/GGIO1$ST$Ind$stVal");
     ASSERT_GE(st, 0);
     EXPECT_EQ(m->reference(st), "Feeder7_Protection/GGIO1$ST$Ind$stVal");

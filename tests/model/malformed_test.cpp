@@ -83,10 +83,10 @@ TEST(MalformedScl, ValidBaseCaseBuildsCleanly) {
 struct SclCase {
     const char *name;
     std::function<void(SclParts &)> change;
-    bool fatal;            // the file is refused as a whole
-    const char *reason;    // text the diagnostic contains
-    const char *marker;    // text on the line the diagnostic names (null: not checked)
-    const char *absent;    // reference that must not be in the model (null: none)
+    bool fatal;          // the file is refused as a whole
+    const char *reason;  // text the diagnostic contains
+    const char *marker;  // text on the line the diagnostic names (null: not checked)
+    const char *absent;  // reference that must not be in the model (null: none)
 };
 
 std::ostream &operator<<(std::ostream &os, const SclCase &c) { return os << c.name; }
@@ -100,11 +100,13 @@ TEST_P(MalformedSclCase, IsReportedWithFileLineAndReason) {
     std::string text = p.text();
     auto b = build(text);
     EXPECT_EQ(b->parsed, !c.fatal);
-    ASSERT_TRUE(b->diag.mentions(c.reason)) << "diagnostics:\n" << [&] {
-        std::string s;
-        for (auto &d : b->diag.items()) s += "  " + std::to_string(d.line) + ": " + d.reason + "\n";
-        return s;
-    }();
+    ASSERT_TRUE(b->diag.mentions(c.reason)) << "diagnostics:\n"
+                                            << [&] {
+                                                   std::string s;
+                                                   for (auto &d : b->diag.items())
+                                                       s += "  " + std::to_string(d.line) + ": " + d.reason + "\n";
+                                                   return s;
+                                               }();
     for (const scl::Diag &d : b->diag.items()) EXPECT_EQ(d.file, "case.scd");
     if (c.marker) {
         int want = line_of(text, c.marker);
@@ -136,9 +138,12 @@ const SclCase kSclCases[] = {
      true, "duplicate IED name", nullptr, nullptr},
     {"UnknownLnType", [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"2\" lnType=\"Missing\"/>"; }, false,
      "unknown lnType", "lnType=\"Missing\"", "T1LD0/GGIO2"},
-    {"UnknownDoType", [](SclParts &p) { p.templates += "\n<LNodeType id=\"X\" lnClass=\"GGIO\"/>";
-                                        p.templates.replace(p.templates.find("<DO name=\"Ind\" type=\"SPS_T\"/>"), 30,
-                                                            "<DO name=\"Ind\" type=\"NoSuch\"/>"); },
+    {"UnknownDoType",
+     [](SclParts &p) {
+         p.templates += "\n<LNodeType id=\"X\" lnClass=\"GGIO\"/>";
+         p.templates.replace(p.templates.find("<DO name=\"Ind\" type=\"SPS_T\"/>"), 30,
+                             "<DO name=\"Ind\" type=\"NoSuch\"/>");
+     },
      false, "unknown DOType", "type=\"NoSuch\"", "T1LD0/GGIO1$ST$Ind"},
     {"UnknownDaType",
      [](SclParts &p) {
@@ -149,8 +154,8 @@ const SclCase kSclCases[] = {
      [](SclParts &p) { p.templates.replace(p.templates.find("type=\"BehE\""), 11, "type=\"Gone\""); }, false,
      "unknown EnumType", "type=\"Gone\"", "T1LD0/GGIO1$ST$Beh$stVal"},
     {"UnsupportedBasicType",
-     [](SclParts &p) { p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"Float128\""); },
-     false, "unsupported bType", "Float128", "T1LD0/GGIO1$ST$Ind$q"},
+     [](SclParts &p) { p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"Float128\""); }, false,
+     "unsupported bType", "Float128", "T1LD0/GGIO1$ST$Ind$q"},
     {"RecursiveDaType",
      [](SclParts &p) {
          p.templates += "\n<DAType id=\"Loop\"><BDA name=\"x\" bType=\"Struct\" type=\"Loop\"/><BDA name=\"v\" "
@@ -158,13 +163,13 @@ const SclCase kSclCases[] = {
          p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"Struct\" type=\"Loop\"");
      },
      false, "refers back", "<BDA name=\"x\"", "T1LD0/GGIO1$ST$Ind$q$x"},
-    {"DanglingFcda",
-     [](SclParts &p) { p.lns.replace(p.lns.find("doName=\"Ind\""), 12, "doName=\"Nix\""); }, false,
+    {"DanglingFcda", [](SclParts &p) { p.lns.replace(p.lns.find("doName=\"Ind\""), 12, "doName=\"Nix\""); }, false,
      "names no object", "doName=\"Nix\"", nullptr},
     {"FcdaWithoutFc", [](SclParts &p) { p.lns.replace(p.lns.find(" fc=\"ST\""), 8, ""); }, false, "lacks", nullptr,
      nullptr},
-    {"DuplicateLnName", [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"1\" lnType=\"GGIO_T\" desc=\"dup\"/>"; },
-     false, "duplicate LN", "desc=\"dup\"", nullptr},
+    {"DuplicateLnName",
+     [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"1\" lnType=\"GGIO_T\" desc=\"dup\"/>"; }, false,
+     "duplicate LN", "desc=\"dup\"", nullptr},
     {"DuplicateDataObjectInType",
      [](SclParts &p) {
          size_t at = p.templates.find("</LNodeType>\n<DOType");
@@ -175,7 +180,9 @@ const SclCase kSclCases[] = {
      [](SclParts &p) { p.lns.replace(p.lns.find("<ReportControl"), 0, "<DataSet name=\"ds1\" desc=\"again\"/>\n"); },
      false, "duplicate DataSet", "desc=\"again\"", nullptr},
     {"NameOver64Characters",
-     [](SclParts &p) { p.lns += "\n<LN prefix=\"" + std::string(70, 'P') + "\" lnClass=\"GGIO\" inst=\"3\" lnType=\"GGIO_T\"/>"; },
+     [](SclParts &p) {
+         p.lns += "\n<LN prefix=\"" + std::string(70, 'P') + "\" lnClass=\"GGIO\" inst=\"3\" lnType=\"GGIO_T\"/>";
+     },
      false, "longer than 64", "PPPP", nullptr},
     {"ReferenceOver129Characters",
      [](SclParts &p) {
@@ -183,20 +190,28 @@ const SclCase kSclCases[] = {
          p.lns += "\n<LN prefix=\"" + std::string(50, 'Q') + "\" lnClass=\"GGIO\" inst=\"4\" lnType=\"GGIO_T\"/>";
      },
      false, "over 129", "QQQQ", nullptr},
-    {"NameWithDollar", [](SclParts &p) { p.lns += "\n<LN prefix=\"a$b\" lnClass=\"GGIO\" inst=\"5\" lnType=\"GGIO_T\"/>"; },
-     false, "not a valid name", "a$b", nullptr},
+    {"NameWithDollar",
+     [](SclParts &p) { p.lns += "\n<LN prefix=\"a$b\" lnClass=\"GGIO\" inst=\"5\" lnType=\"GGIO_T\"/>"; }, false,
+     "not a valid name", "a$b", nullptr},
     {"EnumValueNotInType",
-     [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"6\" lnType=\"GGIO_T\"><DOI name=\"Beh\"><DAI name=\"stVal\"><Val>sideways</Val></DAI></DOI></LN>"; },
+     [](SclParts &p) {
+         p.lns += "\n<LN lnClass=\"GGIO\" inst=\"6\" lnType=\"GGIO_T\"><DOI name=\"Beh\"><DAI "
+                  "name=\"stVal\"><Val>sideways</Val></DAI></DOI></LN>";
+     },
      false, "not in EnumType", "sideways", nullptr},
     {"ValueDoesNotFitType",
-     [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"7\" lnType=\"GGIO_T\"><DOI name=\"Ind\"><DAI name=\"stVal\"><Val>maybe</Val></DAI></DOI></LN>"; },
+     [](SclParts &p) {
+         p.lns += "\n<LN lnClass=\"GGIO\" inst=\"7\" lnType=\"GGIO_T\"><DOI name=\"Ind\"><DAI "
+                  "name=\"stVal\"><Val>maybe</Val></DAI></DOI></LN>";
+     },
      false, "does not fit", "maybe", nullptr},
     {"InstancePathNotInType",
-     [](SclParts &p) { p.lns += "\n<LN lnClass=\"GGIO\" inst=\"8\" lnType=\"GGIO_T\"><DOI name=\"Ghost\" desc=\"g\"/></LN>"; },
+     [](SclParts &p) {
+         p.lns += "\n<LN lnClass=\"GGIO\" inst=\"8\" lnType=\"GGIO_T\"><DOI name=\"Ghost\" desc=\"g\"/></LN>";
+     },
      false, "not in its type", "Ghost", nullptr},
-    {"RptEnabledMaxOutOfRange",
-     [](SclParts &p) { p.lns.replace(p.lns.find("max=\"2\""), 7, "max=\"100\""); }, false, "outside 1..99", "max=\"100\"",
-     "T1LD0/LLN0$RP$rcb01"},
+    {"RptEnabledMaxOutOfRange", [](SclParts &p) { p.lns.replace(p.lns.find("max=\"2\""), 7, "max=\"100\""); }, false,
+     "outside 1..99", "max=\"100\"", "T1LD0/LLN0$RP$rcb01"},
     {"TypesThatExpandExponentially",
      [](SclParts &p) {
          // Ten levels of a structure holding ten of the next: 10^10 leaves.
@@ -217,7 +232,9 @@ const SclCase kSclCases[] = {
      },
      false, "expands beyond", nullptr, "T1LD0/GGIO1"},
     {"ArrayCountTooLarge",
-     [](SclParts &p) { p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"INT8\" count=\"100000\""); },
+     [](SclParts &p) {
+         p.templates.replace(p.templates.find("bType=\"Quality\""), 15, "bType=\"INT8\" count=\"100000\"");
+     },
      false, "count", "count=\"100000\"", "T1LD0/GGIO1$ST$Ind$q"},
 };
 
@@ -327,13 +344,16 @@ const StationCase kStationCases[] = {
     {"ApTitleSecondArc40", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.40.2\n", "below 40", 4},
     {"ApTitleOneArc", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1\n", "at least two arcs", 4},
     {"LocalApTitleEmptyArc", "[station]\n" + kScl + "[ied CMIED]\nlocal_ap_title = 1..2\n", "object identifier", 4},
-    {"ApTitleArcBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1.4294967296\n",
-     "exceeds 32 bits", 4},
-    {"ApTitleTooManyArcs", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1" + [] {
-         std::string t;
-         for (int i = 0; i < 31; ++i) t += ".1";
-         return t;
-     }() + "\n", "at most 32 arcs", 4},
+    {"ApTitleArcBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1.4294967296\n", "exceeds 32 bits", 4},
+    {"ApTitleTooManyArcs",
+     "[station]\n" + kScl + "[ied CMIED]\nap_title = 1.1" +
+         [] {
+             std::string t;
+             for (int i = 0; i < 31; ++i) t += ".1";
+             return t;
+         }() +
+         "\n",
+     "at most 32 arcs", 4},
     {"AeQualifierNotANumber", "[station]\n" + kScl + "[ied CMIED]\nae_qualifier = twelve\n", "decimal integer", 4},
     {"LocalAeQualifierBeyond32Bits", "[station]\n" + kScl + "[ied CMIED]\nlocal_ae_qualifier = 4294967296\n",
      "'local_ae_qualifier'", 4},
@@ -351,15 +371,19 @@ const StationCase kStationCases[] = {
     {"TlsCaUnreadable", "[station]\n" + kScl + "[ied CMIED]\ntls = 1\ntls_ca = /nonexistent/ca.pem\n",
      "TLS file '/nonexistent/ca.pem' of IED 'CMIED' cannot be read", 4},
     {"TlsFlagNotZeroOrOne", "[station]\n" + kScl + "[ied CMIED]\ntls = yes\n", "'tls' must be a number from 0 to 1", 4},
-    {"FingerprintOneOctetShort", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(62, 'a') + "\n",
+    {"FingerprintOneOctetShort",
+     "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(62, 'a') + "\n",
      "32 octets of a SHA-256 fingerprint", 4},
-    {"FingerprintOneOctetLong", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(66, 'a') + "\n",
+    {"FingerprintOneOctetLong",
+     "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(66, 'a') + "\n",
      "32 octets of a SHA-256 fingerprint", 4},
     {"FingerprintNotHex", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = " + std::string(62, 'a') + "zz\n",
      "32 octets of a SHA-256 fingerprint", 4},
-    {"FingerprintColonInsideOctet", "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = a:a" + std::string(62, 'a') + "\n",
+    {"FingerprintColonInsideOctet",
+     "[station]\n" + kScl + "[ied CMIED]\ntls_peer_fingerprint = a:a" + std::string(62, 'a') + "\n",
      "32 octets of a SHA-256 fingerprint", 4},
-    {"BareHostWithoutTls", "[station]\n" + kScl + "[ied CMIED]\naddr_b = 127.0.0.2\ntls = 0\n", "addr_b '127.0.0.2' is not host:port", 4},
+    {"BareHostWithoutTls", "[station]\n" + kScl + "[ied CMIED]\naddr_b = 127.0.0.2\ntls = 0\n",
+     "addr_b '127.0.0.2' is not host:port", 4},
     {"NoFile", "", "no SCL file", 0},
 };
 
@@ -390,14 +414,16 @@ TEST(StationFile, WithoutIedSectionsEveryServerIedIsTakenWithSclAddresses) {
 TEST(StationFile, TlsKeysGivePathsPinAndTheTlsPort) {
     const std::string path = temp_path("tls");
     const std::string dir = path.substr(0, path.rfind('/'));
-    const std::string pem = dir + "/zv_model_tls.pem";   // only read when connecting
+    const std::string pem = dir + "/zv_model_tls.pem";  // only read when connecting
     std::ofstream(pem) << "-\n";
-    std::ofstream(path) << "[station]\n" << kScl
-                        << "[ied CMIED]\naddr_a = 127.0.0.1\naddr_b = 127.0.0.2:9999\ntls = 1\ntls_ca = zv_model_tls.pem\n"
-                           "tls_cert = " << pem << "\ntls_key = zv_model_tls.pem\ntls_peer_fingerprint = "
-                        << "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF\n"
-                        << "[ied BAYIED]\ntls = 1\ntls_ca = " << pem << "\ntls_peer_fingerprint = " << std::string(64, 'f')
-                        << "\n";
+    std::ofstream(path)
+        << "[station]\n"
+        << kScl
+        << "[ied CMIED]\naddr_a = 127.0.0.1\naddr_b = 127.0.0.2:9999\ntls = 1\ntls_ca = zv_model_tls.pem\n"
+           "tls_cert = "
+        << pem << "\ntls_key = zv_model_tls.pem\ntls_peer_fingerprint = "
+        << "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF\n"
+        << "[ied BAYIED]\ntls = 1\ntls_ca = " << pem << "\ntls_peer_fingerprint = " << std::string(64, 'f') << "\n";
     StationFile sf;
     scl::Diagnostics diag(true);
     const bool read = read_station_file(path, sf, diag);
@@ -416,7 +442,7 @@ TEST(StationFile, TlsKeysGivePathsPinAndTheTlsPort) {
     ASSERT_EQ(cm.tls.fingerprint.size(), 32u);
     EXPECT_EQ(cm.tls.fingerprint[10], 0xAA);
     EXPECT_EQ(cm.tls.fingerprint[31], 0xFF);
-    const Server &bay = *st->server(1);   // addresses from the SCL, on the TLS port
+    const Server &bay = *st->server(1);  // addresses from the SCL, on the TLS port
     EXPECT_EQ(bay.a.host, "127.0.0.1");
     EXPECT_EQ(bay.a.port, kDefaultTlsPort);
     EXPECT_EQ(bay.b.port, kDefaultTlsPort);
@@ -485,15 +511,15 @@ TEST(StationFile, IsoAddressingComesFromSclPerNetworkAndStationKeysOverrideIt) {
     EXPECT_EQ(cm.called_a.ae_invoke, 5);
     EXPECT_EQ(cm.called_a.tsel, (Octets{0x00, 0x01}));
     EXPECT_EQ(cm.called_a.psel, (Octets{0, 0, 0, 1}));
-    EXPECT_EQ(cm.called_a.ssel, (Octets{0x00, 0xab}));   // the station key wins
-    EXPECT_EQ(cm.called_b.psel, (Octets{0, 0, 0, 0x0b}));   // B's own Address
+    EXPECT_EQ(cm.called_a.ssel, (Octets{0x00, 0xab}));     // the station key wins
+    EXPECT_EQ(cm.called_b.psel, (Octets{0, 0, 0, 0x0b}));  // B's own Address
     EXPECT_FALSE(cm.called_b.ap_title);
     EXPECT_EQ(cm.called_b.ssel, (Octets{0x00, 0xab}));
-    EXPECT_EQ(cm.calling.tsel, Octets{});                  // none: left out
+    EXPECT_EQ(cm.calling.tsel, Octets{});  // none: left out
     EXPECT_EQ(cm.calling.ap_title, (std::vector<uint32_t>{1, 3, 9999, 1}));
     EXPECT_EQ(cm.calling.ae_qualifier, -7);
     EXPECT_EQ(cm.password, std::optional<std::string>("top secret!"));
-    const Server &bay = *st->server(1);   // nothing given: every default stays
+    const Server &bay = *st->server(1);  // nothing given: every default stays
     EXPECT_FALSE(bay.called_a.tsel || bay.called_a.ssel || bay.called_a.psel || bay.called_a.ap_title ||
                  bay.called_a.ae_qualifier || bay.calling.ap_title || bay.password);
     std::remove(path.c_str());
@@ -540,8 +566,9 @@ TEST(SclFuzz, DamagedFilesNeverCrashTheReaderOrBuilder) {
     ASSERT_FALSE(base.empty());
     std::mt19937 rng(61850);
     static const std::string longw(80, 'W');
-    const char *junk[] = {"<", ">", "\"", "&amp;", "$", "/", "\xff", "<DOI name=\"x\">", "</LN>", "count=\"7\"",
-                          "type=\"MV_T\"", longw.c_str()};
+    const char *junk[] = {
+        "<",          ">", "\"", "&amp;", "$", "/", "\xff", "<DOI name=\"x\">", "</LN>", "count=\"7\"", "type=\"MV_T\"",
+        longw.c_str()};
     for (int iter = 0; iter < 150; ++iter) {
         std::string t = base;
         int edits = 1 + int(rng() % 4);

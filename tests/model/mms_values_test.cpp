@@ -101,7 +101,7 @@ constexpr int32_t kKind = mms::kTypeInconsistent;
 constexpr int32_t kRange = mms::kObjectValueInvalid;
 
 BitString short_of_bytes() {
-    BitString b = bits("0100000000011");   // 13 bits in 2 bytes
+    BitString b = bits("0100000000011");  // 13 bits in 2 bytes
     b.bytes.pop_back();
     return b;
 }
@@ -113,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"Int8AboveRange", VAL_TYPE_INT8, 1, Data::integer(128), kRange, kRange},
         CheckRow{"Int8FromUnsigned", VAL_TYPE_INT8, 1, Data::unsignedInt(127), kOk, kOk},
         CheckRow{"NegativeIntoUnsigned", VAL_TYPE_INT16U, 2, Data::integer(-1), kRange, kRange},
-        CheckRow{"Int64FromHugeUnsigned", VAL_TYPE_INT128, 8, Data::unsignedInt(uint64_t(INT64_MAX) + 1), kRange, kRange},
+        CheckRow{"Int64FromHugeUnsigned", VAL_TYPE_INT128, 8, Data::unsignedInt(uint64_t(INT64_MAX) + 1), kRange,
+                 kRange},
         CheckRow{"Int32UFromInteger", VAL_TYPE_INT32U, 4, Data::integer(0xFFFFFFFFll), kOk, kOk},
         // 24-bit integers are a write's bound; the client keeps a device's value in 32 bits.
         CheckRow{"Int24AboveRange", VAL_TYPE_INT32, 3, Data::integer(0x800000), kOk, kRange},
@@ -124,17 +125,24 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"NoBits", VAL_TYPE_QUALITY, 13, Data::bitString(BitString(0)), kOk, kKind},
         CheckRow{"FewerBytesThanBits", VAL_TYPE_QUALITY, 13, Data::bitString(short_of_bytes()), kRange, kRange},
         CheckRow{"OctetsBeyondDeclaredLength", VAL_TYPE_OSTRING64, 4, Data::octetString({1, 2, 3, 4, 5}), kOk, kRange},
-        CheckRow{"OctetsBeyondStoredForm", VAL_TYPE_OSTRING8, 0, Data::octetString(std::vector<uint8_t>(9)), kRange, kRange},
-        CheckRow{"EntryIdOfSevenBytes", VAL_TYPE_ENTRYID, 8, Data::octetString(std::vector<uint8_t>(7)), kRange, kRange},
+        CheckRow{"OctetsBeyondStoredForm", VAL_TYPE_OSTRING8, 0, Data::octetString(std::vector<uint8_t>(9)), kRange,
+                 kRange},
+        CheckRow{"EntryIdOfSevenBytes", VAL_TYPE_ENTRYID, 8, Data::octetString(std::vector<uint8_t>(7)), kRange,
+                 kRange},
         CheckRow{"MmsStringIntoVisibleString", VAL_TYPE_VSTRING64, 64, Data::mmsString("oil"), kOk, kKind},
         CheckRow{"VisibleStringIntoUnicode", VAL_TYPE_UNISTRING255, 255, Data::visibleString("oil"), kOk, kOk},
         CheckRow{"TextBeyondDeclaredLength", VAL_TYPE_VSTRING255, 10, Data::visibleString("12345678901"), kOk, kRange},
-        CheckRow{"TextBeyondStoredForm", VAL_TYPE_VSTRING64, 0, Data::visibleString(std::string(65, 'x')), kRange, kRange},
+        CheckRow{"TextBeyondStoredForm", VAL_TYPE_VSTRING64, 0, Data::visibleString(std::string(65, 'x')), kRange,
+                 kRange},
         // Kept, the NUL would cut the text short when it is read back.
-        CheckRow{"UnicodeTextWithNul", VAL_TYPE_UNISTRING255, 255, Data::mmsString(std::string("oil\0x", 5)), kRange, kRange},
-        CheckRow{"TimeStampFromBinaryTime", VAL_TYPE_TIMESTAMP, 8, Data::binaryTime(mms::BinaryTime{0, {}}), kKind, kKind},
-        CheckRow{"EntryTimePastMidnight", VAL_TYPE_ENTRYTIME, 6, Data::binaryTime(mms::BinaryTime{86400000u, uint16_t(1)}), kRange, kRange},
-        CheckRow{"NoStoredForm", VAL_TYPE_STRUCT, 0, Data::boolean(true), mms::kTypeUnsupported, mms::kTypeUnsupported}),
+        CheckRow{"UnicodeTextWithNul", VAL_TYPE_UNISTRING255, 255, Data::mmsString(std::string("oil\0x", 5)), kRange,
+                 kRange},
+        CheckRow{"TimeStampFromBinaryTime", VAL_TYPE_TIMESTAMP, 8, Data::binaryTime(mms::BinaryTime{0, {}}), kKind,
+                 kKind},
+        CheckRow{"EntryTimePastMidnight", VAL_TYPE_ENTRYTIME, 6,
+                 Data::binaryTime(mms::BinaryTime{86400000u, uint16_t(1)}), kRange, kRange},
+        CheckRow{"NoStoredForm", VAL_TYPE_STRUCT, 0, Data::boolean(true), mms::kTypeUnsupported,
+                 mms::kTypeUnsupported}),
     [](const auto &i) { return std::string(i.param.name); });
 
 // A stored form whose count claims more than it holds gives what it holds;
@@ -181,8 +189,8 @@ protected:
         return d;
     }
     static Data shaped(float f, const char *q, uint32_t secs) {
-        return Data::structure({Data::structure({Data::float32(f)}), Data::bitString(bits(q)),
-                                Data::utcTime(mms::UtcTime{secs, 0, 0})});
+        return Data::structure(
+            {Data::structure({Data::float32(f)}), Data::bitString(bits(q)), Data::utcTime(mms::UtcTime{secs, 0, 0})});
     }
     std::unique_ptr<IedModel> m;
     AI_OBJ_ID tmp = -1;
@@ -208,7 +216,8 @@ TEST_F(Objects, AWriteMustHaveTheObjectsShapeADevicesValueOnlyItsPrimitives) {
 
 TEST_F(Objects, AValueWithOneBadPrimitiveStoresNothing) {
     ASSERT_EQ(store_object(*m, tmp, shaped(3.5f, "0100000000000", 7), ValueSource::Write), 0);
-    Data bad = Data::structure({Data::structure({Data::float32(9.0f)}), Data::bitString(bits("1")), Data::boolean(true)});
+    Data bad = Data::structure(
+        {Data::structure({Data::float32(9.0f)}), Data::bitString(bits("1")), Data::boolean(true)});
     for (ValueSource from : {ValueSource::Device, ValueSource::Write})
         EXPECT_EQ(store_object(*m, tmp, bad, from), mms::kTypeInconsistent);
     EXPECT_EQ(current(), shaped(3.5f, "0100000000000", 7));
@@ -241,7 +250,7 @@ TEST_F(Objects, ObjectsWithoutValuesAreNotThere) {
     for (ValueSource from : {ValueSource::Device, ValueSource::Write})
         EXPECT_EQ(store_object(*m, 1 << 30, Data::boolean(true), from), mms::kObjectNonExistent);
     EXPECT_FALSE(object_data(*m, 1 << 30, d));
-    EXPECT_FALSE(object_data(*m, m->find("CMIEDMON"), d));   // an LD has no runtime type
+    EXPECT_FALSE(object_data(*m, m->find("CMIEDMON"), d));  // an LD has no runtime type
 }
 
 // element_data asks for the next primitive by the type the table names, and

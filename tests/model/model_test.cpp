@@ -76,9 +76,8 @@ TEST(ModelOrder, ServerDirectoryListsLogicalDevicesInFileOrder) {
 }
 
 TEST(ModelOrder, LogicalNodesComeLln0FirstThenInFileOrder) {
-    EXPECT_EQ(child_names(*sample().cm, "CMIEDMON"),
-              (Names{"LLN0", "LPHD1", "STMP1", "STMP2", "STMP3", "SIMG1", "SPDC1", "MMET1", "ZSAR1", "InsGGIO1",
-                     "ShthGGIO1"}));
+    EXPECT_EQ(child_names(*sample().cm, "CMIEDMON"), (Names{"LLN0", "LPHD1", "STMP1", "STMP2", "STMP3", "SIMG1",
+                                                            "SPDC1", "MMET1", "ZSAR1", "InsGGIO1", "ShthGGIO1"}));
 }
 
 TEST(ModelOrder, FunctionalConstraintsFollowTheMmsOrder) {
@@ -101,8 +100,7 @@ TEST(ModelOrder, DataSetsOfALogicalDeviceComeSeparately) {
     const AI_OBJ_ID *ids;
     int32_t n;
     ASSERT_TRUE(m.data_sets(m.find("CMIEDMON"), ids, n));
-    EXPECT_EQ(names(m, ids, n),
-              (Names{"dsTemp", "dsSF6", "dsPD", "dsMet", "dsArr", "dsIns", "dsShth", "dsAlarm"}));
+    EXPECT_EQ(names(m, ids, n), (Names{"dsTemp", "dsSF6", "dsPD", "dsMet", "dsArr", "dsIns", "dsShth", "dsAlarm"}));
     for (int32_t i = 0; i < n; ++i) EXPECT_EQ(m.type(ids[i]), OBJECT_TYPE_DS);
     EXPECT_EQ(m.ds_count(), 8);
 }
@@ -169,9 +167,9 @@ TEST(References, UnknownOrMalformedReferencesGiveMinusOne) {
     IedModel &m = *sample().cm;
     for (const std::string &ref :
          {std::string(), std::string("NOPE/LLN0"), std::string("CMIEDMON/NOPE"), std::string("CMIEDMON/LLN0$XX"),
-          std::string("CMIEDMON/ZSAR1$MX$LeakA$mag$f$x"), std::string("CMIEDMON/LLN0$$ST"),
-          std::string("CMIEDMON/"), std::string("/LLN0"), std::string("CMIEDMON/LLN0$dsTemp$x"),
-          std::string("CMIEDMON/ZSAR1$dsTemp"), "CMIEDMON/" + std::string(200, 'A')})
+          std::string("CMIEDMON/ZSAR1$MX$LeakA$mag$f$x"), std::string("CMIEDMON/LLN0$$ST"), std::string("CMIEDMON/"),
+          std::string("/LLN0"), std::string("CMIEDMON/LLN0$dsTemp$x"), std::string("CMIEDMON/ZSAR1$dsTemp"),
+          "CMIEDMON/" + std::string(200, 'A')})
         EXPECT_EQ(m.find(ref), -1) << ref;
 }
 

@@ -113,32 +113,32 @@ TEST_P(FeatureRefs, ResolveWithTheirKindTypeAndValue) {
 constexpr int P = RT_PRIMITIVE, S = RT_STR_START, A = RT_ARR_START;
 constexpr AI_OBJ_TYPE FCD = OBJECT_TYPE_FCD, FCDA = OBJECT_TYPE_FCDA;
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FeatureRefs,
-    ::testing::Values(
-        // An SE setting also under SG, with the instance value.
-        RefRow{"F1LD0/MHAI1$SE$Set$setMag$f", FCDA, P, VAL_TYPE_FLOAT32, "2.5"},
-        RefRow{"F1LD0/MHAI1$SG$Set$setMag$f", FCDA, P, VAL_TYPE_FLOAT32, "2.5"},
-        RefRow{"F1LD0/LLN0$MS$msv", OBJECT_TYPE_CB, S, VAL_TYPE_UNKNOWN, ""},
-        RefRow{"F1LD0/LLN0$MS$msv$MsvID", FCDA, P, VAL_TYPE_VSTRING129, "SV01"},
-        RefRow{"F1LD0/LLN0$MS$msv$SmpRate", FCDA, P, VAL_TYPE_INT16U, "80"},
-        RefRow{"F1LD0/LLN0$MS$msv$OptFlds", FCDA, P, VAL_TYPE_OPTFLDS, "10101"},
-        RefRow{"F1LD0/LLN0$MS$msv$SmpMod", FCDA, P, VAL_TYPE_INT8, "1"},
-        RefRow{"F1LD0/LLN0$MS$msv$noASDU", FCDA, P, VAL_TYPE_INT16U, "2"},
-        RefRow{"F1LD0/LLN0$US$usv$UsvID", FCDA, P, VAL_TYPE_VSTRING129, "SV02"},
-        // An SDO with count: an array of data objects; template value in each
-        // element, the ix instance value in its own.
-        RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar", FCD, A, VAL_TYPE_UNKNOWN, ""},
-        RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(0)", FCD, S, VAL_TYPE_UNKNOWN, ""},
-        RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(0)$cVal$mag$f", FCDA, P, VAL_TYPE_FLOAT32, "1.5"},
-        RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(2)$cVal$mag$f", FCDA, P, VAL_TYPE_FLOAT32, "42.25"},
-        // A DA with count likewise.
-        RefRow{"F1LD0/MHAI1$SP$Arr$vals(0)", FCDA, P, VAL_TYPE_INT32, "7"},
-        RefRow{"F1LD0/MHAI1$SP$Arr$vals(1)", FCDA, P, VAL_TYPE_INT32, "-9"},
-        RefRow{"F1LD0/MHAI1$SP$Arr$stamps(0)", FCDA, P, VAL_TYPE_TIMESTAMP, "1970-01-01T00:00:00.000000000Z"},
-        // PhyComAddr and SvOptFlds as bTypes.
-        RefRow{"F1LD0/MHAI1$CF$Dst$addr$Addr", FCDA, P, VAL_TYPE_OSTRING8, ""},
-        RefRow{"F1LD0/MHAI1$CF$Dst$opts", FCDA, P, VAL_TYPE_OPTFLDS, "00000"}));
+INSTANTIATE_TEST_SUITE_P(Rows, FeatureRefs,
+                         ::testing::Values(
+                             // An SE setting also under SG, with the instance value.
+                             RefRow{"F1LD0/MHAI1$SE$Set$setMag$f", FCDA, P, VAL_TYPE_FLOAT32, "2.5"},
+                             RefRow{"F1LD0/MHAI1$SG$Set$setMag$f", FCDA, P, VAL_TYPE_FLOAT32, "2.5"},
+                             RefRow{"F1LD0/LLN0$MS$msv", OBJECT_TYPE_CB, S, VAL_TYPE_UNKNOWN, ""},
+                             RefRow{"F1LD0/LLN0$MS$msv$MsvID", FCDA, P, VAL_TYPE_VSTRING129, "SV01"},
+                             RefRow{"F1LD0/LLN0$MS$msv$SmpRate", FCDA, P, VAL_TYPE_INT16U, "80"},
+                             RefRow{"F1LD0/LLN0$MS$msv$OptFlds", FCDA, P, VAL_TYPE_OPTFLDS, "10101"},
+                             RefRow{"F1LD0/LLN0$MS$msv$SmpMod", FCDA, P, VAL_TYPE_INT8, "1"},
+                             RefRow{"F1LD0/LLN0$MS$msv$noASDU", FCDA, P, VAL_TYPE_INT16U, "2"},
+                             RefRow{"F1LD0/LLN0$US$usv$UsvID", FCDA, P, VAL_TYPE_VSTRING129, "SV02"},
+                             // An SDO with count: an array of data objects; template value in each
+                             // element, the ix instance value in its own.
+                             RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar", FCD, A, VAL_TYPE_UNKNOWN, ""},
+                             RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(0)", FCD, S, VAL_TYPE_UNKNOWN, ""},
+                             RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(0)$cVal$mag$f", FCDA, P, VAL_TYPE_FLOAT32, "1.5"},
+                             RefRow{"F1LD0/MHAI1$MX$Harm$phsAHar(2)$cVal$mag$f", FCDA, P, VAL_TYPE_FLOAT32, "42.25"},
+                             // A DA with count likewise.
+                             RefRow{"F1LD0/MHAI1$SP$Arr$vals(0)", FCDA, P, VAL_TYPE_INT32, "7"},
+                             RefRow{"F1LD0/MHAI1$SP$Arr$vals(1)", FCDA, P, VAL_TYPE_INT32, "-9"},
+                             RefRow{"F1LD0/MHAI1$SP$Arr$stamps(0)", FCDA, P, VAL_TYPE_TIMESTAMP,
+                                    "1970-01-01T00:00:00.000000000Z"},
+                             // PhyComAddr and SvOptFlds as bTypes.
+                             RefRow{"F1LD0/MHAI1$CF$Dst$addr$Addr", FCDA, P, VAL_TYPE_OSTRING8, ""},
+                             RefRow{"F1LD0/MHAI1$CF$Dst$opts", FCDA, P, VAL_TYPE_OPTFLDS, "00000"}));
 
 TEST(SclFeatures, SettingGroupViewsFollowTheFcOrderAndKeepTheirOwnStorage) {
     auto b = build(scl_text());
@@ -158,8 +158,8 @@ TEST(SclFeatures, SampledValueBlocksHaveTheComponentsOfTheirEdition) {
     ASSERT_TRUE(ed1->model) << ed1->diagnostics();
     EXPECT_EQ(children(*ed1->model, "F1LD0/LLN0$US$usv"),
               (Names{"SvEna", "Resv", "UsvID", "DatSet", "ConfRev", "SmpRate", "OptFlds", "DstAddress"}));
-    EXPECT_EQ(children(*features().model, "F1LD0/LLN0$MS$msv"), (Names{"SvEna", "MsvID", "DatSet", "ConfRev", "SmpRate",
-                                                                       "OptFlds", "SmpMod", "DstAddress", "noASDU"}));
+    EXPECT_EQ(children(*features().model, "F1LD0/LLN0$MS$msv"),
+              (Names{"SvEna", "MsvID", "DatSet", "ConfRev", "SmpRate", "OptFlds", "SmpMod", "DstAddress", "noASDU"}));
 }
 
 // ---- array elements as objects ---------------------------------------------------
@@ -216,7 +216,7 @@ TEST(ArrayElements, ValuesLieInTheirOwnElementAndDataSetMembersNameThemByIx) {
 struct DiagRow {
     const char *name;
     std::string text;
-    const char *reason;  // a diagnostic contains it
+    const char *reason;           // a diagnostic contains it
     std::string present, absent;  // references the model has and has not (empty: not checked)
 };
 std::ostream &operator<<(std::ostream &os, const DiagRow &r) { return os << r.name; }
@@ -250,18 +250,20 @@ INSTANTIATE_TEST_SUITE_P(
         DiagRow{"AccessPointWithoutName", with(scl_text(), R"(<AccessPoint name="S1">)", "<AccessPoint>"),
                 "AccessPoint of IED 'F1' has no name", "F1LD0/MHAI1$SP$Arr$vals(1)", ""},
         DiagRow{"IxNoNumber", with(scl_text(), R"(ix="1")", R"(ix="one")"), "ix 'one'", "", ""},
-        DiagRow{"FcdaIxOnNoArray", with(scl_text(), R"(daName="setMag.f" fc="SG")", R"(daName="setMag.f" fc="SG" ix="0")"),
+        DiagRow{"FcdaIxOnNoArray",
+                with(scl_text(), R"(daName="setMag.f" fc="SG")", R"(daName="setMag.f" fc="SG" ix="0")"),
                 "has ix 0 but names no array", "", ""},
         DiagRow{"SdoCountNamingAnAttribute", with(scl_text(), R"(count="3")", R"(count="numHar")"),
                 "SDO 'phsAHar' has count 'numHar' that is no number", "F1LD0/MHAI1$CF$Harm$numHar",
                 "F1LD0/MHAI1$MX$Harm$phsAHar"},
         // Element objects beyond kMaxLnObjects, element names beyond 64 or
         // references beyond 129 characters: the arrays stay whole.
-        DiagRow{"ArraysBeyondTheObjectLimit",
-                with(with(scl_text(), kVals, R"(<DA name="vals" fc="SP" bType="Struct" type="Row_T" count="1000"/>)"),
-                     "<DAType id=\"Vector_T\">",
-                     R"(<DAType id="Row_T"><BDA name="c" bType="BOOLEAN" count="200"/></DAType><DAType id="Vector_T">)"),
-                "its arrays are kept whole", "F1LD0/MHAI1$SP$Arr$vals", "F1LD0/MHAI1$SP$Arr$vals(0)"},
+        DiagRow{
+            "ArraysBeyondTheObjectLimit",
+            with(with(scl_text(), kVals, R"(<DA name="vals" fc="SP" bType="Struct" type="Row_T" count="1000"/>)"),
+                 "<DAType id=\"Vector_T\">",
+                 R"(<DAType id="Row_T"><BDA name="c" bType="BOOLEAN" count="200"/></DAType><DAType id="Vector_T">)"),
+            "its arrays are kept whole", "F1LD0/MHAI1$SP$Arr$vals", "F1LD0/MHAI1$SP$Arr$vals(0)"},
         DiagRow{"ElementNamesBeyond64Characters",
                 with(scl_text(), kVals,
                      R"(<DA name=")" + std::string(61, 's') + R"(" fc="SP" bType="INT8" count="11"/>)"),
@@ -269,7 +271,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "F1LD0/MHAI1$MX$Harm$phsAHar(0)"},
         DiagRow{"ElementReferencesBeyond129Characters",
                 with(with(scl_text(), R"(<LDevice inst="LD0">)", "<LDevice inst=\"" + std::string(49, 'I') + "\">"),
-                     R"(inst="1" lnType="MHAI_T")", "prefix=\"" + std::string(45, 'P') + R"(" inst="1" lnType="MHAI_T")"),
+                     R"(inst="1" lnType="MHAI_T")",
+                     "prefix=\"" + std::string(45, 'P') + R"(" inst="1" lnType="MHAI_T")"),
                 "array element references of 132 characters", kLongLn + "$MX$Harm$phsAHar",
                 kLongLn + "$MX$Harm$phsAHar(0)"}),
     [](const auto &i) { return std::string(i.param.name); });

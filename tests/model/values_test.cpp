@@ -64,11 +64,13 @@ const TextCase kRoundTrips[] = {
     {"Vstring129Reference", VAL_TYPE_VSTRING129, "CMIEDMON/LLN0$dsTemp"},
     {"Vstring255Full", VAL_TYPE_VSTRING255, std::string(255, 'z')},
     {"Unistring255Chinese", VAL_TYPE_UNISTRING255, "主变油温 °C"},
-    {"Unistring255LongestInBytes", VAL_TYPE_UNISTRING255, std::string(170, 'a') + [] {
-         std::string s;
-         for (int i = 0; i < 85; ++i) s += "温";  // 170 + 255 bytes, 255 characters
-         return s;
-     }()},
+    {"Unistring255LongestInBytes", VAL_TYPE_UNISTRING255,
+     std::string(170, 'a') +
+         [] {
+             std::string s;
+             for (int i = 0; i < 85; ++i) s += "温";  // 170 + 255 bytes, 255 characters
+             return s;
+         }()},
     {"Quality", VAL_TYPE_QUALITY, "0100000000001"},
     {"TimestampWithQuality", VAL_TYPE_TIMESTAMP, "2026-12-07T07:45:40.500000000Z q=0x0A"},
     {"TimestampEpoch", VAL_TYPE_TIMESTAMP, "1970-01-01T00:00:00.000000000Z"},
@@ -107,7 +109,8 @@ const TextCase kRefusals[] = {
     {"Vstring129TooLong", VAL_TYPE_VSTRING129, std::string(130, 'x')},
     {"Vstring255TooLong", VAL_TYPE_VSTRING255, std::string(256, 'x')},
     {"Unistring256Characters", VAL_TYPE_UNISTRING255, std::string(256, 'x')},
-    {"UnistringOver512Bytes", VAL_TYPE_UNISTRING255, [] {
+    {"UnistringOver512Bytes", VAL_TYPE_UNISTRING255,
+     [] {
          std::string s;
          for (int i = 0; i < 200; ++i) s += "温";  // 200 characters, 600 bytes
          return s;

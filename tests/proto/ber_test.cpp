@@ -16,7 +16,7 @@ using zvt::hex;
 struct BadHeader {
     const char* name;
     const char* bytes;
-    const char* reason;   // substring of the error reason
+    const char* reason;  // substring of the error reason
     std::size_t offset;
 };
 
@@ -33,18 +33,17 @@ TEST_P(ReaderRejects, WithPreciseReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, ReaderRejects,
-    ::testing::Values(
-        BadHeader{"Empty", "", "end of data", 0},
-        BadHeader{"LengthMissing", "30", "length missing", 1},
-        BadHeader{"ShortLengthBeyondBuffer", "04 05 01 02", "length 5 exceeds remaining 2", 0},
-        BadHeader{"LongLengthBeyondBuffer", "04 83 01 11 70 00 00", "length 70000 exceeds remaining 2", 0},
-        BadHeader{"LengthBytesTruncated", "04 82 01", "length bytes truncated", 1},
-        BadHeader{"IndefiniteLength", "30 80 00 00", "indefinite length not supported", 1},
-        BadHeader{"ReservedLengthOctet", "04 FF", "reserved length octet", 1},
-        BadHeader{"FiveLengthBytes", "04 85 00 00 00 00 01 00", "length of 5 bytes exceeds 4", 1},
-        BadHeader{"HighTagTruncated", "BF 81", "tag number truncated", 2},
-        BadHeader{"HighTagLeading80", "BF 80 01 00", "leading 0x80", 1},
-        BadHeader{"HighTagTooLong", "BF 81 81 81 81 01 00", "longer than 28 bits", 0}),
+    ::testing::Values(BadHeader{"Empty", "", "end of data", 0}, BadHeader{"LengthMissing", "30", "length missing", 1},
+                      BadHeader{"ShortLengthBeyondBuffer", "04 05 01 02", "length 5 exceeds remaining 2", 0},
+                      BadHeader{"LongLengthBeyondBuffer", "04 83 01 11 70 00 00", "length 70000 exceeds remaining 2",
+                                0},
+                      BadHeader{"LengthBytesTruncated", "04 82 01", "length bytes truncated", 1},
+                      BadHeader{"IndefiniteLength", "30 80 00 00", "indefinite length not supported", 1},
+                      BadHeader{"ReservedLengthOctet", "04 FF", "reserved length octet", 1},
+                      BadHeader{"FiveLengthBytes", "04 85 00 00 00 00 01 00", "length of 5 bytes exceeds 4", 1},
+                      BadHeader{"HighTagTruncated", "BF 81", "tag number truncated", 2},
+                      BadHeader{"HighTagLeading80", "BF 80 01 00", "leading 0x80", 1},
+                      BadHeader{"HighTagTooLong", "BF 81 81 81 81 01 00", "longer than 28 bits", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BerReader, ReadsHighTagNumberAndLongLength) {
@@ -60,7 +59,7 @@ TEST(BerReader, ReadsHighTagNumberAndLongLength) {
 }
 
 TEST(BerReader, AcceptsLengthUsingAllRemainingBytesExactly) {
-    const auto bytes = hex("04 82 00 02 AA BB");   // non-minimal long form is legal BER
+    const auto bytes = hex("04 82 00 02 AA BB");  // non-minimal long form is legal BER
     Reader r(bytes);
     auto t = r.read(tags::kOctetString);
     ASSERT_TRUE(t.ok()) << t.error().text();
@@ -148,14 +147,14 @@ TEST_P(BerInteger, EncodesMinimallyAndDecodesBack) {
     EXPECT_EQ(*v, GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, BerInteger,
-    ::testing::Values(IntRow{"Zero", 0, "02 01 00"}, IntRow{"Max1Byte", 127, "02 01 7F"},
-                      IntRow{"NeedsSignPad", 128, "02 02 00 80"}, IntRow{"MinusOne", -1, "02 01 FF"},
-                      IntRow{"Min1Byte", -128, "02 01 80"}, IntRow{"Minus129", -129, "02 02 FF 7F"},
-                      IntRow{"Int64Max", INT64_MAX, "02 08 7F FF FF FF FF FF FF FF"},
-                      IntRow{"Int64Min", INT64_MIN, "02 08 80 00 00 00 00 00 00 00"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Values, BerInteger,
+                         ::testing::Values(IntRow{"Zero", 0, "02 01 00"}, IntRow{"Max1Byte", 127, "02 01 7F"},
+                                           IntRow{"NeedsSignPad", 128, "02 02 00 80"},
+                                           IntRow{"MinusOne", -1, "02 01 FF"}, IntRow{"Min1Byte", -128, "02 01 80"},
+                                           IntRow{"Minus129", -129, "02 02 FF 7F"},
+                                           IntRow{"Int64Max", INT64_MAX, "02 08 7F FF FF FF FF FF FF FF"},
+                                           IntRow{"Int64Min", INT64_MIN, "02 08 80 00 00 00 00 00 00 00"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BerIntegerLimits, UnsignedMaxUsesNineBytesAndDecodes) {
     Writer w;
@@ -209,31 +208,31 @@ TEST_P(ContentsRejected, WithPreciseReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ContentsRejected,
-    ::testing::Values(
-        BadContents{"EmptyInteger", "02 00", "empty contents"},
-        BadContents{"IntegerOverflows64Bits", "02 09 01 00 00 00 00 00 00 00 00", "9 bytes overflows 64 bits"},
-        BadContents{"NegativeAsUnsigned", "82 01 FF", "negative INTEGER"},
-        BadContents{"UnsignedOverflow", "82 0A 00 01 00 00 00 00 00 00 00 00", "overflows 64 bits"},
-        BadContents{"Uint16OutOfRange", "C2 03 01 00 00", "value 65536 out of range 0..65535"},
-        BadContents{"ConstructedInteger", "22 03 02 01 00", "constructed encoding of INTEGER"},
-        BadContents{"BooleanTwoBytes", "01 02 00 00", "BOOLEAN of 2 bytes"},
-        BadContents{"NullWithContents", "05 01 00", "NULL with 1 content bytes"},
-        BadContents{"BitStringNoUnusedOctet", "03 00", "without its unused-bits octet"},
-        BadContents{"BitStringEightUnused", "03 02 08 00", "8 unused bits"},
-        BadContents{"EmptyBitStringWithUnused", "03 01 03", "empty BIT STRING with 3 unused"},
-        BadContents{"ConstructedOctetString", "24 03 04 01 00", "constructed encoding of OCTET STRING"},
-        BadContents{"VisibleStringControlChar", "1A 02 41 0A", "byte 10 not allowed"},
-        BadContents{"Utf8Truncated", "0C 02 41 E2", "truncated UTF-8"},
-        BadContents{"Utf8Overlong", "0C 02 C0 80", "invalid UTF-8"},
-        BadContents{"Utf8Surrogate", "0C 03 ED A0 80", "invalid UTF-8 code point"},
-        BadContents{"OidEmpty", "06 00", "empty contents"},
-        BadContents{"OidEndsInArc", "06 02 28 81", "ends inside an arc"},
-        BadContents{"OidLeading80", "06 03 28 80 01", "leading 0x80"},
-        BadContents{"OidArcTooBig", "06 07 28 90 80 80 80 80 00", "exceeds 32 bits"}),
+    ::testing::Values(BadContents{"EmptyInteger", "02 00", "empty contents"},
+                      BadContents{"IntegerOverflows64Bits", "02 09 01 00 00 00 00 00 00 00 00",
+                                  "9 bytes overflows 64 bits"},
+                      BadContents{"NegativeAsUnsigned", "82 01 FF", "negative INTEGER"},
+                      BadContents{"UnsignedOverflow", "82 0A 00 01 00 00 00 00 00 00 00 00", "overflows 64 bits"},
+                      BadContents{"Uint16OutOfRange", "C2 03 01 00 00", "value 65536 out of range 0..65535"},
+                      BadContents{"ConstructedInteger", "22 03 02 01 00", "constructed encoding of INTEGER"},
+                      BadContents{"BooleanTwoBytes", "01 02 00 00", "BOOLEAN of 2 bytes"},
+                      BadContents{"NullWithContents", "05 01 00", "NULL with 1 content bytes"},
+                      BadContents{"BitStringNoUnusedOctet", "03 00", "without its unused-bits octet"},
+                      BadContents{"BitStringEightUnused", "03 02 08 00", "8 unused bits"},
+                      BadContents{"EmptyBitStringWithUnused", "03 01 03", "empty BIT STRING with 3 unused"},
+                      BadContents{"ConstructedOctetString", "24 03 04 01 00", "constructed encoding of OCTET STRING"},
+                      BadContents{"VisibleStringControlChar", "1A 02 41 0A", "byte 10 not allowed"},
+                      BadContents{"Utf8Truncated", "0C 02 41 E2", "truncated UTF-8"},
+                      BadContents{"Utf8Overlong", "0C 02 C0 80", "invalid UTF-8"},
+                      BadContents{"Utf8Surrogate", "0C 03 ED A0 80", "invalid UTF-8 code point"},
+                      BadContents{"OidEmpty", "06 00", "empty contents"},
+                      BadContents{"OidEndsInArc", "06 02 28 81", "ends inside an arc"},
+                      BadContents{"OidLeading80", "06 03 28 80 01", "leading 0x80"},
+                      BadContents{"OidArcTooBig", "06 07 28 90 80 80 80 80 00", "exceeds 32 bits"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BerContents, BitStringKeepsBitCountAndClearsPadding) {
-    const auto bytes = hex("03 03 06 81 FF");   // 10 bits, padding bits set by the sender
+    const auto bytes = hex("03 03 06 81 FF");  // 10 bits, padding bits set by the sender
     Reader r(bytes);
     auto b = r.readBitString(tags::kBitString);
     ASSERT_TRUE(b.ok());
@@ -299,14 +298,14 @@ TEST_P(WriterLength, BackPatchesMinimalLengthAroundNestedContent) {
     EXPECT_TRUE(r.atEnd());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, WriterLength,
-    ::testing::Values(LengthRow{"Short", 10, "A1 0E 30 0C 04 0A"},
-                      LengthRow{"OuterCrosses127", 124, "A1 81 80 30 7E 04 7C"},
-                      LengthRow{"InnerLong1", 200, "A1 81 CE 30 81 CB 04 81 C8"},
-                      LengthRow{"TwoByteLength", 300, "A1 82 01 34 30 82 01 30 04 82 01 2C"},
-                      LengthRow{"ThreeByteLength", 70000, "A1 83 01 11 7A 30 83 01 11 75 04 83 01 11 70"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, WriterLength,
+                         ::testing::Values(LengthRow{"Short", 10, "A1 0E 30 0C 04 0A"},
+                                           LengthRow{"OuterCrosses127", 124, "A1 81 80 30 7E 04 7C"},
+                                           LengthRow{"InnerLong1", 200, "A1 81 CE 30 81 CB 04 81 C8"},
+                                           LengthRow{"TwoByteLength", 300, "A1 82 01 34 30 82 01 30 04 82 01 2C"},
+                                           LengthRow{"ThreeByteLength", 70000,
+                                                     "A1 83 01 11 7A 30 83 01 11 75 04 83 01 11 70"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BerWriter, BooleanTrueIsOneAndAnyNonZeroReadsTrue) {
     Writer w;

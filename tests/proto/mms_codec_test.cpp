@@ -11,14 +11,14 @@
 #include <limits>
 
 using namespace zv::mms;
-using zvt::hex;
-using zvt::toHex;
-using zv::test::PduRow;
-using zv::test::twoVariables;
-using zv::test::fileError;
-using zv::test::measurementType;
 using zv::test::confirmedRequest;
 using zv::test::confirmedResponse;
+using zv::test::fileError;
+using zv::test::measurementType;
+using zv::test::PduRow;
+using zv::test::twoVariables;
+using zvt::hex;
+using zvt::toHex;
 
 namespace zv::test {
 void PrintTo(const PduRow& r, std::ostream* os) { *os << r.name; }
@@ -197,8 +197,8 @@ TEST(IdentifierLimits, IdentifierOfMaxLengthIsAcceptedAndOneMoreRejected) {
     ASSERT_TRUE(ok.ok()) << ok.error().text();
     auto bad = decode(encode(confirmedRequest(GetNamedVariableListAttributesRequest{ObjectName::vmd(atLimit + "B")})));
     ASSERT_FALSE(bad.ok());
-    EXPECT_EQ(bad.error().reason, "Identifier of " + std::to_string(kMaxIdentifierLength + 1) +
-                                      " characters exceeds " + std::to_string(kMaxIdentifierLength));
+    EXPECT_EQ(bad.error().reason, "Identifier of " + std::to_string(kMaxIdentifierLength + 1) + " characters exceeds " +
+                                      std::to_string(kMaxIdentifierLength));
 }
 
 // ---- time conversions ------------------------------------------------------------
@@ -210,8 +210,8 @@ TEST(Times, BinaryTimeMatchesReferenceReportTimestamp) {
     EXPECT_EQ(t.msOfDay, 26388144u);
     EXPECT_EQ(t.days, 15681);
     EXPECT_EQ(t.toUnixMs(), 1796627988144);
-    EXPECT_EQ(BinaryTime::fromUnixMs(441763200000).days, 0);   // 1984-01-01
-    EXPECT_EQ(BinaryTime::fromUnixMs(0).days, 0);              // before 1984 clamps
+    EXPECT_EQ(BinaryTime::fromUnixMs(441763200000).days, 0);  // 1984-01-01
+    EXPECT_EQ(BinaryTime::fromUnixMs(0).days, 0);             // before 1984 clamps
 }
 
 TEST(Times, UtcTimeFractionIsTwentyFourBitsOfASecond) {
@@ -231,9 +231,9 @@ TEST(Times, UtcTimeFractionIsTwentyFourBitsOfASecond) {
 struct GtRow {
     const char* name;
     std::string text;
-    int64_t seconds;        // when accepted
+    int64_t seconds;  // when accepted
     uint32_t nanoseconds;
-    const char* refusal;    // part of the reason when refused, else nullptr
+    const char* refusal;  // part of the reason when refused, else nullptr
 };
 void PrintTo(const GtRow& r, std::ostream* os) { *os << r.text; }
 
@@ -256,40 +256,39 @@ TEST_P(GeneralizedTimeText, TakesEveryDeviceFormAndRefusesMalformedTimesWithARea
 // 1796646896 is 2026-12-07 12:34:56 UTC.
 INSTANTIATE_TEST_SUITE_P(
     Texts, GeneralizedTimeText,
-    ::testing::Values(
-        GtRow{"MillisecondsZulu", "20261207123456.000Z", 1796646896, 0, nullptr},
-        GtRow{"FractionZulu", "20261207123456.123Z", 1796646896, 123000000, nullptr},
-        GtRow{"NineDigitFraction", "20261207123456.123456789Z", 1796646896, 123456789, nullptr},
-        GtRow{"CommaAsDecimalMark", "20261207123456,25Z", 1796646896, 250000000, nullptr},
-        GtRow{"Zulu", "20261207123456Z", 1796646896, 0, nullptr},
-        GtRow{"NoZoneIsUtc", "20261207123456", 1796646896, 0, nullptr},
-        GtRow{"PlusEightHours", "20261207203456+0800", 1796646896, 0, nullptr},
-        GtRow{"MinusHalfHours", "20261207110456-0130", 1796646896, 0, nullptr},
-        GtRow{"OffsetHoursOnly", "20261207203456+08", 1796646896, 0, nullptr},
-        GtRow{"FractionAndOffset", "20261207203456.75+0800", 1796646896, 750000000, nullptr},
-        GtRow{"OffsetAcrossNewYear", "20270101003456+1200", 1798720496, 0, nullptr},
-        GtRow{"LeapDay", "20240229235959.5Z", 1709251199, 500000000, nullptr},
-        GtRow{"LeapSecondIsTheNextSecond", "20161231235960Z", 1483228800, 0, nullptr},
-        GtRow{"TooShort", "2026120712345Z", 0, 0, "'Z' where a digit"},
-        GtRow{"DateOnly", "20261207", 0, 0, "ends after 8 of the 14 digits"},
-        GtRow{"Empty", "", 0, 0, "ends after 0 of the 14 digits"},
-        GtRow{"Month13", "20261307123456Z", 0, 0, "month 13 is not 1..12"},
-        GtRow{"February30", "20260230123456Z", 0, 0, "day 30 is not 1..28 in 2026-2"},
-        GtRow{"February29OfCommonYear", "21000229123456Z", 0, 0, "day 29 is not 1..28 in 2100-2"},
-        GtRow{"Hour24", "20261207243456Z", 0, 0, "hour 24 is not 0..23"},
-        GtRow{"Minute60", "20261207126056Z", 0, 0, "minute 60 is not 0..59"},
-        GtRow{"Second61", "20261207123461Z", 0, 0, "second 61 is not 0..60"},
-        GtRow{"MarkWithoutDigits", "20261207123456.Z", 0, 0, "no digit after the decimal mark"},
-        GtRow{"TenDigitFraction", "20261207123456.1234567890Z", 0, 0, "fraction of more than 9 digits"},
-        GtRow{"OffsetOfThreeDigits", "20261207123456+080", 0, 0, "is not +hh or +hhmm"},
-        GtRow{"OffsetOfFiveDigits", "20261207123456+08000", 0, 0, "'0' after the time"},
-        GtRow{"OffsetHour24", "20261207123456+2400", 0, 0, "+2400 is not a time zone offset"},
-        GtRow{"OffsetAfterZ", "20261207123456Z+0100", 0, 0, "'+' after the time"},
-        GtRow{"LowerCaseZ", "20261207123456z", 0, 0, "'z' after the time"},
-        GtRow{"SpaceInDigits", "2026 207123456Z", 0, 0, "' ' where a digit"},
-        GtRow{"HighByte", "20261207123456\xB5", 0, 0, "byte 181 after the time"},
-        GtRow{"EmbeddedNul", std::string("20261207123456\0Z", 16), 0, 0, "byte 0 after the time"},
-        GtRow{"OverLong", "20261207123456.123456789+0800000", 0, 0, "32 characters, more than 29"}),
+    ::testing::Values(GtRow{"MillisecondsZulu", "20261207123456.000Z", 1796646896, 0, nullptr},
+                      GtRow{"FractionZulu", "20261207123456.123Z", 1796646896, 123000000, nullptr},
+                      GtRow{"NineDigitFraction", "20261207123456.123456789Z", 1796646896, 123456789, nullptr},
+                      GtRow{"CommaAsDecimalMark", "20261207123456,25Z", 1796646896, 250000000, nullptr},
+                      GtRow{"Zulu", "20261207123456Z", 1796646896, 0, nullptr},
+                      GtRow{"NoZoneIsUtc", "20261207123456", 1796646896, 0, nullptr},
+                      GtRow{"PlusEightHours", "20261207203456+0800", 1796646896, 0, nullptr},
+                      GtRow{"MinusHalfHours", "20261207110456-0130", 1796646896, 0, nullptr},
+                      GtRow{"OffsetHoursOnly", "20261207203456+08", 1796646896, 0, nullptr},
+                      GtRow{"FractionAndOffset", "20261207203456.75+0800", 1796646896, 750000000, nullptr},
+                      GtRow{"OffsetAcrossNewYear", "20270101003456+1200", 1798720496, 0, nullptr},
+                      GtRow{"LeapDay", "20240229235959.5Z", 1709251199, 500000000, nullptr},
+                      GtRow{"LeapSecondIsTheNextSecond", "20161231235960Z", 1483228800, 0, nullptr},
+                      GtRow{"TooShort", "2026120712345Z", 0, 0, "'Z' where a digit"},
+                      GtRow{"DateOnly", "20261207", 0, 0, "ends after 8 of the 14 digits"},
+                      GtRow{"Empty", "", 0, 0, "ends after 0 of the 14 digits"},
+                      GtRow{"Month13", "20261307123456Z", 0, 0, "month 13 is not 1..12"},
+                      GtRow{"February30", "20260230123456Z", 0, 0, "day 30 is not 1..28 in 2026-2"},
+                      GtRow{"February29OfCommonYear", "21000229123456Z", 0, 0, "day 29 is not 1..28 in 2100-2"},
+                      GtRow{"Hour24", "20261207243456Z", 0, 0, "hour 24 is not 0..23"},
+                      GtRow{"Minute60", "20261207126056Z", 0, 0, "minute 60 is not 0..59"},
+                      GtRow{"Second61", "20261207123461Z", 0, 0, "second 61 is not 0..60"},
+                      GtRow{"MarkWithoutDigits", "20261207123456.Z", 0, 0, "no digit after the decimal mark"},
+                      GtRow{"TenDigitFraction", "20261207123456.1234567890Z", 0, 0, "fraction of more than 9 digits"},
+                      GtRow{"OffsetOfThreeDigits", "20261207123456+080", 0, 0, "is not +hh or +hhmm"},
+                      GtRow{"OffsetOfFiveDigits", "20261207123456+08000", 0, 0, "'0' after the time"},
+                      GtRow{"OffsetHour24", "20261207123456+2400", 0, 0, "+2400 is not a time zone offset"},
+                      GtRow{"OffsetAfterZ", "20261207123456Z+0100", 0, 0, "'+' after the time"},
+                      GtRow{"LowerCaseZ", "20261207123456z", 0, 0, "'z' after the time"},
+                      GtRow{"SpaceInDigits", "2026 207123456Z", 0, 0, "' ' where a digit"},
+                      GtRow{"HighByte", "20261207123456\xB5", 0, 0, "byte 181 after the time"},
+                      GtRow{"EmbeddedNul", std::string("20261207123456\0Z", 16), 0, 0, "byte 0 after the time"},
+                      GtRow{"OverLong", "20261207123456.123456789+0800000", 0, 0, "32 characters, more than 29"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Times, GeneralizedTimeFormatsWhatItParses) {
@@ -303,7 +302,7 @@ TEST(Times, GeneralizedTimeFormatsWhatItParses) {
 struct BadPdu {
     const char* name;
     const char* bytes;
-    const char* reason;   // substring of the error reason
+    const char* reason;  // substring of the error reason
 };
 void PrintTo(const BadPdu& r, std::ostream* os) { *os << r.name; }
 
@@ -362,7 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
                "value 256 out of range -128..127"},
         BadPdu{"RejectReasonOutOfRange", "a4 03 8c 01 00", "rejectReason: unexpected tag [context 12]"},
         BadPdu{"ErrorClassOutOfRange", "a2 09 80 01 01 a2 04 a0 02 8d 00", "errorClass: unexpected tag [context 13]"},
-        BadPdu{"WriteResponseUnknownChoice", "a1 07 02 01 01 a5 02 82 00", "Write response: unexpected tag [context 2]"},
+        BadPdu{"WriteResponseUnknownChoice", "a1 07 02 01 01 a5 02 82 00",
+               "Write response: unexpected tag [context 2]"},
         BadPdu{"FileDirectoryEntriesNotWrapped", "a1 0a 02 01 01 bf 4d 04 a0 02 a0 00",
                "expected [universal 16 constructed] but found [context 0 constructed]"},
         BadPdu{"FileReadMoreFollowsTwoBytes", "a1 0d 02 01 01 bf 49 07 80 01 41 81 02 00 00", "BOOLEAN of 2 bytes"},
@@ -418,8 +418,8 @@ TEST(TypeDescriptionLimits, NestingUpToMaxDataDepthDecodes) {
 }
 
 TEST(TypeDescriptionLimits, NestingBeyondMaxDataDepthIsRejected) {
-    auto d =
-        decode(encode(confirmedResponse(GetVariableAccessAttributesResponse{false, nestedArrays(kMaxDataDepth + 1)})));
+    auto d = decode(
+        encode(confirmedResponse(GetVariableAccessAttributesResponse{false, nestedArrays(kMaxDataDepth + 1)})));
     ASSERT_FALSE(d.ok());
     EXPECT_EQ(d.error().reason, "TypeDescription nesting exceeds " + std::to_string(kMaxDataDepth));
 }

@@ -84,9 +84,13 @@ const S& service(const Pdu& pdu) {
     return *s;
 }
 template <class S>
-const S& request(const Pdu& pdu) { return service<S, ConfirmedRequest>(pdu); }
+const S& request(const Pdu& pdu) {
+    return service<S, ConfirmedRequest>(pdu);
+}
 template <class S>
-const S& response(const Pdu& pdu) { return service<S, ConfirmedResponse>(pdu); }
+const S& response(const Pdu& pdu) {
+    return service<S, ConfirmedResponse>(pdu);
+}
 
 class ReferencePdu : public ::testing::TestWithParam<RefPdu> {};
 
@@ -100,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Capture, ReferencePdu, ::testing::ValuesIn(loadReferenc
                          [](const auto& info) { return info.param.name; });
 
 TEST(ReferenceSession, CaptureFileHoldsAllExchanges) {
-    EXPECT_EQ(reference().size(), 50u);   // guards against a silently empty parameter table
+    EXPECT_EQ(reference().size(), 50u);  // guards against a silently empty parameter table
 }
 
 TEST(ReferenceSession, InitiateRequestCarriesNegotiationParameters) {
@@ -214,7 +218,7 @@ TEST(ReferenceSession, BufferedReportCarriesEntryIdAndTimeOfEntry) {
     EXPECT_EQ(rep->results[1].data.asBits().toText(), "0111101110");
     const BinaryTime& t = rep->results[3].data.asBinaryTime();
     EXPECT_EQ(t.msOfDay, (7 * 3600 + 19 * 60 + 48) * 1000u + 144u);
-    EXPECT_EQ(t.days, 15681);   // 2026-12-07 counted from 1984-01-01
+    EXPECT_EQ(t.days, 15681);  // 2026-12-07 counted from 1984-01-01
     EXPECT_EQ(rep->results[6].data, Data::octetString(hex("000001a24f5f7eb0")));
     EXPECT_EQ(rep->results[10].data.asBits().bitCount, 13u);
 }
@@ -242,7 +246,8 @@ TEST(ReferenceObtainFile, RequestNamesSourceAndDestination) {
     const auto& q = request<ObtainFileRequest>(decodeRef("obtainfile_40"));
     EXPECT_EQ(q.source, FileName{"upload.txt"});
     EXPECT_EQ(q.destination, FileName{"upload.txt"});
-    EXPECT_TRUE(std::holds_alternative<ObtainFileResponse>(std::get<ConfirmedResponse>(decodeRef("obtainfile_47")).service));
+    EXPECT_TRUE(
+        std::holds_alternative<ObtainFileResponse>(std::get<ConfirmedResponse>(decodeRef("obtainfile_47")).service));
 }
 
 }  // namespace

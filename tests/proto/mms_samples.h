@@ -20,7 +20,7 @@ const std::vector<PduRow>& pduSamples();
 mms::VariableAccess twoVariables();
 mms::ServiceError fileError();
 mms::TypeDescription measurementType();
-mms::Pdu confirmedRequest(mms::ConfirmedRequestService s);   // invoke id 0x12345
-mms::Pdu confirmedResponse(mms::ConfirmedResponseService s); // invoke id 0xFFFFFFFF
+mms::Pdu confirmedRequest(mms::ConfirmedRequestService s);    // invoke id 0x12345
+mms::Pdu confirmedResponse(mms::ConfirmedResponseService s);  // invoke id 0xFFFFFFFF
 
 }  // namespace zv::test

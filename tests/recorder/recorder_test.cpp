@@ -100,8 +100,8 @@ protected:
         QTextStream out(&ini);
         out << "[station]\nscl = " << ZV_SAMPLE_STATION_DIR << "/sample.scd\n";
         for (auto [name, sim] : {std::pair<const char *, zvt::Sim *>{"CMIED", cm.get()}, {"BAYIED", bay.get()}})
-            out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a << "\naddr_b = 127.0.0.2:"
-                << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
+            out << "\n[ied " << name << "]\naddr_a = 127.0.0.1:" << sim->port_a
+                << "\naddr_b = 127.0.0.2:" << sim->port_b << "\nchnlA_NO = 1\nchnlB_NO = 2\n";
         ini.close();
         qputenv("ZORVAN_STATION", (dir + "/station.ini").toUtf8());
     }
@@ -234,8 +234,8 @@ TEST_F(Recorder, OnlyDataFilesOfTheListedFolderAreFetched) {
     EXPECT_EQ(readFile(dir + "/REC_3.DAT"), "upper case");
     QStringList series = lists(&DataDeal::filelst);
     series.sort();
-    EXPECT_EQ(series, QStringList({"0,REC," + timeText(T0), "0,a_b," + timeText(T0 + 7),
-                                   "0,single.dat," + timeText(T0 + 5)}));
+    EXPECT_EQ(series,
+              QStringList({"0,REC," + timeText(T0), "0,a_b," + timeText(T0 + 7), "0,single.dat," + timeText(T0 + 5)}));
 }
 
 TEST_F(Recorder, RememberedTimesComeFromTheDatabasePerServerAndSeries) {
@@ -243,9 +243,14 @@ TEST_F(Recorder, RememberedTimesComeFromTheDatabasePerServerAndSeries) {
     // entry of server 11 must count neither as server 1's time nor state.
     QSqlQuery insert(db->connection());
     ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
-                            "('rec_4.dat',0,'rec','" + timeText(T0 + 10) + "',1),"
-                            "('far_1.dat',11,'rec','" + timeText(T0 + 900) + "',1),"
-                            "('older_1.dat',0,'rec','" + timeText(T0) + "',1)"));
+                            "('rec_4.dat',0,'rec','" +
+                            timeText(T0 + 10) +
+                            "',1),"
+                            "('far_1.dat',11,'rec','" +
+                            timeText(T0 + 900) +
+                            "',1),"
+                            "('older_1.dat',0,'rec','" +
+                            timeText(T0) + "',1)"));
     putFile(served("cm", "rec_3.dat"), "older", T0 + 9);
     putFile(served("cm", "rec_4.dat"), "fetched before", T0 + 10);
     // Regression: a recording in the same second as the series' newest one
@@ -344,7 +349,8 @@ TEST_F(Recorder, UploadsWaitForTheFtpServer) {
     ftpd->stop();
     upload();
     EXPECT_EQ(lists(&DataDeal::downfilelst).size(), 3);
-    EXPECT_TRUE(datedeal->recorderFiles().filter(",fetched,").size() == 3) << datedeal->recorderFiles().join(' ').toStdString();
+    EXPECT_TRUE(datedeal->recorderFiles().filter(",fetched,").size() == 3)
+        << datedeal->recorderFiles().join(' ').toStdString();
     EXPECT_EQ(win->ftpcli.FtpPutState(), 0);
     // While the server stays away, a pass tries one file, not every one.
     datedeal->PutFileToFtp();
@@ -409,7 +415,8 @@ TEST_F(Recorder, FilesWaitingForTheFtpServerSurviveARestart) {
 TEST_F(Recorder, DatabaseDownAtStartFetchesAgainAndUpdatesTheRows) {
     QSqlQuery insert(db->connection());
     ASSERT_TRUE(insert.exec("insert into comtradrd(filename,srvid,filepreno,filetime,isupload) values"
-                            "('rec_1.dat',0,'rec','" + timeText(T0 + 1) + "',0)"));
+                            "('rec_1.dat',0,'rec','" +
+                            timeText(T0 + 1) + "',0)"));
     putFile(served("cm", "rec_1.dat"), "one", T0 + 1);
     putFile(served("cm", "rec_2.dat"), "two", T0 + 2);
     const QString name = archtest::dbNameForCurrentTest();
@@ -443,11 +450,13 @@ TEST_F(Recorder, NewRecordingsReachTheFtpServerOnce) {
     };
     // The data file and its configuration file.
     auto allOnFtp = [&](const QStringList &names) {
-        return waitFor([&] {
-            for (const QString &n : names)
-                if (!QFile::exists(onFtp(n)) || !QFile::exists(onFtp(n.chopped(4) + ".cfg"))) return false;
-            return lists(&DataDeal::downfilelst).isEmpty();
-        }, 120000);
+        return waitFor(
+            [&] {
+                for (const QString &n : names)
+                    if (!QFile::exists(onFtp(n)) || !QFile::exists(onFtp(n.chopped(4) + ".cfg"))) return false;
+                return lists(&DataDeal::downfilelst).isEmpty();
+            },
+            120000);
     };
     QStringList names = {recordOn(*cm), recordOn(*bay)};
     for (const QString &n : names) ASSERT_TRUE(n.endsWith(".dat")) << n.toStdString();
@@ -569,7 +578,8 @@ protected:
     void expectNoLocalCopy(const std::vector<Made> &made) {
         for (const Made &m : made) {
             EXPECT_FALSE(QFile::exists(dir + "/" + m.local)) << m.local.toStdString();
-            for (const auto &c : m.companions) EXPECT_FALSE(QFile::exists(dir + "/" + c.second)) << c.second.toStdString();
+            for (const auto &c : m.companions)
+                EXPECT_FALSE(QFile::exists(dir + "/" + c.second)) << c.second.toStdString();
         }
     }
 };
@@ -717,20 +727,20 @@ TEST_F(Recorder, RowsAndQuestionsWaitUntilTheTableIsBack) {
 
 // The files of the working directory with these extensions, sorted.
 QStringList localFiles(const QString &dir) {
-    QStringList names = QDir(dir).entryList(
-        {"*.dat", "*.DAT", "*.Dat", "*.cfg", "*.CFG", "*.hdr", "*.HDR", "*.inf", "*.INF", "*.txt"}, QDir::Files);
+    QStringList names = QDir(dir).entryList({"*.dat", "*.DAT", "*.Dat", "*.cfg", "*.CFG", "*.hdr", "*.HDR", "*.inf",
+                                             "*.INF", "*.txt"},
+                                            QDir::Files);
     names.sort();
     return names;
 }
 
 TEST_F(Recorder, CompanionsFollowTheirDataFileOnceInTheCaseTheDeviceListsThem) {
     const std::vector<std::pair<QString, QByteArray>> files = {
-        {"rec_1.dat", "data one"},    {"rec_1.cfg", "cfg one"},  {"rec_1.hdr", "hdr one"},
-        {"rec_1.inf", "inf one"},     {"rec_2.DAT", "DATA TWO"}, {"rec_2.CFG", "CFG TWO"},
-        {"rec_3.DAT", "data three"},  {"rec_3.cfg", "cfg three"},
-        {"rec_4.cfg", "no data"},     {"rec_5.Dat", "not data"}, {"rec_5.cfg", "cfg of no data"},
-        {"rec_7.dat", "data seven"},  {"rec_7.txt", "not a companion"},
-        {"sub/rec_8.dat", "deeper"},  {"sub/rec_8.cfg", "deeper"}};
+        {"rec_1.dat", "data one"},        {"rec_1.cfg", "cfg one"},        {"rec_1.hdr", "hdr one"},
+        {"rec_1.inf", "inf one"},         {"rec_2.DAT", "DATA TWO"},       {"rec_2.CFG", "CFG TWO"},
+        {"rec_3.DAT", "data three"},      {"rec_3.cfg", "cfg three"},      {"rec_4.cfg", "no data"},
+        {"rec_5.Dat", "not data"},        {"rec_5.cfg", "cfg of no data"}, {"rec_7.dat", "data seven"},
+        {"rec_7.txt", "not a companion"}, {"sub/rec_8.dat", "deeper"},     {"sub/rec_8.cfg", "deeper"}};
     for (const auto &[name, data] : files) putFile(served("cm", name), data, T0 + 10);
     putFile(served("cm", "rec_9.dat"), "data nine", T0 + 5);
     putFile(served("cm", "rec_9.cfg"), "cfg nine, older than its data", T0 + 1);
@@ -805,7 +815,8 @@ TEST_F(Recorder, FailedCompanionIsAskedAgainWithoutHoldingItsSeriesBack) {
     EXPECT_TRUE(lists(&DataDeal::downfilelst).isEmpty());
     EXPECT_EQ(localFiles(dir), QStringList({"rec_1.cfg", "rec_2.cfg", "rec_2.dat"}));
     EXPECT_EQ(readFile(onFtp("rec_1.cfg")), "cfg one");
-    for (const char *name : {"rec_1.dat", "rec_1.cfg", "rec_2.dat", "rec_2.cfg"}) EXPECT_EQ(ftpd->stored(name), 1) << name;
+    for (const char *name : {"rec_1.dat", "rec_1.cfg", "rec_2.dat", "rec_2.cfg"})
+        EXPECT_EQ(ftpd->stored(name), 1) << name;
     EXPECT_EQ(rows().size(), 2);
 
     // A failed companion the device stops listing is given up.

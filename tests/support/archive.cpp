@@ -161,8 +161,8 @@ bool loadStation(QString *error) {
 
 QString dbNameForCurrentTest() {
     const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    QString name = QStringLiteral("arch_%1_%2").arg(QString::fromLatin1(info->test_suite_name()),
-                                                   QString::fromLatin1(info->name()));
+    QString name = QStringLiteral("arch_%1_%2")
+                       .arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]")), QStringLiteral("_"));
     if (name.size() <= 64) return name;
     // Long names stay apart through a digest of the whole name.
@@ -170,9 +170,7 @@ QString dbNameForCurrentTest() {
     return name.left(51) + QLatin1Char('_') + QString::fromLatin1(digest);
 }
 
-QDateTime local(const QString &text) {
-    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
+QDateTime local(const QString &text) { return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
 
 gui_srv *makeWindow() {
     qputenv("ZORVAN_STATION", QByteArray(ARCHIVE_TEST_DATA "/station.ini"));

@@ -30,7 +30,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes fromHex(const std::string& s) {
     Bytes out;
-    for (std::size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < s.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -54,12 +55,13 @@ bool loadSeeds(const char* path, bool hex, std::vector<Bytes>& seeds) {
 // A few random edits; with `text` aimed at text records, otherwise at BER.
 void mutate(Bytes& b, std::mt19937_64& rng, bool text) {
     static const uint8_t kBer[] = {0x00, 0x01, 0x7f, 0x80, 0x81, 0x82, 0x84, 0x85, 0xff, 0x1f, 0xbf, 0xa0, 0x30};
-    static const uint8_t kText[] = {'0', '1', '9', '-', ',', '\n', '\r', '/', ':', '.', 'A', 'D', ' ', 0x00, 0x80, 0xff, 0x1a};
+    static const uint8_t kText[] = {'0', '1', '9', '-', ',',  '\n', '\r', '/', ':',
+                                    '.', 'A', 'D', ' ', 0x00, 0x80, 0xff, 0x1a};
     const uint8_t* interesting = text ? kText : kBer;
     const std::size_t interestingCount = text ? sizeof kText : sizeof kBer;
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
     auto at = [&](std::size_t i) { return b.begin() + static_cast<std::ptrdiff_t>(i); };
-    auto lineEnd = [&](std::size_t from) {   // the next '\n' from `from`, or the size
+    auto lineEnd = [&](std::size_t from) {  // the next '\n' from `from`, or the size
         return static_cast<std::size_t>(std::find(at(std::min(from, b.size())), b.end(), uint8_t('\n')) - b.begin());
     };
     const int count = 1 + static_cast<int>(rng() % 4);
@@ -71,7 +73,9 @@ void mutate(Bytes& b, std::mt19937_64& rng, bool text) {
         case 1:
             if (!b.empty()) b[pick(b.size())] = interesting[pick(interestingCount)];
             break;
-        case 2: b.insert(at(pick(b.size() + 1)), text ? interesting[pick(interestingCount)] : static_cast<uint8_t>(rng())); break;
+        case 2:
+            b.insert(at(pick(b.size() + 1)), text ? interesting[pick(interestingCount)] : static_cast<uint8_t>(rng()));
+            break;
         case 3:
             if (!b.empty()) b.erase(at(pick(b.size())));
             break;
@@ -79,21 +83,24 @@ void mutate(Bytes& b, std::mt19937_64& rng, bool text) {
             if (!b.empty()) b.resize(pick(b.size()));
             break;
         case 5:
-            if (text) {   // drop or double a line
+            if (text) {  // drop or double a line
                 const std::size_t from = lineEnd(pick(b.size() + 1));
                 if (from == b.size()) break;
                 const Bytes line(at(from), at(lineEnd(from + 1)));
-                if (rng() % 2) b.erase(at(from), at(from + line.size()));
-                else b.insert(at(from), line.begin(), line.end());
-            } else if (b.size() > 2) {   // duplicate a chunk somewhere else
+                if (rng() % 2)
+                    b.erase(at(from), at(from + line.size()));
+                else
+                    b.insert(at(from), line.begin(), line.end());
+            } else if (b.size() > 2) {  // duplicate a chunk somewhere else
                 const std::size_t from = pick(b.size()), len = 1 + pick(std::min<std::size_t>(32, b.size() - from));
                 const Bytes chunk(at(from), at(from + len));
                 b.insert(at(pick(b.size() + 1)), chunk.begin(), chunk.end());
             }
             break;
         case 6:
-            if (text) {   // a long number
-                static const std::string kBig[] = {"999999", "4294967295", "9999999999", "1e308", "-2147483648", "65535", "0.000001"};
+            if (text) {  // a long number
+                static const std::string kBig[] = {"999999",      "4294967295", "9999999999", "1e308",
+                                                   "-2147483648", "65535",      "0.000001"};
                 const std::string& n = kBig[pick(sizeof kBig / sizeof kBig[0])];
                 b.insert(at(pick(b.size() + 1)), n.begin(), n.end());
                 break;
@@ -114,12 +121,18 @@ int main(int argc, char** argv) {
     const char* exportDir = nullptr;
     std::vector<Bytes> seeds;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--noise") && i + 1 < argc) noise = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--export") && i + 1 < argc) exportDir = argv[++i];
-        else if (!std::strcmp(argv[i], "--text")) text = true;
-        else if (!std::strcmp(argv[i], "--hex")) hex = true;
+        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--noise") && i + 1 < argc)
+            noise = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--export") && i + 1 < argc)
+            exportDir = argv[++i];
+        else if (!std::strcmp(argv[i], "--text"))
+            text = true;
+        else if (!std::strcmp(argv[i], "--hex"))
+            hex = true;
         else if (!loadSeeds(argv[i], hex, seeds)) {
             std::fprintf(stderr, "cannot read seed file %s\n", argv[i]);
             return 2;
@@ -129,7 +142,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no seeds and no --noise: nothing to feed\n");
         return 2;
     }
-    if (exportDir) {   // binary seed files for a libFuzzer corpus directory
+    if (exportDir) {  // binary seed files for a libFuzzer corpus directory
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             std::ofstream out(std::string(exportDir) + "/seed" + std::to_string(i), std::ios::binary);
             out.write(reinterpret_cast<const char*>(seeds[i].data()), static_cast<std::streamsize>(seeds[i].size()));

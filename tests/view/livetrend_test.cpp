@@ -67,7 +67,8 @@ TEST(LiveTrend, AddsAPointPerAttributeEverySecond) {
     ASSERT_EQ(series.size(), 2);
     // Each addition reads every attribute once; then the timer reads them a second apart.
     const int first = series[0]->count();
-    ASSERT_TRUE(viewtest::waitFor([&] { return series[0]->count() >= first + 2 && series[1]->count() >= first + 1; }, 10000));
+    ASSERT_TRUE(
+        viewtest::waitFor([&] { return series[0]->count() >= first + 2 && series[1]->count() >= first + 1; }, 10000));
     EXPECT_GE(series[0]->at(first + 1).x() - series[0]->at(first).x(), 900);
     EXPECT_EQ(trend.ui.table_attrs->item(0, 0)->text(), QStringLiteral("CMIEDMON/STMP1$MX$Tmp$mag$f"));
     EXPECT_FALSE(trend.ui.table_attrs->item(0, 1)->text().isEmpty());

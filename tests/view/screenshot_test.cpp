@@ -41,7 +41,7 @@ TEST(Screenshot, RecordingOfTheSampleStation) {
     ASSERT_TRUE(viewtest::waitFor([&] { return view->chart()->plotArea().width() > 100; }));
     win.setRange(win.rangeStart(), win.rangeEnd());
     win.setCursorTime(win.recording()->triggerOffset() + 0.0125);  // a peak of the fault current
-    viewtest::waitFor([] { return false; }, 300);  // painted
+    viewtest::waitFor([] { return false; }, 300);                  // painted
     const QPixmap shot = win.grab();
     ASSERT_FALSE(shot.isNull());
     ASSERT_TRUE(shot.save(shotPath("tarnwave.png"), "PNG")) << shotPath("tarnwave.png").toStdString();

@@ -21,7 +21,8 @@ namespace {
 TEST(Screenshot, TrendOfArchivedTemperatures) {
     dbtest::WorkDir work;
     QString error;
-    ASSERT_TRUE(dbtest::createOwnDatabase(QStringLiteral("view_trend_shot"), work.path(), &error)) << error.toStdString();
+    ASSERT_TRUE(dbtest::createOwnDatabase(QStringLiteral("view_trend_shot"), work.path(), &error))
+        << error.toStdString();
     ConnectionPool::release();
     const QDateTime start(QDate(2024, 7, 15), QTime(0, 0));
     QString rows;
@@ -29,7 +30,8 @@ TEST(Screenshot, TrendOfArchivedTemperatures) {
         if (m >= 800 && m < 830) continue;  // the worker was stopped for half an hour
         const double h = m / 60.0;
         const double env = 27 + 6 * std::sin(2 * M_PI * (h - 9) / 24);
-        const double top = env + 28 + 7 * std::sin(2 * M_PI * (h - 12) / 24) + 0.6 * std::sin(m * 0.05) * std::sin(m * 0.011);
+        const double top = env + 28 + 7 * std::sin(2 * M_PI * (h - 12) / 24) +
+                           0.6 * std::sin(m * 0.05) * std::sin(m * 0.011);
         rows += QStringLiteral("%1(1,'%2',%3,%4,%5)")
                     .arg(rows.isEmpty() ? "" : ",")
                     .arg(start.addSecs(m * 60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
@@ -37,8 +39,9 @@ TEST(Screenshot, TrendOfArchivedTemperatures) {
                     .arg(top + 9.5, 0, 'f', 2)
                     .arg(env, 0, 'f', 2);
     }
-    ASSERT_TRUE(dbtest::runRootSql(QStringLiteral("view_trend_shot"),
-                                   QStringLiteral("INSERT INTO data_etp_h (eqmid, d_time, toptmp, wdgtmp, envtmp) VALUES ") + rows, &error))
+    ASSERT_TRUE(dbtest::runRootSql(
+        QStringLiteral("view_trend_shot"),
+        QStringLiteral("INSERT INTO data_etp_h (eqmid, d_time, toptmp, wdgtmp, envtmp) VALUES ") + rows, &error))
         << error.toStdString();
     {
         dialog_trend t;

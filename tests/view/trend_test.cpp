@@ -53,7 +53,8 @@ std::map<QString, std::vector<QList<QPointF>>> lines(dialog_trend &t) {
 
 void check(dialog_trend &t, const QString &name, bool on) {
     for (int i = 0; i < t.ui.list_columns->count(); ++i)
-        if (t.ui.list_columns->item(i)->text() == name) t.ui.list_columns->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+        if (t.ui.list_columns->item(i)->text() == name)
+            t.ui.list_columns->item(i)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
 }
 
 using TrendWindow = OwnDatabase;
@@ -106,7 +107,8 @@ TEST_F(TrendWindow, DrawsOneLinePerColumnOfOneEquipmentWithNullsAsGaps) {
     EXPECT_DOUBLE_EQ(l.at(QStringLiteral("wdgtmp"))[1].first().y(), 25);
 
     // Rows missing for ten minutes split the line as NULL values do.
-    sql(QStringLiteral("DELETE FROM data_etp_h WHERE eqmid = 1 AND d_time >= '2024-05-03 10:15:00' AND d_time < '2024-05-03 10:25:00'"));
+    sql(QStringLiteral("DELETE FROM data_etp_h WHERE eqmid = 1 AND d_time >= '2024-05-03 10:15:00' AND d_time < "
+                       "'2024-05-03 10:25:00'"));
     t.ui.btn_query->click();
     ASSERT_TRUE(viewtest::waitFor([&] { return done.count() == 2; }));
     const auto m = lines(t);
@@ -134,7 +136,8 @@ TEST_F(TrendWindow, OffersOnlyMeasurementTablesWithPlainNames) {
 }
 
 TEST_F(TrendWindow, SaysWhenTheDatabaseCannotBeReached) {
-    work.write(QStringLiteral("syscfg.ini"), QStringLiteral("[mysqlcfg]\nhostname=127.0.0.1\nport=1\ndbname=x\nusrname=x\npsw=x\n"));
+    work.write(QStringLiteral("syscfg.ini"),
+               QStringLiteral("[mysqlcfg]\nhostname=127.0.0.1\nport=1\ndbname=x\nusrname=x\npsw=x\n"));
     ConnectionPool::release();
     dialog_trend t;
     EXPECT_EQ(t.ui.label_status->text(), QStringLiteral("数据库不可用"));
@@ -171,7 +174,8 @@ TEST_F(RecordingsList, OpensTheFetchedFileOfARowAndRefusesNamesThatLeadElsewhere
     EXPECT_TRUE(r.ui.label_status->text().contains(QStringLiteral("无效"))) << r.ui.label_status->text().toStdString();
     r.ui.table_files->selectRow(2);
     EXPECT_EQ(r.openSelected(), nullptr);
-    EXPECT_TRUE(r.ui.label_status->text().contains(QStringLiteral("本地没有文件"))) << r.ui.label_status->text().toStdString();
+    EXPECT_TRUE(r.ui.label_status->text().contains(QStringLiteral("本地没有文件")))
+        << r.ui.label_status->text().toStdString();
 }
 
 }  // namespace

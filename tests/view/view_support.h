@@ -41,8 +41,9 @@ inline std::string sampleConfig() {
 inline std::string sampleData() {
     std::string d;
     for (int i = 0; i < 100; ++i) {
-        d += std::to_string(i + 1) + "," + std::to_string(i * 1000) + "," + std::to_string(i) + "," + std::to_string(-i) + "," +
-             (i >= 50 && i < 60 ? std::string("99999") : std::string("1000")) + "," + (i >= 40 ? "1" : "0") + "\r\n";
+        d += std::to_string(i + 1) + "," + std::to_string(i * 1000) + "," + std::to_string(i) + "," +
+             std::to_string(-i) + "," + (i >= 50 && i < 60 ? std::string("99999") : std::string("1000")) + "," +
+             (i >= 40 ? "1" : "0") + "\r\n";
     }
     return d;
 }

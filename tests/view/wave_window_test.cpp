@@ -133,16 +133,15 @@ TEST_P(WaveCursor, AClickReadsTheTimeAndEveryValue) {
     EXPECT_EQ(cell(3, 2), QStringLiteral("kV"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cursor, WaveCursor,
-    ::testing::Values(
-        // 20 ms after the start is sample 21 (i = 20): IA 10, IB -10, UA 10, TRIP 0.
-        CursorRow{"BeforeTheTrigger", -20, "-20.000", "第 21 点", "10", "-10", "10", "0"},
-        // The trigger itself, sample 41 (i = 40).
-        CursorRow{"AtTheTrigger", 0, "0.000", "第 41 点", "20", "-20", "10", "1"},
-        // 15 ms after: i = 55, inside UA's gap.
-        CursorRow{"InAGap", 15, "15.000", "第 56 点", "27.5", "-27.5", "缺失", "1"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cursor, WaveCursor,
+                         ::testing::Values(
+                             // 20 ms after the start is sample 21 (i = 20): IA 10, IB -10, UA 10, TRIP 0.
+                             CursorRow{"BeforeTheTrigger", -20, "-20.000", "第 21 点", "10", "-10", "10", "0"},
+                             // The trigger itself, sample 41 (i = 40).
+                             CursorRow{"AtTheTrigger", 0, "0.000", "第 41 点", "20", "-20", "10", "1"},
+                             // 15 ms after: i = 55, inside UA's gap.
+                             CursorRow{"InAGap", 15, "15.000", "第 56 点", "27.5", "-27.5", "缺失", "1"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(WaveWindow, UncheckingABoxTakesItsTraceAway) {
     QTreeWidgetItem *ia = tree()->topLevelItem(0)->child(0);
@@ -180,15 +179,19 @@ TEST_F(WaveWindow, ZoomAndPanMoveTheTimeRange) {
     // Dragging to the left shows later times.
     const QPoint from = pointAt(analog(), 0), to = from - QPoint(200, 0);
     QTest::mousePress(analog()->viewport(), Qt::LeftButton, Qt::NoModifier, from);
-    QMouseEvent move(QEvent::MouseMove, to, analog()->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, analog()->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QCoreApplication::sendEvent(analog()->viewport(), &move);
     QTest::mouseRelease(analog()->viewport(), Qt::LeftButton, Qt::NoModifier, to);
     EXPECT_GT(win.rangeStart(), before);
 }
 
 TEST_F(WaveWindow, ShowsTheHeaderAndInformationTexts) {
-    EXPECT_EQ(win.findChild<QPlainTextEdit *>(QStringLiteral("text_hdr"))->toPlainText(), QStringLiteral("Line 1 trip, phase A to earth\n"));
-    EXPECT_TRUE(win.findChild<QPlainTextEdit *>(QStringLiteral("text_inf"))->toPlainText().contains(QStringLiteral("Source=test")));
+    EXPECT_EQ(win.findChild<QPlainTextEdit *>(QStringLiteral("text_hdr"))->toPlainText(),
+              QStringLiteral("Line 1 trip, phase A to earth\n"));
+    EXPECT_TRUE(win.findChild<QPlainTextEdit *>(QStringLiteral("text_inf"))
+                    ->toPlainText()
+                    .contains(QStringLiteral("Source=test")));
     const QString info = win.findChild<QLabel *>(QStringLiteral("label_info"))->text();
     EXPECT_TRUE(info.contains(QStringLiteral("Sample station"))) << info.toStdString();
     EXPECT_TRUE(info.contains(QStringLiteral("1000 Hz"))) << info.toStdString();

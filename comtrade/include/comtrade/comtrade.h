@@ -41,11 +41,11 @@
 namespace zv::comtrade {
 
 // Limits; each names where it comes from.
-constexpr std::size_t kMaxChannels = 999999;          // ##A/##D: at most six digits (C37.111-2013 clause 7.4.2)
-constexpr std::size_t kMaxRates = 999;                // nrates: at most three digits (clause 7.4.5)
-constexpr std::size_t kMaxTextBytes = 64u << 20;      // .cfg/.hdr/.inf/.cff text sections we accept
-constexpr std::size_t kMaxConfigLine = 64u << 10;     // one configuration line
-constexpr std::int64_t kMaxSampleNumber = 9999999999; // endsamp: at most ten digits (clause 7.4.5)
+constexpr std::size_t kMaxChannels = 999999;           // ##A/##D: at most six digits (C37.111-2013 clause 7.4.2)
+constexpr std::size_t kMaxRates = 999;                 // nrates: at most three digits (clause 7.4.5)
+constexpr std::size_t kMaxTextBytes = 64u << 20;       // .cfg/.hdr/.inf/.cff text sections we accept
+constexpr std::size_t kMaxConfigLine = 64u << 10;      // one configuration line
+constexpr std::int64_t kMaxSampleNumber = 9999999999;  // endsamp: at most ten digits (clause 7.4.5)
 
 enum class Revision { R1991 = 1991, R1999 = 1999, R2013 = 2013 };
 enum class DataFormat { Ascii, Binary, Binary32, Float32 };
@@ -73,8 +73,8 @@ struct DateTime {
     std::int64_t days = 0;   // since 1970-01-01
     std::int64_t nanos = 0;  // of the day
     int digits = 6;
-    std::string text() const;                             // "2024-05-03 12:00:00.020000"
-    double secondsSince(const DateTime& earlier) const;   // this - earlier
+    std::string text() const;                            // "2024-05-03 12:00:00.020000"
+    double secondsSince(const DateTime& earlier) const;  // this - earlier
 };
 
 struct AnalogChannel {
@@ -139,7 +139,7 @@ public:
     bool missing(std::size_t i) const;
     double raw(std::size_t i) const;  // NaN when missing
     void reserve(std::size_t n);
-    void push(double v);               // I32/F64 (ASCII): widens to F64 when needed
+    void push(double v);  // I32/F64 (ASCII): widens to F64 when needed
     void pushI16(std::int16_t v) { i16_.push_back(v); }
     void pushI32(std::int32_t v) { i32_.push_back(v); }
     void pushF32(float v) { f32_.push_back(v); }
@@ -198,7 +198,7 @@ private:
     std::vector<Column> columns_;
     std::vector<std::uint16_t> words_;  // digital status words, wordsPerSample_ per sample
     std::size_t wordsPerSample_ = 0;
-    std::vector<double> sectionStart_;  // time of each rate section's first sample
+    std::vector<double> sectionStart_;        // time of each rate section's first sample
     std::vector<std::int64_t> sectionFirst_;  // its index (0-based)
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 struct Node {
     Tag tag;
-    std::vector<uint8_t> value;   // primitive contents
+    std::vector<uint8_t> value;  // primitive contents
     std::vector<Node> children;
 };
 

@@ -57,9 +57,10 @@ inline std::string ied_name(int i) {
 struct Sim : zvt::IedsimProcess {
     bool start(const std::string &files, const std::string &scl, const std::string &ied,
                const std::vector<std::string> &extra = {}) {
-        std::vector<std::string> args = {"--scl", scl, "--ied", ied, "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0",
-                                         "--files", files, "--control", "127.0.0.1:0", "--sim-period", "0",
-                                         "--log", "/dev/null"};
+        std::vector<std::string> args = {"--scl",        scl,           "--ied",     ied,
+                                         "--listen",     "127.0.0.1:0", "--listen",  "127.0.0.2:0",
+                                         "--files",      files,         "--control", "127.0.0.1:0",
+                                         "--sim-period", "0",           "--log",     "/dev/null"};
         args.insert(args.end(), extra.begin(), extra.end());
         return IedsimProcess::start(ZV_IEDSIM_EXE, args);
     }

@@ -43,8 +43,8 @@ std::atomic<int64_t> g_connected{0};
 std::atomic<int64_t> g_done{0};
 std::atomic<int64_t> g_report_values{0};
 std::mutex g_lat_mutex;
-float g_lat_want = -1;          // guarded by g_lat_mutex
-int64_t g_lat_seen_us = 0;      // guarded by g_lat_mutex
+float g_lat_want = -1;      // guarded by g_lat_mutex
+int64_t g_lat_seen_us = 0;  // guarded by g_lat_mutex
 
 void on_up(ST_INT, AC_CHANNEL) { ++g_connected; }
 void on_down(ST_INT, AC_CHANNEL) {}
@@ -69,7 +69,8 @@ void run(int servers, bool latency, const std::string &certs) {
     const std::string scl = make_scl(dir, servers);
     std::vector<std::string> tls_opts;
     if (tls)
-        tls_opts = {"--tls-cert", certs + "/device.pem", "--tls-key", certs + "/device.key", "--tls-ca", certs + "/ca.pem"};
+        tls_opts = {"--tls-cert", certs + "/device.pem", "--tls-key", certs + "/device.key",
+                    "--tls-ca",   certs + "/ca.pem"};
     std::vector<std::unique_ptr<Sim>> sims;
     for (int i = 0; i < servers; ++i) {
         sims.push_back(std::make_unique<Sim>());
@@ -82,10 +83,10 @@ void run(int servers, bool latency, const std::string &certs) {
         std::ofstream f(dir + "/station.ini");
         f << "[station]\nscl = " << scl << "\n";
         for (int i = 0; i < servers; ++i)
-            f << "[ied " << ied_name(i) << "]\naddr_a = 127.0.0.1:" << sims[size_t(i)]->port_a << "\naddr_b = 127.0.0.2:"
-              << sims[size_t(i)]->port_b << "\n"
-              << (tls ? "tls = 1\ntls_ca = " + certs + "/ca.pem\ntls_cert = " + certs + "/client.pem\ntls_key = " + certs +
-                            "/client.key\n"
+            f << "[ied " << ied_name(i) << "]\naddr_a = 127.0.0.1:" << sims[size_t(i)]->port_a
+              << "\naddr_b = 127.0.0.2:" << sims[size_t(i)]->port_b << "\n"
+              << (tls ? "tls = 1\ntls_ca = " + certs + "/ca.pem\ntls_cert = " + certs +
+                            "/client.pem\ntls_key = " + certs + "/client.key\n"
                       : std::string());
     }
     u_chnl_connect_app(on_up);
@@ -102,7 +103,8 @@ void run(int servers, bool latency, const std::string &certs) {
     // Read round trips: keep 64 requests queued per server for two seconds.
     auto ref = [](int i, const std::string &rest) { return ied_name(i) + "MON/" + rest; };
     std::vector<AI_OBJ_ID> ids;
-    for (int i = 0; i < servers; ++i) ids.push_back(ai_obj_ref_to_id(ac_get_srvm_ied(i), ref(i, "STMP1$MX$Tmp").c_str()));
+    for (int i = 0; i < servers; ++i)
+        ids.push_back(ai_obj_ref_to_id(ac_get_srvm_ied(i), ref(i, "STMP1$MX$Tmp").c_str()));
     g_done = 0;
     int64_t sent = 0;
     const int64_t t0 = now_us();
@@ -163,7 +165,13 @@ void run(int servers, bool latency, const std::string &certs) {
             }
             const int64_t s0 = now_us();
             sims[0]->ask("set " + ref(0, "STMP1$MX$Tmp$mag$f") + " " + std::to_string(1000 + k));
-            if (!wait_for([] { std::lock_guard<std::mutex> l(g_lat_mutex); return g_lat_seen_us != 0; }, 5000)) continue;
+            if (!wait_for(
+                    [] {
+                        std::lock_guard<std::mutex> l(g_lat_mutex);
+                        return g_lat_seen_us != 0;
+                    },
+                    5000))
+                continue;
             std::lock_guard<std::mutex> l(g_lat_mutex);
             lat.push_back(g_lat_seen_us - s0);
         }
@@ -171,8 +179,8 @@ void run(int servers, bool latency, const std::string &certs) {
         if (!lat.empty())
             std::printf("servers %2d  report->callback latency median %.3f ms  p99 %.3f ms  (%zu samples, from the\n"
                         "            simulator's set command through its report to the callback)\n",
-                        servers, lat[lat.size() / 2] / 1000.0, lat[std::min(lat.size() - 1, lat.size() * 99 / 100)] / 1000.0,
-                        lat.size());
+                        servers, lat[lat.size() / 2] / 1000.0,
+                        lat[std::min(lat.size() - 1, lat.size() * 99 / 100)] / 1000.0, lat.size());
     }
     ai_uninit_envir();
     sims.clear();

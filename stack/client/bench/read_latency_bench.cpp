@@ -106,8 +106,10 @@ struct SyscallCounter {
             a.config = uint64_t(tp);
             a.disabled = 1;
             const int fd = perf_open(a, t);
-            if (fd < 0) ok = false;
-            else fds.push_back(fd);
+            if (fd < 0)
+                ok = false;
+            else
+                fds.push_back(fd);
         }
         for (int fd : fds) ::ioctl(fd, PERF_EVENT_IOC_ENABLE, 0);
     }
@@ -127,9 +129,9 @@ struct SyscallCounter {
 };
 
 struct Usage {
-    int64_t csw = 0;      // voluntary + involuntary context switches
-    int64_t vcsw = 0;     // voluntary: the thread waited
-    int64_t cpu_us = 0;   // user + system
+    int64_t csw = 0;     // voluntary + involuntary context switches
+    int64_t vcsw = 0;    // voluntary: the thread waited
+    int64_t cpu_us = 0;  // user + system
     static Usage now(int who) {
         rusage r{};
         ::getrusage(who, &r);
@@ -143,7 +145,7 @@ struct Usage {
 
 struct Totals {
     int64_t reads = 0, us = 0, csw = 0, vcsw = 0, cpu_us = 0;
-    int64_t counted_reads = 0, syscalls = 0;   // from the counting round
+    int64_t counted_reads = 0, syscalls = 0;  // from the counting round
     bool syscalls_ok = true;
     void add(int64_t n, int64_t t, const Usage &a, const Usage &b) {
         reads += n;
@@ -264,8 +266,10 @@ void round(F one_read, int ms, int who, const std::vector<pid_t> *tids, Totals &
     const int64_t t1 = now_us();
     const Usage u1 = Usage::now(who);
     const int64_t calls = tids ? sc.stop() : 0;
-    if (tids) t.add_syscalls(n, calls);
-    else t.add(n, t1 - t0, u0, u1);
+    if (tids)
+        t.add_syscalls(n, calls);
+    else
+        t.add(n, t1 - t0, u0, u1);
 }
 
 void floor_read(Floor &f) {
@@ -307,7 +311,7 @@ void wait_read(AI_OBJ_ID id) {
 // the stack's worker), for `ms`.
 std::atomic<bool> g_chain_stop{false};
 std::atomic<int64_t> g_chain_reads{0};
-int64_t g_chain_limit = 0;   // > 0: the chain ends after this many reads
+int64_t g_chain_limit = 0;  // > 0: the chain ends after this many reads
 AI_OBJ_ID g_chain_id = -1;
 
 void on_chained(AC_REQ_CTRL *c) {
@@ -355,8 +359,10 @@ void chain_round(int ms, const std::vector<pid_t> *tids, Totals &t) {
     const int64_t t1 = now_us();
     const Usage u1 = Usage::now(RUSAGE_SELF);
     const int64_t calls = tids ? sc.stop() : 0;
-    if (tids) t.add_syscalls(g_chain_reads, calls);
-    else t.add(g_chain_reads, t1 - t0, u0, u1);
+    if (tids)
+        t.add_syscalls(g_chain_reads, calls);
+    else
+        t.add(g_chain_reads, t1 - t0, u0, u1);
 }
 
 // Fixed-count mode: warm-up reads, then `n` reads by `reads(n)` between
@@ -373,7 +379,8 @@ void fixed_count(const char *name, F reads, int64_t n) {
 
 void print(const char *what, const Totals &t) {
     char sc[32] = "n/a";
-    if (t.syscalls_ok && t.counted_reads > 0) std::snprintf(sc, sizeof sc, "%.2f", double(t.syscalls) / double(t.counted_reads));
+    if (t.syscalls_ok && t.counted_reads > 0)
+        std::snprintf(sc, sizeof sc, "%.2f", double(t.syscalls) / double(t.counted_reads));
     std::printf("  %-34s %8.0f reads/s %6.1f us CPU %5.2f context switches (%4.2f voluntary) %6s system calls\n", what,
                 t.rate(), t.per(t.cpu_us), t.per(t.csw), t.per(t.vcsw), sc);
 }
@@ -403,9 +410,9 @@ int main(int argc, char **argv) {
             std::printf("iedsim did not start\n");
             return 1;
         }
-        std::ofstream(dir + "/station.ini") << "[station]\nscl = " << scl << "\n[ied " << ied_name(0)
-                                            << "]\naddr_a = 127.0.0.1:" << sim.port_a << "\naddr_b = 127.0.0.2:" << sim.port_b
-                                            << "\n";
+        std::ofstream(dir + "/station.ini")
+            << "[station]\nscl = " << scl << "\n[ied " << ied_name(0) << "]\naddr_a = 127.0.0.1:" << sim.port_a
+            << "\naddr_b = 127.0.0.2:" << sim.port_b << "\n";
         u_chnl_connect_app(on_up);
         u_chnl_disconnect_app(on_down);
         Floor floor;
@@ -470,12 +477,14 @@ int main(int argc, char **argv) {
                 std::printf("  stack / floor: %.0f %% of the reads per second, %.2fx the CPU per read (caller waits)\n",
                             100.0 * st.rate() / std::max(1.0, fl.rate()),
                             st.per(st.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
-                std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (ac_wait_completion)\n",
-                            100.0 * wt.rate() / std::max(1.0, fl.rate()),
-                            wt.per(wt.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
-                std::printf("                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
-                            100.0 * ch.rate() / std::max(1.0, fl.rate()),
-                            ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+                std::printf(
+                    "                 %.0f %% of the reads per second, %.2fx the CPU per read (ac_wait_completion)\n",
+                    100.0 * wt.rate() / std::max(1.0, fl.rate()),
+                    wt.per(wt.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
+                std::printf(
+                    "                 %.0f %% of the reads per second, %.2fx the CPU per read (from completion)\n",
+                    100.0 * ch.rate() / std::max(1.0, fl.rate()),
+                    ch.per(ch.cpu_us) / std::max(1e-9, fl.per(fl.cpu_us)));
             }
         }
         if (g_failed) {

@@ -15,9 +15,9 @@
 namespace zv::iso {
 namespace {
 
-#define FUZZ_ASSERT(c)      \
-    do {                    \
-        if (!(c)) abort();  \
+#define FUZZ_ASSERT(c)     \
+    do {                   \
+        if (!(c)) abort(); \
     } while (0)
 
 void fuzzTpkt(ByteView in) {
@@ -51,12 +51,12 @@ void fuzzSession(ByteView in) {
     Bytes again;
     Status st;
     switch (s->kind) {
-        case SpduKind::Connect: st = sessionAppendConnect(again, s->callingSsel, s->calledSsel, s->userData); break;
-        case SpduKind::Accept: st = sessionAppendAccept(again, s->calledSsel, s->userData); break;
-        case SpduKind::Finish: st = sessionAppendFinish(again, s->userData); break;
-        case SpduKind::Disconnect: st = sessionAppendDisconnect(again, s->userData); break;
-        case SpduKind::Data: sessionAppendData(again, s->userData); break;
-        default: return;
+    case SpduKind::Connect: st = sessionAppendConnect(again, s->callingSsel, s->calledSsel, s->userData); break;
+    case SpduKind::Accept: st = sessionAppendAccept(again, s->calledSsel, s->userData); break;
+    case SpduKind::Finish: st = sessionAppendFinish(again, s->userData); break;
+    case SpduKind::Disconnect: st = sessionAppendDisconnect(again, s->userData); break;
+    case SpduKind::Data: sessionAppendData(again, s->userData); break;
+    default: return;
     }
     if (!st.ok()) return;
     auto s2 = sessionDecode(again);
@@ -76,15 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     ByteView in(data + 1, size - 1);
     switch (data[0] % 6) {
-        case 0: fuzzTpkt(in); break;
-        case 1: fuzzCotp(in); break;
-        case 2: fuzzSession(in); break;
+    case 0: fuzzTpkt(in); break;
+    case 1: fuzzCotp(in); break;
+    case 2: fuzzSession(in); break;
 #ifdef ZV_ISO_FUZZ_UPPER
-        case 3: fuzzPresentation(in); break;
-        case 4: fuzzAcse(in); break;
-        case 5: fuzzAssociation(in); break;
+    case 3: fuzzPresentation(in); break;
+    case 4: fuzzAcse(in); break;
+    case 5: fuzzAssociation(in); break;
 #endif
-        default: break;
+    default: break;
     }
     return 0;
 }

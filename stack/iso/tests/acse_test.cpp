@@ -65,7 +65,7 @@ TEST(Acse, PasswordAuthenticationRoundTrips) {
 // authentication bit, mechanism 2.2.3.1, the password as charstring, between
 // the calling AE qualifier and the user information.
 TEST(Acse, AarqWithPasswordEncodesExactly) {
-    const Bytes ref = hex(kRefAarq);   // the decoded user information views it
+    const Bytes ref = hex(kRefAarq);  // the decoded user information views it
     auto a = acseDecodeAarq(ref);
     ASSERT_TRUE(a.ok()) << a.error().reason;
     a->password = "secret";
@@ -185,31 +185,32 @@ TEST_P(AcseRejects, WithPreciseReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AcseRejects,
-    ::testing::Values(
-        BadApduRow{"AarqWithoutApplicationContext", aarq, "60 00", "application context name missing"},
-        BadApduRow{"AarqTruncated", aarq, "60 55 a1 07 06 05 28 ca 22", "ACSE AARQ"},
-        BadApduRow{"AarqIsReallyAare", aarq, "61 00", "expected [application 0 constructed]"},
-        BadApduRow{"AarqWithoutVersionOne", aarq, "60 0d 80 02 07 00 a1 07 06 05 28 ca 22 02 03",
-                   "does not include version 1"},
-        BadApduRow{"AarqUnknownField", aarq, "60 0c a1 07 06 05 28 ca 22 02 03 9f 20 00", "unexpected"},
-        BadApduRow{"AarqExternalArbitrary", aarq,
-                   "60 13 a1 07 06 05 28 ca 22 02 03 be 08 28 06 02 01 03 82 01 00", "EXTERNAL encoding"},
-        BadApduRow{"AarqExternalTwoValues", aarq,
-                   "60 16 a1 07 06 05 28 ca 22 02 03 be 0b 28 09 02 01 03 a0 04 05 00 05 00", "trailing"},
-        BadApduRow{"AarqPasswordNotCharstring", aarq, "60 0f a1 07 06 05 28 ca 22 02 03 ac 04 81 02 70 77",
-                   "expected charstring"},
-        BadApduRow{"AareWithoutResult", aare, "61 10 a1 07 06 05 28 ca 22 02 03 a3 05 a1 03 02 01 00", "result missing"},
-        BadApduRow{"AareWithoutDiagnostic", aare, "61 0e a1 07 06 05 28 ca 22 02 03 a2 03 02 01 00",
-                   "result-source-diagnostic missing"},
-        BadApduRow{"AareResultOutOfRange", aare,
-                   "61 15 a1 07 06 05 28 ca 22 02 03 a2 03 02 01 03 a3 05 a1 03 02 01 00", "result 3 outside 0..2"},
-        BadApduRow{"AareDiagnosticBadChoice", aare,
-                   "61 15 a1 07 06 05 28 ca 22 02 03 a2 03 02 01 00 a3 05 a3 03 02 01 00",
-                   "expected service-user [1] or service-provider [2]"},
-        BadApduRow{"RlrqReasonConstructed", rlrq, "62 02 a0 00", "unexpected"},
-        BadApduRow{"AbrtWithoutSource", abrt, "64 00", "abort-source missing"},
-        BadApduRow{"PeekUniversalTag", peek, "30 00", "is not an ACSE APDU"},
-        BadApduRow{"PeekApplicationFive", peek, "65 00", "is not an ACSE APDU"}),
+    ::testing::Values(BadApduRow{"AarqWithoutApplicationContext", aarq, "60 00", "application context name missing"},
+                      BadApduRow{"AarqTruncated", aarq, "60 55 a1 07 06 05 28 ca 22", "ACSE AARQ"},
+                      BadApduRow{"AarqIsReallyAare", aarq, "61 00", "expected [application 0 constructed]"},
+                      BadApduRow{"AarqWithoutVersionOne", aarq, "60 0d 80 02 07 00 a1 07 06 05 28 ca 22 02 03",
+                                 "does not include version 1"},
+                      BadApduRow{"AarqUnknownField", aarq, "60 0c a1 07 06 05 28 ca 22 02 03 9f 20 00", "unexpected"},
+                      BadApduRow{"AarqExternalArbitrary", aarq,
+                                 "60 13 a1 07 06 05 28 ca 22 02 03 be 08 28 06 02 01 03 82 01 00", "EXTERNAL encoding"},
+                      BadApduRow{"AarqExternalTwoValues", aarq,
+                                 "60 16 a1 07 06 05 28 ca 22 02 03 be 0b 28 09 02 01 03 a0 04 05 00 05 00", "trailing"},
+                      BadApduRow{"AarqPasswordNotCharstring", aarq,
+                                 "60 0f a1 07 06 05 28 ca 22 02 03 ac 04 81 02 70 77", "expected charstring"},
+                      BadApduRow{"AareWithoutResult", aare, "61 10 a1 07 06 05 28 ca 22 02 03 a3 05 a1 03 02 01 00",
+                                 "result missing"},
+                      BadApduRow{"AareWithoutDiagnostic", aare, "61 0e a1 07 06 05 28 ca 22 02 03 a2 03 02 01 00",
+                                 "result-source-diagnostic missing"},
+                      BadApduRow{"AareResultOutOfRange", aare,
+                                 "61 15 a1 07 06 05 28 ca 22 02 03 a2 03 02 01 03 a3 05 a1 03 02 01 00",
+                                 "result 3 outside 0..2"},
+                      BadApduRow{"AareDiagnosticBadChoice", aare,
+                                 "61 15 a1 07 06 05 28 ca 22 02 03 a2 03 02 01 00 a3 05 a3 03 02 01 00",
+                                 "expected service-user [1] or service-provider [2]"},
+                      BadApduRow{"RlrqReasonConstructed", rlrq, "62 02 a0 00", "unexpected"},
+                      BadApduRow{"AbrtWithoutSource", abrt, "64 00", "abort-source missing"},
+                      BadApduRow{"PeekUniversalTag", peek, "30 00", "is not an ACSE APDU"},
+                      BadApduRow{"PeekApplicationFive", peek, "65 00", "is not an ACSE APDU"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Acse, PasswordOfExactlyTheLimitIsAcceptedOneMoreIsNot) {

@@ -142,8 +142,7 @@ TEST(Association, ServerRefusalReachesClientWithDiagnosticAndMmsError) {
     pump.run();
     const Event* ref = find(pump.clientEvents, EventKind::AssociateRefused);
     ASSERT_NE(ref, nullptr);
-    EXPECT_NE(ref->reason.find("ACSE rejected-permanent, authentication-failure"), std::string::npos)
-        << ref->reason;
+    EXPECT_NE(ref->reason.find("ACSE rejected-permanent, authentication-failure"), std::string::npos) << ref->reason;
     EXPECT_EQ(ref->data, initiateError);
     EXPECT_TRUE(client.wantsClose());
 }
@@ -211,9 +210,9 @@ TEST(Association, ConnectRejectsOverlongConfiguredSelectors) {
 // one at the layer of that selector; ACSE refusals travel in the AARE.
 struct AddressRow {
     const char* name;
-    void (*change)(ClientConfig&);          // what the client gets wrong (null: nothing)
-    int64_t aareDiagnostic;                 // the server refuses the AARQ with this (kDiagNull: accepts)
-    const char* clientReason;               // empty: associated
+    void (*change)(ClientConfig&);  // what the client gets wrong (null: nothing)
+    int64_t aareDiagnostic;         // the server refuses the AARQ with this (kDiagNull: accepts)
+    const char* clientReason;       // empty: associated
     const char* serverReason;
 };
 void PrintTo(const AddressRow& row, std::ostream* os) { *os << row.name; }
@@ -264,20 +263,20 @@ TEST_P(ServerSelectors, DecideAtTheirLayer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ServerSelectors,
-    ::testing::Values(
-        AddressRow{"MatchingSelectorsAssociate", nullptr, kDiagNull, "", ""},
-        AddressRow{"WrongTsapGetsDr", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
-                   "COTP DR, address-unknown", "called TSAP '00 01', this server is '00 05'"},
-        AddressRow{"MissingTsapGetsDr", [](ClientConfig& c) { c.remote.tsap.clear(); }, kDiagNull,
-                   "COTP DR, address-unknown", "called TSAP ''"},
-        AddressRow{"WrongSselGetsRf", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
-                   "session RF, session-selector-unknown", "called SSEL '00 01'"},
-        AddressRow{"WrongPselGetsCpr", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); }, kDiagNull,
-                   "presentation CPR, called-presentation-address-unknown", "called PSEL '00 00 00 01'"},
-        AddressRow{"WrongApTitleGetsAareRejection", nullptr, kDiagCalledApTitleNotRecognized,
-                   "ACSE rejected-permanent, called-AP-title-not-recognized", ""},
-        AddressRow{"WrongPasswordGetsAareRejection", nullptr, kDiagAuthenticationFailure,
-                   "ACSE rejected-permanent, authentication-failure", ""}),
+    ::testing::Values(AddressRow{"MatchingSelectorsAssociate", nullptr, kDiagNull, "", ""},
+                      AddressRow{"WrongTsapGetsDr", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
+                                 "COTP DR, address-unknown", "called TSAP '00 01', this server is '00 05'"},
+                      AddressRow{"MissingTsapGetsDr", [](ClientConfig& c) { c.remote.tsap.clear(); }, kDiagNull,
+                                 "COTP DR, address-unknown", "called TSAP ''"},
+                      AddressRow{"WrongSselGetsRf", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
+                                 "session RF, session-selector-unknown", "called SSEL '00 01'"},
+                      AddressRow{"WrongPselGetsCpr", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); },
+                                 kDiagNull, "presentation CPR, called-presentation-address-unknown",
+                                 "called PSEL '00 00 00 01'"},
+                      AddressRow{"WrongApTitleGetsAareRejection", nullptr, kDiagCalledApTitleNotRecognized,
+                                 "ACSE rejected-permanent, called-AP-title-not-recognized", ""},
+                      AddressRow{"WrongPasswordGetsAareRejection", nullptr, kDiagAuthenticationFailure,
+                                 "ACSE rejected-permanent, authentication-failure", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A socket loop that sends part of the queue and queues more meanwhile
@@ -287,7 +286,7 @@ TEST(Association, PartialSendsInterleavedWithNewDataKeepTheStreamIntact) {
     Bytes expected, sent;
     for (int i = 0; i < 50; ++i) {
         Bytes pdu(100 + i, static_cast<uint8_t>(i));
-        pdu[0] = 0x04;   // one BER value, as single-ASN1-type requires
+        pdu[0] = 0x04;  // one BER value, as single-ASN1-type requires
         pdu[1] = 0x81;
         pdu[2] = static_cast<uint8_t>(pdu.size() - 3);
         Bytes framed = frame(dataTsdu(3, pdu));
@@ -320,7 +319,7 @@ Bytes segmented(const Bytes& tsdu, std::size_t piece) {
 }
 
 TEST(Association, ReassembledTsduOfExactlyTheLimitIsAcceptedOneMoreIsNot) {
-    Bytes pdu(1000 - 4 - 15, 0x33);   // TSDU = GT+DT (4) + PPDU envelope (15) + PDU
+    Bytes pdu(1000 - 4 - 15, 0x33);  // TSDU = GT+DT (4) + PPDU envelope (15) + PDU
     pdu[0] = 0x04;
     pdu[1] = 0x82;
     pdu[2] = static_cast<uint8_t>((pdu.size() - 4) >> 8);
@@ -365,7 +364,14 @@ TEST(Association, AbortReachesThePeer) {
 
 // Faulty or unexpected input in a given state: the named event, the state
 // machine closes, and the reason says what was wrong.
-enum class Stage { ClientAwaitCc, ClientAwaitConnect, ClientAssociated, ServerAwaitCr, ServerAwaitConnect, ServerAssociated };
+enum class Stage {
+    ClientAwaitCc,
+    ClientAwaitConnect,
+    ClientAssociated,
+    ServerAwaitCr,
+    ServerAwaitConnect,
+    ServerAssociated
+};
 
 struct BadInputRow {
     const char* name;
@@ -385,29 +391,29 @@ TEST_P(AssociationRejects, InputWithNamedEventAndCloses) {
     test::Pump pump(client, server);
     AssociationBase* target = nullptr;
     switch (row.stage) {
-        case Stage::ClientAwaitCc:
-            ASSERT_TRUE(client.connect(kInitReq).ok());
-            client.takeOutput();
-            target = &client;
-            break;
-        case Stage::ServerAwaitCr: target = &server; break;
-        case Stage::ClientAwaitConnect:
-        case Stage::ServerAwaitConnect:
-            ASSERT_TRUE(client.connect(kInitReq).ok());
-            pump.deliverClient();
-            pump.deliverServer();   // CC
-            client.takeOutput();    // the CN never reaches the server
-            target = row.stage == Stage::ClientAwaitConnect ? static_cast<AssociationBase*>(&client) : &server;
-            break;
-        case Stage::ClientAssociated:
-        case Stage::ServerAssociated:
-            ASSERT_TRUE(client.connect(kInitReq).ok());
-            pump.run();
-            ASSERT_TRUE(server.accept(kInitResp).ok());
-            pump.run();
-            ASSERT_EQ(client.state(), AssociationState::Associated);
-            target = row.stage == Stage::ClientAssociated ? static_cast<AssociationBase*>(&client) : &server;
-            break;
+    case Stage::ClientAwaitCc:
+        ASSERT_TRUE(client.connect(kInitReq).ok());
+        client.takeOutput();
+        target = &client;
+        break;
+    case Stage::ServerAwaitCr: target = &server; break;
+    case Stage::ClientAwaitConnect:
+    case Stage::ServerAwaitConnect:
+        ASSERT_TRUE(client.connect(kInitReq).ok());
+        pump.deliverClient();
+        pump.deliverServer();  // CC
+        client.takeOutput();   // the CN never reaches the server
+        target = row.stage == Stage::ClientAwaitConnect ? static_cast<AssociationBase*>(&client) : &server;
+        break;
+    case Stage::ClientAssociated:
+    case Stage::ServerAssociated:
+        ASSERT_TRUE(client.connect(kInitReq).ok());
+        pump.run();
+        ASSERT_TRUE(server.accept(kInitResp).ok());
+        pump.run();
+        ASSERT_EQ(client.state(), AssociationState::Associated);
+        target = row.stage == Stage::ClientAssociated ? static_cast<AssociationBase*>(&client) : &server;
+        break;
     }
     auto ev = target->onBytes(row.input);
     ASSERT_FALSE(ev.empty());
@@ -512,9 +518,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputRow{"CprProviderReasonWithoutName", Stage::ClientAwaitConnect, refusal(12, {}),
                     EventKind::AssociateRefused, "presentation CPR, provider-reason 12"},
         BadInputRow{"CprMmsContextRejected", Stage::ClientAwaitConnect,
-                    refusal(std::nullopt, {ContextResult{kCtxAcceptance, berTransferSyntax(), std::nullopt},
-                                           ContextResult{kCtxProviderRejection, std::nullopt,
-                                                         kCtxAbstractSyntaxNotSupported}}),
+                    refusal(std::nullopt,
+                            {ContextResult{kCtxAcceptance, berTransferSyntax(), std::nullopt},
+                             ContextResult{kCtxProviderRejection, std::nullopt, kCtxAbstractSyntaxNotSupported}}),
                     EventKind::AssociateRefused,
                     "presentation CPR, context 3 provider-rejection, abstract-syntax-not-supported"},
         BadInputRow{"AareUnknownUserDiagnostic", Stage::ClientAwaitConnect,
@@ -547,9 +553,8 @@ INSTANTIATE_TEST_SUITE_P(
                     EventKind::ProtocolError, "TPDU size code 14 outside 7..13"},
         BadInputRow{"DataBeforeCc", Stage::ClientAwaitCc, frame(dataTsdu(3, hex("8c 00"))), EventKind::ProtocolError,
                     "before the transport connection"},
-        BadInputRow{"DisconnectRequestInsteadOfCc", Stage::ClientAwaitCc,
-                    *tpktEncode(hex("06 80 00 01 00 00 88")), EventKind::AssociateRefused,
-                    "COTP DR, connection-request-refused"},
+        BadInputRow{"DisconnectRequestInsteadOfCc", Stage::ClientAwaitCc, *tpktEncode(hex("06 80 00 01 00 00 88")),
+                    EventKind::AssociateRefused, "COTP DR, connection-request-refused"},
         BadInputRow{"CrToTheClient", Stage::ClientAwaitCc, connectTpdu(false, 0, 1, 13), EventKind::ProtocolError,
                     "unexpected COTP CR"},
         BadInputRow{"SessionRefusedBySelector", Stage::ClientAwaitConnect,
@@ -562,8 +567,9 @@ INSTANTIATE_TEST_SUITE_P(
                     EventKind::ProtocolError, "presentation CPA"},
         BadInputRow{"DataOnAcseContext", Stage::ClientAssociated, frame(dataTsdu(1, hex("8c 00"))),
                     EventKind::ProtocolError, "data on presentation context 1"},
-        BadInputRow{"DataNotFullyEncoded", Stage::ClientAssociated, frame(test::concat(hex("01 00 01 00"), hex("40 02 8c 00"))),
-                    EventKind::ProtocolError, "simply encoded user data is not supported"},
+        BadInputRow{"DataNotFullyEncoded", Stage::ClientAssociated,
+                    frame(test::concat(hex("01 00 01 00"), hex("40 02 8c 00"))), EventKind::ProtocolError,
+                    "simply encoded user data is not supported"},
         BadInputRow{"TransportErrorTpdu", Stage::ClientAssociated, *tpktEncode(hex("04 70 00 01 02")),
                     EventKind::ProtocolError, "ER cause 2"},
         BadInputRow{"SecondCr", Stage::ServerAwaitConnect, connectTpdu(false, 0, 2, 13), EventKind::ProtocolError,

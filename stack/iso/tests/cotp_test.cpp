@@ -108,14 +108,14 @@ TEST_P(CotpDecodeRejects, WithPreciseReason) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CotpDecodeRejects,
     ::testing::Values(
-        BadTpduRow{"Empty", "", "truncated"},
-        BadTpduRow{"OnlyLengthIndicator", "02", "truncated"},
+        BadTpduRow{"Empty", "", "truncated"}, BadTpduRow{"OnlyLengthIndicator", "02", "truncated"},
         BadTpduRow{"LengthIndicatorBeyondTpdu", "11 e0 00 00 00 01 00", "length indicator 17 exceeds"},
         BadTpduRow{"ReservedLengthIndicator", "ff e0", "reserved"},
         BadTpduRow{"ConnectShorterThanFixedPart", "04 e0 00 00 00", "below the fixed part of 6"},
         BadTpduRow{"ClassTwoRequested", "06 e0 00 00 00 01 20", "class 2"},
         BadTpduRow{"CrWithDestinationReference", "06 e0 00 05 00 01 00", "DST-REF 5"},
-        BadTpduRow{"ParameterLengthBeyondVariablePart", "09 e0 00 00 00 01 00 c1 05 00", "length 5 exceeds remaining 1"},
+        BadTpduRow{"ParameterLengthBeyondVariablePart", "09 e0 00 00 00 01 00 c1 05 00",
+                   "length 5 exceeds remaining 1"},
         BadTpduRow{"ParameterHeaderCutInHalf", "07 e0 00 00 00 01 00 c1", "truncated"},
         BadTpduRow{"TpduSizeOfTwoOctets", "0a e0 00 00 00 01 00 c0 02 00 0d", "length 2, expected 1"},
         BadTpduRow{"TpduSizeCodeAboveClassZero", "09 e0 00 00 00 01 00 c0 01 0e", "code 14 outside 7..13"},

@@ -16,9 +16,9 @@ public:
 
     // Three-way handshake, then segments, then FINs.
     void handshake() {
-        segment(true, 0x02, {});          // SYN
-        segment(false, 0x12, {});         // SYN, ACK
-        segment(true, 0x10, {});          // ACK
+        segment(true, 0x02, {});   // SYN
+        segment(false, 0x12, {});  // SYN, ACK
+        segment(true, 0x10, {});   // ACK
     }
     void data(bool fromClient, const std::vector<uint8_t>& payload) {
         // Keep segments below the IPv4 length limit.
@@ -28,7 +28,7 @@ public:
         }
     }
     void close() {
-        segment(true, 0x11, {});   // FIN, ACK
+        segment(true, 0x11, {});  // FIN, ACK
         segment(false, 0x11, {});
         segment(true, 0x10, {});
     }
@@ -43,7 +43,7 @@ public:
         put32le(hdr, 0);
         put32le(hdr, 0);
         put32le(hdr, 65535);
-        put32le(hdr, 1);   // Ethernet
+        put32le(hdr, 1);  // Ethernet
         bool ok = std::fwrite(hdr.data(), 1, hdr.size(), f) == hdr.size();
         ok = ok && std::fwrite(buf_.data(), 1, buf_.size(), f) == buf_.size();
         return std::fclose(f) == 0 && ok;
@@ -100,7 +100,7 @@ private:
         put16be(p, 0);
         put16be(p, 0);
         p.insert(p.end(), payload.begin(), payload.end());
-        seq += uint32_t(payload.size()) + ((flags & 0x03) ? 1 : 0);   // SYN and FIN take one
+        seq += uint32_t(payload.size()) + ((flags & 0x03) ? 1 : 0);  // SYN and FIN take one
 
         put32le(buf_, 1796630000u);
         put32le(buf_, usec_ += 100);

@@ -201,8 +201,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadPpduRow{"ConnectX410Mode", cp, "31 05 a0 03 80 01 00", "mode 0, only normal mode"},
         BadPpduRow{"ConnectWithoutNormalModeParameters", cp, "31 05 a0 03 80 01 01", "normal-mode parameters missing"},
         BadPpduRow{"ConnectWithoutContextList", cp, "31 09 a0 03 80 01 01 a2 02 81 00", "definition list missing"},
-        BadPpduRow{"ConnectEvenContextId", cp,
-                   "31 15 a0 03 80 01 01 a2 0e a4 0c 30 0a 02 01 02 06 01 28 30 02 06 00", "identifier 2 is not"},
+        BadPpduRow{"ConnectEvenContextId", cp, "31 15 a0 03 80 01 01 a2 0e a4 0c 30 0a 02 01 02 06 01 28 30 02 06 00",
+                   "identifier 2 is not"},
         BadPpduRow{"ConnectDuplicateContextId", cp,
                    "31 23 a0 03 80 01 01 a2 1c a4 1a 30 0b 02 01 01 06 01 28 30 03 06 01 28 "
                    "30 0b 02 01 01 06 01 28 30 03 06 01 28",

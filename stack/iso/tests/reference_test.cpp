@@ -41,8 +41,8 @@ const Bytes kConcludeResponseFrame = hex("03 00 00 16 02 f0 80 01 00 01 00 61 09
 const Bytes kReleaseRequestFrame = hex("03 00 00 19 02 f0 80 09 10 c1 0e 61 0c 30 0a 02 01 01 a0 05 62 03 80 01 00");
 const Bytes kReleaseResponseFrame = hex("03 00 00 16 02 f0 80 0a 0d c1 0b 61 09 30 07 02 01 01 a0 02 63 00");
 // A user abort from the second reference capture.
-const Bytes kAbortFrame =
-    hex("03 00 00 1e 02 f0 80 19 15 11 01 0b c1 10 a0 0e 61 0c 30 0a 02 01 01 a0 05 64 03 80 01 00");
+const Bytes kAbortFrame = hex(
+    "03 00 00 1e 02 f0 80 19 15 11 01 0b c1 10 a0 0e 61 0c 30 0a 02 01 01 a0 05 64 03 80 01 00");
 
 Event only(const std::vector<Event>& ev) {
     EXPECT_EQ(ev.size(), 1u);

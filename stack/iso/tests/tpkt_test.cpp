@@ -67,7 +67,7 @@ struct BadHeaderRow {
     const char* bytes;
     std::size_t max;
     const char* reason;
-    std::size_t framesBefore = 0;   // good packets ahead of the bad header
+    std::size_t framesBefore = 0;  // good packets ahead of the bad header
 };
 void PrintTo(const BadHeaderRow& row, std::ostream* os) { *os << row.name; }
 
@@ -91,7 +91,8 @@ TEST_P(TpktReaderRejects, HeaderAndStaysFailed) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, TpktReaderRejects,
     ::testing::Values(BadHeaderRow{"Version2", "02 00 00 07 02 f0 80", kTpktDefaultMaxLength, "version 2, expected 3"},
-                      BadHeaderRow{"LengthBelowMinimum", "03 00 00 06 02 f0", kTpktDefaultMaxLength, "below the minimum 7"},
+                      BadHeaderRow{"LengthBelowMinimum", "03 00 00 06 02 f0", kTpktDefaultMaxLength,
+                                   "below the minimum 7"},
                       BadHeaderRow{"LengthZero", "03 00 00 00", kTpktDefaultMaxLength, "length 0"},
                       BadHeaderRow{"LengthOneAboveMaximum", "03 00 00 65", 100, "length 101 exceeds the maximum 100"},
                       BadHeaderRow{"HugeLengthWithDefaultMaximum", "03 00 ff ff", kTpktDefaultMaxLength,

@@ -66,7 +66,7 @@ TEST(Tshark, DissectsOurWholeExchangeWithoutMalformedFrames) {
     ASSERT_FALSE(run("command -v tshark").empty()) << "tshark not installed (Debian package tshark)";
 
     ClientConfig cc;
-    cc.tpduSizeCode = 7;   // 128 octets: large PDUs travel segmented
+    cc.tpduSizeCode = 7;  // 128 octets: large PDUs travel segmented
     ClientAssociation client(cc);
     ServerAssociation server(ServerConfig{});
     test::PcapWriter pcap(47000, kServerPort);
@@ -87,12 +87,12 @@ TEST(Tshark, DissectsOurWholeExchangeWithoutMalformedFrames) {
     pump.run();
     ASSERT_EQ(client.state(), AssociationState::Associated);
 
-    ASSERT_TRUE(client.sendData(hex("a0 05 02 01 07 82 00")).ok());   // identify request
+    ASSERT_TRUE(client.sendData(hex("a0 05 02 01 07 82 00")).ok());  // identify request
     pump.run();
     ASSERT_TRUE(server.sendData(longIdentifyResponse()).ok());
-    ASSERT_TRUE(client.sendData(hex("8b 00")).ok());                  // conclude request
+    ASSERT_TRUE(client.sendData(hex("8b 00")).ok());  // conclude request
     pump.run();
-    ASSERT_TRUE(server.sendData(hex("8c 00")).ok());                  // conclude response
+    ASSERT_TRUE(server.sendData(hex("8c 00")).ok());  // conclude response
     pump.run();
     ASSERT_TRUE(client.release().ok());
     pump.run();
@@ -191,20 +191,31 @@ TEST_P(TsharkExchange, DissectsWithoutMalformedFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TsharkExchange,
-    ::testing::Values(
-        ExchangeRow{"Authenticated", nullptr, kDiagNull,
-                    {"aarq", "authentication: True", "mechanism-name: 2.2.3.1", "charstring", "result: accepted (0)",
-                     "rlre"}},
-        ExchangeRow{"WrongTsap", [](ClientConfig& c) { c.remote.tsap = hex("00 01"); }, kDiagNull,
-                    {"DR Disconnect Request", "Cause: Address unknown (3)"}},
-        ExchangeRow{"WrongSsel", [](ClientConfig& c) { c.remote.ssel = hex("00 01"); }, kDiagNull,
-                    {"REFUSE (RF) SPDU", "Session Selector unknown (129)"}},
-        ExchangeRow{"WrongPsel", [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); }, kDiagNull,
-                    {"CPR-PPDU", "provider-reason: called-presentation-address-unknown (3)"}},
-        ExchangeRow{"WrongApTitle", nullptr, kDiagCalledApTitleNotRecognized,
-                    {"CPR-PPDU", "service-user: called-AP-title-not-recognized (7)"}},
-        ExchangeRow{"WrongPassword", nullptr, kDiagAuthenticationFailure,
-                    {"CPR-PPDU", "service-user: authentication-failure (13)"}}),
+    ::testing::Values(ExchangeRow{"Authenticated",
+                                  nullptr,
+                                  kDiagNull,
+                                  {"aarq", "authentication: True", "mechanism-name: 2.2.3.1", "charstring",
+                                   "result: accepted (0)", "rlre"}},
+                      ExchangeRow{"WrongTsap",
+                                  [](ClientConfig& c) { c.remote.tsap = hex("00 01"); },
+                                  kDiagNull,
+                                  {"DR Disconnect Request", "Cause: Address unknown (3)"}},
+                      ExchangeRow{"WrongSsel",
+                                  [](ClientConfig& c) { c.remote.ssel = hex("00 01"); },
+                                  kDiagNull,
+                                  {"REFUSE (RF) SPDU", "Session Selector unknown (129)"}},
+                      ExchangeRow{"WrongPsel",
+                                  [](ClientConfig& c) { c.remote.psel = hex("00 00 00 01"); },
+                                  kDiagNull,
+                                  {"CPR-PPDU", "provider-reason: called-presentation-address-unknown (3)"}},
+                      ExchangeRow{"WrongApTitle",
+                                  nullptr,
+                                  kDiagCalledApTitleNotRecognized,
+                                  {"CPR-PPDU", "service-user: called-AP-title-not-recognized (7)"}},
+                      ExchangeRow{"WrongPassword",
+                                  nullptr,
+                                  kDiagAuthenticationFailure,
+                                  {"CPR-PPDU", "service-user: authentication-failure (13)"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -15,9 +15,9 @@ namespace {
 
 struct ExitRow {
     const char *name;
-    const char *script;   // for sh -c
+    const char *script;  // for sh -c
     int wait_ms;
-    int want;             // exit status, -signal, -1000: killed at the bound
+    int want;  // exit status, -signal, -1000: killed at the bound
 };
 void PrintTo(const ExitRow &r, std::ostream *os) { *os << r.name; }
 
@@ -44,8 +44,12 @@ TEST(Child, HandsDescriptorsOnAtTheirNumbersAndTakesItsOutput) {
     o.fds = {{w.get(), 5}};
     ASSERT_TRUE(c.start("/bin/sh", {"-c", "echo on-five >&5; echo on-out"}, o));
     w.reset();
-    EXPECT_EQ(zvt::read_until(r.get(), [](const std::string &t) { return t.size() >= 8; }, 5000), "on-five\n");
-    EXPECT_EQ(zvt::read_until(c.out().get(), [](const std::string &t) { return t.size() >= 7; }, 5000), "on-out\n");
+    EXPECT_EQ(zvt::read_until(
+                  r.get(), [](const std::string &t) { return t.size() >= 8; }, 5000),
+              "on-five\n");
+    EXPECT_EQ(zvt::read_until(
+                  c.out().get(), [](const std::string &t) { return t.size() >= 7; }, 5000),
+              "on-out\n");
     EXPECT_EQ(c.wait(), 0);
 }
 

@@ -89,7 +89,8 @@ inline QList<Caption> captionsOf(QWidget *top) {
             if (c->isEditable()) continue;
             QStyleOptionComboBox opt;
             opt.initFrom(c);
-            const int room = c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c).width();
+            const int room =
+                c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c).width();
             for (int i = 0; i < c->count(); ++i)
                 out.append({name + " item", c->itemText(i), advance(c, c->itemText(i)), room});
         } else if (auto *t = qobject_cast<QTabWidget *>(w)) {
@@ -132,7 +133,8 @@ inline QStringList chineseCaptions(const QList<Caption> &captions) {
 inline QStringList clippedCaptions(const QList<Caption> &captions) {
     QStringList clipped;
     for (const Caption &c : captions) {
-        if (c.room == -2) clipped << c.where + " \"" + c.text + "\" hidden: the tool bar is too narrow";
+        if (c.room == -2)
+            clipped << c.where + " \"" + c.text + "\" hidden: the tool bar is too narrow";
         else if (c.room >= 0 && !c.text.isEmpty() && c.need > c.room)
             clipped << QStringLiteral("%1 \"%2\" needs %3 has %4").arg(c.where, c.text).arg(c.need).arg(c.room);
     }

@@ -42,10 +42,12 @@ public:
     // grows: tshark announces itself a little before packets reach it.
     bool sees(const std::function<void()> &probe) {
         const off_t empty = size();
-        return started && eventually([&] {
-                   probe();
-                   return eventually([&] { return size() > empty; }, 100);
-               }, 10000);
+        return started && eventually(
+                              [&] {
+                                  probe();
+                                  return eventually([&] { return size() > empty; }, 100);
+                              },
+                              10000);
     }
 
     // Ends the capture once it holds every frame sent so far (a probe
@@ -70,7 +72,7 @@ public:
     const std::string &log() const { return log_; }
 
     bool started = false;
-    std::string decode;   // how tshark takes the ports apart ("-d tcp.port==N,tpkt" for each)
+    std::string decode;  // how tshark takes the ports apart ("-d tcp.port==N,tpkt" for each)
 
 private:
     off_t size() const {

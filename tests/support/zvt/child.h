@@ -34,11 +34,11 @@ inline std::pair<Fd, Fd> make_pipe() {
 
 // How a child starts and stops.
 struct ChildOptions {
-    std::vector<std::pair<int, int>> fds;   // (source, target): source appears in the child as target
-    std::string output;                     // standard output and error into this file ("": a pipe, out())
-    std::string cwd;                        // working folder ("": the parent's)
-    int fd_limit = 0;                       // RLIMIT_NOFILE of the child (0: inherited)
-    int stop_signal = SIGKILL;              // what the destructor sends
+    std::vector<std::pair<int, int>> fds;  // (source, target): source appears in the child as target
+    std::string output;                    // standard output and error into this file ("": a pipe, out())
+    std::string cwd;                       // working folder ("": the parent's)
+    int fd_limit = 0;                      // RLIMIT_NOFILE of the child (0: inherited)
+    int stop_signal = SIGKILL;             // what the destructor sends
 };
 
 class Child {

@@ -10,10 +10,7 @@
 #include <ostream>
 
 // Readable QString values in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace dbtest {
 
@@ -30,8 +27,7 @@ bool runRootSql(const QString& name, const QString& sql, QString* error);
 
 // A fresh temporary directory made the process's working directory for the
 // object's lifetime.
-class WorkDir
-{
+class WorkDir {
 public:
     WorkDir();
     ~WorkDir();
@@ -44,8 +40,7 @@ private:
 };
 
 // Collects every Qt debug/warning line while it exists.
-class LogCapture
-{
+class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
@@ -53,4 +48,4 @@ public:
     int count(const QString& fragment) const;
 };
 
-} // namespace dbtest
+}  // namespace dbtest

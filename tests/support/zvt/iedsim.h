@@ -22,13 +22,17 @@ public:
         start(ied, port_a, port_b, files, std::move(extra));
     }
 
-    void start(const std::string &ied, uint16_t pa, uint16_t pb, const std::string &files, std::vector<std::string> extra) {
+    void start(const std::string &ied, uint16_t pa, uint16_t pb, const std::string &files,
+               std::vector<std::string> extra) {
         ied_ = ied, files_ = files, extra_ = extra;
-        std::vector<std::string> args = {"--scl", std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd",
-                                         "--ied", ied, "--listen", "127.0.0.1:" + std::to_string(pa),
-                                         "--listen", "127.0.0.2:" + std::to_string(pb), "--files", files,
-                                         "--control", "127.0.0.1:0", "--sim-period", "0",
-                                         "--log", files + "/../" + ied + "_sim.log"};
+        std::vector<std::string> args = {"--scl",        std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd",
+                                         "--ied",        ied,
+                                         "--listen",     "127.0.0.1:" + std::to_string(pa),
+                                         "--listen",     "127.0.0.2:" + std::to_string(pb),
+                                         "--files",      files,
+                                         "--control",    "127.0.0.1:0",
+                                         "--sim-period", "0",
+                                         "--log",        files + "/../" + ied + "_sim.log"};
         for (auto &e : extra) args.push_back(e);
         ASSERT_TRUE(IedsimProcess::start(ZV_IEDSIM_EXE, args)) << "iedsim did not start: " << output();
     }

@@ -132,11 +132,11 @@ public:
     }
 
     std::deque<mms::InformationReport> reports;
-    std::map<std::string, std::vector<uint8_t>> files;   // served to the server's FileOpen
+    std::map<std::string, std::vector<uint8_t>> files;  // served to the server's FileOpen
     std::vector<std::string> served;                    // requests the server made, in order
     size_t readChunk = 100;                             // bytes per FileRead answer
     bool refuseFileOpen = false;
-    size_t reportCount = 0;                             // every report ever received
+    size_t reportCount = 0;  // every report ever received
     bool keepReports = true;
 
 private:
@@ -189,8 +189,7 @@ private:
         if (::poll(&p, 1, timeoutMs) <= 0) return;
         uint8_t buf[65536];
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        std::vector<iso::Event> ev =
-            n > 0 ? assoc_.onBytes(iso::ByteView(buf, size_t(n))) : assoc_.onTransportClosed();
+        std::vector<iso::Event> ev = n > 0 ? assoc_.onBytes(iso::ByteView(buf, size_t(n))) : assoc_.onTransportClosed();
         if (n <= 0) closed_ = true;
         for (iso::Event& e : ev) handle(e);
         flush();

@@ -80,8 +80,8 @@ public:
             output_ = "fork failed";
             return false;
         }
-        output_ = read_until(child_.out().get(), [](const std::string &t) { return t.find("READY") != std::string::npos; },
-                             20000);
+        output_ = read_until(
+            child_.out().get(), [](const std::string &t) { return t.find("READY") != std::string::npos; }, 20000);
         child_.out().reset();
         std::istringstream in(output_);
         std::string tag, addr;
@@ -89,9 +89,12 @@ public:
             if (!(in >> addr)) break;
             const size_t colon = addr.rfind(':');
             const uint16_t port = colon == std::string::npos ? 0 : uint16_t(std::atoi(addr.c_str() + colon + 1));
-            if (tag == "A") port_a = port;
-            else if (tag == "B") port_b = port;
-            else if (tag == "CONTROL") control_port = port;
+            if (tag == "A")
+                port_a = port;
+            else if (tag == "B")
+                port_b = port;
+            else if (tag == "CONTROL")
+                control_port = port;
         }
         return output_.find("READY") != std::string::npos && port_a != 0;
     }

@@ -39,11 +39,13 @@ inline bool captured_up_to_now(const std::string &pcap, uint16_t port) {
     const char ports[4] = {char(ntohs(from.sin_port) >> 8), char(ntohs(from.sin_port) & 0xff), char(port >> 8),
                            char(port & 0xff)};
     const std::string header(ports, sizeof ports);
-    const bool arrived = eventually([&] {
-        std::ifstream f(pcap, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        return bytes.find(header) != std::string::npos;
-    }, 10000);
+    const bool arrived = eventually(
+        [&] {
+            std::ifstream f(pcap, std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            return bytes.find(header) != std::string::npos;
+        },
+        10000);
     ::close(fd);
     return arrived;
 }
