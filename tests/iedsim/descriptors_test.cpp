@@ -93,8 +93,8 @@ TEST(Descriptors, EveryDescriptorIsClosedWithItsOwnerWhileServingAndAtTheEnd) {
 }
 
 TEST(Descriptors, PortFileThatCannotBeWrittenStopsTheStart) {
-    const std::string dir = tempDir("portfile");
-    ASSERT_FALSE(dir.empty());
+    const zvt::TempDir tmp("portfile");
+    const std::string dir = tmp.path();
     ASSERT_EQ(::mkdir((dir + "/ports").c_str(), 0755), 0);  // a folder where the file should go
     Config cfg;
     cfg.scl = std::string(ZV_SAMPLE_STATION_DIR) + "/sample.scd";
@@ -109,7 +109,6 @@ TEST(Descriptors, PortFileThatCannotBeWrittenStopsTheStart) {
     EXPECT_NE(why.find("cannot write port file '" + cfg.portFile + "'"), std::string::npos) << why;
     EXPECT_NE(::access((cfg.portFile + ".tmp").c_str(), F_OK), 0);  // nothing half-written stays
     EXPECT_EQ(openDescriptors(), before);
-    removeTree(dir);
 }
 
 }  // namespace
