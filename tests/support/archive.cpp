@@ -22,35 +22,9 @@
 
 namespace archtest {
 
-namespace {
-
-bool runScript(const QStringList &arguments, const QByteArray &input, QString *error) {
-    const QString dir = qEnvironmentVariable("TARNMON_DB_DIR");
-    const QString script = qEnvironmentVariable("TARNMON_MARIADB_SH");
-    if (dir.isEmpty() || script.isEmpty()) {
-        *error = QStringLiteral("TARNMON_DB_DIR / TARNMON_MARIADB_SH not set: run through ctest (fixture mariadb)");
-        return false;
-    }
-    QProcess process;
-    process.start(QStringLiteral("bash"), QStringList{script, arguments.first(), dir} + arguments.mid(1));
-    if (!process.waitForStarted(10000)) {
-        *error = QStringLiteral("cannot start bash");
-        return false;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QString::fromUtf8(process.readAllStandardError());
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 OwnDatabase::OwnDatabase(const QString &name) : m_previous(QDir::currentPath()), m_name(name) {
     QDir::setCurrent(m_dir.path());
-    m_ok = runScript({QStringLiteral("createdb"), name, m_dir.path()}, {}, &m_error);
+    m_ok = dbtest::createOwnDatabase(name, m_dir.path(), &m_error);
     // The value columns the tests write, whatever the shipped schema holds.
     if (m_ok)
         m_ok = rootSql(QStringLiteral(
@@ -96,7 +70,7 @@ QSqlDatabase OwnDatabase::connection() {
 
 bool OwnDatabase::rootSql(const QString &sql, QString *error) {
     QString dummy;
-    return runScript({QStringLiteral("sql"), m_name}, sql.toUtf8(), error ? error : &dummy);
+    return dbtest::runRootSql(m_name, sql, error ? error : &dummy);
 }
 
 QStringList OwnDatabase::rows(const QString &sql) {

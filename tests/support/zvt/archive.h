@@ -12,12 +12,10 @@
 
 #include <ostream>
 
+#include "zvt/db.h"  // the fixture's server; readable QString values in test failures
 #include "zvt/qt_wait.h"
 
 class gui_srv;
-
-// Readable texts in test failures.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace archtest {
 
