@@ -314,22 +314,7 @@ TEST_F(ClientTest, BufferedBlockResumesWithoutLosingOrRepeatingEntries) {
             ASSERT_EQ(enable(*stack, kBrcb), 0);
         }
     }
-    const AI_OBJ_ID tmp = stack->id(kTmp);
-    auto seen = [&] {
-        std::vector<std::string> vals;
-        std::lock_guard<std::mutex> l(Events::get().m);
-        for (auto &r : Events::get().reports)
-            for (size_t k = 0; k < r.ids.size(); ++k)
-                if (r.ids[k] == tmp && r.reasons[k] == RPT_REASON_DCHG) vals.push_back(r.values[k]);
-        return vals;
-    };
-    ASSERT_TRUE(eventually([&] {
-        auto v = seen();
-        return !v.empty() && v.back() == std::to_string(n);
-    }));
-    std::vector<std::string> want;
-    for (int v = 1; v <= n; ++v) want.push_back(std::to_string(v));
-    EXPECT_EQ(seen(), want);
+    expect_each_value_once(stack->id(kTmp), n);
 }
 
 TEST_F(ClientTest, FloodOfRequestsDoesNotHoldBackReports) {

@@ -226,6 +226,28 @@ struct Done {
     }
 };
 
+// The values of object `id` that data-change reports carried, in order.
+inline std::vector<std::string> changed_values(AI_OBJ_ID id) {
+    std::vector<std::string> vals;
+    std::lock_guard<std::mutex> l(Events::get().m);
+    for (auto &r : Events::get().reports)
+        for (size_t k = 0; k < r.ids.size(); ++k)
+            if (r.ids[k] == id && r.reasons[k] == RPT_REASON_DCHG) vals.push_back(r.values[k]);
+    return vals;
+}
+
+// Waits for the report of value `n` of object `id`, then checks that the
+// values 1 .. n came each once, in order (nothing lost or repeated).
+inline void expect_each_value_once(AI_OBJ_ID id, int n) {
+    ASSERT_TRUE(eventually([&] {
+        auto v = changed_values(id);
+        return !v.empty() && v.back() == std::to_string(n);
+    }));
+    std::vector<std::string> want;
+    for (int v = 1; v <= n; ++v) want.push_back(std::to_string(v));
+    EXPECT_EQ(changed_values(id), want);
+}
+
 inline void done_plain(AC_REQ_CTRL *c) { Done::get().add(c); }
 inline size_t completions_seen() { return Done::get().size(); }
 
